@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Quarn twice (plain with -Werror, and with ASan+UBSan)
+# and runs every test; GUI tests run under Xvfb when no display is set.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build/release -DQUARN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release -j "$jobs"
+
+# The sanitizer build covers the plain libraries and their tests; FOX itself is not instrumented.
+cmake -S . -B build/asan -DQUARN_WERROR=ON -DQUARN_SANITIZE=ON -DQUARN_BUILD_GUI=OFF \
+  -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/asan -j "$jobs"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+run_ctest() {
+  if [ -z "${DISPLAY:-}" ]; then
+    xvfb-run -a -s "-screen 0 1600x1000x24" ctest --test-dir "$1" --output-on-failure -j "$jobs"
+  else
+    ctest --test-dir "$1" --output-on-failure -j "$jobs"
+  fi
+}
+
+echo "== tests (release build)"
+run_ctest build/release
+echo "== tests (ASan+UBSan build)"
+run_ctest build/asan

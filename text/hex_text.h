@@ -1,0 +1,28 @@
+// Conversions between device byte fields and the text the user types and reads.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Pairs of hex digits, most significant first; any non-digit counts as 0 and an odd
+// last character is ignored. Writes at most `capacity` bytes: text longer than twice
+// the capacity contributes only its first digits. Returns the number of bytes written.
+size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity);
+
+// 16 key bytes as 32 upper-case hex digits and a NUL (dest holds 33 bytes).
+void keyToHexText(const uint8_t key[16], char dest[33]);
+
+// Three letters to the 16-bit M-Bus manufacturer code; characters are not checked.
+int manufacturerTextToCode(const char letters[3]);
+
+// Code bytes (least significant first) to three letters and a NUL. A code with
+// bit 15 set has no letters and leaves dest untouched.
+void manufacturerCodeToText(const uint8_t code[2], char dest[4]);
+
+// Raw RSSI byte of a scan answer to dBm: signed byte halved toward zero, minus 74.
+int rssiToDbm(uint8_t rssi);
+
+// Position of the message-counter record header 04 FD 08 / the firmware-version
+// record header 02 FD 0C within the first `length` bytes, scanning positions
+// 0 .. length-4. Returns 0 when absent (a header at position 0 looks the same).
+int findCounterRecord(const uint8_t* bytes, uint16_t length);
+int findVersionRecord(const uint8_t* bytes, uint16_t length);
