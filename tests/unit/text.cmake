@@ -1,0 +1,4 @@
+quarn_add_test(NAME text_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/text_test.cpp
+  LIBS quarn_text
+  LABELS unit)

@@ -1,0 +1,91 @@
+// Conversions between device byte fields and the text the user types and reads.
+#include "text/hex_text.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int manufacturerLetterBase = 64;  // 'A' is 1
+constexpr int manufacturerLetterMask = 0x1F;
+constexpr unsigned manufacturerNoLettersBit = 0x8000;
+constexpr int rssiDbmOffset = 74;
+constexpr uint16_t recordScanTail = 4;  // positions up to length-4 are scanned
+constexpr size_t keyBytes = 16;
+constexpr size_t keyTextSize = 33;
+
+constexpr uint8_t counterRecordHeader[3] = {0x04, 0xFD, 0x08};
+constexpr uint8_t versionRecordHeader[3] = {0x02, 0xFD, 0x0C};
+
+// Anything that is not a hex digit is worth 0: the user's text is never refused.
+uint8_t hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
+  return 0;
+}
+
+int findRecordHeader(const uint8_t* bytes, uint16_t length, const uint8_t header[3]) {
+  if (bytes == nullptr || length < recordScanTail) return 0;
+  const uint16_t last = static_cast<uint16_t>(length - recordScanTail);
+  for (uint16_t i = 0; i <= last; ++i) {
+    if (bytes[i] == header[0] && bytes[i + 1] == header[1] && bytes[i + 2] == header[2]) {
+      return i;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity) {
+  if (text == nullptr || dest == nullptr) return 0;
+  size_t written = 0;
+  // Stop at the first missing digit of a pair, so the text is never read past its NUL.
+  while (written < capacity) {
+    const char high = text[2 * written];
+    if (high == '\0') break;
+    const char low = text[2 * written + 1];
+    if (low == '\0') break;
+    dest[written] = static_cast<uint8_t>((hexDigitValue(high) << 4) | hexDigitValue(low));
+    ++written;
+  }
+  return written;
+}
+
+void keyToHexText(const uint8_t key[16], char dest[33]) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::memset(dest, 0, keyTextSize);
+  for (size_t i = 0; i < keyBytes; ++i) {
+    dest[2 * i] = digits[key[i] >> 4];
+    dest[2 * i + 1] = digits[key[i] & 0x0F];
+  }
+}
+
+int manufacturerTextToCode(const char letters[3]) {
+  const int first = static_cast<int8_t>(letters[0]) - manufacturerLetterBase;
+  const int second = static_cast<int8_t>(letters[1]) - manufacturerLetterBase;
+  const int third = static_cast<int8_t>(letters[2]) - manufacturerLetterBase;
+  return first * 1024 + second * 32 + third;
+}
+
+void manufacturerCodeToText(const uint8_t code[2], char dest[4]) {
+  const unsigned value = static_cast<unsigned>(code[0]) | (static_cast<unsigned>(code[1]) << 8);
+  if (value & manufacturerNoLettersBit) return;
+  dest[0] = static_cast<char>(manufacturerLetterBase + ((value >> 10) & manufacturerLetterMask));
+  dest[1] = static_cast<char>(manufacturerLetterBase + ((value >> 5) & manufacturerLetterMask));
+  dest[2] = static_cast<char>(manufacturerLetterBase + (value & manufacturerLetterMask));
+  dest[3] = '\0';
+}
+
+int rssiToDbm(uint8_t rssi) {
+  const int s = static_cast<int8_t>(rssi);
+  return s / 2 - rssiDbmOffset;  // integer division truncates toward zero
+}
+
+int findCounterRecord(const uint8_t* bytes, uint16_t length) {
+  return findRecordHeader(bytes, length, counterRecordHeader);
+}
+
+int findVersionRecord(const uint8_t* bytes, uint16_t length) {
+  return findRecordHeader(bytes, length, versionRecordHeader);
+}
