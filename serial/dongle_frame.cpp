@@ -1,0 +1,138 @@
+// Frames exchanged with the dongle: code byte, 16-bit little-endian payload length, payload.
+#include "serial/dongle_frame.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+
+#include "serial/serial_trace.h"
+
+namespace {
+
+constexpr int queuePollMs = 1;  // pause between queue queries while bytes trickle in
+
+long long nowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+long long frameDeadline(size_t count) {
+  return nowMs() + dongleFrameWaitMs + static_cast<long long>(count / dongleFrameBytesPerMs);
+}
+
+// Sleeps briefly on the port; returns 0 when the port has hung up or failed.
+int pauseOnPort(SerialPort& port) {
+  pollfd waitFor{port.fd, POLLIN, 0};
+  int ready = poll(&waitFor, 1, queuePollMs);
+  if (ready > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    port.lastError = EIO;
+    return 0;
+  }
+  return 1;
+}
+
+// Waits until count bytes are queued or the deadline passes. Returns 1 when they are there.
+int waitForQueued(DongleLink& link, size_t count, long long deadline) {
+  for (;;) {
+    int queued = bytesQueued(link.port);
+    if (queued < 0) return 0;  // a port that went away
+    if (static_cast<size_t>(queued) >= count) return 1;
+    if (nowMs() >= deadline) return 0;
+    if (!pauseOnPort(link.port)) {
+      // Bytes still queued after a hang-up can be read; nothing more will come.
+      queued = bytesQueued(link.port);
+      return queued >= 0 && static_cast<size_t>(queued) >= count ? 1 : 0;
+    }
+  }
+}
+
+long readExactly(DongleLink& link, uint8_t* buffer, size_t count, long long deadline) {
+  if (!waitForQueued(link, count, deadline)) return 0;
+  long got = readAvailable(link.port, buffer, count);
+  return got > 0 ? got : 0;
+}
+
+// Throws away what has arrived of a frame that cannot be delivered.
+void discardQueued(DongleLink& link) {
+  uint8_t scratch[256];
+  while (readAvailable(link.port, scratch, sizeof scratch) > 0) {
+  }
+}
+
+// Reads and drops a payload too large for the buffer, so the next frame starts in place.
+int skipPayload(DongleLink& link, size_t count) {
+  const long long deadline = frameDeadline(count);
+  uint8_t scratch[256];
+  size_t skipped = 0;
+  while (skipped < count) {
+    size_t want = count - skipped < sizeof scratch ? count - skipped : sizeof scratch;
+    long got = readAvailable(link.port, scratch, want);
+    if (got < 0) return 0;
+    skipped += static_cast<size_t>(got);
+    if (got > 0) continue;
+    if (nowMs() >= deadline || !pauseOnPort(link.port)) return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize) {
+  if (link.mode != dongleLinkDongle) return 0;
+  long written = 0;
+  size_t total = dongleFrameHeaderSize;
+  if (frameSize >= dongleFrameHeaderSize) {
+    total += static_cast<size_t>(frame[1]) + 256u * static_cast<size_t>(frame[2]);
+    if (total <= frameSize) {
+      written = writeBytes(link.port, frame, total);
+      if (written == static_cast<long>(total)) return 1;
+    }
+  }
+  serialTrace("ERROR: Could not write to device.\n");
+  serialTrace("Tried to write %d bytes, succeeded to write %ld.\n", static_cast<int>(total),
+              written < 0 ? 0L : written);
+  return 0;
+}
+
+int dongleBytesQueued(DongleLink& link) {
+  if (link.mode != dongleLinkDongle) return 0;
+  int queued = bytesQueued(link.port);
+  return queued > 0 ? queued : 0;
+}
+
+long readDongleBytes(DongleLink& link, uint8_t* buffer, size_t count) {
+  if (link.mode != dongleLinkDongle) return 0;
+  return readExactly(link, buffer, count, frameDeadline(count));
+}
+
+DongleFrameResult readDongleFrame(DongleLink& link, uint8_t* payload, size_t capacity) {
+  DongleFrameResult result;
+  if (link.mode != dongleLinkDongle) return result;
+  if (dongleBytesQueued(link) <= 2) return result;
+  uint8_t header[dongleFrameHeaderSize];
+  for (size_t i = 0; i < dongleFrameHeaderSize; ++i) {
+    if (readDongleBytes(link, header + i, 1) != 1) return result;
+  }
+  const size_t length = static_cast<size_t>(header[1]) + 256u * static_cast<size_t>(header[2]);
+  if (length > capacity) {
+    int whole = skipPayload(link, length);
+    serialTrace("Dongle frame 0x%02X dropped: %u payload bytes do not fit %u.\n", header[0],
+                static_cast<unsigned>(length), static_cast<unsigned>(capacity));
+    if (!whole) discardQueued(link);
+    return result;
+  }
+  result.code = header[0];
+  result.length = static_cast<uint16_t>(length);
+  if (length > 0) {
+    long got = readDongleBytes(link, payload, length);
+    if (got != static_cast<long>(length)) {
+      serialTrace("Dongle frame 0x%02X dropped: %u payload bytes announced, not all arrived.\n",
+                  header[0], static_cast<unsigned>(length));
+      discardQueued(link);
+      return DongleFrameResult{};
+    }
+    result.payloadCount = static_cast<size_t>(got);
+  }
+  result.status = dongleFrameRead;
+  return result;
+}

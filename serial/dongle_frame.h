@@ -1,0 +1,49 @@
+// Frames exchanged with the dongle: code byte, 16-bit little-endian payload length, payload.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "serial/dongle_link.h"
+
+constexpr size_t dongleFrameHeaderSize = 3;
+constexpr size_t dongleFramePayloadMax = 524;  // the dispatcher's payload buffer
+
+// Codes Quarn sends.
+constexpr uint8_t dongleCodeStart = 0xAB;
+constexpr uint8_t dongleCodeMessage = 0xAC;
+constexpr uint8_t dongleCodePartner = 0x01;
+// Codes Quarn receives without payload.
+constexpr uint8_t dongleCodeAck = 0x20;
+constexpr uint8_t dongleCodeNack = 0x1F;
+constexpr uint8_t dongleCodeSent = 0x50;
+constexpr uint8_t dongleCodeIgnored = 0x0D;
+
+// How long a begun frame may take to arrive whole before it is dropped: a base wait plus a
+// margin per byte (2 000 000 baud 8E1 carries about 180 bytes per millisecond).
+constexpr int dongleFrameWaitMs = 200;
+constexpr int dongleFrameBytesPerMs = 100;
+
+// Writes the 3 + n bytes of frame (n from bytes 1 and 2). frameSize bounds what may be read.
+// Returns 1 when all bytes went out; else traces the two failure lines and returns 0.
+int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize);
+
+// Received bytes waiting, or 0 when the query fails or the link is not a dongle link.
+int dongleBytesQueued(DongleLink& link);
+
+// Waits until count bytes are queued (at most dongleFrameWaitMs plus the per-byte margin),
+// then reads them. Returns the count read, or 0 on failure or time-out (nothing consumed then).
+long readDongleBytes(DongleLink& link, uint8_t* buffer, size_t count);
+
+enum DongleFrameStatus : int { dongleFrameNone = 0, dongleFrameRead = 1 };
+
+struct DongleFrameResult {
+  int status = dongleFrameNone;
+  uint8_t code = 0;
+  uint16_t length = 0;       // payload length announced in the header
+  size_t payloadCount = 0;   // payload bytes read into the buffer
+};
+
+// Reads one frame once its header has begun to arrive (3 or more bytes queued), payload into
+// payload[0..capacity). A frame whose payload does not arrive in time, or that announces more
+// than capacity, is consumed, dropped with a trace line and reported as none.
+DongleFrameResult readDongleFrame(DongleLink& link, uint8_t* payload, size_t capacity);

@@ -1,0 +1,123 @@
+// Finding the USB wireless M-Bus dongle among the serial ports and opening its port.
+#include "serial/dongle_link.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "serial/port_discovery.h"
+#include "serial/serial_trace.h"
+
+const char* const dongleInstancePrefix = "USB\\VID_10C4&PID_0003\\";
+const char* const dongleSerialPrefix = "ZJ";
+
+namespace {
+
+struct DongleSearch {
+  DongleRecord* record;
+  DongleLink* link;
+};
+
+// Copies exactly width bytes of a terminated source buffer of portTextSize bytes.
+void copyField(char* field, size_t width, const char (&source)[portTextSize]) {
+  std::memcpy(field, source, width);
+}
+
+int probePort(const PortInfo& port) {
+  SerialPort probe;
+  if (!openSerialPort(probe, port.devicePath)) {
+    traceOpenFailure(port.name, probe.lastError);
+    return 0;
+  }
+  closeSerialPort(probe);
+  return 1;
+}
+
+void examinePort(const PortInfo& port, void* context) {
+  DongleSearch& search = *static_cast<DongleSearch*>(context);
+  serialTrace("Found instanceID: [%s]\n", port.instanceId);
+  if (std::strncmp(port.instanceId, dongleInstancePrefix, dongleInstancePrefixLength) != 0) return;
+  const char* serial = port.instanceId + dongleInstancePrefixLength;
+  serialTrace("Found one instance, serial: [%s]\n", serial);
+  serialTrace("Found PortName: [%s]\n", port.name);
+  serialTrace("Found friendly name: [%s]\r\n", port.description);
+  if (!probePort(port)) return;
+  if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
+
+  char serialBuffer[portTextSize] = {};  // the serial in a buffer of the common width
+  std::strncpy(serialBuffer, serial, portTextSize - 1);
+  DongleRecord& record = *search.record;
+  record.found = 1;
+  copyField(record.serial, sizeof record.serial, serialBuffer);
+  copyField(record.description, sizeof record.description, port.description);
+  copyField(record.portName, sizeof record.portName, port.name);
+  std::memcpy(record.devicePath, port.devicePath, sizeof record.devicePath);
+  search.link->mode = dongleLinkDongle;
+  serialTrace("Silabs CDC found.\n");
+}
+
+// The two lines stand for the Windows class and device-set steps that udev replaces.
+void reportPortSource(int status, void*) {
+  if (status == portSourceNoUdev) {
+    serialTrace("Could not find the PORTS class GUID.\n");
+    return;
+  }
+  serialTrace("PORTS class GUID found.\n");
+  if (status == portSourceNoDeviceSet) {
+    serialTrace("hDevInfoSet not found.\n");
+  } else {
+    serialTrace("hDevInfoSet found.\n");
+  }
+}
+
+std::string fieldText(const char* field, size_t maxChars) {
+  size_t length = 0;
+  while (length < maxChars && field[length] != '\0') ++length;
+  return std::string(field, length);
+}
+
+}  // namespace
+
+void traceOpenFailure(const char* portName, int error) {
+  if (error == ENOENT) {
+    serialTrace("COM port %s not found\n", portName);
+  } else {
+    serialTrace("Error opening COM port %s\n", portName);
+  }
+  const char* cause = serialOpenCauseText(error);
+  if (cause != nullptr) serialTrace("%s\n", cause);
+}
+
+int findDongle(DongleRecord& record, DongleLink& link) {
+  DongleSearch search{&record, &link};
+  // Without udev the system's ports are unknown, but virtual ports are still searched.
+  enumeratePorts(examinePort, &search, reportPortSource);
+  return record.found == 1 ? 1 : 0;
+}
+
+int openDonglePort(const DongleRecord& record, DongleLink& link) {
+  if (link.mode != dongleLinkDongle) return 0;
+  closeSerialPort(link.port);
+  char portName[donglePortNameSize + 1] = {};
+  std::memcpy(portName, record.portName, donglePortNameSize);
+  char path[donglePathSize + 1] = {};
+  std::memcpy(path, record.devicePath, donglePathSize);
+  if (!openSerialPort(link.port, path)) {
+    traceOpenFailure(portName, link.port.lastError);
+    return 0;
+  }
+  if (!applyProfile(link.port, dongleSerialProfile)) {
+    const char* message = serialStepMessage(link.port.failedStep);
+    serialTrace("%s\n", message ? message : "Error setting serial parameters.");
+    closeSerialPort(link.port);
+    return 0;
+  }
+  return 1;
+}
+
+std::string dongleSerial(const DongleRecord& record) {
+  return fieldText(record.serial, dongleSerialSize - 1);
+}
+
+std::string dongleDescription(const DongleRecord& record) {
+  return fieldText(record.description, dongleDescriptionSize - 1);
+}

@@ -1,0 +1,50 @@
+// Finding the USB wireless M-Bus dongle among the serial ports and opening its port.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "serial/serial_port.h"
+
+constexpr int dongleSerialSize = 16;
+constexpr int dongleDescriptionSize = 64;
+constexpr int donglePortNameSize = 64;
+constexpr int donglePathSize = 255;
+
+// Silicon Labs CDC bridge, vendor 10C4 product 0003, as a device instance identifier prefix.
+extern const char* const dongleInstancePrefix;
+constexpr int dongleInstancePrefixLength = 22;
+extern const char* const dongleSerialPrefix;  // "ZJ"
+
+// The last recognised dongle; all zero at start. Text fields that fill their width carry no
+// terminator: read them through dongleSerial / dongleDescription.
+struct DongleRecord {
+  int32_t found;
+  char serial[dongleSerialSize];
+  char description[dongleDescriptionSize];
+  char portName[donglePortNameSize];
+  char devicePath[donglePathSize];  // always terminated; what openDonglePort opens
+};
+
+enum DongleLinkMode : int { dongleLinkNone = 0, dongleLinkDongle = 1 };
+
+struct DongleLink {
+  int mode = dongleLinkNone;  // becomes dongle when a dongle is recognised, never set back
+  SerialPort port;
+};
+
+// Searches udev and virtual ports for the dongle, tracing every step on standard output.
+// Every match is examined; the last one whose port opens and whose serial begins "ZJ" is
+// recorded. Returns 1 when record.found is 1 afterwards.
+int findDongle(DongleRecord& record, DongleLink& link);
+
+// In dongle mode: (re)opens the recorded port with the dongle profile. Returns 1 when open
+// and configured; on failure traces the message, leaves the port closed and returns 0.
+int openDonglePort(const DongleRecord& record, DongleLink& link);
+
+// The serial and description as text, cut to 15 and 63 characters.
+std::string dongleSerial(const DongleRecord& record);
+std::string dongleDescription(const DongleRecord& record);
+
+// Traces "COM port %s not found" or "Error opening COM port %s" for a failed open, followed by
+// the fixable cause on a line of its own when there is one.
+void traceOpenFailure(const char* portName, int error);

@@ -1,0 +1,162 @@
+// Finds serial ports: udev tty devices that are real serial ports, then QUARN_VIRTUAL_PORTS.
+#include "serial/port_discovery.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <libudev.h>
+
+const char* const virtualPortsVariable = "QUARN_VIRTUAL_PORTS";
+
+namespace {
+
+// Copies at most outSize-1 bytes of src and always terminates.
+void copyCut(char* out, size_t outSize, const char* src, size_t srcLen) {
+  size_t n = srcLen < outSize - 1 ? srcLen : outSize - 1;
+  if (n > 0) std::memcpy(out, src, n);
+  out[n] = '\0';
+}
+
+void copyCut(char* out, size_t outSize, const char* src) {
+  copyCut(out, outSize, src ? src : "", src ? std::strlen(src) : 0);
+}
+
+int startsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0 ? 1 : 0;
+}
+
+// As pyserial decides: USB and ACM ports need a device behind them; a ttyS port counts only when
+// its parent is not the platform bus, where the 8250 driver registers ports without a UART.
+int isRealSerialPort(udev_device* device) {
+  const char* name = udev_device_get_sysname(device);
+  if (name == nullptr) return 0;
+  const int usbLike = startsWith(name, "ttyUSB") || startsWith(name, "ttyACM");
+  const int builtIn = startsWith(name, "ttyS");
+  if (!usbLike && !builtIn) return 0;  // virtual consoles, ptys and the rest
+  udev_device* parent = udev_device_get_parent(device);
+  if (parent == nullptr) return 0;
+  if (builtIn) {
+    const char* subsystem = udev_device_get_subsystem(parent);
+    if (subsystem != nullptr && std::strcmp(subsystem, "platform") == 0) return 0;
+  }
+  return 1;
+}
+
+unsigned hexAttribute(udev_device* device, const char* attribute) {
+  const char* text = udev_device_get_sysattr_value(device, attribute);
+  return text ? static_cast<unsigned>(std::strtoul(text, nullptr, 16)) : 0u;
+}
+
+void describeUdevPort(udev_device* device, PortInfo& port) {
+  std::memset(&port, 0, sizeof port);
+  const char* name = udev_device_get_sysname(device);
+  copyCut(port.name, sizeof port.name, name);
+  const char* node = udev_device_get_devnode(device);
+  if (node != nullptr) {
+    copyCut(port.devicePath, sizeof port.devicePath, node);
+  } else {
+    std::snprintf(port.devicePath, sizeof port.devicePath, "/dev/%s", name ? name : "");
+  }
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
+  if (usb != nullptr) {
+    formatUsbInstanceId(port.instanceId, sizeof port.instanceId, hexAttribute(usb, "idVendor"),
+                        hexAttribute(usb, "idProduct"), udev_device_get_sysattr_value(usb, "serial"));
+    copyCut(port.description, sizeof port.description, udev_device_get_sysattr_value(usb, "product"));
+  } else {
+    std::snprintf(port.instanceId, sizeof port.instanceId, "TTY\\%s", name ? name : "");
+  }
+  if (port.description[0] == '\0') {
+    const char* model = udev_device_get_property_value(device, "ID_MODEL_FROM_DATABASE");
+    if (model == nullptr) model = udev_device_get_property_value(device, "ID_MODEL");
+    copyCut(port.description, sizeof port.description, model);
+  }
+}
+
+int pathFits(const char* path) {
+  return path != nullptr && std::strlen(path) < portTextSize ? 1 : 0;
+}
+
+int enumerateUdevPorts(PortVisitor visit, void* context, PortSourceReport report) {
+  udev* system = udev_new();
+  if (system == nullptr) {
+    if (report) report(portSourceNoUdev, context);
+    return portSourceNoUdev;
+  }
+  udev_enumerate* scan = udev_enumerate_new(system);
+  if (scan == nullptr || udev_enumerate_add_match_subsystem(scan, "tty") < 0 ||
+      udev_enumerate_scan_devices(scan) < 0) {
+    if (scan != nullptr) udev_enumerate_unref(scan);
+    udev_unref(system);
+    if (report) report(portSourceNoDeviceSet, context);
+    return portSourceNoDeviceSet;
+  }
+  if (report) report(portSourceUdev, context);
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan)) {
+    udev_device* device = udev_device_new_from_syspath(system, udev_list_entry_get_name(entry));
+    if (device == nullptr) continue;
+    if (isRealSerialPort(device)) {
+      const char* node = udev_device_get_devnode(device);
+      if (node == nullptr || pathFits(node)) {
+        PortInfo port;
+        describeUdevPort(device, port);
+        visit(port, context);
+      }
+    }
+    udev_device_unref(device);
+  }
+  udev_enumerate_unref(scan);
+  udev_unref(system);
+  return portSourceUdev;
+}
+
+void visitVirtualEntry(const char* entry, size_t length, PortVisitor visit, void* context) {
+  const char* fields[3] = {entry, nullptr, nullptr};
+  size_t lengths[3] = {length, 0, 0};
+  int field = 0;
+  for (size_t i = 0; i < length && field < 2; ++i) {
+    if (entry[i] == '|') {
+      lengths[field] = static_cast<size_t>(entry + i - fields[field]);
+      ++field;
+      fields[field] = entry + i + 1;
+      lengths[field] = static_cast<size_t>(entry + length - fields[field]);
+    }
+  }
+  if (lengths[0] == 0 || lengths[0] >= portTextSize) return;
+  PortInfo port;
+  std::memset(&port, 0, sizeof port);
+  copyCut(port.devicePath, sizeof port.devicePath, fields[0], lengths[0]);
+  const char* slash = std::strrchr(port.devicePath, '/');
+  const char* name = slash ? slash + 1 : port.devicePath;
+  if (*name == '\0') return;
+  copyCut(port.name, sizeof port.name, name);
+  if (fields[1] != nullptr) copyCut(port.instanceId, sizeof port.instanceId, fields[1], lengths[1]);
+  if (fields[2] != nullptr) copyCut(port.description, sizeof port.description, fields[2], lengths[2]);
+  visit(port, context);
+}
+
+}  // namespace
+
+void formatUsbInstanceId(char* out, size_t outSize, unsigned vendorId, unsigned productId,
+                         const char* serial) {
+  std::snprintf(out, outSize, "USB\\VID_%04X&PID_%04X\\%s", vendorId & 0xFFFFu, productId & 0xFFFFu,
+                serial ? serial : "");
+}
+
+void enumerateVirtualPorts(const char* text, PortVisitor visit, void* context) {
+  if (text == nullptr) return;
+  const char* entry = text;
+  for (;;) {
+    const char* end = std::strchr(entry, ';');
+    size_t length = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
+    visitVirtualEntry(entry, length, visit, context);
+    if (end == nullptr) break;
+    entry = end + 1;
+  }
+}
+
+int enumeratePorts(PortVisitor visit, void* context, PortSourceReport report) {
+  int status = enumerateUdevPorts(visit, context, report);
+  enumerateVirtualPorts(std::getenv(virtualPortsVariable), visit, context);
+  return status;
+}

@@ -1,0 +1,177 @@
+// Linux serial port layer: exclusive open, line profile, non-blocking reads, bounded writes.
+#include "serial/serial_port.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+const SerialProfile dongleSerialProfile = {2000000u, 50, 10};
+const SerialProfile wiredSerialProfile = {2400u, 50, 10};
+
+namespace {
+
+int fail(SerialPort& port, int step, int error) {
+  port.failedStep = step;
+  port.lastError = error;
+  return 0;
+}
+
+int speedConstant(unsigned baudRate, speed_t& speed) {
+  switch (baudRate) {
+    case 2400u: speed = B2400; return 1;
+    case 2000000u: speed = B2000000; return 1;
+    default: return 0;
+  }
+}
+
+long long nowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int serialPortIsOpen(const SerialPort& port) { return port.fd >= 0 ? 1 : 0; }
+
+int openSerialPort(SerialPort& port, const char* devicePath) {
+  closeSerialPort(port);
+  port.failedStep = serialStepNone;
+  port.lastError = 0;
+  int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(port, serialStepOpen, errno);
+  // TIOCEXCL stops other opens (except root's); the lock also catches programs that check it.
+  if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    close(fd);
+    return fail(port, serialStepOpen, error);
+  }
+  port.fd = fd;
+  return 1;
+}
+
+int applyProfile(SerialPort& port, const SerialProfile& profile) {
+  port.failedStep = serialStepNone;
+  if (port.fd < 0) return fail(port, serialStepGetState, EBADF);
+  termios state{};
+  if (tcgetattr(port.fd, &state) != 0) return fail(port, serialStepGetState, errno);
+  speed_t speed = B0;
+  if (!speedConstant(profile.baudRate, speed)) return fail(port, serialStepSetState, EINVAL);
+  cfmakeraw(&state);  // the other side sends binary frames
+  state.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB);
+  state.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
+  if (cfsetispeed(&state, speed) != 0 || cfsetospeed(&state, speed) != 0 ||
+      tcsetattr(port.fd, TCSANOW, &state) != 0) {
+    return fail(port, serialStepSetState, errno);
+  }
+  // Reads return at once with what is queued; writes are bounded by poll in writeBytes.
+  int flags = fcntl(port.fd, F_GETFL);
+  if (flags < 0 || fcntl(port.fd, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return fail(port, serialStepTimeouts, errno);
+  }
+  port.writeConstantMs = profile.writeConstantMs;
+  port.writeMsPerByte = profile.writeMsPerByte;
+  return 1;
+}
+
+long readAvailable(SerialPort& port, uint8_t* buffer, size_t capacity) {
+  if (port.fd < 0) {
+    port.lastError = EBADF;
+    return -1;
+  }
+  if (capacity == 0) return 0;
+  for (;;) {
+    ssize_t got = read(port.fd, buffer, capacity);
+    if (got > 0) return static_cast<long>(got);
+    if (got == 0) {  // a hung-up terminal reads as end of file
+      port.lastError = EIO;
+      return -1;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+    port.lastError = errno;
+    return -1;
+  }
+}
+
+long writeBytes(SerialPort& port, const uint8_t* bytes, size_t count) {
+  if (port.fd < 0) {
+    port.lastError = EBADF;
+    return -1;
+  }
+  const long long deadline = nowMs() + port.writeConstantMs +
+                             static_cast<long long>(port.writeMsPerByte) * static_cast<long long>(count);
+  size_t written = 0;
+  while (written < count) {
+    ssize_t put = write(port.fd, bytes + written, count - written);
+    if (put > 0) {
+      written += static_cast<size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      port.lastError = errno;
+      return written > 0 ? static_cast<long>(written) : -1;
+    }
+    long long left = deadline - nowMs();
+    if (left <= 0) {
+      port.lastError = ETIMEDOUT;
+      break;
+    }
+    pollfd waitFor{port.fd, POLLOUT, 0};
+    int ready = poll(&waitFor, 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) {
+      port.lastError = errno;
+      break;
+    }
+    if (ready > 0 && (waitFor.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 &&
+        (waitFor.revents & POLLOUT) == 0) {
+      port.lastError = EIO;
+      return written > 0 ? static_cast<long>(written) : -1;
+    }
+  }
+  return static_cast<long>(written);
+}
+
+int bytesQueued(SerialPort& port) {
+  if (port.fd < 0) {
+    port.lastError = EBADF;
+    return -1;
+  }
+  int queued = 0;
+  if (ioctl(port.fd, FIONREAD, &queued) != 0) {
+    port.lastError = errno;
+    return -1;
+  }
+  return queued;
+}
+
+void closeSerialPort(SerialPort& port) {
+  if (port.fd >= 0) {
+    close(port.fd);  // also drops the lock
+    port.fd = -1;
+  }
+}
+
+const char* serialStepMessage(int step) {
+  switch (step) {
+    case serialStepGetState: return "Error getting serial parameters.";
+    case serialStepSetState: return "Error setting serial parameters.";
+    case serialStepTimeouts: return "Error setting timeouts.";
+    default: return nullptr;
+  }
+}
+
+const char* serialOpenCauseText(int error) {
+  if (error == EACCES || error == EPERM) {
+    return "Permission denied: the user is not in the dialout group.";
+  }
+  if (error == EBUSY || error == EWOULDBLOCK) {
+    return "The port is in use by another program.";
+  }
+  return nullptr;
+}

@@ -1,0 +1,61 @@
+// Linux serial port layer: exclusive open, line profile, non-blocking reads, bounded writes.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Line settings applied after opening; every other termios field keeps what the port had.
+struct SerialProfile {
+  unsigned baudRate;        // 2400 or 2000000
+  int writeConstantMs;      // a write waits at most this ...
+  int writeMsPerByte;       // ... plus this per byte
+};
+
+extern const SerialProfile dongleSerialProfile;  // 2 000 000 baud 8E1
+extern const SerialProfile wiredSerialProfile;   // 2400 baud 8E1
+
+// Which step of opening or configuring failed, so callers can print the matching message.
+enum SerialStep : int {
+  serialStepNone = 0,
+  serialStepOpen = 1,       // "COM port %s not found" / "Error opening COM port %s"
+  serialStepGetState = 2,   // "Error getting serial parameters."
+  serialStepSetState = 3,   // "Error setting serial parameters."
+  serialStepTimeouts = 4,   // "Error setting timeouts."
+};
+
+struct SerialPort {
+  int fd = -1;
+  int lastError = 0;              // errno of the last failure
+  int failedStep = serialStepNone;
+  int writeConstantMs = 50;
+  int writeMsPerByte = 10;
+};
+
+// Opens devicePath for reading and writing, refusing any second opener (TIOCEXCL and flock).
+// Returns 1 on success; 0 with lastError set otherwise. Closes a port that was open.
+int openSerialPort(SerialPort& port, const char* devicePath);
+
+// Raw mode, the profile's speed, 8 data bits, even parity, 1 stop bit, CLOCAL|CREAD.
+// Returns 1 on success; on failure 0 with failedStep and lastError set (the port stays open).
+int applyProfile(SerialPort& port, const SerialProfile& profile);
+
+// Reads what is queued, up to capacity bytes, never waiting. Returns the count (0 when nothing
+// is queued) or -1 when the read fails (a port that has gone away fails with EIO).
+long readAvailable(SerialPort& port, uint8_t* buffer, size_t capacity);
+
+// Writes count bytes, waiting at most writeConstantMs + writeMsPerByte per byte for the port to
+// take them. Returns the number of bytes written, or -1 when the first write already failed.
+long writeBytes(SerialPort& port, const uint8_t* bytes, size_t count);
+
+// Received bytes waiting in the input queue, or -1 when the query fails.
+int bytesQueued(SerialPort& port);
+
+// Closes the port if open; fd becomes -1.
+void closeSerialPort(SerialPort& port);
+
+int serialPortIsOpen(const SerialPort& port);
+
+// The fixed message of a failed configuration step, or nullptr for none/open.
+const char* serialStepMessage(int step);
+
+// A cause the user can fix for a failed open, as a line of its own, or nullptr.
+const char* serialOpenCauseText(int error);
