@@ -1,0 +1,115 @@
+// PTY handling: openpty, raw slave, symlink, hang-up tolerant reads.
+#include "sim_port.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+bool makeParents(const std::string& path, std::string& err) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return true;
+  std::string dir = path.substr(0, slash);
+  for (size_t i = 1; i <= dir.size(); ++i) {
+    if (i == dir.size() || dir[i] == '/') {
+      std::string part = dir.substr(0, i);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+        err = "cannot create " + part + ": " + std::strerror(errno);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool openPty(SimPort& p, std::string& err) {
+  int master = -1, slave = -1;
+  char name[128];
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    err = std::string("openpty: ") + std::strerror(errno);
+    return false;
+  }
+  struct termios tio;
+  if (tcgetattr(slave, &tio) == 0) {
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+  }
+  // Only the client holds the slave open, so its hang-up is visible on the master.
+  close(slave);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  p.master = master;
+  p.slavePath = name;
+  return true;
+}
+
+bool link(SimPort& p, std::string& err) {
+  std::string tmp = p.linkPath + ".new";
+  unlink(tmp.c_str());
+  if (symlink(p.slavePath.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), p.linkPath.c_str()) != 0) {
+    err = "cannot link " + p.linkPath + ": " + std::strerror(errno);
+    unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
+  p.master = -1;
+  p.linkPath = linkPath;
+  if (!makeParents(linkPath, err) || !openPty(p, err)) return false;
+  if (!link(p, err)) {
+    close(p.master);
+    p.master = -1;
+    return false;
+  }
+  return true;
+}
+
+bool simPortReopen(SimPort& p, std::string& err) {
+  if (p.master >= 0) close(p.master);
+  p.master = -1;
+  return openPty(p, err) && link(p, err);
+}
+
+void simPortClose(SimPort& p) {
+  if (p.master >= 0) close(p.master);
+  p.master = -1;
+  if (!p.linkPath.empty()) unlink(p.linkPath.c_str());
+}
+
+size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& clientOpen) {
+  clientOpen = false;
+  if (p.master < 0) return 0;
+  struct pollfd pfd = {p.master, POLLIN, 0};
+  int rc = poll(&pfd, 1, timeoutMs);
+  if (rc < 0) return 0;
+  if (rc > 0 && (pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) {
+    // Nobody has the slave open: poll would return at once, so pause here.
+    if (timeoutMs > 0) usleep(static_cast<useconds_t>((timeoutMs < 10 ? timeoutMs : 10) * 1000));
+    return 0;
+  }
+  clientOpen = true;
+  if (rc == 0) return 0;
+  ssize_t n = read(p.master, buf, cap);
+  if (n < 0) {
+    if (errno == EIO) clientOpen = false;  // last client closed the slave
+    return 0;
+  }
+  return static_cast<size_t>(n);
+}
+
+size_t simPortWrite(SimPort& p, const uint8_t* bytes, size_t n) {
+  if (p.master < 0) return 0;
+  ssize_t w = write(p.master, bytes, n);
+  return w > 0 ? static_cast<size_t>(w) : 0;
+}

@@ -1,0 +1,28 @@
+// The PTY the simulator serves, linked at a fixed path so Quarn can open it by name.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct SimPort {
+  int master;              // -1 when closed
+  std::string slavePath;   // /dev/pts/N
+  std::string linkPath;    // the symlink Quarn opens
+};
+
+// Opens a PTY, puts its slave in raw mode, creates the parent directory of linkPath and
+// points the symlink at the slave. Returns false with a message in err on failure.
+bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err);
+
+// Closes the PTY (the client sees a hang-up) and links a fresh one at the same path.
+bool simPortReopen(SimPort& p, std::string& err);
+
+// Closes the PTY and removes the link.
+void simPortClose(SimPort& p);
+
+// Waits up to timeoutMs for input. Returns the byte count read (0 when nothing came or
+// no client has the slave open, which is then also reported through clientOpen).
+size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& clientOpen);
+
+// Writes what the PTY takes now; returns the count written.
+size_t simPortWrite(SimPort& p, const uint8_t* bytes, size_t n);
