@@ -59,15 +59,8 @@ int applyProfile(SerialPort& port, const SerialProfile& profile) {
   if (port.fd < 0) return fail(port, serialStepGetState, EBADF);
   termios state{};
   if (tcgetattr(port.fd, &state) != 0) return fail(port, serialStepGetState, errno);
-  speed_t speed = B0;
-  if (!speedConstant(profile.baudRate, speed)) return fail(port, serialStepSetState, EINVAL);
-  cfmakeraw(&state);  // the other side sends binary frames
-  state.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB);
-  state.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
-  if (cfsetispeed(&state, speed) != 0 || cfsetospeed(&state, speed) != 0 ||
-      tcsetattr(port.fd, TCSANOW, &state) != 0) {
-    return fail(port, serialStepSetState, errno);
-  }
+  if (!profileLineSettings(state, profile)) return fail(port, serialStepSetState, EINVAL);
+  if (tcsetattr(port.fd, TCSANOW, &state) != 0) return fail(port, serialStepSetState, errno);
   // Reads return at once with what is queued; writes are bounded by poll in writeBytes.
   int flags = fcntl(port.fd, F_GETFL);
   if (flags < 0 || fcntl(port.fd, F_SETFL, flags | O_NONBLOCK) != 0) {
@@ -75,6 +68,16 @@ int applyProfile(SerialPort& port, const SerialProfile& profile) {
   }
   port.writeConstantMs = profile.writeConstantMs;
   port.writeMsPerByte = profile.writeMsPerByte;
+  return 1;
+}
+
+int profileLineSettings(termios& state, const SerialProfile& profile) {
+  speed_t speed = B0;
+  if (!speedConstant(profile.baudRate, speed)) return 0;
+  cfmakeraw(&state);  // the other side sends binary frames
+  state.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB);
+  state.c_cflag |= CS8 | PARENB | CLOCAL | CREAD;
+  if (cfsetispeed(&state, speed) != 0 || cfsetospeed(&state, speed) != 0) return 0;
   return 1;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <termios.h>
 
 // Line settings applied after opening; every other termios field keeps what the port had.
 struct SerialProfile {
@@ -37,6 +38,10 @@ int openSerialPort(SerialPort& port, const char* devicePath);
 // Raw mode, the profile's speed, 8 data bits, even parity, 1 stop bit, CLOCAL|CREAD.
 // Returns 1 on success; on failure 0 with failedStep and lastError set (the port stays open).
 int applyProfile(SerialPort& port, const SerialProfile& profile);
+
+// Turns state into the profile's line settings, leaving every other field as it is.
+// Returns 0 for a baud rate the layer does not know.
+int profileLineSettings(termios& state, const SerialProfile& profile);
 
 // Reads what is queued, up to capacity bytes, never waiting. Returns the count (0 when nothing
 // is queued) or -1 when the read fails (a port that has gone away fails with EIO).
