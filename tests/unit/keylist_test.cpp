@@ -1,0 +1,628 @@
+// Key lists: file format, directory walk, bounds on lines, paths and list size.
+#include "codec/key_list.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory under /tmp, removed with its files at the end of the test.
+class TempDir {
+public:
+  TempDir() {
+    char pattern[] = "/tmp/quarn-keys-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made != nullptr) path_ = made;
+  }
+  ~TempDir() { removeAll(path_); }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  std::string write(const std::string& name, const std::string& content) const {
+    const std::string file = path_ + "/" + name;
+    FILE* f = std::fopen(file.c_str(), "wb");
+    if (f == nullptr) {
+      ADD_FAILURE() << "cannot create " << file;
+      return file;
+    }
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    return file;
+  }
+
+private:
+  static void removeAll(const std::string& dirPath) {
+    if (dirPath.empty()) return;
+    DIR* dir = opendir(dirPath.c_str());
+    if (dir != nullptr) {
+      while (const dirent* item = readdir(dir)) {
+        const std::string name = item->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string full = dirPath + "/" + name;
+        struct stat info {};
+        if (lstat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) removeAll(full);
+        else unlink(full.c_str());
+      }
+      closedir(dir);
+    }
+    rmdir(dirPath.c_str());
+  }
+
+  std::string path_;
+};
+
+Bytes idOf(const uint8_t* id) { return Bytes(id, id + 4); }
+Bytes keyOf(const uint8_t* key) { return Bytes(key, key + 16); }
+
+const std::string keyText = "00112233445566778899AABBCCDDEEFF";
+const Bytes keyBytes = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                        0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+const Bytes zeroKey(16, 0);
+const Bytes zeroId(4, 0);
+
+Bytes withLast(Bytes bytes, size_t index, uint8_t value) {
+  bytes[index] = value;
+  for (size_t i = index + 1; i < bytes.size(); ++i) bytes[i] = 0;
+  return bytes;
+}
+
+std::unique_ptr<ConverterKeyList> loadConverter(const std::string& dir) {
+  auto list = std::make_unique<ConverterKeyList>();
+  loadKeyList(dir.c_str(), *list);
+  return list;
+}
+
+std::unique_ptr<MeterKeyList> loadMeter(const std::string& dir) {
+  auto list = std::make_unique<MeterKeyList>();
+  loadKeyList(dir.c_str(), *list);
+  return list;
+}
+
+struct ConverterCase {
+  const char* name;
+  std::string content;
+  uint32_t count;
+  Bytes id;   // of the first entry, when count > 0
+  Bytes key;
+};
+
+void PrintTo(const ConverterCase& c, std::ostream* os) { *os << c.name; }
+
+class ConverterLines : public ::testing::TestWithParam<ConverterCase> {};
+
+TEST_P(ConverterLines, LoadAsExpected) {
+  const ConverterCase& c = GetParam();
+  TempDir dir;
+  dir.write("keys.txt", c.content);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, c.count);
+  if (c.count > 0) {
+    EXPECT_EQ(idOf(list->entries[0].id), c.id);
+    EXPECT_EQ(keyOf(list->entries[0].key), c.key);
+  }
+  EXPECT_EQ(idOf(list->entries[c.count].id), zeroId) << "entry past the count was written";
+}
+
+const std::vector<ConverterCase>& converterCases() {
+  static const std::vector<ConverterCase> all = {
+      {"Plain", "cabinet 1;0012AB34;" + keyText + "\n", 1, {0x00, 0x12, 0xAB, 0x34}, keyBytes},
+      {"LowerCase", "c;0012ab34;00112233445566778899aabbccddeeff\n", 1, {0x00, 0x12, 0xAB, 0x34},
+       keyBytes},
+      {"TwoFieldsNoEntry", "cabinet 4;0012AB34\n", 0, {}, {}},
+      {"TrailingSeparatorGivesZeroKey", "cabinet 4;0012AB34;\n", 1, {0x00, 0x12, 0xAB, 0x34},
+       zeroKey},
+      // Without a line end there is nothing after the ";" to be the third field.
+      {"TrailingSeparatorWithoutLineEnd", "cabinet 4;0012AB34;", 0, {}, {}},
+      {"LeadingSeparatorShiftsFields",
+       ";11223344;AABBCCDD000000000000000000000000;" + keyText + "\n", 1,
+       {0xAA, 0xBB, 0xCC, 0xDD}, keyBytes},
+      {"RunsOfSeparators", ";;lbl;;;0012AB34;;;;" + keyText + ";;\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, keyBytes},
+      {"ExtraFieldsIgnored", "lbl;0012AB34;" + keyText + ";FFFFFFFF;x\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, keyBytes},
+      {"CommentSkipped", "#cabinet;0012AB34;" + keyText + "\n", 0, {}, {}},
+      {"SpaceBeforeHashIsNoComment", " #cabinet;0012AB34;" + keyText + "\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, keyBytes},
+      // The line end attached to the last field: ignored when the count turns odd...
+      {"ThirtyDigitsAndLineEnd", "l;0012AB34;" + keyText.substr(0, 30) + "\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, withLast(keyBytes, 14, 0xEE)},
+      // ...and a 0 digit when it makes the count even.
+      {"ThirtyOneDigitsAndLineEnd", "l;0012AB34;" + keyText.substr(0, 31) + "\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, withLast(keyBytes, 15, 0xF0)},
+      {"ThirtyOneDigitsCrLf", "l;0012AB34;" + keyText.substr(0, 31) + "\r\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, withLast(keyBytes, 15, 0xF0)},
+      {"ThirtyOneDigitsAtEndOfFile", "l;0012AB34;" + keyText.substr(0, 31), 1,
+       {0x00, 0x12, 0xAB, 0x34}, withLast(keyBytes, 14, 0xEE)},
+      {"ShortIdFillsLeadingBytes", "l;12;" + keyText + "\n", 1, {0x12, 0, 0, 0}, keyBytes},
+      {"LongFieldsCut", "l;0012AB3499;" + keyText + "1234\n", 1, {0x00, 0x12, 0xAB, 0x34},
+       keyBytes},
+      {"InvalidDigitsAreZero", "l;zz12AB34;" + keyText + "\n", 1, {0x00, 0x12, 0xAB, 0x34},
+       keyBytes},
+      // A lone CR is an ordinary character, worth 0 like any non-digit.
+      {"LoneCarriageReturn", "l;12\r4;" + keyText + "\n", 1, {0x12, 0x04, 0, 0}, keyBytes},
+      {"CrLfKey", "l;0012AB34;" + keyText + "\r\n", 1, {0x00, 0x12, 0xAB, 0x34}, keyBytes},
+      {"EmptyLines", "\n\r\n;;;\n;\n", 0, {}, {}},
+      // A NUL ends the line's text: what follows it on the line is never read.
+      {"NulEndsLine", std::string("l;0012AB34\0;", 12) + keyText + "\n", 0, {}, {}},
+      {"NulInKey", std::string("l;0012AB34;0011\0;", 17) + keyText + "\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, withLast(keyBytes, 1, 0x11)},
+      {"NulLineThenGoodLine",
+       std::string("\0garbage;1;2\n", 13) + "l;0012AB34;" + keyText + "\n", 1,
+       {0x00, 0x12, 0xAB, 0x34}, keyBytes},
+      {"FailedLineLeavesNoTrace", "l;FFFFFFFF\nl;12;\n", 1, {0x12, 0, 0, 0}, zeroKey},
+  };
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConverterLines, ::testing::ValuesIn(converterCases()),
+                         [](const ::testing::TestParamInfo<ConverterCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+struct MeterCase {
+  const char* name;
+  std::string content;
+  uint32_t count;
+  Bytes id;
+  Bytes firstKey;
+  Bytes secondKey;
+};
+
+void PrintTo(const MeterCase& c, std::ostream* os) { *os << c.name; }
+
+class MeterLines : public ::testing::TestWithParam<MeterCase> {};
+
+TEST_P(MeterLines, LoadAsExpected) {
+  const MeterCase& c = GetParam();
+  TempDir dir;
+  dir.write("meters", c.content);
+  auto list = loadMeter(dir.path());
+  ASSERT_EQ(list->count, c.count);
+  if (c.count > 0) {
+    EXPECT_EQ(idOf(list->entries[0].id), c.id);
+    EXPECT_EQ(keyOf(list->entries[0].firstKey), c.firstKey);
+    EXPECT_EQ(keyOf(list->entries[0].secondKey), c.secondKey);
+  }
+}
+
+const std::string secondText = "FFEEDDCCBBAA99887766554433221100";
+const Bytes secondBytes = {0xFF, 0xEE, 0xDD, 0xCC, 0xBB, 0xAA, 0x99, 0x88,
+                           0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00};
+const Bytes meterId = {0x12, 0x34, 0x56, 0x78};
+
+Bytes leading(std::initializer_list<uint8_t> bytes) {
+  Bytes out(bytes);
+  out.resize(16, 0);
+  return out;
+}
+
+const std::vector<MeterCase>& meterCases() {
+  static const std::vector<MeterCase> all = {
+      {"FourFields", "m;12345678;" + keyText + ";" + secondText + "\n", 1, meterId, keyBytes,
+       secondBytes},
+      {"ThreeFieldsZeroSecondKey", "m;12345678;" + keyText + "\n", 1, meterId, keyBytes,
+       zeroKey},
+      {"TwoFieldsNoEntry", "m;12345678\n", 0, {}, {}, {}},
+      {"TrailingSeparatorZeroKeys", "m;12345678;\n", 1, meterId, zeroKey, zeroKey},
+      {"EmptyFourthField", "m;12345678;" + keyText + ";\n", 1, meterId, keyBytes, zeroKey},
+      // The fourth field runs to the line end, ";" included.
+      {"FourthFieldKeepsSeparators", "m;12345678;" + keyText + ";AABB;CCDD\n", 1, meterId,
+       keyBytes, leading({0xAA, 0xBB, 0x0C, 0xCD})},
+      // Only the one ";" after the third field separates: a second one belongs to field 4.
+      {"FourthFieldAfterDoubleSeparator", "m;12345678;" + keyText + ";;1122\n", 1, meterId,
+       keyBytes, leading({0x01, 0x12})},
+      // The line end is not part of the fourth field.
+      {"FourthFieldOddDigits", "m;12345678;" + keyText + ";ABC\n", 1, meterId, keyBytes,
+       leading({0xAB})},
+      {"FourthFieldOddDigitsCrLf", "m;12345678;" + keyText + ";ABC\r\n", 1, meterId, keyBytes,
+       leading({0xAB})},
+      {"FourthFieldAtEndOfFile", "m;12345678;" + keyText + ";" + secondText, 1, meterId,
+       keyBytes, secondBytes},
+      {"FourthFieldTooLong", "m;12345678;" + keyText + ";" + secondText + "ABCD;EF\n", 1, meterId,
+       keyBytes, secondBytes},
+      {"ThirtyOneDigitFirstKey", "m;12345678;" + keyText.substr(0, 31) + "\n", 1, meterId,
+       withLast(keyBytes, 15, 0xF0), zeroKey},
+      {"Comment", "#m;12345678;" + keyText + "\n", 0, {}, {}, {}},
+  };
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MeterLines, ::testing::ValuesIn(meterCases()),
+                         [](const ::testing::TestParamInfo<MeterCase>& param) {
+                           return std::string(param.param.name);
+                         });
+
+TEST(KeyFiles, LastLineWithoutLineEndLoadsOnce) {
+  TempDir dir;
+  dir.write("k", "a;00000001;" + keyText + "\nb;00000002;" + keyText);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 2u);
+  EXPECT_EQ(idOf(list->entries[1].id), (Bytes{0, 0, 0, 2}));
+}
+
+TEST(KeyFiles, LastLineWithLineEndLoadsOnce) {
+  for (const char* end : {"\n", "\r\n"}) {
+    TempDir dir;
+    dir.write("k", std::string("a;00000001;") + keyText + end + "b;00000002;" + keyText + end);
+    auto list = loadConverter(dir.path());
+    EXPECT_EQ(list->count, 2u) << (end[0] == '\r' ? "CR LF" : "LF");
+  }
+}
+
+TEST(KeyFiles, CrLfFileLoadsLikeLfFile) {
+  std::string lf;
+  for (int i = 0; i < 40; ++i) {
+    char line[128];
+    std::snprintf(line, sizeof line, "meter %d;%08X;%s;%.*s\n", i, 0x1000 + i, keyText.c_str(),
+                  i % 33, secondText.c_str());
+    lf += line;
+  }
+  std::string crlf;
+  for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  TempDir lfDir;
+  TempDir crlfDir;
+  lfDir.write("k", lf);
+  crlfDir.write("k", crlf);
+  auto a = loadMeter(lfDir.path());
+  auto b = loadMeter(crlfDir.path());
+  ASSERT_EQ(a->count, 40u);
+  ASSERT_EQ(b->count, 40u);
+  EXPECT_EQ(std::memcmp(a->entries, b->entries, 40 * sizeof(MeterKeyEntry)), 0);
+}
+
+TEST(KeyFiles, HiddenFilesAreNeverRead) {
+  TempDir dir;
+  dir.write(".hidden", "a;00000001;" + keyText + "\n");
+  dir.write("..backup", "a;00000003;" + keyText + "\n");
+  auto list = loadConverter(dir.path());
+  EXPECT_EQ(list->count, 0u);
+  dir.write("visible", "a;00000002;" + keyText + "\n");
+  list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 1u);
+  EXPECT_EQ(idOf(list->entries[0].id), (Bytes{0, 0, 0, 2}));
+}
+
+TEST(KeyFiles, MissingDirectoryLeavesListUnchanged) {
+  auto list = std::make_unique<ConverterKeyList>();
+  list->count = 1;
+  list->entries[0].id[0] = 0x42;
+  loadKeyList("/tmp/quarn-keys-does-not-exist/dongleKeys", *list);
+  EXPECT_EQ(list->count, 1u);
+  EXPECT_EQ(list->entries[0].id[0], 0x42);
+  loadKeyList(nullptr, *list);
+  EXPECT_EQ(list->count, 1u);
+}
+
+TEST(KeyFiles, LoadingAppendsAfterExistingEntries) {
+  TempDir dir;
+  dir.write("k", "a;00000009;" + keyText + "\n");
+  auto list = std::make_unique<MeterKeyList>();
+  loadKeyList(dir.path().c_str(), *list);
+  loadKeyList(dir.path().c_str(), *list);
+  ASSERT_EQ(list->count, 2u);
+  EXPECT_EQ(idOf(list->entries[1].id), (Bytes{0, 0, 0, 9}));
+}
+
+// The order readdir gives, read here without the loader.
+std::vector<std::string> listingOrder(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* item = readdir(dir)) {
+    if (item->d_name[0] != '.') names.push_back(item->d_name);
+  }
+  closedir(dir);
+  return names;
+}
+
+TEST(KeyFiles, FilesLoadInListingOrderAndFirstListedWins) {
+  TempDir dir;
+  const char* names[] = {"alpha", "bravo", "charlie", "delta", "echo", "foxtrot"};
+  for (size_t i = 0; i < 6; ++i) {
+    char line[96];
+    // Every file lists the same id with its own key; the key's first byte names the file.
+    std::snprintf(line, sizeof line, "x;CAFE0001;%02X%s\nx;0000000%zu;%s\n",
+                  static_cast<unsigned>(i), keyText.substr(2).c_str(), i, keyText.c_str());
+    dir.write(names[i], line);
+  }
+  const std::vector<std::string> order = listingOrder(dir.path());
+  ASSERT_EQ(order.size(), 6u);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 12u);
+  const uint8_t id[4] = {0xCA, 0xFE, 0x00, 0x01};
+  const ConverterKeyEntry* found = findConverterKey(*list, id);
+  ASSERT_NE(found, nullptr);
+  const std::string first = order[0];
+  size_t firstIndex = 0;
+  while (names[firstIndex] != first) ++firstIndex;
+  EXPECT_EQ(found->key[0], firstIndex);
+  // Entries follow the listing order file by file.
+  for (size_t f = 0; f < 6; ++f) {
+    size_t index = 0;
+    while (names[index] != order[f]) ++index;
+    EXPECT_EQ(list->entries[2 * f].key[0], index);
+    EXPECT_EQ(list->entries[2 * f + 1].id[3], index);
+  }
+}
+
+TEST(KeyFiles, SubdirectoryIsSkipped) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir.path() + "/sub").c_str(), 0755), 0);
+  dir.write("sub/k", "a;00000001;" + keyText + "\n");
+  dir.write("k", "a;00000002;" + keyText + "\n");
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 1u);
+  EXPECT_EQ(list->entries[0].id[3], 2);
+}
+
+TEST(KeyFiles, UnreadableFileIsSkipped) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root reads files whatever their mode, so an unreadable file cannot be "
+                    "made here";
+  }
+  TempDir dir;
+  const std::string locked = dir.write("locked", "a;00000001;" + keyText + "\n");
+  dir.write("open", "a;00000002;" + keyText + "\n");
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 1u);
+  EXPECT_EQ(list->entries[0].id[3], 2);
+}
+
+TEST(KeyFiles, UnreadableFileIsSkippedForAnOrdinaryUser) {
+  // As root, check the same in a child that has dropped to an ordinary user.
+  if (geteuid() != 0) GTEST_SKIP() << "covered by UnreadableFileIsSkipped";
+  TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  const std::string locked = dir.write("locked", "a;00000001;" + keyText + "\n");
+  const std::string open = dir.write("open", "a;00000002;" + keyText + "\n");
+  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+  ASSERT_EQ(chmod(open.c_str(), 0644), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    constexpr uid_t nobody = 65534;
+    if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(100);
+    auto list = std::make_unique<ConverterKeyList>();
+    loadKeyList(dir.path().c_str(), *list);
+    _exit(list->count == 1 && list->entries[0].id[3] == 2 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 100) << "could not drop to an ordinary user";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file was loaded or the readable one not";
+}
+
+TEST(KeyFiles, PathOf255CharactersLoadsAndLongerIsSkipped) {
+  TempDir dir;
+  const size_t prefix = dir.path().size() + 1;  // directory and "/"
+  ASSERT_LT(prefix, 100u);
+  const std::string fits(255 - prefix, 'f');
+  const std::string tooLong(256 - prefix, 'g');
+  dir.write(fits, "a;00000001;" + keyText + "\n");
+  dir.write(tooLong, "a;00000002;" + keyText + "\n");
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 1u);
+  EXPECT_EQ(list->entries[0].id[3], 1);
+}
+
+// A line of exactly `length` characters whose first fields make an entry with the given id.
+std::string lineOfLength(size_t length, unsigned id) {
+  char head[64];
+  std::snprintf(head, sizeof head, "p;%08X;%s;", id, keyText.c_str());
+  std::string line = head;
+  line.resize(length, 'x');
+  return line;
+}
+
+TEST(KeyFiles, LongLinesAreReadInPiecesOf1023) {
+  struct Case {
+    size_t length;
+    std::vector<unsigned> ids;  // entries expected, in order
+  } cases[] = {
+      {1022, {1}},
+      {1023, {1}},          // the LF comes as a piece of its own, which adds nothing
+      {1024, {1}},          // the second piece is "x" and the LF
+      {3000, {1}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    dir.write("k", lineOfLength(c.length, 1) + "\n" + lineOfLength(40, 2) + "\n");
+    auto list = loadConverter(dir.path());
+    std::vector<unsigned> ids;
+    for (uint32_t i = 0; i < list->count; ++i) ids.push_back(list->entries[i].id[3]);
+    std::vector<unsigned> expected = c.ids;
+    expected.push_back(2);
+    EXPECT_EQ(ids, expected) << "length " << c.length;
+  }
+}
+
+TEST(KeyFiles, EachPieceOfALongLineIsALineOfItsOwn) {
+  // Three pieces, each of which reads as a line: 1023 + 1023 + 954 = 3000 characters.
+  const std::string line = lineOfLength(1023, 0x11) + lineOfLength(1023, 0x22) +
+                           lineOfLength(954, 0x33);
+  ASSERT_EQ(line.size(), 3000u);
+  TempDir dir;
+  dir.write("k", line + "\n");
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 3u);
+  EXPECT_EQ(list->entries[0].id[3], 0x11);
+  EXPECT_EQ(list->entries[1].id[3], 0x22);
+  EXPECT_EQ(list->entries[2].id[3], 0x33);
+  EXPECT_EQ(keyOf(list->entries[2].key), keyBytes);
+}
+
+TEST(KeyFiles, PieceStartingWithHashIsAComment) {
+  const std::string line = lineOfLength(1023, 0x11) + "#" + lineOfLength(200, 0x22).substr(1);
+  TempDir dir;
+  dir.write("k", line + "\n");
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 1u);
+  EXPECT_EQ(list->entries[0].id[3], 0x11);
+}
+
+TEST(KeyFiles, CrLfSplitAcrossPiecesIsStillOneLineEnd) {
+  // The CR is character 1023 of the line; its LF would start the next piece.
+  TempDir dir;
+  dir.write("k", lineOfLength(1022, 1) + "\r\n" + lineOfLength(40, 2) + "\r\n");
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 2u);
+  EXPECT_EQ(list->entries[1].id[3], 2);
+}
+
+TEST(KeyFiles, FileWithoutAnyLineEnd) {
+  TempDir dir;
+  std::string content;
+  for (int i = 0; i < 100; ++i) content += lineOfLength(1023, static_cast<unsigned>(i));
+  dir.write("k", content);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 100u);
+  for (uint32_t i = 0; i < 100; ++i) ASSERT_EQ(list->entries[i].id[3], i);
+}
+
+TEST(KeyFiles, BinaryContentNeverCrashes) {
+  std::mt19937 rng(4242);
+  const uint8_t favoured[] = {';', '\n', '\r', '#', '0', 'F', 0};
+  for (int round = 0; round < 4; ++round) {
+    std::string content(512 * 1024, '\0');
+    for (char& c : content) {
+      const uint32_t r = rng();
+      c = static_cast<char>(r % 4 == 0 ? favoured[(r >> 8) % 7] : (r >> 16));
+    }
+    TempDir dir;
+    dir.write("binary", content);
+    auto converters = loadConverter(dir.path());
+    auto meters = loadMeter(dir.path());
+    EXPECT_GT(converters->count, 0u);  // the favoured bytes make some lines look valid
+    EXPECT_LE(converters->count, keyListCapacity);
+    EXPECT_LE(meters->count, keyListCapacity);
+  }
+}
+
+TEST(KeyFiles, ThreeThousandFilesLoadQuickly) {
+  TempDir dir;
+  for (unsigned i = 0; i < 3000; ++i) {
+    char name[32];
+    char line[96];
+    std::snprintf(name, sizeof name, "keys%04u.txt", i);
+    std::snprintf(line, sizeof line, "# file %u\nm;%08X;%s;%s\n", i, i, keyText.c_str(),
+                  secondText.c_str());
+    dir.write(name, line);
+  }
+  auto list = std::make_unique<MeterKeyList>();
+  const auto start = std::chrono::steady_clock::now();
+  loadKeyList(dir.path().c_str(), *list);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(list->count, 3000u);
+  EXPECT_LT(seconds, 1.0);
+  RecordProperty("load_milliseconds", static_cast<int>(seconds * 1000));
+  for (unsigned i = 0; i < 3000; i += 97) {
+    const uint8_t id[4] = {static_cast<uint8_t>(i >> 24), static_cast<uint8_t>(i >> 16),
+                           static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)};
+    const MeterKeyEntry* found = findMeterKeys(*list, id);
+    ASSERT_NE(found, nullptr) << i;
+    EXPECT_EQ(keyOf(found->secondKey), secondBytes);
+  }
+}
+
+TEST(KeyFiles, FullListStopsLoading) {
+  TempDir dir;
+  std::string content;
+  content.reserve(70000 * 48);
+  for (unsigned i = 0; i < 70000; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "k;%08X;%s\n", i, keyText.c_str());
+    content += line;
+  }
+  dir.write("big", content);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, keyListCapacity);
+  for (unsigned i = 0; i < keyListCapacity; i += 4099) {
+    EXPECT_EQ(list->entries[i].id[1], static_cast<uint8_t>(i >> 16));
+    EXPECT_EQ(list->entries[i].id[3], static_cast<uint8_t>(i));
+  }
+  EXPECT_EQ(list->entries[keyListCapacity - 1].id[2], 0xFF);
+  // A full list takes nothing more, from this directory or any other.
+  TempDir other;
+  other.write("k", "k;FFFFFFFF;" + keyText + "\n");
+  loadKeyList(other.path().c_str(), *list);
+  EXPECT_EQ(list->count, keyListCapacity);
+  const uint8_t id[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(findConverterKey(*list, id), nullptr);
+}
+
+TEST(KeyFiles, FullMeterListStopsAcrossFiles) {
+  TempDir dir;
+  std::string content;
+  for (unsigned i = 0; i < 40000; ++i) {
+    char line[48];
+    std::snprintf(line, sizeof line, "m;%08X;%s\n", i, keyText.c_str());
+    content += line;
+  }
+  dir.write("a", content);
+  dir.write("b", content);
+  auto list = loadMeter(dir.path());
+  EXPECT_EQ(list->count, keyListCapacity);
+}
+
+TEST(FindKeys, FirstEqualEntryWinsAndAllFourBytesCount) {
+  auto converters = std::make_unique<ConverterKeyList>();
+  const uint8_t ids[][4] = {{1, 2, 3, 4}, {1, 2, 3, 5}, {1, 2, 3, 4}, {0, 2, 3, 4}};
+  for (uint32_t i = 0; i < 4; ++i) {
+    std::memcpy(converters->entries[i].id, ids[i], 4);
+    converters->entries[i].key[0] = static_cast<uint8_t>(i);
+  }
+  converters->count = 4;
+  const uint8_t wanted[4] = {1, 2, 3, 4};
+  const ConverterKeyEntry* found = findConverterKey(*converters, wanted);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found, &converters->entries[0]);
+  const uint8_t last[4] = {0, 2, 3, 4};
+  EXPECT_EQ(findConverterKey(*converters, last), &converters->entries[3]);
+  const uint8_t absent[4] = {1, 2, 4, 4};
+  EXPECT_EQ(findConverterKey(*converters, absent), nullptr);
+  // Entries past the count are not searched.
+  converters->count = 3;
+  EXPECT_EQ(findConverterKey(*converters, last), nullptr);
+
+  auto meters = std::make_unique<MeterKeyList>();
+  EXPECT_EQ(findMeterKeys(*meters, wanted), nullptr);
+  std::memcpy(meters->entries[0].id, ids[1], 4);
+  std::memcpy(meters->entries[1].id, ids[0], 4);
+  std::memcpy(meters->entries[2].id, ids[0], 4);
+  meters->count = 3;
+  EXPECT_EQ(findMeterKeys(*meters, wanted), &meters->entries[1]);
+}
+
+TEST(FindKeys, DuplicateIdsAcrossLinesFirstLoadedWins) {
+  TempDir dir;
+  dir.write("k", "a;0012AB34;" + keyText + "\nb;0012AB34;" + secondText + "\n");
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 2u);
+  const uint8_t id[4] = {0x00, 0x12, 0xAB, 0x34};
+  const ConverterKeyEntry* found = findConverterKey(*list, id);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(keyOf(found->key), keyBytes);
+}
+
+}  // namespace
