@@ -29,6 +29,20 @@ int speedConstant(unsigned baudRate, speed_t& speed) {
   }
 }
 
+// A pseudo-terminal has no parity and drops PARENB; the C library then reports EINVAL although
+// everything else was applied. Such a port is usable (the simulators run on them).
+int onlyParityRefused(int fd, const termios& wanted, int error) {
+  if (error != EINVAL) return 0;
+  termios applied{};
+  if (tcgetattr(fd, &applied) != 0) return 0;
+  const tcflag_t line = CSIZE | CSTOPB | PARODD | CLOCAL | CREAD;
+  return (applied.c_cflag & PARENB) == 0 && (applied.c_cflag & line) == (wanted.c_cflag & line) &&
+                 cfgetospeed(&applied) == cfgetospeed(&wanted) && applied.c_lflag == wanted.c_lflag &&
+                 applied.c_iflag == wanted.c_iflag && applied.c_oflag == wanted.c_oflag
+             ? 1
+             : 0;
+}
+
 long long nowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -60,7 +74,9 @@ int applyProfile(SerialPort& port, const SerialProfile& profile) {
   termios state{};
   if (tcgetattr(port.fd, &state) != 0) return fail(port, serialStepGetState, errno);
   if (!profileLineSettings(state, profile)) return fail(port, serialStepSetState, EINVAL);
-  if (tcsetattr(port.fd, TCSANOW, &state) != 0) return fail(port, serialStepSetState, errno);
+  if (tcsetattr(port.fd, TCSANOW, &state) != 0 && !onlyParityRefused(port.fd, state, errno)) {
+    return fail(port, serialStepSetState, errno);
+  }
   // Reads return at once with what is queued; writes are bounded by poll in writeBytes.
   int flags = fcntl(port.fd, F_GETFL);
   if (flags < 0 || fcntl(port.fd, F_SETFL, flags | O_NONBLOCK) != 0) {

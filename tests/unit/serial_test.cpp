@@ -116,6 +116,17 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ProfileTest,
                            return std::string(param.param.speed == B2400 ? "Wired" : "Dongle");
                          });
 
+TEST(SerialPort, ProfileCanBeAppliedAgainAfterReopening) {
+  PtyPair pty;
+  for (int round = 0; round < 3; ++round) {
+    SerialPort port;
+    ASSERT_EQ(1, openSerialPort(port, pty.slavePath.c_str()));
+    EXPECT_EQ(1, applyProfile(port, round == 1 ? wiredSerialProfile : dongleSerialProfile)) << round;
+    EXPECT_EQ(1, applyProfile(port, dongleSerialProfile)) << round;
+    closeSerialPort(port);
+  }
+}
+
 TEST(SerialPort, ReadsNeverBlockAndReturnWhatIsQueued) {
   OpenPort open(wiredSerialProfile);
   uint8_t buffer[16] = {};

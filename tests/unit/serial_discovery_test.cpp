@@ -1,0 +1,360 @@
+// Port discovery, the port list and the dongle search against umockdev's mock udev and real ptys.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <umockdev.h>
+#include <unistd.h>
+#include <vector>
+
+#include "serial/com_port_list.h"
+#include "serial/dongle_frame.h"
+#include "serial/dongle_link.h"
+#include "serial/port_discovery.h"
+#include "tests/unit/serial_pty.h"
+
+namespace {
+
+// A USB dongle, a same-vendor bridge of another product, a dongle without the ZJ serial, a plain
+// ACM port, a ttyS with a UART (pnp), a ttyS without one (platform) and a virtual console.
+const char* const mockDevices =
+    "P: /devices/pci0000:00/usb1/1-1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    "A: idVendor=10c4\nA: idProduct=0003\nA: serial=ZJ001234\nA: product=Wireless M-Bus Stick\n\n"
+    "P: /devices/pci0000:00/usb1/1-1/1-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n"
+    "P: /devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0/tty/ttyUSB0\nE: SUBSYSTEM=tty\n"
+    "E: DEVNAME=/dev/ttyUSB0\nA: dev=188:0\n\n"
+    "P: /devices/pci0000:00/usb1/1-2\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    "A: idVendor=10c4\nA: idProduct=ea60\nA: serial=0001\nA: product=CP2102 USB to UART\n\n"
+    "P: /devices/pci0000:00/usb1/1-2/1-2:1.0/ttyUSB1/tty/ttyUSB1\nE: SUBSYSTEM=tty\n"
+    "E: DEVNAME=/dev/ttyUSB1\nA: dev=188:1\n\n"
+    "P: /devices/pci0000:00/usb1/1-3\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    "A: idVendor=10c4\nA: idProduct=0003\nA: serial=AB001234\nA: product=Other Stick\n\n"
+    "P: /devices/pci0000:00/usb1/1-3/1-3:1.0/ttyUSB2/tty/ttyUSB2\nE: SUBSYSTEM=tty\n"
+    "E: DEVNAME=/dev/ttyUSB2\nA: dev=188:2\n\n"
+    "P: /devices/pci0000:00/usb1/1-4\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    "A: idVendor=2341\nA: idProduct=0043\n\n"
+    "P: /devices/pci0000:00/usb1/1-4/1-4:1.0/tty/ttyACM0\nE: SUBSYSTEM=tty\n"
+    "E: DEVNAME=/dev/ttyACM0\nE: ID_MODEL=Uno_R3\nA: dev=166:0\n\n"
+    "P: /devices/pnp0/00:05\nE: SUBSYSTEM=pnp\n\n"
+    "P: /devices/pnp0/00:05/tty/ttyS4\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyS4\nA: dev=4:68\n\n"
+    "P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\n\n"
+    "P: /devices/platform/serial8250/tty/ttyS0\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyS0\nA: dev=4:64\n\n"
+    "P: /devices/virtual/tty/tty0\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/tty0\nA: dev=4:0\n";
+
+class MockSystem : public ::testing::Test {
+protected:
+  UMockdevTestbed* testbed = nullptr;
+  std::string tempDir;
+
+  void SetUp() override {
+    testbed = umockdev_testbed_new();
+    char pattern[] = "/tmp/quarn-serial-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    tempDir = pattern;
+    unsetenv(virtualPortsVariable);
+  }
+  void TearDown() override {
+    unsetenv(virtualPortsVariable);
+    for (const std::string& link : links) unlink(link.c_str());
+    rmdir(tempDir.c_str());
+    g_object_unref(testbed);
+  }
+  void addDevices() {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, mockDevices, &error))
+        << (error ? error->message : "");
+  }
+  // A name in the temp folder for a pty slave: umockdev leaves paths outside /dev alone.
+  std::string link(const PtyPair& pty, const std::string& name) {
+    std::string path = tempDir + "/" + name;
+    EXPECT_EQ(0, symlink(pty.slavePath.c_str(), path.c_str()));
+    links.push_back(path);
+    return path;
+  }
+  std::vector<std::string> links;
+};
+
+std::vector<PortInfo> collectPorts(int* status = nullptr) {
+  std::vector<PortInfo> ports;
+  int result = enumeratePorts(
+      [](const PortInfo& port, void* context) { static_cast<std::vector<PortInfo>*>(context)->push_back(port); },
+      &ports);
+  if (status) *status = result;
+  return ports;
+}
+
+const PortInfo* findPort(const std::vector<PortInfo>& ports, const char* name) {
+  for (const PortInfo& port : ports) {
+    if (std::strcmp(port.name, name) == 0) return &port;
+  }
+  return nullptr;
+}
+
+TEST_F(MockSystem, OnlyRealSerialPortsAreFoundWithTheirIdentity) {
+  addDevices();
+  int status = -1;
+  std::vector<PortInfo> ports = collectPorts(&status);
+  EXPECT_EQ(portSourceUdev, status);
+  EXPECT_EQ(5u, ports.size());
+  struct Expected {
+    const char* name;
+    const char* path;
+    const char* instanceId;
+    const char* description;
+  };
+  const Expected table[] = {
+      {"ttyUSB0", "/dev/ttyUSB0", "USB\\VID_10C4&PID_0003\\ZJ001234", "Wireless M-Bus Stick"},
+      {"ttyUSB1", "/dev/ttyUSB1", "USB\\VID_10C4&PID_EA60\\0001", "CP2102 USB to UART"},
+      {"ttyUSB2", "/dev/ttyUSB2", "USB\\VID_10C4&PID_0003\\AB001234", "Other Stick"},
+      {"ttyACM0", "/dev/ttyACM0", "USB\\VID_2341&PID_0043\\", "Uno_R3"},
+      {"ttyS4", "/dev/ttyS4", "TTY\\ttyS4", ""},
+  };
+  for (const Expected& want : table) {
+    const PortInfo* port = findPort(ports, want.name);
+    ASSERT_NE(nullptr, port) << want.name;
+    EXPECT_STREQ(want.path, port->devicePath);
+    EXPECT_STREQ(want.instanceId, port->instanceId);
+    EXPECT_STREQ(want.description, port->description);
+  }
+  EXPECT_EQ(nullptr, findPort(ports, "ttyS0"));  // platform port without a UART
+  EXPECT_EQ(nullptr, findPort(ports, "tty0"));   // virtual console
+}
+
+TEST_F(MockSystem, ListIsSortedByPlainBytesAndKeepsPaths) {
+  addDevices();
+  std::string entries = tempDir + "/COM2;" + tempDir + "/COM10|X|Y;" + tempDir + "/COM1;;" + tempDir + "/ttyS10";
+  setenv(virtualPortsVariable, entries.c_str(), 1);
+  static ComPortList list;
+  std::memset(&list, 0, sizeof list);
+  ASSERT_EQ(9, listComPorts(list));
+  const char* order[] = {"COM1", "COM10", "COM2", "ttyACM0", "ttyS10", "ttyS4", "ttyUSB0", "ttyUSB1", "ttyUSB2"};
+  // The empty entry between COM1 and ttyS10 adds nothing.
+  for (int i = 0; i < 9; ++i) EXPECT_STREQ(order[i], comPortName(list, i)) << i;
+  EXPECT_EQ(tempDir + "/COM10", comPortPath(list, 1));
+  EXPECT_STREQ("/dev/ttyUSB0", comPortPath(list, 6));
+  EXPECT_EQ(9, listComPorts(list));  // listing again starts from 0
+}
+
+TEST_F(MockSystem, ListLeavesOutLongNamesAndPortsBeyondTheTable) {
+  std::string name31(31, 'a');
+  std::string name32(32, 'b');
+  std::string entries = tempDir + "/" + name31 + ";" + tempDir + "/" + name32;
+  for (int i = 0; i < 105; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "p%03d", 104 - i);
+    entries += ";" + tempDir + "/" + name;
+  }
+  setenv(virtualPortsVariable, entries.c_str(), 1);
+  static ComPortList list;
+  std::memset(&list, 0x7E, sizeof list);
+  ASSERT_EQ(100, listComPorts(list));
+  EXPECT_EQ(name31, comPortName(list, 0));
+  // Only the first 99 short names fit beside it: p104 down to p006 (the last five are left out).
+  EXPECT_STREQ("p006", comPortName(list, 1));
+  EXPECT_STREQ("p104", comPortName(list, 99));
+  EXPECT_STREQ("p104", comPortName(list, 150));
+  for (int i = 0; i < 100; ++i) EXPECT_NE(name32, comPortName(list, i));
+  EXPECT_EQ(0x7E, static_cast<unsigned char>(list.names[1][5]));  // bytes after a name stay
+}
+
+TEST_F(MockSystem, VirtualEntriesAreParsedWithinBounds) {
+  std::string longPath = tempDir + "/" + std::string(300, 'x');
+  std::string entries = ";/tmp/only-path;/tmp/with-id|USB\\VID_1234&PID_5678\\S1;" + longPath +
+                        "|USB\\VID_10C4&PID_0003\\ZJ1|d;/tmp/dir/|i|d;/tmp/full|id|desc|more";
+  std::vector<PortInfo> ports;
+  enumerateVirtualPorts(entries.c_str(),
+                        [](const PortInfo& port, void* context) {
+                          static_cast<std::vector<PortInfo>*>(context)->push_back(port);
+                        },
+                        &ports);
+  ASSERT_EQ(3u, ports.size());
+  EXPECT_STREQ("only-path", ports[0].name);
+  EXPECT_STREQ("", ports[0].instanceId);
+  EXPECT_STREQ("with-id", ports[1].name);
+  EXPECT_STREQ("USB\\VID_1234&PID_5678\\S1", ports[1].instanceId);
+  EXPECT_STREQ("", ports[1].description);
+  EXPECT_STREQ("/tmp/full", ports[2].devicePath);
+  EXPECT_STREQ("desc|more", ports[2].description);
+  std::string longId = "/tmp/p|" + std::string(400, 'I') + "|" + std::string(400, 'D');
+  ports.clear();
+  enumerateVirtualPorts(longId.c_str(),
+                        [](const PortInfo& port, void* context) {
+                          static_cast<std::vector<PortInfo>*>(context)->push_back(port);
+                        },
+                        &ports);
+  ASSERT_EQ(1u, ports.size());
+  EXPECT_EQ(portTextSize - 1, std::strlen(ports[0].instanceId));
+  EXPECT_EQ(portTextSize - 1, std::strlen(ports[0].description));
+}
+
+TEST_F(MockSystem, DongleSearchTracesEveryUdevPortAndPassesOverUnopenable) {
+  addDevices();
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { EXPECT_EQ(0, findDongle(record, link)); });
+  // udev's order is the sysfs order; check each port's block rather than the sequence.
+  EXPECT_EQ(0u, trace.find("PORTS class GUID found.\nhDevInfoSet found.\n"));
+  EXPECT_NE(std::string::npos,
+            trace.find("Found instanceID: [USB\\VID_10C4&PID_0003\\ZJ001234]\n"
+                       "Found one instance, serial: [ZJ001234]\n"
+                       "Found PortName: [ttyUSB0]\n"
+                       "Found friendly name: [Wireless M-Bus Stick]\r\n"
+                       "COM port ttyUSB0 not found\n"));
+  EXPECT_NE(std::string::npos, trace.find("Found instanceID: [USB\\VID_10C4&PID_EA60\\0001]\nFound instanceID"));
+  EXPECT_NE(std::string::npos, trace.find("Found one instance, serial: [AB001234]\n"));
+  EXPECT_NE(std::string::npos, trace.find("COM port ttyUSB2 not found\n"));
+  EXPECT_EQ(std::string::npos, trace.find("Silabs CDC found."));
+  EXPECT_EQ(0, record.found);
+  EXPECT_EQ(dongleLinkNone, link.mode);
+}
+
+TEST_F(MockSystem, NoPortsGiveEmptyListAndNoDongle) {
+  static ComPortList list;
+  EXPECT_EQ(0, listComPorts(list));
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { EXPECT_EQ(0, findDongle(record, link)); });
+  EXPECT_EQ("PORTS class GUID found.\nhDevInfoSet found.\n", trace);
+}
+
+TEST_F(MockSystem, VirtualDongleIsFoundOpenedAndCarriesFrames) {
+  PtyPair pty;
+  std::string path = link(pty, "ttySIM1");
+  std::string entries = path + "|USB\\VID_10C4&PID_0003\\ZJ000042|Wireless M-Bus stick (simulated)";
+  setenv(virtualPortsVariable, entries.c_str(), 1);
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { EXPECT_EQ(1, findDongle(record, link)); });
+  EXPECT_EQ("PORTS class GUID found.\nhDevInfoSet found.\n"
+            "Found instanceID: [USB\\VID_10C4&PID_0003\\ZJ000042]\n"
+            "Found one instance, serial: [ZJ000042]\n"
+            "Found PortName: [ttySIM1]\n"
+            "Found friendly name: [Wireless M-Bus stick (simulated)]\r\n"
+            "Silabs CDC found.\n",
+            trace);
+  EXPECT_EQ(1, record.found);
+  EXPECT_EQ(dongleLinkDongle, link.mode);
+  EXPECT_EQ("ZJ000042", dongleSerial(record));
+  EXPECT_EQ("Wireless M-Bus stick (simulated)", dongleDescription(record));
+  EXPECT_STREQ("ttySIM1", record.portName);
+  EXPECT_EQ(path, record.devicePath);
+  EXPECT_EQ(-1, link.port.fd);  // the probe closed its handle
+
+  ASSERT_EQ(1, openDonglePort(record, link)) << link.port.failedStep << " " << std::strerror(link.port.lastError);
+  termios state{};
+  ASSERT_EQ(0, tcgetattr(link.port.fd, &state));
+  EXPECT_EQ(static_cast<speed_t>(B2000000), cfgetospeed(&state));
+  const uint8_t start[] = {0xAB, 0x00, 0x00};
+  EXPECT_EQ(1, writeDongleFrame(link, start, sizeof start));
+  EXPECT_EQ((std::vector<uint8_t>{0xAB, 0x00, 0x00}), pty.received());
+  ASSERT_EQ(1, openDonglePort(record, link)) << link.port.failedStep << " " << std::strerror(link.port.lastError);
+  closeSerialPort(link.port);
+}
+
+TEST_F(MockSystem, LastRecognisedDongleWinsAndOthersArePassedOver) {
+  PtyPair first;
+  PtyPair notZj;
+  PtyPair otherProduct;
+  PtyPair second;
+  std::string entries = link(first, "ttySIM0") + "|USB\\VID_10C4&PID_0003\\ZJ000001|First;" +
+                        link(notZj, "ttySIM1") + "|USB\\VID_10C4&PID_0003\\AB001234|Not ours;" +
+                        link(otherProduct, "ttySIM2") + "|USB\\VID_10C4&PID_EA60\\ZJ000003|Bridge;" +
+                        link(second, "ttySIM3") + "|USB\\VID_10C4&PID_0003\\ZJ000004|Second;" +
+                        tempDir + "/gone|USB\\VID_10C4&PID_0003\\ZJ000005|Gone";
+  setenv(virtualPortsVariable, entries.c_str(), 1);
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { EXPECT_EQ(1, findDongle(record, link)); });
+  EXPECT_EQ("ZJ000004", dongleSerial(record));
+  EXPECT_EQ("Second", dongleDescription(record));
+  EXPECT_STREQ("ttySIM3", record.portName);
+  size_t found = 0;
+  for (size_t at = trace.find("Silabs CDC found."); at != std::string::npos;
+       at = trace.find("Silabs CDC found.", at + 1)) {
+    ++found;
+  }
+  EXPECT_EQ(2u, found);
+  EXPECT_NE(std::string::npos, trace.find("Found instanceID: [USB\\VID_10C4&PID_EA60\\ZJ000003]\nFound instanceID"));
+  EXPECT_NE(std::string::npos, trace.find("Found friendly name: [Not ours]\r\nFound instanceID"));
+  EXPECT_NE(std::string::npos, trace.find("Found friendly name: [Gone]\r\nCOM port gone not found\n"));
+}
+
+TEST_F(MockSystem, BusyDonglePortIsPassedOverWithItsCause) {
+  PtyPair pty;
+  std::string path = link(pty, "ttySIM0");
+  std::string entries = path + "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy";
+  setenv(virtualPortsVariable, entries.c_str(), 1);
+  SerialPort holder;
+  ASSERT_EQ(1, openSerialPort(holder, path.c_str()));
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { EXPECT_EQ(0, findDongle(record, link)); });
+  EXPECT_NE(std::string::npos,
+            trace.find("Found friendly name: [Busy]\r\nError opening COM port ttySIM0\n"
+                       "The port is in use by another program.\n"));
+  closeSerialPort(holder);
+}
+
+TEST_F(MockSystem, OpeningWithoutDongleDoesNothingAndAVanishedPortIsTraced) {
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { EXPECT_EQ(0, openDonglePort(record, link)); });
+  EXPECT_EQ("", trace);
+  link.mode = dongleLinkDongle;
+  std::memcpy(record.portName, "ttySIM9", 8);
+  std::snprintf(record.devicePath, sizeof record.devicePath, "%s/ttySIM9", tempDir.c_str());
+  trace = captureStdout([&] { EXPECT_EQ(0, openDonglePort(record, link)); });
+  EXPECT_EQ("COM port ttySIM9 not found\n", trace);
+  EXPECT_EQ(-1, link.port.fd);
+  std::snprintf(record.devicePath, sizeof record.devicePath, "/dev/null");
+  std::memcpy(record.portName, "null", 5);
+  trace = captureStdout([&] { EXPECT_EQ(0, openDonglePort(record, link)); });
+  EXPECT_EQ("Error opening COM port null\n", trace);
+}
+
+TEST(DongleRecordText, FullFieldsAreCutNotOverrun) {
+  struct Padded {
+    DongleRecord record;
+    char after[8];
+  };
+  Padded padded;
+  std::memset(&padded, 'Q', sizeof padded);
+  std::memset(padded.record.serial, 'S', sizeof padded.record.serial);
+  std::memset(padded.record.description, 'D', sizeof padded.record.description);
+  EXPECT_EQ(std::string(15, 'S'), dongleSerial(padded.record));
+  EXPECT_EQ(std::string(63, 'D'), dongleDescription(padded.record));
+  std::memcpy(padded.record.serial, "ZJ1\0", 4);
+  EXPECT_EQ("ZJ1", dongleSerial(padded.record));
+}
+
+TEST(UsbInstanceId, FormatsUpperCaseHexAndCuts) {
+  char out[64];
+  formatUsbInstanceId(out, sizeof out, 0x10c4, 0xea60, "ZJ9");
+  EXPECT_STREQ("USB\\VID_10C4&PID_EA60\\ZJ9", out);
+  char small[10];
+  formatUsbInstanceId(small, sizeof small, 0x10c4, 0x0003, "ZJ9");
+  EXPECT_STREQ("USB\\VID_1", small);
+}
+
+}  // namespace
+
+// The mock udev needs umockdev's preload library: start again under umockdev-run if it is missing.
+int main(int argc, char** argv) {
+  if (!umockdev_in_mock_environment()) {
+    std::string asan = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
+    asan += (asan.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
+    setenv("ASAN_OPTIONS", asan.c_str(), 1);
+    std::vector<char*> args;
+    args.push_back(const_cast<char*>("umockdev-run"));
+    args.push_back(const_cast<char*>("--"));
+    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    execvp("umockdev-run", args.data());
+    std::perror("umockdev-run");
+    return 1;
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
