@@ -76,9 +76,13 @@ bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
 }
 
 bool simPortReopen(SimPort& p, std::string& err) {
-  if (p.master >= 0) close(p.master);
-  p.master = -1;
-  return openPty(p, err) && link(p, err);
+  // The new PTY is linked before the old one closes, so a client that reopens the
+  // path as soon as it sees the hang-up finds the new one.
+  int old = p.master;
+  bool ok = openPty(p, err) && link(p, err);
+  if (old >= 0) close(old);
+  if (!ok && p.master == old) p.master = -1;
+  return ok;
 }
 
 void simPortClose(SimPort& p) {

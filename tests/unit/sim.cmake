@@ -1,0 +1,7 @@
+# quarn-sim: converter model in-process, and the real binary on a PTY.
+find_package(OpenSSL REQUIRED)
+quarn_add_test(NAME sim_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_test.cpp
+  LIBS quarn_simcore OpenSSL::Crypto
+  LABELS unit)
+add_dependencies(sim_test quarn-sim)

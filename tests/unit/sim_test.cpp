@@ -1,0 +1,790 @@
+// quarn-sim seen from Quarn's side: messages built here with OpenSSL alone, fed to the
+// converter model in-process, and the real binary driven over its PTY.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim_session.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes hex(const char* text) {
+  Bytes out;
+  for (size_t i = 0; text[i] && text[i + 1]; i += 2) {
+    if (text[i] == ' ') {
+      --i;
+      continue;
+    }
+    out.push_back(static_cast<uint8_t>(std::stoi(std::string(text + i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
+// ---- the test's own cryptography and framing (independent of the simulator's) ----
+
+Bytes cmac(const Bytes& key, const Bytes& data) {
+  EVP_MAC* mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
+  EVP_MAC_CTX* ctx = EVP_MAC_CTX_new(mac);
+  char cipher[] = "aes-128-cbc";
+  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string("cipher", cipher, 0),
+                         OSSL_PARAM_construct_end()};
+  Bytes tag(16);
+  size_t len = 0;
+  EXPECT_EQ(1, EVP_MAC_init(ctx, key.data(), key.size(), params));
+  EXPECT_EQ(1, EVP_MAC_update(ctx, data.data(), data.size()));
+  EXPECT_EQ(1, EVP_MAC_final(ctx, tag.data(), &len, tag.size()));
+  EVP_MAC_CTX_free(ctx);
+  EVP_MAC_free(mac);
+  return tag;
+}
+
+Bytes cbcZeroIv(const Bytes& key, const Bytes& plain) {
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  unsigned char iv[16] = {0};
+  Bytes out(plain.size() + 16);
+  int a = 0, b = 0;
+  EVP_EncryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr, key.data(), iv);
+  EVP_CIPHER_CTX_set_padding(ctx, 0);
+  EVP_EncryptUpdate(ctx, out.data(), &a, plain.data(), static_cast<int>(plain.size()));
+  EVP_EncryptFinal_ex(ctx, out.data() + a, &b);
+  EVP_CIPHER_CTX_free(ctx);
+  out.resize(static_cast<size_t>(a + b));
+  return out;
+}
+
+Bytes derive(const Bytes& key, uint8_t constant, uint32_t counter, const uint8_t* id) {
+  Bytes block = {constant,
+                 static_cast<uint8_t>(counter),
+                 static_cast<uint8_t>(counter >> 8),
+                 static_cast<uint8_t>(counter >> 16),
+                 static_cast<uint8_t>(counter >> 24),
+                 id[0], id[1], id[2], id[3], 7, 7, 7, 7, 7, 7, 7};
+  return cmac(key, block);
+}
+
+struct SecuredSpec {
+  bool wired = true;
+  Bytes key;
+  uint32_t counter = 4;
+  uint8_t access = 7;
+  Bytes address;
+  Bytes payload;
+  uint8_t fill = 0x2F;
+  uint8_t prefix = 0x2F;
+  bool swapConstants = false;  // derive with the other link's constants
+};
+
+Bytes buildSecured(const SecuredSpec& sp) {
+  size_t n = sp.payload.size();
+  size_t e = (n + 2 + 15) / 16 * 16;
+  Bytes m = {static_cast<uint8_t>(sp.wired ? 0x53 : 0x43), 0x90, 0x0F, 0x00, 0x2C, 0x25,
+             static_cast<uint8_t>(sp.counter), static_cast<uint8_t>(sp.counter >> 8),
+             static_cast<uint8_t>(sp.counter >> 16), static_cast<uint8_t>(sp.counter >> 24)};
+  for (int i = 0; i < 8; ++i) m.push_back(0xFF);
+  m.push_back(sp.wired ? 0x5B : 0x72);
+  m.insert(m.end(), sp.address.begin(), sp.address.end());
+  m.insert(m.end(), {sp.access, 0x00, static_cast<uint8_t>(e), 0x07, 0x10});
+  Bytes plain(e, sp.fill);
+  plain[0] = plain[1] = sp.prefix;
+  std::copy(sp.payload.begin(), sp.payload.end(), plain.begin() + 2);
+  bool wiredConstants = sp.wired != sp.swapConstants;
+  uint8_t encC = wiredConstants ? 0x10 : 0x00, macC = wiredConstants ? 0x11 : 0x01;
+  Bytes encKey = derive(sp.key, encC, sp.counter, m.data() + 19);
+  Bytes macKey = derive(sp.key, macC, sp.counter, m.data() + 19);
+  Bytes cipher = cbcZeroIv(encKey, plain);
+  m.insert(m.end(), cipher.begin(), cipher.end());
+  Bytes macInput(m.begin() + 5, m.begin() + 10);
+  macInput.insert(macInput.end(), m.begin() + 18, m.end());
+  Bytes tag = cmac(macKey, macInput);
+  std::copy(tag.begin(), tag.begin() + 8, m.begin() + 10);
+  return m;
+}
+
+Bytes plainMessage(uint8_t access, const Bytes& payload) {
+  Bytes m = {0x53, 0x5A, access, 0x00, 0x00, 0x00};
+  m.insert(m.end(), payload.begin(), payload.end());
+  return m;
+}
+
+uint8_t sum8(const uint8_t* p, size_t n) {
+  unsigned s = 0;
+  for (size_t i = 0; i < n; ++i) s += p[i];
+  return static_cast<uint8_t>(s);
+}
+
+Bytes longFrame(const Bytes& msg) {
+  Bytes f = {0x68, static_cast<uint8_t>(msg.size() + 1), static_cast<uint8_t>(msg.size() + 1),
+             0x68, msg[0], 0xFB};
+  f.insert(f.end(), msg.begin() + 1, msg.end());
+  f.push_back(sum8(f.data() + 4, f.size() - 4));
+  f.push_back(0x16);
+  return f;
+}
+
+Bytes dongleFrame(uint8_t code, const Bytes& payload) {
+  Bytes f = {code, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
+  f.insert(f.end(), payload.begin(), payload.end());
+  return f;
+}
+
+TEST(SimTestCrypto, OwnCmacMatchesRfc4493) {
+  // The messages below are only as good as this helper: anchor it to the published vectors.
+  EXPECT_EQ(hex("BB1D6929E95937287FA37D129B756746"), cmac(hex("2B7E151628AED2A6ABF7158809CF4F3C"), {}));
+  EXPECT_EQ(hex("070A16B46B4D4144F79BDD9DD04A287C"),
+            cmac(hex("2B7E151628AED2A6ABF7158809CF4F3C"), hex("6BC1BEE22E409F96E93D7E117393172A")));
+}
+
+const Bytes reqUd2 = {0x10, 0x5B, 0xFB, 0x56, 0x16};
+const Bytes wiredAddress = {0x78, 0x56, 0x34, 0x12, 0x2D, 0x2C, 0x01, 0x36};
+const Bytes wirelessAddress = {0x8F, 0x19, 0x78, 0x56, 0x8F, 0x19, 0x01, 0x36};
+const Bytes testKey = hex("2B7E151628AED2A6ABF7158809CF4F3C");
+
+// ---- driving the model ----
+
+struct Harness {
+  std::unique_ptr<SimSession> s = std::make_unique<SimSession>();
+  int64_t now = 1000;
+
+  explicit Harness(SimRole role, SimFaults f = simDefaultFaults()) {
+    SimTiming t = simDefaultTiming();
+    t.beaconMs = 0;  // beacons only where a test asks for them
+    simSessionInit(*s, role, f, t);
+    std::copy(testKey.begin(), testKey.end(), s->conv.key);
+  }
+  // Feeds the bytes, then collects every action due within the next second.
+  std::vector<SimAction> exchange(const Bytes& in) {
+    simSessionFeed(*s, in.data(), in.size(), now);
+    std::vector<SimAction> out;
+    int64_t end = now + 1000;
+    for (int64_t t = now; t <= end; t += 10) {
+      SimAction a;
+      while (simSessionTakeDue(*s, t, a)) out.push_back(a);
+    }
+    now = end + 10;
+    return out;
+  }
+  std::string line() const { return s->lastLine; }
+};
+
+Bytes joined(const std::vector<SimAction>& acts) {
+  Bytes all;
+  for (const SimAction& a : acts) all.insert(all.end(), a.bytes, a.bytes + a.n);
+  return all;
+}
+
+// Checks a wired answer frame and returns its user data from frame byte 19 on.
+Bytes checkWiredAnswer(const Bytes& f) {
+  EXPECT_GE(f.size(), 27u);
+  if (f.size() < 27) return {};
+  size_t l = f[1];
+  EXPECT_EQ(f.size(), l + 6);
+  EXPECT_EQ(0x68, f[0]);
+  EXPECT_EQ(f[1], f[2]);
+  EXPECT_EQ(0x68, f[3]);
+  EXPECT_EQ(0x08, f[4]);
+  EXPECT_EQ(0xFB, f[5]);
+  EXPECT_EQ(0x72, f[6]);
+  EXPECT_EQ(Bytes(f.begin() + 7, f.begin() + 15), wiredAddress);
+  EXPECT_EQ(0x00, f[16]);
+  EXPECT_EQ(sum8(f.data() + 4, l), f[f.size() - 2]);
+  EXPECT_EQ(0x16, f.back());
+  return Bytes(f.begin() + 19, f.end() - 2);
+}
+
+uint32_t counterRecord(const Bytes& data) {
+  for (size_t i = 0; i + 7 <= data.size(); ++i)
+    if (data[i] == 0x04 && data[i + 1] == 0xFD && data[i + 2] == 0x08)
+      return data[i + 3] | data[i + 4] << 8 | data[i + 5] << 16 | static_cast<uint32_t>(data[i + 6]) << 24;
+  ADD_FAILURE() << "no counter record";
+  return 0;
+}
+
+TEST(SimWired, ReqUd2AnswerLayoutAndChecksum) {
+  Harness h(SimRole::wired);
+  h.s->conv.counter = 41;
+  auto acts = h.exchange(reqUd2);
+  ASSERT_EQ(1u, acts.size());
+  Bytes f = joined(acts);
+  Bytes data = checkWiredAnswer(f);
+  EXPECT_EQ(hex("04FD08290000 00 02FD0C0201"), data);
+  EXPECT_EQ(41u, counterRecord(data));
+  EXPECT_NE(std::string::npos, h.line().find("\twired\t105BFB5616\tREQ_UD2\taccepted\t"));
+  // The access number of the converter's answers counts up.
+  Bytes f2 = joined(h.exchange(reqUd2));
+  ASSERT_GT(f2.size(), 16u);
+  EXPECT_EQ(static_cast<uint8_t>(f[15] + 1), f2[15]);
+}
+
+TEST(SimWired, SecuredExampleMessageIsAccepted) {
+  Harness h(SimRole::wired);
+  SecuredSpec sp;
+  sp.key = testKey;
+  sp.address = wiredAddress;
+  sp.payload = hex("0F359200");
+  Bytes m = buildSecured(sp);
+  // The message this test builds matches the published example layout.
+  ASSERT_EQ(48u, m.size());
+  EXPECT_EQ(hex("53900F002C2504000000"), Bytes(m.begin(), m.begin() + 10));
+  EXPECT_EQ(hex("5B785634122D2C013607001007 10"), Bytes(m.begin() + 18, m.begin() + 32));
+  Bytes f = longFrame(m);
+  EXPECT_EQ(49, f[1]);
+  auto acts = h.exchange(f);
+  ASSERT_EQ(1u, acts.size()) << h.line();
+  Bytes data = checkWiredAnswer(joined(acts));
+  ASSERT_GE(data.size(), 64u + 12u);
+  EXPECT_EQ(hex("0F359200"), Bytes(data.begin(), data.begin() + 4));
+  EXPECT_EQ(4u, counterRecord(Bytes(data.begin() + 64, data.end())));
+  EXPECT_EQ(4u, h.s->conv.counter);
+  EXPECT_NE(std::string::npos, h.line().find("\tsecured\taccepted\tctr=4 acc=7 Get Data slot 0"));
+  // The next identity answer carries the counter that was accepted.
+  EXPECT_EQ(4u, counterRecord(checkWiredAnswer(joined(h.exchange(reqUd2)))));
+}
+
+struct RefusalCase {
+  const char* name;
+  void (*spec)(SecuredSpec&);  // change before the message is built
+  void (*bytes)(Bytes&);       // change after
+  const char* reason;
+};
+
+void none(SecuredSpec&) {}
+void noBytes(Bytes&) {}
+
+const RefusalCase refusalCases[] = {
+    {"tampered MAC", none, [](Bytes& m) { m[12] ^= 0x01; }, "refused: bad MAC"},
+    {"tampered ciphertext", none, [](Bytes& m) { m[40] ^= 0x80; }, "refused: bad MAC"},
+    {"tampered counter", none, [](Bytes& m) { m[6] = 0x30; }, "refused: bad MAC"},
+    {"wrong key", [](SecuredSpec& sp) { sp.key[0] ^= 1; }, noBytes, "refused: bad MAC"},
+    {"wireless constants", [](SecuredSpec& sp) { sp.swapConstants = true; }, noBytes,
+     "refused: bad MAC"},
+    {"stale counter", [](SecuredSpec& sp) { sp.counter = 20; }, noBytes, "refused: stale counter"},
+    {"older counter", [](SecuredSpec& sp) { sp.counter = 3; }, noBytes, "refused: stale counter"},
+    {"zero fill", [](SecuredSpec& sp) { sp.fill = 0x00; }, noBytes, "refused: bad fill"},
+    {"bad prefix", [](SecuredSpec& sp) { sp.prefix = 0x2E; }, noBytes, "refused: bad fill"},
+    {"wrong address", [](SecuredSpec& sp) { sp.address[0] = 0x79; }, noBytes,
+     "refused: wrong address"},
+    {"unknown command", [](SecuredSpec& sp) { sp.payload = hex("0F359900"); }, noBytes,
+     "refused: unknown"},
+    {"slot out of range", [](SecuredSpec& sp) { sp.payload = hex("0F359204"); }, noBytes,
+     "refused: unknown"},
+    {"wrong C-field", none, [](Bytes& m) { m[0] = 0x73; }, "refused: bad header"},
+    {"wrong inner CI", none, [](Bytes& m) { m[18] = 0x72; }, "refused: bad header"},
+};
+
+TEST(SimWired, RefusedSecuredRequestsGetNoAnswer) {
+  for (const RefusalCase& c : refusalCases) {
+    SCOPED_TRACE(c.name);
+    Harness h(SimRole::wired);
+    h.s->conv.counter = 20;
+    SecuredSpec sp;
+    sp.key = testKey;
+    sp.counter = 24;
+    sp.address = wiredAddress;
+    sp.payload = hex("0F359200");
+    c.spec(sp);
+    Bytes m = buildSecured(sp);
+    c.bytes(m);
+    auto acts = h.exchange(longFrame(m));
+    EXPECT_TRUE(acts.empty());
+    EXPECT_NE(std::string::npos, h.line().find(std::string("\tsecured\t") + c.reason))
+        << h.line();
+    EXPECT_EQ(20u, h.s->conv.counter);
+  }
+}
+
+TEST(SimWired, ReplayedMessageIsStale) {
+  Harness h(SimRole::wired);
+  SecuredSpec sp;
+  sp.key = testKey;
+  sp.counter = 12;
+  sp.address = wiredAddress;
+  sp.payload = hex("0F3597");
+  Bytes f = longFrame(buildSecured(sp));
+  EXPECT_EQ(1u, h.exchange(f).size());
+  EXPECT_TRUE(h.exchange(f).empty());
+  EXPECT_NE(std::string::npos, h.line().find("refused: stale counter"));
+}
+
+Bytes slotRecord(uint8_t slot) {
+  Bytes r = {0x0F, 0x35, 0x93, slot, 0x01, 0x00, 0x00, 0x00, 0x34, 0x12, 0x00, 0x00, 0x43, 0x04,
+             0x01, 0x07, 0x43, 0x04, 0x34, 0x12, 0x00, 0x00, 0x01, 0x07};
+  for (int i = 0; i < 16; ++i) r.push_back(static_cast<uint8_t>(0x10 + i));
+  for (int i = 0; i < 16; ++i) r.push_back(static_cast<uint8_t>(0xF0 - i));
+  r.insert(r.end(), {0x04, 0x02, 0x0B, 0x07, 0x01, 0xFA, 0x00, 0x00});
+  return r;
+}
+
+TEST(SimWired, SetDataThenGetDataRoundTrips) {
+  Harness h(SimRole::wired);
+  SecuredSpec sp;
+  sp.key = testKey;
+  sp.address = wiredAddress;
+  sp.counter = 4;
+  sp.payload = slotRecord(2);
+  Bytes set = buildSecured(sp);
+  EXPECT_EQ(112u, set.size());
+  auto acts = h.exchange(longFrame(set));
+  EXPECT_EQ(Bytes{0xE5}, joined(acts)) << h.line();
+  EXPECT_NE(std::string::npos, h.line().find("Set Data slot 2 active=1 id=00001234 man=ABC"));
+  sp.counter = 12;
+  sp.payload = hex("0F359202");
+  Bytes data = checkWiredAnswer(joined(h.exchange(longFrame(buildSecured(sp)))));
+  ASSERT_GE(data.size(), 64u);
+  Bytes expected = slotRecord(2);
+  expected[2] = 0x92;
+  EXPECT_EQ(expected, Bytes(data.begin(), data.begin() + 64));
+  // Other slots are untouched.
+  data = checkWiredAnswer(joined(h.exchange(longFrame(plainMessage(9, hex("0F359203"))))));
+  ASSERT_GE(data.size(), 64u);
+  EXPECT_EQ(0x00, data[8]);
+  EXPECT_EQ(4, data[61]);
+}
+
+TEST(SimWired, OptionBitsAndPlainPermission) {
+  Harness h(SimRole::wired);
+  // Fresh converter: plain wired messages allowed, options read back as stored.
+  Bytes data = checkWiredAnswer(joined(h.exchange(longFrame(plainMessage(1, hex("0F3597"))))));
+  ASSERT_GE(data.size(), 11u);
+  EXPECT_EQ(hex("0F3597 0100000000000000"), Bytes(data.begin(), data.begin() + 11));
+  // Writing the bits is acknowledged with E5 and they read back.
+  EXPECT_EQ(Bytes{0xE5},
+            joined(h.exchange(longFrame(plainMessage(2, hex("0F3598 0001010200FF0000"))))));
+  EXPECT_EQ(hex("0001010200FF0000"), Bytes(h.s->conv.options, h.s->conv.options + 8));
+  // Bit 0 is now off: plain requests are refused without an answer...
+  EXPECT_TRUE(h.exchange(longFrame(plainMessage(3, hex("0F3597")))).empty());
+  EXPECT_NE(std::string::npos, h.line().find("\tplain\trefused: plain not allowed\tacc=3"));
+  // ...while secured ones still pass.
+  SecuredSpec sp;
+  sp.key = testKey;
+  sp.address = wiredAddress;
+  sp.payload = hex("0F3597");
+  data = checkWiredAnswer(joined(h.exchange(longFrame(buildSecured(sp)))));
+  ASSERT_GE(data.size(), 11u);
+  EXPECT_EQ(hex("0F3597 0001010200FF0000"), Bytes(data.begin(), data.begin() + 11));
+}
+
+TEST(SimWired, ScanAnswerListsMetersAndSkipsNothing) {
+  Harness h(SimRole::wired);
+  Bytes data = checkWiredAnswer(joined(h.exchange(longFrame(plainMessage(0, hex("0F3596"))))));
+  ASSERT_GE(data.size(), 84u);
+  EXPECT_EQ(hex("0F3596"), Bytes(data.begin(), data.begin() + 3));
+  // Entry 1 is ABC 12345678 version 01 type 07; the converter's own kind is listed too.
+  EXPECT_EQ(hex("4304785634120107"), Bytes(data.begin() + 14, data.begin() + 22));
+  bool converterListed = false;
+  for (size_t e = 0; e < 8; ++e) {
+    const uint8_t* p = data.data() + 4 + e * 10;
+    if (p[0] == 0x8F && p[1] == 0x19 && p[7] == 0x36) converterListed = true;
+  }
+  EXPECT_TRUE(converterListed);
+}
+
+TEST(SimWired, BadRequestFramesAreRecorded) {
+  Harness h(SimRole::wired);
+  EXPECT_TRUE(h.exchange(hex("105BFB5716")).empty());
+  EXPECT_NE(std::string::npos, h.line().find("\tframe\trefused: bad checksum"));
+  EXPECT_TRUE(h.exchange(hex("4142")).empty());
+  EXPECT_NE(std::string::npos, h.line().find("\t4142\tnoise\t"));
+  // A request split over two writes is still one request.
+  EXPECT_TRUE(h.exchange(hex("105B")).empty());
+  EXPECT_EQ(1u, h.exchange(hex("FB5616")).size());
+  // A partial frame left alone is dropped and recorded.
+  simSessionFeed(*h.s, reqUd2.data(), 3, h.now);
+  simSessionTick(*h.s, h.now + 2000);
+  EXPECT_NE(std::string::npos, h.line().find("refused: incomplete frame"));
+}
+
+struct FaultCase {
+  const char* name;
+  void (*set)(SimFaults&);
+  void (*check)(const std::vector<SimAction>&);
+};
+
+Bytes healthyAnswer() {
+  Harness h(SimRole::wired);
+  return joined(h.exchange(reqUd2));
+}
+
+const FaultCase faultCases[] = {
+    {"bad checksum", [](SimFaults& f) { f.badChecksum = true; },
+     [](const std::vector<SimAction>& a) {
+       Bytes f = joined(a);
+       ASSERT_GT(f.size(), 6u);
+       EXPECT_NE(sum8(f.data() + 4, f[1]), f[f.size() - 2]);
+       EXPECT_EQ(0x16, f.back());
+     }},
+    {"stray", [](SimFaults& f) { f.stray = true; },
+     [](const std::vector<SimAction>& a) {
+       Bytes f = joined(a);
+       ASSERT_FALSE(f.empty());
+       EXPECT_EQ(0x41, f[0]);
+       EXPECT_EQ(healthyAnswer(), Bytes(f.begin() + 1, f.end()));
+     }},
+    {"e5", [](SimFaults& f) { f.e5 = true; },
+     [](const std::vector<SimAction>& a) { EXPECT_EQ(Bytes{0xE5}, joined(a)); }},
+    {"zero", [](SimFaults& f) { f.zero = true; },
+     [](const std::vector<SimAction>& a) { EXPECT_EQ(Bytes{0x00}, joined(a)); }},
+    {"silent", [](SimFaults& f) { f.silent = true; },
+     [](const std::vector<SimAction>& a) { EXPECT_TRUE(a.empty()); }},
+    {"double", [](SimFaults& f) { f.doubleFrames = true; },
+     [](const std::vector<SimAction>& a) {
+       ASSERT_EQ(1u, a.size());
+       Bytes one = healthyAnswer();
+       Bytes two = one;
+       two.insert(two.end(), one.begin(), one.end());
+       EXPECT_EQ(two, joined(a));
+     }},
+    {"split 4", [](SimFaults& f) { f.splitBytes = 4; },
+     [](const std::vector<SimAction>& a) {
+       ASSERT_GT(a.size(), 2u);
+       for (size_t i = 0; i < a.size(); ++i) {
+         EXPECT_LE(a[i].n, 4u);
+         if (i) {
+           EXPECT_GT(a[i].dueMs, a[i - 1].dueMs);
+         }
+       }
+       EXPECT_EQ(healthyAnswer(), joined(a));
+     }},
+    {"hang-up mid-frame", [](SimFaults& f) { f.hangupMidframe = true; },
+     [](const std::vector<SimAction>& a) {
+       ASSERT_EQ(2u, a.size());
+       EXPECT_FALSE(a[0].hangup);
+       EXPECT_TRUE(a[1].hangup);
+       Bytes full = healthyAnswer();
+       EXPECT_EQ(Bytes(full.begin(), full.begin() + static_cast<long>(a[0].n)), joined({a[0]}));
+       EXPECT_LT(a[0].n, full.size());
+     }},
+};
+
+TEST(SimFaultsWired, EachSwitchShapesTheReqUd2Answer) {
+  for (const FaultCase& c : faultCases) {
+    SCOPED_TRACE(c.name);
+    SimFaults f = simDefaultFaults();
+    c.set(f);
+    Harness h(SimRole::wired, f);
+    c.check(h.exchange(reqUd2));
+  }
+}
+
+TEST(SimFaultsWired, StallSendsTheRestLater) {
+  SimFaults f = simDefaultFaults();
+  f.stallMidpayload = true;
+  Harness h(SimRole::wired, f);
+  h.s->timing.stallMs = 500;
+  auto acts = h.exchange(reqUd2);
+  ASSERT_EQ(2u, acts.size());
+  EXPECT_GE(acts[1].dueMs - acts[0].dueMs, 500);
+  EXPECT_EQ(healthyAnswer(), joined(acts));
+}
+
+// ---- dongle ----
+
+struct DongleFrameView {
+  uint8_t code;
+  Bytes payload;
+};
+
+std::vector<DongleFrameView> splitDongle(const Bytes& all) {
+  std::vector<DongleFrameView> out;
+  size_t i = 0;
+  while (i + 3 <= all.size()) {
+    size_t n = all[i + 1] | all[i + 2] << 8;
+    if (i + 3 + n > all.size()) {
+      ADD_FAILURE() << "truncated dongle frame";
+      break;
+    }
+    out.push_back({all[i], Bytes(all.begin() + static_cast<long>(i + 3),
+                                 all.begin() + static_cast<long>(i + 3 + n))});
+    i += 3 + n;
+  }
+  EXPECT_EQ(i, all.size());
+  return out;
+}
+
+bool isConverterRadio(const DongleFrameView& f) {
+  return f.code != 0x0D && f.payload.size() > 14 && f.payload[1] == 0x8F &&
+         f.payload[2] == 0x19 && f.payload[8] == 0x36;
+}
+
+TEST(SimDongle, StartAndPartnerAreAcknowledged) {
+  Harness h(SimRole::dongle);
+  auto frames = splitDongle(joined(h.exchange(hex("AB0000"))));
+  ASSERT_GE(frames.size(), 2u);
+  EXPECT_EQ(0x20, frames[0].code);
+  EXPECT_TRUE(frames[0].payload.empty());
+  ASSERT_TRUE(isConverterRadio(frames[1]));
+  EXPECT_EQ(hex("8F19785634120136"), Bytes(frames[1].payload.begin() + 1, frames[1].payload.begin() + 9));
+  Bytes tail(frames[1].payload.begin() + 14, frames[1].payload.end());
+  EXPECT_EQ(hex("04FD0800000000 02FD0C0201"), tail);
+  frames = splitDongle(joined(h.exchange(dongleFrame(0x01, hex("8F19785634120136")))));
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_EQ(0x20, frames[0].code);
+  EXPECT_NE(std::string::npos, h.line().find("partner 8F19785634120136 (this converter)"));
+  frames = splitDongle(joined(h.exchange(hex("770000"))));
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_EQ(0x1F, frames[0].code);
+}
+
+TEST(SimDongle, SecuredWirelessRequestIsAnsweredOverTheAir) {
+  Harness h(SimRole::dongle);
+  SecuredSpec sp;
+  sp.wired = false;
+  sp.key = testKey;
+  sp.address = wirelessAddress;
+  sp.counter = 8;
+  sp.access = 3;
+  sp.payload = hex("0F359201");
+  auto acts = h.exchange(dongleFrame(0xAC, buildSecured(sp)));
+  auto frames = splitDongle(joined(acts));
+  ASSERT_EQ(3u, frames.size()) << h.line();
+  EXPECT_EQ(0x20, frames[0].code);
+  EXPECT_EQ(0x50, frames[1].code);
+  ASSERT_TRUE(isConverterRadio(frames[2]));
+  const Bytes& p = frames[2].payload;
+  EXPECT_EQ(hex("0F359201"), Bytes(p.begin() + 14, p.begin() + 18));
+  EXPECT_EQ(8u, counterRecord(Bytes(p.begin() + 14 + 64, p.end())));
+  EXPECT_NE(std::string::npos, h.line().find("\tsecured\taccepted\tctr=8 acc=3 Get Data slot 1"));
+  // Wired derivation constants over the air fail the MAC; the dongle still acknowledges.
+  sp.counter = 16;
+  sp.swapConstants = true;
+  frames = splitDongle(joined(h.exchange(dongleFrame(0xAC, buildSecured(sp)))));
+  ASSERT_EQ(2u, frames.size());
+  EXPECT_EQ(0x20, frames[0].code);
+  EXPECT_EQ(0x50, frames[1].code);
+  EXPECT_NE(std::string::npos, h.line().find("refused: bad MAC"));
+}
+
+TEST(SimDongle, BeaconsCarryOtherTrafficToo) {
+  SimFaults f = simDefaultFaults();
+  f.unknownStatus = true;
+  Harness h(SimRole::dongle, f);
+  h.s->timing.beaconMs = 100;
+  std::vector<SimAction> acts;
+  for (int64_t t = 0; t < 1000; t += 10) {
+    simSessionTick(*h.s, t);
+    SimAction a;
+    while (simSessionTakeDue(*h.s, t, a)) acts.push_back(a);
+  }
+  auto frames = splitDongle(joined(acts));
+  int converter = 0, meters = 0, ignored = 0, unknown = 0;
+  for (const auto& fr : frames) {
+    if (fr.code == 0x0D) {
+      ++ignored;
+    } else if (isConverterRadio(fr)) {
+      ++converter;
+    } else if (fr.payload.empty() && fr.code == 0x7E) {
+      ++unknown;
+    } else if (fr.payload.size() > 9 && fr.payload[8] != 0x36) {
+      ++meters;
+    }
+  }
+  EXPECT_GE(converter, 9);
+  EXPECT_GE(meters, 3);
+  EXPECT_GE(ignored, 2);
+  EXPECT_EQ(converter, unknown);
+}
+
+TEST(SimDongle, NackAndAnnounceFaults) {
+  SimFaults f = simDefaultFaults();
+  f.nack = true;
+  Harness h(SimRole::dongle, f);
+  EXPECT_EQ(hex("1F0000"), joined(h.exchange(hex("AB0000"))));
+  SimFaults g = simDefaultFaults();
+  g.announce = 65535;
+  Harness a(SimRole::dongle, g);
+  Bytes all = joined(a.exchange(hex("AB0000")));
+  // ACK, the converter frame, then a header announcing 65535 bytes that never all come.
+  auto first = splitDongle(Bytes(all.begin(), all.begin() + 3));
+  ASSERT_EQ(1u, first.size());
+  size_t radio = 3 + 3 + (all[4] | all[5] << 8);
+  ASSERT_GT(all.size(), radio + 3);
+  EXPECT_EQ(hex("8EFFFF"), Bytes(all.begin() + static_cast<long>(radio),
+                                 all.begin() + static_cast<long>(radio + 3)));
+  EXPECT_EQ(600u, all.size() - radio - 3);
+}
+
+// ---- the real binary ----
+
+std::string simBinary() { return std::string(QUARN_BINARY_DIR) + "/sim/quarn-sim"; }
+
+struct RunningSim {
+  pid_t pid = -1;
+  int out = -1;
+  std::string dir, link, transcript, entry;
+
+  explicit RunningSim(const std::vector<std::string>& extra) {
+    char tmpl[] = "/tmp/quarn-sim-test-XXXXXX";
+    dir = mkdtemp(tmpl);
+    link = dir + "/sub/ttySIM0";
+    transcript = dir + "/transcript.txt";
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return;
+    std::vector<std::string> args = {simBinary(), "--link", link, "--transcript", transcript,
+                                     "--exit-after", "30"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid = fork();
+    if (pid == 0) {
+      dup2(pipefd[1], 1);
+      close(pipefd[0]);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(pipefd[1]);
+    out = pipefd[0];
+    entry = readLine(5000);
+  }
+  std::string readLine(int timeoutMs) {
+    std::string s;
+    char c;
+    while (true) {
+      struct pollfd p = {out, POLLIN, 0};
+      if (poll(&p, 1, timeoutMs) <= 0) break;
+      if (read(out, &c, 1) != 1 || c == '\n') break;
+      s.push_back(c);
+    }
+    return s;
+  }
+  int stop() {
+    int status = -1;
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, &status, 0);
+      pid = -1;
+    }
+    return status;
+  }
+  ~RunningSim() {
+    stop();
+    if (out >= 0) close(out);
+    unlink(transcript.c_str());
+    unlink(link.c_str());
+    rmdir((dir + "/sub").c_str());
+    rmdir(dir.c_str());
+  }
+};
+
+int openRaw(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct termios t;
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+  return fd;
+}
+
+// Reads until `want` bytes arrived or the time is up.
+Bytes readFor(int fd, size_t want, int timeoutMs) {
+  Bytes got;
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (got.size() < want && std::chrono::steady_clock::now() < end) {
+    struct pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 50) > 0) {
+      uint8_t buf[512];
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n > 0) got.insert(got.end(), buf, buf + n);
+      if (n <= 0 && (p.revents & POLLHUP)) break;
+    }
+  }
+  return got;
+}
+
+std::string lastTranscriptLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line, last;
+  while (std::getline(in, line)) last = line;
+  return last;
+}
+
+TEST(SimBinary, WiredReqUd2OverThePty) {
+  RunningSim sim({"--role", "wired", "--counter", "41"});
+  ASSERT_EQ(sim.link, sim.entry);
+  int fd = openRaw(sim.link);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(5, write(fd, reqUd2.data(), reqUd2.size()));
+  Bytes f = readFor(fd, 33, 3000);
+  ASSERT_EQ(33u, f.size());
+  EXPECT_EQ(41u, counterRecord(checkWiredAnswer(f)));
+  close(fd);
+  std::string line = lastTranscriptLine(sim.transcript);
+  EXPECT_NE(std::string::npos, line.find("\twired\t105BFB5616\tREQ_UD2\taccepted\tREQ_UD2 counter=41"))
+      << line;
+  // The client hung up; the port opens again and still answers.
+  fd = openRaw(sim.link);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(5, write(fd, reqUd2.data(), reqUd2.size()));
+  EXPECT_EQ(33u, readFor(fd, 33, 3000).size());
+  close(fd);
+  int status = sim.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(0, access(sim.link.c_str(), F_OK));  // the link went with the simulator
+}
+
+TEST(SimBinary, DongleEntryAndStart) {
+  RunningSim sim({"--role", "dongle", "--serial", "000077", "--beacon-ms", "0"});
+  EXPECT_EQ(sim.link + "|USB\\VID_10C4&PID_0003\\ZJ000077|Wireless M-Bus stick (simulated)",
+            sim.entry);
+  int fd = openRaw(sim.link);
+  ASSERT_GE(fd, 0);
+  Bytes start = hex("AB0000");
+  ASSERT_EQ(3, write(fd, start.data(), start.size()));
+  Bytes got = readFor(fd, 3, 3000);
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_EQ(hex("200000"), Bytes(got.begin(), got.begin() + 3));
+  close(fd);
+  EXPECT_NE(std::string::npos, lastTranscriptLine(sim.transcript).find("\tdongle 0xAB\taccepted"));
+}
+
+TEST(SimBinary, HangupMidframeLinksAFreshPty) {
+  RunningSim sim({"--role", "wired", "--hangup-midframe"});
+  int fd = openRaw(sim.link);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(5, write(fd, reqUd2.data(), reqUd2.size()));
+  Bytes half = readFor(fd, 33, 1500);
+  EXPECT_EQ(16u, half.size());
+  EXPECT_EQ(0x68, half.empty() ? 0 : half[0]);
+  close(fd);
+  // The link now names a new PTY that answers again.
+  fd = openRaw(sim.link);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(5, write(fd, reqUd2.data(), reqUd2.size()));
+  EXPECT_EQ(16u, readFor(fd, 33, 1500).size());
+  close(fd);
+}
+
+TEST(SimBinary, RejectsBadOptions) {
+  for (const char* bad : {"--key=00", "--role=modem", "--id=XYZ", "--bogus"}) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 2);
+      dup2(devnull, 1);
+      std::string bin = simBinary();
+      execl(bin.c_str(), bin.c_str(), bad, "--link", "/tmp/quarn-sim-never/ttyX", nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
+  }
+}
+
+}  // namespace
