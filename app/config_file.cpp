@@ -1,0 +1,32 @@
+// Reading the start-up configuration file.
+#include "app/config_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// One fgets-style read; a line break at its end is dropped, and with it a CR before it.
+void readConfigLine(FILE* file, char* line) {
+  if (std::fgets(line, static_cast<int>(configLineSize), file) == nullptr) {
+    line[0] = '\0';
+    return;
+  }
+  size_t length = std::strlen(line);  // a NUL inside the line ends the text there
+  if (length > 0 && line[length - 1] == '\n') {
+    line[--length] = '\0';
+    if (length > 0 && line[length - 1] == '\r') line[--length] = '\0';
+  }
+}
+
+}  // namespace
+
+void readConfigFile(const char* path, ConfigFile& config) {
+  config.configLoaded = false;
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return;
+  readConfigLine(file, config.configLine1);
+  readConfigLine(file, config.configLine2);
+  std::fclose(file);
+  config.configLoaded = true;
+}

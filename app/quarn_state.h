@@ -1,0 +1,22 @@
+// The process-wide records of one Quarn run; main creates the single instance and the
+// window works on it by reference.
+#pragma once
+#include <string>
+
+#include "app/config_file.h"
+#include "app/help_opener.h"
+#include "codec/key_list.h"
+#include "codec/link_state.h"
+#include "mbus/link_frame.h"
+
+struct QuarnState {
+  ConfigFile config;
+  ConverterLinkState link;
+  ConverterKeyList converterKeyList;  // several MB: the instance must be static
+  MeterKeyList meterKeyList;
+  LinkFrameBuffer linkFrame;
+  // The dongle's identity for the About box, filled when the dongle has been found.
+  std::string dongleSerial;
+  std::string dongleDescription;
+  HelpViewers helpViewers;
+};

@@ -1,0 +1,145 @@
+// QuarnWindow: the main window, target of every menu command, button and timer.
+#pragma once
+#include <fx.h>
+
+#include "app/quarn_state.h"
+#include "text/log.h"
+
+constexpr int slotCount = 4;
+constexpr int optionBitCount = 8;
+constexpr int fontChoiceCount = 4;
+
+class QuarnWindow : public FXMainWindow, public Log {
+  FXDECLARE(QuarnWindow)
+
+public:
+  enum {
+    ID_ABOUT = FXMainWindow::ID_LAST,
+    ID_NEARBY_TABLE = ID_ABOUT + 2,
+    ID_TIMER_WIRED = ID_ABOUT + 8,
+    ID_TIMER_DONGLE,
+    ID_FONT_1 = ID_ABOUT + 11,
+    ID_FONT_2,
+    ID_FONT_3,
+    ID_FONT_4,
+    ID_RESET_OUTPUT,
+    ID_FIND_CONVERTER = ID_ABOUT + 17,
+    ID_SECURED_MESSAGES = ID_ABOUT + 20,
+    ID_SET_DATA_1,
+    ID_SET_DATA_2,
+    ID_SET_DATA_3,
+    ID_SET_DATA_4,
+    ID_GET_DATA_1,
+    ID_GET_DATA_2,
+    ID_GET_DATA_3,
+    ID_GET_DATA_4,
+    ID_OPTION_BITS = ID_ABOUT + 31,
+    ID_HELP,
+    ID_DISCONNECT,
+    ID_RECONNECT,
+    ID_SELECT_PORT,
+    ID_KEY_FIND_1,
+    ID_KEY_FIND_2,
+    ID_KEY_FIND_3,
+    ID_KEY_FIND_4,
+    ID_SCAN,
+    ID_GET_OPTIONS = ID_ABOUT + 43,
+    ID_SET_OPTIONS,
+    ID_LAST
+  };
+
+  QuarnWindow(FXApp* application, QuarnState& quarnState);
+  ~QuarnWindow() override;
+  void create() override;
+
+  // Log
+  void logText(const char* text, int style) override;
+  void logTimestamp() override;
+  void logHexDump(const uint8_t* bytes, size_t count, int style) override;
+  void clearLog() override;
+
+  // The connection line of the About box, formatted once.
+  FXString aboutConnectionText() const;
+
+  long onCmdAbout(FXObject*, FXSelector, void*);
+  long onCmdFont(FXObject*, FXSelector, void*);
+  long onCmdResetOutput(FXObject*, FXSelector, void*);
+  long onCmdSecuredMessages(FXObject*, FXSelector, void*);
+  long onCmdHelp(FXObject*, FXSelector, void*);
+  long onDblClickNearby(FXObject*, FXSelector, void*);
+  long onTimeoutWired(FXObject*, FXSelector, void*);
+  long onTimeoutDongle(FXObject*, FXSelector, void*);
+  long onCmdFindConverter(FXObject*, FXSelector, void*);
+  long onCmdConverterCommand(FXObject*, FXSelector, void*);
+  long onCmdOptionBits(FXObject*, FXSelector, void*);
+  long onCmdDisconnect(FXObject*, FXSelector, void*);
+  long onCmdReconnect(FXObject*, FXSelector, void*);
+  long onCmdSelectPort(FXObject*, FXSelector, void*);
+  long onCmdKeyFind(FXObject*, FXSelector, void*);
+
+  // Widgets and state the handlers of the other subsystems work on.
+  FXCheckButton* optionChecks[optionBitCount] = {};
+  FXStatusLine* statusLine = nullptr;
+  FXMenuRadio* fontRadios[fontChoiceCount] = {};
+  FXMenuCheck* securedMessagesCheck = nullptr;
+  FXGIFIcon* bigIcon = nullptr;
+  FXGIFIcon* miniIcon = nullptr;
+  FXTable* nearbyTable = nullptr;
+  FXCheckButton* activeChecks[slotCount] = {};
+  FXTextField* manufacturerFields[slotCount] = {};
+  FXTextField* versionFields[slotCount] = {};
+  FXTextField* deviceIdFields[slotCount] = {};
+  FXTextField* mediaFields[slotCount] = {};
+  FXTextField* kekFields[slotCount] = {};
+  FXTextField* masterKeyFields[slotCount] = {};
+  FXListBox* wirelessProtocolLists[slotCount] = {};
+  FXListBox* wirelessModeLists[slotCount] = {};
+  FXComboBox* wiredAddressCombos[slotCount] = {};
+  FXListBox* wiredProtocolList = nullptr;
+  FXListBox* wiredModeList = nullptr;
+  FXTextField* converterKeyField = nullptr;
+  FXTextField* converterIdField = nullptr;
+  FXText* logView = nullptr;
+  FXFont* logFont = nullptr;
+  FXListBox* portList = nullptr;
+  FXListBox* partnerList = nullptr;
+  FXString portName;
+  int portHandle = -1;
+  bool portOpen = false;
+  uint8_t deviceIdBytes[4] = {};
+
+protected:
+  QuarnWindow() = default;  // for the metaclass only; builds nothing
+
+private:
+  void buildMenus();
+  void buildSettingsPage(FXComposite* page);
+  void buildConverterGroups(FXComposite* container);
+  void buildSlot(FXComposite* container, int slot);
+  void buildNearbyGroup(FXComposite* container);
+  void buildLogPage(FXComposite* page);
+  void scrollLogToEnd();
+
+  QuarnState* state = nullptr;  // set by the real constructor
+  FXMenuPane* menuPanes[5] = {};
+};
+
+static_assert(QuarnWindow::ID_ABOUT == 60, "command ids start at the toolkit's 60");
+static_assert(QuarnWindow::ID_NEARBY_TABLE == 62);
+static_assert(QuarnWindow::ID_TIMER_WIRED == 68);
+static_assert(QuarnWindow::ID_TIMER_DONGLE == 69);
+static_assert(QuarnWindow::ID_FONT_1 == 71 && QuarnWindow::ID_FONT_4 == 74);
+static_assert(QuarnWindow::ID_RESET_OUTPUT == 75);
+static_assert(QuarnWindow::ID_FIND_CONVERTER == 77);
+static_assert(QuarnWindow::ID_SECURED_MESSAGES == 80);
+static_assert(QuarnWindow::ID_SET_DATA_1 == 81 && QuarnWindow::ID_SET_DATA_4 == 84);
+static_assert(QuarnWindow::ID_GET_DATA_1 == 85 && QuarnWindow::ID_GET_DATA_4 == 88);
+static_assert(QuarnWindow::ID_OPTION_BITS == 91);
+static_assert(QuarnWindow::ID_HELP == 92);
+static_assert(QuarnWindow::ID_DISCONNECT == 93);
+static_assert(QuarnWindow::ID_RECONNECT == 94);
+static_assert(QuarnWindow::ID_SELECT_PORT == 95);
+static_assert(QuarnWindow::ID_KEY_FIND_1 == 96 && QuarnWindow::ID_KEY_FIND_4 == 99);
+static_assert(QuarnWindow::ID_SCAN == 100);
+static_assert(QuarnWindow::ID_GET_OPTIONS == 103);
+static_assert(QuarnWindow::ID_SET_OPTIONS == 104);

@@ -1,0 +1,737 @@
+// QuarnWindow on a real FOX application: widgets, command table, menus, log, fonts, About, Help.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fxkeys.h>
+
+#include "app/quarn_window.h"
+
+namespace {
+
+// FOX allows one application object per process: every test shares it and one window.
+struct Shell {
+  FXApp* app = nullptr;
+  QuarnWindow* window = nullptr;
+};
+
+QuarnState& sharedState() {
+  static QuarnState* state = new QuarnState;  // several MB; lives until exit
+  return *state;
+}
+
+Shell& shell() {
+  static Shell instance;
+  if (instance.app == nullptr) {
+    static int argc = 1;
+    static char name[] = "shell_test";
+    static char* argv[] = {name, nullptr};
+    instance.app = new FXApp("Quarn v1.3.0", "quarn.example.org");
+    instance.app->init(argc, argv, false);
+    // A display that has just started may refuse the first connection: retry briefly.
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
+      opened = instance.app->openDisplay();
+      if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!opened) {
+      std::fprintf(stderr, "shell_test: no X display (run under xvfb-run)\n");
+      std::abort();
+    }
+    instance.window = new QuarnWindow(instance.app, sharedState());
+    instance.app->create();
+  }
+  return instance;
+}
+
+void pump() {
+  FXApp* app = shell().app;
+  for (int i = 0; i < 5; ++i) {
+    app->forceRefresh();
+    app->runWhileEvents();
+  }
+}
+
+// Pumps events until the condition holds or two seconds have passed.
+template <typename Condition>
+bool pumpUntil(Condition condition) {
+  for (int i = 0; i < 200; ++i) {
+    pump();
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+FXEvent keyEvent(FXuint type, FXuint code, FXuint state, const char* text) {
+  FXEvent event;
+  event.type = type;
+  event.code = code;
+  event.state = state;
+  event.text = text;
+  return event;
+}
+
+// A key press with its release, as the keyboard delivers it.
+void pressKey(FXWindow* target, FXuint code, FXuint state, const char* text) {
+  FXEvent press = keyEvent(SEL_KEYPRESS, code, state, text);
+  target->handle(target, FXSEL(SEL_KEYPRESS, 0), &press);
+  FXEvent release = keyEvent(SEL_KEYRELEASE, code, state, text);
+  target->handle(target, FXSEL(SEL_KEYRELEASE, 0), &release);
+}
+
+void typeText(FXWindow* target, const std::string& text) {
+  for (char c : text) {
+    const char one[2] = {c, '\0'};
+    pressKey(target, static_cast<FXuchar>(c), 0, one);
+  }
+}
+
+std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
+
+std::string logContent() { return str(shell().window->logView->getText()); }
+
+// Every descendant of a window, depth first in creation order.
+void collect(FXWindow* root, std::vector<FXWindow*>& out) {
+  for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
+    out.push_back(child);
+    collect(child, out);
+  }
+}
+
+template <typename T>
+std::vector<std::string> textsOf(FXWindow* root) {
+  std::vector<FXWindow*> all;
+  collect(root, all);
+  std::vector<std::string> texts;
+  for (FXWindow* w : all) {
+    if (w->isMemberOf(FXMETACLASS(T))) texts.push_back(str(static_cast<T*>(w)->getText()));
+  }
+  return texts;
+}
+
+// Answers the modal dialog that a command opens: records what it shows, then accepts it.
+class DialogProbe : public FXObject {
+  FXDECLARE(DialogProbe)
+public:
+  enum { ID_PROBE = 1 };
+  std::string title;
+  std::vector<std::string> labels;
+  bool sawIcon = false;
+  int attempts = 0;
+
+  void arm() { shell().app->addTimeout(this, ID_PROBE, 100); }
+
+  long onProbe(FXObject*, FXSelector, void*) {
+    FXWindow* modal = shell().app->getModalWindow();
+    if (modal == nullptr || !modal->isMemberOf(FXMETACLASS(FXDialogBox))) {
+      if (++attempts < 100) arm();
+      return 1;
+    }
+    FXDialogBox* dialog = static_cast<FXDialogBox*>(modal);
+    title = str(dialog->getTitle());
+    std::vector<FXWindow*> all;
+    collect(dialog, all);
+    for (FXWindow* w : all) {
+      if (w->isMemberOf(FXMETACLASS(FXButton))) continue;
+      if (w->isMemberOf(FXMETACLASS(FXLabel))) {
+        FXLabel* label = static_cast<FXLabel*>(w);
+        if (label->getIcon() == shell().window->bigIcon) sawIcon = true;
+        labels.push_back(str(label->getText()));
+      }
+    }
+    dialog->handle(this, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
+    return 1;
+  }
+};
+
+FXDEFMAP(DialogProbe) DialogProbeMap[] = {
+    FXMAPFUNC(SEL_TIMEOUT, DialogProbe::ID_PROBE, DialogProbe::onProbe),
+};
+FXIMPLEMENT(DialogProbe, FXObject, DialogProbeMap, ARRAYNUMBER(DialogProbeMap))
+
+// Ends an event loop that a test starts, should the command under test not end it.
+class LoopGuard : public FXObject {
+  FXDECLARE(LoopGuard)
+public:
+  enum { ID_GUARD = 1, ID_QUIT_KEY };
+  bool fired = false;
+  long onGuard(FXObject*, FXSelector, void*) {
+    fired = true;
+    shell().app->stop(99);
+    return 1;
+  }
+  long onQuitKey(FXObject*, FXSelector, void*) {
+    pressKey(shell().window, KEY_q, CONTROLMASK, "q");
+    return 1;
+  }
+};
+
+FXDEFMAP(LoopGuard) LoopGuardMap[] = {
+    FXMAPFUNC(SEL_TIMEOUT, LoopGuard::ID_GUARD, LoopGuard::onGuard),
+    FXMAPFUNC(SEL_TIMEOUT, LoopGuard::ID_QUIT_KEY, LoopGuard::onQuitKey),
+};
+FXIMPLEMENT(LoopGuard, FXObject, LoopGuardMap, ARRAYNUMBER(LoopGuardMap))
+
+class ShellTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    w = shell().window;
+    w->clearLog();
+    sharedState().link = ConverterLinkState{};
+    w->portName = FXString::null;
+  }
+  QuarnWindow* w = nullptr;
+};
+
+// ---------------------------------------------------------------- command table
+
+struct IdCase {
+  int id;
+  int value;
+};
+
+TEST_F(ShellTest, CommandIdsHaveTheirTableValues) {
+  EXPECT_EQ(static_cast<int>(FXMainWindow::ID_LAST), 60);
+  const IdCase ids[] = {
+      {QuarnWindow::ID_ABOUT, 60},          {QuarnWindow::ID_NEARBY_TABLE, 62},
+      {QuarnWindow::ID_TIMER_WIRED, 68},    {QuarnWindow::ID_TIMER_DONGLE, 69},
+      {QuarnWindow::ID_FONT_1, 71},         {QuarnWindow::ID_FONT_2, 72},
+      {QuarnWindow::ID_FONT_3, 73},         {QuarnWindow::ID_FONT_4, 74},
+      {QuarnWindow::ID_RESET_OUTPUT, 75},   {QuarnWindow::ID_FIND_CONVERTER, 77},
+      {QuarnWindow::ID_SECURED_MESSAGES, 80}, {QuarnWindow::ID_SET_DATA_1, 81},
+      {QuarnWindow::ID_SET_DATA_4, 84},     {QuarnWindow::ID_GET_DATA_1, 85},
+      {QuarnWindow::ID_GET_DATA_4, 88},     {QuarnWindow::ID_OPTION_BITS, 91},
+      {QuarnWindow::ID_HELP, 92},           {QuarnWindow::ID_DISCONNECT, 93},
+      {QuarnWindow::ID_RECONNECT, 94},      {QuarnWindow::ID_SELECT_PORT, 95},
+      {QuarnWindow::ID_KEY_FIND_1, 96},     {QuarnWindow::ID_KEY_FIND_4, 99},
+      {QuarnWindow::ID_SCAN, 100},          {QuarnWindow::ID_GET_OPTIONS, 103},
+      {QuarnWindow::ID_SET_OPTIONS, 104},
+  };
+  for (const IdCase& c : ids) EXPECT_EQ(c.id, c.value);
+}
+
+TEST_F(ShellTest, EveryCommandOfTheTableIsRoutedAndUnusedValuesAreNot) {
+  ASSERT_NE(shell().app, nullptr);
+  const int quiet[] = {77, 81, 82, 83, 84, 85, 86, 87, 88, 91, 93, 94, 95, 96, 97, 98, 99, 100, 103, 104};
+  for (int id : quiet) {
+    EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr), 1) << id;
+  }
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_TIMER_WIRED), nullptr), 1);
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_TIMER_DONGLE), nullptr), 1);
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_DOUBLECLICKED, QuarnWindow::ID_NEARBY_TABLE), nullptr), 1);
+  EXPECT_EQ(logContent(), "");  // nothing pretends to have talked to a device
+
+  const int unused[] = {61, 63, 64, 65, 66, 67, 70, 76, 78, 79, 89, 90, 101, 102, 105};
+  for (int id : unused) {
+    EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr), 0) << id;
+  }
+  // A command id arriving as a timer is not a command.
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_SCAN), nullptr), 0);
+}
+
+// ---------------------------------------------------------------- window and widgets
+
+TEST_F(ShellTest, WindowTitleIconsAndStatus) {
+  EXPECT_EQ(str(w->getTitle()), "Quarn v1.3.0");
+  EXPECT_EQ(w->getWidth(), 1340);
+  EXPECT_EQ(w->getHeight(), 850);
+  ASSERT_EQ(w->getIcon(), w->bigIcon);
+  ASSERT_EQ(w->getMiniIcon(), w->miniIcon);
+  EXPECT_EQ(w->bigIcon->getWidth(), 104);
+  EXPECT_EQ(w->bigIcon->getHeight(), 34);
+  EXPECT_EQ(w->miniIcon->getWidth(), 16);
+  EXPECT_EQ(w->miniIcon->getHeight(), 16);
+  EXPECT_NE(w->bigIcon->getOptions() & IMAGE_OPAQUE, 0u);
+  EXPECT_EQ(str(w->statusLine->getNormalText()), "Not connected.");
+  EXPECT_EQ(str(w->getApp()->getAppName()), "Quarn v1.3.0");
+  EXPECT_TRUE(w->shown());
+  EXPECT_EQ(str(w->portName), "");
+  EXPECT_EQ(w->portHandle, -1);
+  EXPECT_FALSE(w->portOpen);
+  for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
+}
+
+TEST_F(ShellTest, GroupBoxesTabsAndLabelsInOrder) {
+  const std::vector<std::string> groups = {
+      "General converter settings", "Converter wired interface settings", "Device settings", "1", "2", "3", "4",
+      "Devices Nearby", "Communication log"};
+  EXPECT_EQ(textsOf<FXGroupBox>(w), groups);
+  const std::vector<std::string> tabs = {"Settings", "Communication log"};
+  EXPECT_EQ(textsOf<FXTabItem>(w), tabs);
+
+  // The window's own buttons, in creation order, with the command each sends.
+  std::vector<FXWindow*> all;
+  collect(w, all);
+  std::vector<std::pair<std::string, int>> buttons;
+  for (FXWindow* child : all) {
+    if (child->isMemberOf(FXMETACLASS(FXButton)) && child->getTarget() == w) {
+      buttons.emplace_back(str(static_cast<FXButton*>(child)->getText()), static_cast<int>(child->getSelector()));
+    }
+  }
+  std::vector<std::pair<std::string, int>> expectedButtons = {{"Find converter", QuarnWindow::ID_FIND_CONVERTER}};
+  for (int slot = 0; slot < slotCount; ++slot) {
+    expectedButtons.emplace_back("Get Data", QuarnWindow::ID_GET_DATA_1 + slot);
+    expectedButtons.emplace_back("Set Data", QuarnWindow::ID_SET_DATA_1 + slot);
+    expectedButtons.emplace_back("Key find", QuarnWindow::ID_KEY_FIND_1 + slot);
+  }
+  expectedButtons.emplace_back("Scan", QuarnWindow::ID_SCAN);
+  EXPECT_EQ(buttons, expectedButtons);
+
+  const std::vector<std::string> labels = textsOf<FXLabel>(w);
+  for (const char* text : {"Converter Encryption Key", "Converter ID", "Wired Protocol", "Wired Encryption Mode",
+                           "Manuf. ID", "Version", "Device ID", "Media", "Key Encryption Key", "Master Key",
+                           "Wireless Protocol", "Wireless Encryption Mode", "Wired Address", "Active"}) {
+    EXPECT_NE(std::find(labels.begin(), labels.end(), text), labels.end()) << text;
+  }
+}
+
+TEST_F(ShellTest, ConverterIdIsReadOnlyGrayedAndSaysNoneSelected) {
+  FXTextField* id = w->converterIdField;
+  EXPECT_EQ(str(id->getText()), "None selected.");
+  EXPECT_FALSE(id->isEditable());
+  EXPECT_EQ(id->getNumColumns(), 40);
+  EXPECT_EQ(id->getTarget(), nullptr);
+  // Grays itself once the toolkit updates it: nobody answers its updates.
+  EXPECT_TRUE(pumpUntil([id] { return !id->isEnabled(); }));
+  typeText(id, "1234");
+  EXPECT_EQ(str(id->getText()), "None selected.");
+}
+
+TEST_F(ShellTest, ConverterKeyDefaultsWithoutConfigFile) {
+  ASSERT_FALSE(sharedState().config.configLoaded);
+  EXPECT_EQ(str(w->converterKeyField->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
+}
+
+TEST_F(ShellTest, ConverterKeyComesFromTheSecondConfigLine) {
+  struct ConfigCase {
+    bool loaded;
+    const char* line2;
+    const char* shown;
+  };
+  const ConfigCase cases[] = {
+      {true, "00112233445566778899AABBCCDDEEFF", "00112233445566778899AABBCCDDEEFF"},
+      {true, "", ""},  // a file with one line: opened, so no default
+      {false, "ignored", "3C5A0F1E92B47D68A0E1C3F5B7092D4E"},
+  };
+  for (const ConfigCase& c : cases) {
+    static QuarnState* other = new QuarnState;
+    other->config.configLoaded = c.loaded;
+    std::snprintf(other->config.configLine2, configLineSize, "%s", c.line2);
+    QuarnWindow* second = new QuarnWindow(shell().app, *other);
+    EXPECT_EQ(str(second->converterKeyField->getText()), c.shown);
+    delete second;
+  }
+}
+
+struct FieldCase {
+  const char* name;
+  FXTextField* (*field)(QuarnWindow*);
+  int columns;
+};
+
+TEST_F(ShellTest, TypingStopsAtTheFieldWidth) {
+  const FieldCase cases[] = {
+      {"converter key", [](QuarnWindow* q) { return q->converterKeyField; }, 40},
+      {"manufacturer 1", [](QuarnWindow* q) { return q->manufacturerFields[0]; }, 3},
+      {"version 2", [](QuarnWindow* q) { return q->versionFields[1]; }, 2},
+      {"device id 3", [](QuarnWindow* q) { return q->deviceIdFields[2]; }, 8},
+      {"media 4", [](QuarnWindow* q) { return q->mediaFields[3]; }, 2},
+      {"kek 1", [](QuarnWindow* q) { return q->kekFields[0]; }, 32},
+      {"master key 4", [](QuarnWindow* q) { return q->masterKeyFields[3]; }, 32},
+  };
+  const std::string typed = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
+  for (const FieldCase& c : cases) {
+    FXTextField* field = c.field(w);
+    const FXString before = field->getText();
+    EXPECT_EQ(field->getNumColumns(), c.columns) << c.name;
+    EXPECT_TRUE(field->isEditable()) << c.name;
+    field->setText(FXString::null);
+    typeText(field, typed);
+    EXPECT_EQ(str(field->getText()), typed.substr(0, static_cast<size_t>(c.columns))) << c.name;
+    field->setText(before);
+  }
+  for (int slot = 0; slot < slotCount; ++slot) {
+    EXPECT_EQ(str(w->deviceIdFields[slot]->getText()), "") << slot;
+    EXPECT_EQ(str(w->kekFields[slot]->getText()), "") << slot;
+  }
+}
+
+std::vector<std::string> items(FXListBox* list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->getNumItems(); ++i) out.push_back(str(list->getItemText(i)));
+  return out;
+}
+
+TEST_F(ShellTest, ListContentsAndInitialSelections) {
+  const std::vector<std::string> protocols = {"Generic", "LUXmetering", "DSMR22", "DSMR4", "OMS", "SMR", "ESMR",
+                                              "Legacy HYDROMETER", "GWF key extension", "KAMSTRUP", "ECHELON",
+                                              "RAW WMBUS"};
+  const std::vector<std::string> wiredModes = {"NONE", "MODE4", "MODE5", "MODE7", "MODE9", "MODE15", "MODE C",
+                                               "Legacy HYDROMETER", "DES MODE2", "DES MODE3"};
+  const std::vector<std::string> wirelessModes = {"NONE", "MODE4", "MODE5", "MODE7", "MODE9", "MODE15", "MODE C",
+                                                  "Legacy HYDROMETER"};
+  EXPECT_EQ(items(w->wiredProtocolList), protocols);
+  EXPECT_EQ(items(w->wiredModeList), wiredModes);
+  EXPECT_EQ(w->wiredProtocolList->getCurrentItem(), 0);
+  EXPECT_EQ(w->wiredModeList->getCurrentItem(), 0);
+  EXPECT_EQ(w->wiredProtocolList->getNumVisible(), 5);
+  EXPECT_EQ(w->wiredModeList->getNumVisible(), 5);
+  for (int slot = 0; slot < slotCount; ++slot) {
+    FXListBox* protocol = w->wirelessProtocolLists[slot];
+    FXListBox* mode = w->wirelessModeLists[slot];
+    EXPECT_EQ(items(protocol), protocols);
+    EXPECT_EQ(items(mode), wirelessModes);
+    EXPECT_EQ(str(protocol->getItemText(protocol->getCurrentItem())), "OMS");
+    EXPECT_EQ(protocol->getCurrentItem(), 4);
+    EXPECT_EQ(str(mode->getItemText(mode->getCurrentItem())), "MODE5");
+    EXPECT_EQ(mode->getCurrentItem(), 2);
+    EXPECT_EQ(protocol->getNumVisible(), 5);
+    EXPECT_EQ(mode->getNumVisible(), 5);
+    EXPECT_FALSE(w->activeChecks[slot]->getCheck());
+    EXPECT_EQ(w->activeChecks[slot]->getTarget(), nullptr);
+  }
+}
+
+TEST_F(ShellTest, WiredAddressCombosOffer0To250AndStartEmpty) {
+  for (int slot = 0; slot < slotCount; ++slot) {
+    FXComboBox* combo = w->wiredAddressCombos[slot];
+    ASSERT_EQ(combo->getNumItems(), 251);
+    for (int i = 0; i < 251; ++i) ASSERT_EQ(str(combo->getItemText(i)), std::to_string(i));
+    EXPECT_EQ(str(combo->getText()), "");
+    EXPECT_EQ(combo->getNumVisible(), 5);
+    EXPECT_EQ(combo->getNumColumns(), 3);
+    EXPECT_TRUE(combo->isEditable());
+  }
+}
+
+TEST_F(ShellTest, NearbyTableLayoutAndColours) {
+  FXTable* table = w->nearbyTable;
+  EXPECT_EQ(table->getNumRows(), 250);
+  EXPECT_EQ(table->getNumColumns(), 3);
+  EXPECT_EQ(table->getVisibleRows(), 8);
+  EXPECT_EQ(table->getVisibleColumns(), 3);
+  EXPECT_FALSE(table->isEditable());
+  EXPECT_EQ(table->getTarget(), w);
+  EXPECT_EQ(table->getSelector(), static_cast<FXSelector>(QuarnWindow::ID_NEARBY_TABLE));
+  const char* headers[] = {"Meter address", "Description", "RSSI"};
+  const int widths[] = {200, 400, 200};
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(str(table->getColumnText(c)), headers[c]);
+    EXPECT_EQ(table->getColumnWidth(c), widths[c]);
+  }
+  EXPECT_EQ(table->getBackColor(), FXRGB(255, 255, 255));
+  EXPECT_EQ(table->getCellColor(0, 0), FXRGB(255, 255, 255));
+  EXPECT_EQ(table->getCellColor(0, 1), FXRGB(255, 240, 240));
+  EXPECT_EQ(table->getCellColor(1, 0), FXRGB(240, 255, 240));
+  EXPECT_EQ(table->getCellColor(1, 1), FXRGB(240, 240, 255));
+  EXPECT_EQ(table->getRowHeaderMode() & LAYOUT_FIX_WIDTH, 0u);
+  EXPECT_EQ(table->getColumnHeaderMode() & LAYOUT_FIX_HEIGHT, 0u);
+  EXPECT_NE(table->getTableStyle() & TABLE_NO_ROWSELECT, 0u);
+  EXPECT_NE(table->getTableStyle() & TABLE_NO_COLSELECT, 0u);
+}
+
+// ---------------------------------------------------------------- menus and accelerators
+
+TEST_F(ShellTest, MenuTitlesAndItems) {
+  const std::vector<std::string> titles = {"File", "Help", "Settings", "Converter options", "Wired connection options"};
+  EXPECT_EQ(textsOf<FXMenuTitle>(w), titles);
+  EXPECT_TRUE(w->fontRadios[1]->getCheck());
+  EXPECT_FALSE(w->fontRadios[0]->getCheck());
+  EXPECT_FALSE(w->fontRadios[2]->getCheck());
+  EXPECT_FALSE(w->fontRadios[3]->getCheck());
+  EXPECT_FALSE(w->securedMessagesCheck->getCheck());
+  FXAccelTable* accel = w->getAccelTable();
+  ASSERT_NE(accel, nullptr);
+  EXPECT_TRUE(accel->hasAccel(parseAccel("Ctrl-Q")));
+  EXPECT_TRUE(accel->hasAccel(parseAccel("Ctrl-A")));
+  EXPECT_TRUE(accel->hasAccel(parseAccel("Ctrl-R")));
+}
+
+TEST_F(ShellTest, CtrlREmptiesTheLog) {
+  w->logText("something\n", logStylePlain);
+  ASSERT_NE(logContent(), "");
+  pressKey(w, KEY_r, CONTROLMASK, "r");
+  EXPECT_EQ(logContent(), "");
+  w->logText("first\n", logStylePlain);
+  EXPECT_EQ(logContent(), "first\n");
+}
+
+TEST_F(ShellTest, CtrlAOpensTheAboutBox) {
+  sharedState().link.linkMode = LinkMode::wired;
+  DialogProbe probe;
+  probe.arm();
+  pressKey(w, KEY_a, CONTROLMASK, "a");  // returns once the probe has accepted the box
+  EXPECT_EQ(probe.title, "About Quarn");
+  EXPECT_TRUE(probe.sawIcon);
+  const std::vector<std::string> expected = {"", "Quarn v1.3.0",
+                                             "\nQuarn\nTool to configure a M-Bus converter dongle.",
+                                             "Wired connection COM port []\r\n"};
+  EXPECT_EQ(probe.labels, expected);
+}
+
+struct AboutCase {
+  LinkMode mode;
+  const char* port;
+  const char* serial;
+  const char* description;
+  const char* shown;
+};
+
+TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
+  const AboutCase cases[] = {
+      {LinkMode::wired, "", "", "", "Wired connection COM port []\r\n"},
+      {LinkMode::wired, "ttyUSB0", "", "", "Wired connection COM port [ttyUSB0]\r\n"},
+      {LinkMode::wired, "%d%s", "", "", "Wired connection COM port [%d%s]\r\n"},
+      {LinkMode::wireless, "ttyS0", "ZJ000042", "Wireless M-Bus stick",
+       "Wireless connection\r\nID: [ZJ000042]\r\nDescription: [Wireless M-Bus stick]\r\n"},
+      {LinkMode::wireless, "", "", "", "Wireless connection\r\nID: []\r\nDescription: []\r\n"},
+      {LinkMode::wireless, "", "%s%n", "100%", "Wireless connection\r\nID: [%s%n]\r\nDescription: [100%]\r\n"},
+  };
+  for (const AboutCase& c : cases) {
+    sharedState().link.linkMode = c.mode;
+    w->portName = c.port;
+    sharedState().dongleSerial = c.serial;
+    sharedState().dongleDescription = c.description;
+    DialogProbe probe;
+    probe.arm();
+    EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, QuarnWindow::ID_ABOUT), nullptr), 1);
+    ASSERT_EQ(probe.labels.size(), 4u);
+    EXPECT_EQ(probe.labels[3], c.shown);
+  }
+  sharedState().dongleSerial.clear();
+  sharedState().dongleDescription.clear();
+}
+
+TEST_F(ShellTest, CtrlQEndsTheEventLoop) {
+  LoopGuard guard;
+  shell().app->addTimeout(&guard, LoopGuard::ID_QUIT_KEY, 50);
+  shell().app->addTimeout(&guard, LoopGuard::ID_GUARD, 5000);
+  const FXint code = shell().app->run();
+  shell().app->removeTimeout(&guard, LoopGuard::ID_GUARD);
+  shell().app->removeTimeout(&guard, LoopGuard::ID_QUIT_KEY);
+  EXPECT_FALSE(guard.fired);
+  EXPECT_EQ(code, 0);
+}
+
+// ---------------------------------------------------------------- fonts
+
+void chooseFont(QuarnWindow* q, int index) {
+  pressKey(q->fontRadios[index], KEY_Return, 0, "\r");  // activates the menu radio item
+}
+
+TEST_F(ShellTest, FontThreeThenOneLeavesOnlyOneChecked) {
+  w->logText("kept text\n", logStyleDongle);
+  chooseFont(w, 2);
+  EXPECT_EQ(w->logView->getFont(), w->logFont);
+  EXPECT_EQ(w->logFont->getSize(), 105u);
+  EXPECT_EQ(w->logFont->getWeight(), static_cast<FXuint>(FXFont::Bold));
+  EXPECT_TRUE(w->fontRadios[2]->getCheck());
+  EXPECT_FALSE(w->fontRadios[1]->getCheck());
+
+  chooseFont(w, 0);
+  const bool checks[4] = {true, false, false, false};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(w->fontRadios[i]->getCheck() != FALSE, checks[i]) << i;
+  EXPECT_EQ(w->logView->getFont(), w->logFont);
+  EXPECT_EQ(str(w->logFont->getName()), "Courier");
+  EXPECT_EQ(w->logFont->getSize(), 50u);
+  EXPECT_EQ(w->logFont->getWeight(), static_cast<FXuint>(FXFont::Bold));
+  EXPECT_TRUE(w->logFont->id() != 0);  // realised
+  EXPECT_EQ(logContent(), "kept text\n");
+  EXPECT_EQ(w->logView->getStyle(0), logStyleDongle);
+
+  chooseFont(w, 0);  // the checked item again: a new font of the same kind
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(w->fontRadios[i]->getCheck() != FALSE, checks[i]) << i;
+  EXPECT_EQ(w->logFont->getSize(), 50u);
+
+  chooseFont(w, 1);  // back to the start font
+  EXPECT_EQ(str(w->logFont->getName()), "Terminal");
+  EXPECT_EQ(w->logFont->getSize(), 110u);
+  EXPECT_TRUE(w->fontRadios[1]->getCheck());
+  EXPECT_FALSE(w->fontRadios[0]->getCheck());
+}
+
+// ---------------------------------------------------------------- log
+
+struct DumpCase {
+  std::vector<uint8_t> bytes;
+  std::string text;
+};
+
+TEST_F(ShellTest, HexDumpsHaveSixteenItemsPerLine) {
+  std::vector<uint8_t> sixteen, seventeen;
+  std::string line16;
+  for (int i = 0; i < 16; ++i) {
+    sixteen.push_back(static_cast<uint8_t>(0xF0 + i));
+    char item[8];
+    std::snprintf(item, sizeof item, "0x%02X ", 0xF0 + i);
+    line16 += item;
+  }
+  seventeen = sixteen;
+  seventeen.push_back(0x0A);
+  const DumpCase cases[] = {
+      {{0x01, 0x23, 0xAB, 0xCD, 0xEF}, "0x01 0x23 0xAB 0xCD 0xEF \n"},
+      {sixteen, line16 + "\n\n"},
+      {seventeen, line16 + "\n0x0A \n"},
+      {{}, "\n"},
+  };
+  for (const DumpCase& c : cases) {
+    w->clearLog();
+    w->logHexDump(c.bytes.data(), c.bytes.size(), logStylePlain);
+    EXPECT_EQ(logContent(), c.text);
+  }
+}
+
+TEST_F(ShellTest, StylesAreKeptPerAppend) {
+  w->logText(">>> REQ_UD2\n", logStylePlain);
+  const uint8_t bytes[] = {0x10, 0x5B};
+  w->logHexDump(bytes, sizeof bytes, logStyleDongle);
+  EXPECT_EQ(logContent(), ">>> REQ_UD2\n0x10 0x5B \n");
+  EXPECT_EQ(w->logView->getStyle(0), 0);
+  EXPECT_EQ(w->logView->getStyle(12), 2);
+  EXPECT_EQ(w->logView->getStyle(w->logView->getLength() - 1), 2);
+
+  const FXHiliteStyle* styles = w->logView->getHiliteStyles();
+  ASSERT_NE(styles, nullptr);
+  EXPECT_EQ(styles[0].normalForeColor, FXRGB(0, 0, 0));
+  EXPECT_EQ(styles[0].selectForeColor, FXRGB(255, 0, 0));
+  EXPECT_EQ(styles[0].selectBackColor, FXRGB(128, 0, 0));
+  EXPECT_EQ(styles[1].normalForeColor, FXRGB(255, 0, 0));
+  EXPECT_EQ(styles[1].selectForeColor, FXRGB(100, 255, 100));
+  EXPECT_EQ(styles[1].selectBackColor, FXRGB(0, 128, 0));
+  EXPECT_EQ(styles[2].normalForeColor, FXRGB(0, 0, 255));
+  EXPECT_EQ(styles[2].selectBackColor, FXRGB(0, 0, 128));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(styles[i].normalBackColor, FXRGB(255, 255, 255));
+    EXPECT_EQ(styles[i].hiliteForeColor, FXRGB(0, 0, 0));
+    EXPECT_EQ(styles[i].hiliteBackColor, FXRGB(255, 255, 255));
+    EXPECT_EQ(styles[i].activeBackColor, FXRGB(255, 255, 255));
+    EXPECT_EQ(styles[i].style, 0u);
+  }
+  EXPECT_TRUE(w->logView->isStyled());
+}
+
+TEST_F(ShellTest, TimestampIsUtcTimeOfDayAndLeavesTheLineOpen) {
+  const std::time_t before = std::time(nullptr);
+  w->logTimestamp();
+  const std::time_t after = std::time(nullptr);
+  w->logText("next\n", logStylePlain);
+  const std::string text = logContent();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_match(text, m, std::regex(R"((\d\d):(\d\d):(\d\d):   next\n)"))) << text;
+  const int seconds = std::stoi(m[1]) * 3600 + std::stoi(m[2]) * 60 + std::stoi(m[3]);
+  const int low = static_cast<int>(before % 86400);
+  const int high = static_cast<int>(after % 86400);
+  EXPECT_TRUE((seconds >= low && seconds <= high) || (high < low && (seconds >= low || seconds <= high))) << text;
+  EXPECT_EQ(w->logView->getStyle(0), 0);
+}
+
+TEST_F(ShellTest, LastLineIsScrolledIntoViewAtItsStart) {
+  FXTabBook* tabs = static_cast<FXTabBook*>(w->logView->getParent()->getParent()->getParent()->getParent());
+  ASSERT_TRUE(tabs->isMemberOf(FXMETACLASS(FXTabBook)));
+  tabs->setCurrent(1);
+  pump();
+  for (int i = 0; i < 300; ++i) {
+    char line[32];
+    std::snprintf(line, sizeof line, "line %d\n", i);
+    w->logText(line, logStylePlain);
+  }
+  w->logText("open end", logStylePlain);
+  pump();
+  FXText* log = w->logView;
+  EXPECT_TRUE(log->isPosVisible(log->lineStart(log->getLength())));
+  EXPECT_FALSE(log->isPosVisible(0));
+  EXPECT_EQ(log->getXPosition(), 0);
+  tabs->setCurrent(0);
+  pump();
+}
+
+TEST_F(ShellTest, LogIsReadOnlyButSelectable) {
+  FXText* log = w->logView;
+  w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
+  EXPECT_FALSE(log->isEditable());
+  typeText(log, "xyz");
+  EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
+  EXPECT_TRUE(log->setSelection(0, 4));
+  EXPECT_EQ(log->getSelStartPos(), 0);
+  EXPECT_EQ(log->getSelEndPos(), 4);
+  EXPECT_NE(log->getTextStyle() & TEXT_SHOWACTIVE, 0u);
+  EXPECT_NE(log->getTextStyle() & TEXT_AUTOSCROLL, 0u);
+  // The toolkit's copy command works on the selection of a read-only text.
+  EXPECT_EQ(log->handle(nullptr, FXSEL(SEL_COMMAND, FXText::ID_COPY_SEL), nullptr), 1);
+  EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
+}
+
+// ---------------------------------------------------------------- secured messages
+
+TEST_F(ShellTest, SecuredMessagesToggleInWiredRuns) {
+  sharedState().link.linkMode = LinkMode::wired;
+  const bool expected[] = {true, false, true, false};
+  for (bool e : expected) {
+    pressKey(w->securedMessagesCheck, KEY_Return, 0, "\r");
+    EXPECT_EQ(sharedState().link.securedMessages, e);
+  }
+}
+
+TEST_F(ShellTest, SecuredMessagesStaySetInWirelessRuns) {
+  sharedState().link.linkMode = LinkMode::wireless;
+  for (int i = 0; i < 5; ++i) {
+    pressKey(w->securedMessagesCheck, KEY_Return, 0, "\r");
+    EXPECT_TRUE(sharedState().link.securedMessages) << i;
+  }
+}
+
+// ---------------------------------------------------------------- help
+
+TEST_F(ShellTest, HelpOpensThePageBelowTheWorkingDirectory) {
+  char pattern[] = "/tmp/quarn-gui-help-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  ASSERT_EQ(mkdir((dir + "/help").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir + "/bin").c_str(), 0755), 0);
+  std::ofstream(dir + "/help/index.html") << "<html></html>\n";
+  std::ofstream(dir + "/bin/xdg-open") << "#!/bin/sh\nprintf '%s' \"$1\" > '" << dir << "/seen.tmp'\nmv '" << dir
+                                       << "/seen.tmp' '" << dir << "/seen'\n";
+  ASSERT_EQ(chmod((dir + "/bin/xdg-open").c_str(), 0755), 0);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (dir + "/bin:/usr/bin:/bin").c_str(), 1);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, QuarnWindow::ID_HELP), nullptr), 1);
+  std::string seen;
+  for (int i = 0; i < 200 && seen.empty(); ++i) {
+    std::ifstream in(dir + "/seen");
+    std::stringstream s;
+    s << in.rdbuf();
+    seen = s.str();
+    if (seen.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(seen, dir + "/help/index.html");
+
+  // Started from a folder without the page: a trace line, nothing else.
+  ASSERT_EQ(chdir((dir + "/bin").c_str()), 0);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, QuarnWindow::ID_HELP), nullptr), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Help page not found: " + dir + "/bin/help/index.html\n");
+  EXPECT_EQ(logContent(), "");
+
+  ASSERT_EQ(chdir(cwd), 0);
+  setenv("PATH", oldPath.c_str(), 1);
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace
