@@ -1,0 +1,27 @@
+// Identity texts shared by the wired answer handling and the wireless partner choice.
+#include "codec/converter_identity.h"
+
+#include <cstdio>
+
+#include "text/hex_text.h"
+
+IdentityUpdate describeConverter(const uint8_t idMsbFirst[4], const uint8_t address[8],
+                                 const char* firmware, const ConverterKeyList& keys) {
+  IdentityUpdate update;
+  char text[96];
+  std::snprintf(text, sizeof text, "SN: %02X%02X%02X%02X ID: %02X%02X%02X%02X%02X%02X%02X%02X FW: %s",
+                idMsbFirst[0], idMsbFirst[1], idMsbFirst[2], idMsbFirst[3], address[0], address[1],
+                address[2], address[3], address[4], address[5], address[6], address[7], firmware);
+  update.idTextSet = true;
+  update.idText = text;
+
+  if (keys.count > 0) {
+    if (const ConverterKeyEntry* entry = findConverterKey(keys, idMsbFirst)) {
+      char keyText[33];
+      keyToHexText(entry->key, keyText);
+      update.keyTextSet = true;
+      update.keyText = keyText;
+    }
+  }
+  return update;
+}

@@ -1,0 +1,90 @@
+// Dongle frames: status reports and the converter's radio frames.
+#include "dongle/dongle_dispatch.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "text/hex_text.h"
+
+namespace {
+
+constexpr uint8_t codeAck = 0x20;
+constexpr uint8_t codeNack = 0x1F;
+constexpr uint8_t codeQueuedSent = 0x50;
+constexpr uint8_t codeIgnored = 0x0D;
+constexpr uint8_t converterManufacturer0 = 0x8F;
+constexpr uint8_t converterManufacturer1 = 0x19;
+constexpr uint8_t converterDeviceType = 0x36;
+constexpr size_t converterHeaderEnd = 9;  // C field and the 8 address bytes
+
+void logStatus(uint8_t code, Log& log) {
+  switch (code) {
+    case codeAck:
+      log.logText("<<< ACK received.\n", logStyleDongle);
+      break;
+    case codeQueuedSent:
+      log.logText("<<< Queued MSG was sent by USB stick.\n", logStyleDongle);
+      break;
+    case codeNack:
+      log.logText("<<< NACK received.\n", logStyleDongle);
+      break;
+    default: {
+      char line[48];
+      std::snprintf(line, sizeof line, "<<< Unknown received 0x%02X.\n", code);
+      log.logText(line, logStyleDongle);
+    }
+  }
+}
+
+uint32_t readLittleEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
+  return code != codeIgnored && count >= converterHeaderEnd &&
+         payload[1] == converterManufacturer0 && payload[2] == converterManufacturer1 &&
+         payload[8] == converterDeviceType;
+}
+
+void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
+                         HeardConverterList& heard, Log& log, ConverterAnswerListener& listener) {
+  if (frame.announcedLength == 0) {
+    logStatus(frame.code, log);
+    return;
+  }
+  const uint8_t* p = frame.payload;
+  if (!isConverterFrame(frame.code, p, frame.count)) return;
+
+  // The records are searched only in bytes that really arrived.
+  size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
+  int counterAt = findCounterRecord(p, uint16_t(searched));
+  if (counterAt != 0 && size_t(counterAt) + 7 <= searched) {
+    link.messageCounter = readLittleEndian32(p + counterAt + 3) + 4;
+    char line[64];
+    std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
+                  link.messageCounter);
+    log.logText(line, logStyleDongle);
+  }
+  int versionAt = findVersionRecord(p, uint16_t(searched));
+  if (versionAt != 0 && size_t(versionAt) + 5 <= searched) {
+    char line[48];
+    std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", p[versionAt + 3],
+                  p[versionAt + 4]);
+    log.logText(line, logStyleDongle);
+    uint16_t version = uint16_t(p[versionAt + 3] | p[versionAt + 4] << 8);
+    recordHeardConverter(heard, p + 1, link.messageCounter, version);
+  }
+
+  log.logTimestamp();
+  char line[96];
+  std::snprintf(line, sizeof line, "<<< Incoming Received %zu bytes, message with CField 0x%02X.\n",
+                frame.count, p[0]);
+  log.logText(line, logStyleDongle);
+  log.logHexDump(p, frame.count, logStyleDongle);
+
+  if (frame.count > converterFramePayloadOffset)
+    listener.onConverterAnswer(p + converterFramePayloadOffset,
+                               frame.count - converterFramePayloadOffset);
+}

@@ -1,0 +1,33 @@
+// What the dongle poll timer does with one frame read from the dongle.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/link_state.h"
+#include "dongle/heard_converters.h"
+#include "text/log.h"
+
+constexpr size_t converterFramePayloadOffset = 14;  // answer payload inside a converter radio frame
+
+// Receives the answer payload of each converter radio frame.
+class ConverterAnswerListener {
+public:
+  virtual ~ConverterAnswerListener() = default;
+  virtual void onConverterAnswer(const uint8_t* payload, size_t length) = 0;
+};
+
+// A frame as read from the dongle: the length it announced and the bytes actually read.
+struct DongleFrameIn {
+  uint8_t code;
+  uint16_t announcedLength;
+  const uint8_t* payload;
+  size_t count;
+};
+
+// True when the payload is one of the converter's own radio frames.
+bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count);
+
+// Logs status reports; takes counter and firmware version from converter frames, records
+// the converter, logs the frame and hands its answer payload on. Other frames are dropped.
+void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
+                         HeardConverterList& heard, Log& log, ConverterAnswerListener& listener);

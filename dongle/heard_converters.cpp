@@ -1,0 +1,51 @@
+// The heard-converter list and the wireless partner choice.
+#include "dongle/heard_converters.h"
+
+#include <cstdio>
+#include <cstring>
+
+void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], uint32_t counter,
+                          uint16_t version) {
+  if (list.count < 0 || list.count > heardConverterCapacity) list.count = 0;
+  for (int i = 0; i < list.count; ++i) {
+    if (std::memcmp(list.entries[i].address, address, 8) == 0) {
+      list.entries[i].counter = counter;
+      return;
+    }
+  }
+  if (list.count == heardConverterCapacity) {
+    std::memmove(&list.entries[0], &list.entries[1],
+                 sizeof(HeardConverter) * (heardConverterCapacity - 1));
+    list.count = heardConverterCapacity - 1;
+  }
+  HeardConverter& entry = list.entries[list.count++];
+  std::memcpy(entry.address, address, 8);
+  entry.counter = counter;
+  entry.version = version;
+}
+
+void partnerLabel(const HeardConverter& entry, char text[9]) {
+  const uint8_t* a = entry.address;
+  std::snprintf(text, 9, "%02X%02X%02X%02X", a[5], a[4], a[3], a[2]);
+}
+
+IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
+                             const ConverterKeyList& keys, uint8_t frame[partnerFrameSize]) {
+  const uint8_t* a = entry.address;
+  char firmware[8];
+  std::snprintf(firmware, sizeof firmware, "%02X.%02X", (entry.version >> 8) & 0xFF,
+                entry.version & 0xFF);
+  const uint8_t idMsbFirst[4] = {a[5], a[4], a[3], a[2]};
+  IdentityUpdate update = describeConverter(idMsbFirst, a, firmware, keys);
+
+  // Long-header order: identification, manufacturer, version, device type.
+  const uint8_t longOrder[8] = {a[2], a[3], a[4], a[5], a[0], a[1], a[6], a[7]};
+  std::memcpy(link.converterAddress, longOrder, 8);
+  link.messageCounter = entry.counter;
+
+  frame[0] = 0x01;
+  frame[1] = 8;
+  frame[2] = 0;
+  std::memcpy(frame + 3, a, 8);
+  return update;
+}

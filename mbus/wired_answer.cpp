@@ -1,0 +1,124 @@
+// Wired answers: the per-tick result table and the converter identity update.
+#include "mbus/wired_answer.h"
+
+#include <cstdio>
+
+#include "text/hex_text.h"
+
+namespace {
+
+constexpr uint8_t ciLongHeader = 0x72;
+constexpr uint8_t ciSecurityLayer = 0x90;
+constexpr size_t ciOffset = 6;
+constexpr size_t addressOffset = 7;      // 8 address bytes of the long data header
+constexpr size_t securedCounterOffset = 11;
+constexpr size_t frameTrailer = 2;       // checksum and stop byte
+
+uint32_t readLittleEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Bytes of the frame that are user data (the checksum and stop byte are not).
+size_t userDataEnd(uint16_t length) { return length >= frameTrailer ? length - frameTrailer : 0; }
+
+void logCounter(Log& log, uint32_t counter) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Message counter found: %u\n", counter);
+  log.logText(line, logStylePlain);
+}
+
+void logFrame(Log& log, const char* title, const uint8_t* bytes, size_t count) {
+  log.logText(title, logStylePlain);
+  log.logHexDump(bytes, count, logStylePlain);
+}
+
+}  // namespace
+
+void handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t count, Log& log,
+                      WiredFrameListener& listener) {
+  for (size_t i = 0; i < count; ++i) {
+    ReceiveResult result = receiveByte(receiver, bytes[i]);
+    if (result == receiveAccepted) continue;
+    if (result == receiveRejected) return;
+
+    uint16_t length = 0;
+    const uint8_t* frame = frameBuffer(receiver, length);
+    switch (result) {
+      case receiveZeroByte:
+        logFrame(log, "<<< Answer\n", bytes, count);
+        break;
+      case receiveShortComplete:
+        logFrame(log, "<<< Answer\n", frame, length);
+        break;
+      case receiveLongComplete:
+        logFrame(log, "<<< Answer\n", frame, length);
+        listener.onLongFrame(frame, length);
+        break;
+      case receiveSingleAck:
+        log.logText("<<< Answer single byte ACK.\n", logStylePlain);
+        break;
+      case receiveLongBadChecksum:
+        logFrame(log, "<<< Wrong checksum!\n", frame, length);
+        break;
+      default:
+        break;
+    }
+    resetReceiver(receiver);
+  }
+}
+
+const uint8_t* wiredAnswerPayload(const uint8_t* frame, uint16_t length, uint16_t& payloadLength) {
+  size_t end = userDataEnd(length);
+  if (end <= wiredAnswerPayloadOffset) {
+    payloadLength = 0;
+    return nullptr;
+  }
+  payloadLength = uint16_t(end - wiredAnswerPayloadOffset);
+  return frame + wiredAnswerPayloadOffset;
+}
+
+IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, ConverterLinkState& link,
+                                   const ConverterKeyList& keys, Log& log) {
+  IdentityUpdate none;
+  size_t end = userDataEnd(length);
+  if (end <= ciOffset) return none;
+
+  if (frame[ciOffset] == ciSecurityLayer) {
+    if (end < securedCounterOffset + 4) return none;
+    link.messageCounter = readLittleEndian32(frame + securedCounterOffset) + 1;
+    logCounter(log, link.messageCounter);
+    return none;
+  }
+  if (frame[ciOffset] != ciLongHeader || end < addressOffset + 8) return none;
+
+  for (size_t k = 0; k < 8; ++k) link.converterAddress[k] = frame[addressOffset + k];
+
+  // Records count only when their value lies inside the user data, not in the checksum.
+  int counterAt = findCounterRecord(frame, uint16_t(end));
+  if (counterAt == 0 || size_t(counterAt) + 7 > end) {
+    link.messageCounter += 4;
+    return none;
+  }
+  link.messageCounter = readLittleEndian32(frame + counterAt + 3) + 1;
+  logCounter(log, link.messageCounter);
+
+  char firmware[8];
+  std::snprintf(firmware, sizeof firmware, "%s", unknownFirmwareText);
+  int versionAt = findVersionRecord(frame, uint16_t(end));
+  if (versionAt != 0 && size_t(versionAt) + 5 <= end) {
+    std::snprintf(firmware, sizeof firmware, "%02X.%02X", frame[versionAt + 4], frame[versionAt + 3]);
+    char line[48];
+    std::snprintf(line, sizeof line, "FW version found: %02X,%02X\n", frame[versionAt + 4],
+                  frame[versionAt + 3]);
+    log.logText(line, logStylePlain);
+  }
+
+  const uint8_t* a = link.converterAddress;
+  char line[64];
+  std::snprintf(line, sizeof line, "Dongle ID: 0x%02X%02X%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2],
+                a[3], a[4], a[5], a[6], a[7]);
+  log.logText(line, logStylePlain);
+
+  const uint8_t idMsbFirst[4] = {a[3], a[2], a[1], a[0]};
+  return describeConverter(idMsbFirst, a, firmware, keys);
+}

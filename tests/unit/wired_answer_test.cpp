@@ -1,0 +1,210 @@
+// The wired poll tick's result table and the converter identity update.
+#include "mbus/wired_answer.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "tests/support/fake_log.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Long frame written out by the M-Bus rules: 68 L L 68 C A data CS 16, CS the sum from C on.
+Bytes longFrame(uint8_t c, uint8_t a, const Bytes& data) {
+  Bytes f = {0x68, uint8_t(data.size() + 2), uint8_t(data.size() + 2), 0x68, c, a};
+  f.insert(f.end(), data.begin(), data.end());
+  unsigned sum = c + a;
+  for (uint8_t b : data) sum += b;
+  f.push_back(uint8_t(sum));
+  f.push_back(0x16);
+  return f;
+}
+
+// CI 0x72 answer: 12-byte long header with identification 12345678, manufacturer 0x0443,
+// version 01, device type 0x36, then the records given.
+Bytes converterAnswer(const Bytes& records) {
+  Bytes data = {0x72, 0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x36, 0x05, 0x00, 0x00, 0x00};
+  data.insert(data.end(), records.begin(), records.end());
+  return longFrame(0x08, 0xFB, data);
+}
+
+struct Recorder : WiredFrameListener {
+  std::vector<Bytes> frames;
+  void onLongFrame(const uint8_t* frame, uint16_t length) override {
+    frames.emplace_back(frame, frame + length);
+  }
+};
+
+std::string dump(const Bytes& b) {
+  std::string s;
+  appendHexDumpText(s, b.data(), b.size());
+  return s;
+}
+
+class WiredTick : public ::testing::Test {
+protected:
+  void SetUp() override { resetReceiver(rx); }
+  void tick(const Bytes& b) { handleWiredBytes(rx, b.data(), b.size(), log, frames); }
+
+  LinkFrameBuffer rx{};
+  FakeLog log;
+  Recorder frames;
+};
+
+TEST_F(WiredTick, SingleCharactersAndShortFrames) {
+  struct Case {
+    Bytes bytes;
+    std::string expected;
+  } cases[] = {
+      {{0xE5}, "<<< Answer single byte ACK.\n"},
+      {{0x00}, "<<< Answer\n0x00 \n"},
+      {{0x41, 0xE5}, ""},  // a stray byte drops the rest of the tick
+      {{0x10, 0x5B, 0xFB, 0x56, 0x16}, "<<< Answer\n0x10 0x5B 0xFB 0x56 0x16 \n"},
+      {{0x10, 0x5B, 0xFB, 0x57, 0x16}, ""},  // short frame with a bad checksum is not logged
+      {{0xE5, 0x00}, "<<< Answer single byte ACK.\n<<< Answer\n0xE5 0x00 \n"},
+  };
+  for (const Case& c : cases) {
+    resetReceiver(rx);
+    log.clearLog();
+    tick(c.bytes);
+    EXPECT_EQ(log.text, c.expected) << dump(c.bytes);
+    for (const auto& piece : log.pieces) EXPECT_EQ(piece.style, logStylePlain);
+  }
+  EXPECT_TRUE(frames.frames.empty());
+}
+
+TEST_F(WiredTick, SplitFrameIsLoggedOnceWhenComplete) {
+  Bytes f = converterAnswer({});
+  tick(Bytes(f.begin(), f.begin() + 7));
+  EXPECT_EQ(log.text, "");
+  tick(Bytes(f.begin() + 7, f.end()));
+  EXPECT_EQ(log.text, "<<< Answer\n" + dump(f));
+  ASSERT_EQ(frames.frames.size(), 1u);
+  EXPECT_EQ(frames.frames[0], f);
+}
+
+TEST_F(WiredTick, TwoFramesInOneTickBothLoggedInOrder) {
+  Bytes a = converterAnswer({0x01});
+  Bytes b = converterAnswer({0x02});
+  Bytes both = a;
+  both.insert(both.end(), b.begin(), b.end());
+  tick(both);
+  EXPECT_EQ(log.text, "<<< Answer\n" + dump(a) + "<<< Answer\n" + dump(b));
+  ASSERT_EQ(frames.frames.size(), 2u);
+  EXPECT_EQ(frames.frames[1], b);
+}
+
+TEST_F(WiredTick, BadChecksumIsLoggedAndNotHandedOn) {
+  Bytes f = converterAnswer({});
+  f[f.size() - 2] ^= 0x01;
+  tick(f);
+  EXPECT_EQ(log.text, "<<< Wrong checksum!\n" + dump(f));
+  EXPECT_TRUE(frames.frames.empty());
+}
+
+TEST_F(WiredTick, NothingIsReceivedBeforeTheFirstRequest) {
+  LinkFrameBuffer fresh{};
+  handleWiredBytes(fresh, Bytes{0xE5}.data(), 1, log, frames);
+  EXPECT_EQ(log.text, "");
+}
+
+TEST(WiredPayload, StartsAfterTheLongHeaderAndStopsBeforeTheChecksum) {
+  Bytes f = converterAnswer({0x0F, 0x35, 0x97});
+  uint16_t n = 0;
+  const uint8_t* p = wiredAnswerPayload(f.data(), uint16_t(f.size()), n);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(Bytes(p, p + n), (Bytes{0x0F, 0x35, 0x97}));
+
+  Bytes bare = converterAnswer({});
+  EXPECT_EQ(wiredAnswerPayload(bare.data(), uint16_t(bare.size()), n), nullptr);
+  EXPECT_EQ(n, 0u);
+}
+
+class WiredIdentity : public ::testing::Test {
+protected:
+  void SetUp() override {
+    keys = std::make_unique<ConverterKeyList>();
+    keys->count = 0;
+  }
+  IdentityUpdate update(const Bytes& f) {
+    return updateWiredIdentity(f.data(), uint16_t(f.size()), link, *keys, log);
+  }
+  ConverterLinkState link;
+  std::unique_ptr<ConverterKeyList> keys;
+  FakeLog log;
+};
+
+TEST_F(WiredIdentity, WithoutCounterRecordAddsFourAndLogsNothing) {
+  link.messageCounter = 10;
+  IdentityUpdate u = update(converterAnswer({0x01, 0x02, 0x03}));
+  EXPECT_EQ(link.messageCounter, 14u);
+  EXPECT_EQ(Bytes(link.converterAddress, link.converterAddress + 8),
+            (Bytes{0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x36}));
+  EXPECT_FALSE(u.idTextSet);
+  EXPECT_EQ(log.text, "");
+}
+
+TEST_F(WiredIdentity, CounterAndVersionRecordsFillTheIdentity) {
+  IdentityUpdate u = update(converterAnswer({0x04, 0xFD, 0x08, 0x29, 0x00, 0x00, 0x00,  //
+                                             0x02, 0xFD, 0x0C, 0x02, 0x01}));
+  EXPECT_EQ(link.messageCounter, 42u);
+  EXPECT_EQ(log.text,
+            "Message counter found: 42\nFW version found: 01,02\nDongle ID: 0x7856341243040136");
+  ASSERT_TRUE(u.idTextSet);
+  EXPECT_EQ(u.idText, "SN: 12345678 ID: 7856341243040136 FW: 01.02");
+  EXPECT_FALSE(u.keyTextSet);
+}
+
+TEST_F(WiredIdentity, MissingVersionRecordShowsUnknownFirmware) {
+  IdentityUpdate u = update(converterAnswer({0x04, 0xFD, 0x08, 0x00, 0x01, 0x00, 0x00}));
+  EXPECT_EQ(link.messageCounter, 0x101u);
+  EXPECT_EQ(u.idText, "SN: 12345678 ID: 7856341243040136 FW: --.--");
+  EXPECT_EQ(log.text, "Message counter found: 257\nDongle ID: 0x7856341243040136");
+}
+
+TEST_F(WiredIdentity, KeyComesFromTheConverterKeyList) {
+  keys->entries[0] = {{0x11, 0x11, 0x11, 0x11}, {0}};
+  keys->entries[1] = {{0x12, 0x34, 0x56, 0x78}, {0xAB, 0xCD}};
+  keys->entries[2] = {{0x12, 0x34, 0x56, 0x78}, {0xEE}};  // later duplicates lose
+  keys->count = 3;
+  IdentityUpdate u = update(converterAnswer({0x04, 0xFD, 0x08, 0x01, 0x00, 0x00, 0x00}));
+  ASSERT_TRUE(u.keyTextSet);
+  EXPECT_EQ(u.keyText, "ABCD0000000000000000000000000000");
+}
+
+TEST_F(WiredIdentity, SecuredAnswerTakesTheCounterOfItsSecurityLayer) {
+  // 90 0F 00 2C 25 then the counter at frame bytes 11 to 14.
+  Bytes f = longFrame(0x08, 0xFB, {0x90, 0x0F, 0x00, 0x2C, 0x25, 0x10, 0x00, 0x00, 0x00, 0xAA});
+  link.messageCounter = 5;
+  IdentityUpdate u = update(f);
+  EXPECT_EQ(link.messageCounter, 0x11u);
+  EXPECT_EQ(log.text, "Message counter found: 17\n");
+  EXPECT_FALSE(u.idTextSet);
+}
+
+TEST_F(WiredIdentity, FramesTooShortForTheirFieldsChangeNothing) {
+  const Bytes frames[] = {
+      longFrame(0x08, 0xFB, {}),                                  // no CI at all
+      longFrame(0x08, 0xFB, {0x72, 0x78, 0x56}),                  // header cut short
+      longFrame(0x08, 0xFB, {0x90, 0x0F, 0x00, 0x2C}),            // counter missing
+      converterAnswer({0x04, 0xFD, 0x08, 0x29}),                   // record value cut short
+  };
+  for (const Bytes& f : frames) {
+    link = ConverterLinkState{};
+    IdentityUpdate u = update(f);
+    EXPECT_FALSE(u.idTextSet);
+    EXPECT_EQ(log.text.find("Message counter found"), std::string::npos);
+  }
+}
+
+TEST_F(WiredIdentity, OtherCiFieldsAreNotAnIdentity) {
+  link.messageCounter = 3;
+  update(longFrame(0x08, 0xFB, {0x78, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 0x04, 0xFD, 0x08, 9, 0, 0, 0}));
+  EXPECT_EQ(link.messageCounter, 3u);
+  EXPECT_EQ(log.text, "");
+}
+
+}  // namespace
