@@ -770,6 +770,53 @@ TEST(SimBinary, HangupMidframeLinksAFreshPty) {
   close(fd);
 }
 
+struct WireFaultCase {
+  const char* flag;
+  const char* value;  // nullptr for switches
+  size_t bytes;       // what arrives for one REQ_UD2
+  uint8_t first;
+};
+
+const WireFaultCase wireFaultCases[] = {
+    {"--split", "4", 33, 0x68},       {"--double", nullptr, 66, 0x68},
+    {"--stray", nullptr, 34, 0x41},   {"--bad-checksum", nullptr, 33, 0x68},
+    {"--e5", nullptr, 1, 0xE5},       {"--zero", nullptr, 1, 0x00},
+    {"--silent", nullptr, 0, 0x00},
+};
+
+TEST(SimBinary, WiredFaultSwitchesOverThePty) {
+  for (const WireFaultCase& c : wireFaultCases) {
+    SCOPED_TRACE(c.flag);
+    std::vector<std::string> args = {"--role", "wired", "--split-delay-ms", "30", c.flag};
+    if (c.value) args.push_back(c.value);
+    RunningSim sim(args);
+    int fd = openRaw(sim.link);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(5, write(fd, reqUd2.data(), reqUd2.size()));
+    Bytes got = readFor(fd, c.bytes + 1, c.bytes ? 1500 : 600);
+    close(fd);
+    ASSERT_EQ(c.bytes, got.size());
+    if (c.bytes) {
+      EXPECT_EQ(c.first, got[0]);
+    }
+    if (c.bytes == 33) {
+      bool goodSum = sum8(got.data() + 4, got[1]) == got[31];
+      EXPECT_EQ(std::string(c.flag) != "--bad-checksum", goodSum);
+    }
+    EXPECT_NE(std::string::npos, lastTranscriptLine(sim.transcript).find("\tREQ_UD2\taccepted"));
+  }
+}
+
+TEST(SimBinary, FloodKeepsServing) {
+  RunningSim sim({"--role", "dongle", "--flood", "--beacon-ms", "0"});
+  int fd = openRaw(sim.link);
+  ASSERT_GE(fd, 0);
+  EXPECT_GE(readFor(fd, 4096, 3000).size(), 4096u);
+  close(fd);
+  int status = sim.stop();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST(SimBinary, RejectsBadOptions) {
   for (const char* bad : {"--key=00", "--role=modem", "--id=XYZ", "--bogus"}) {
     pid_t pid = fork();
