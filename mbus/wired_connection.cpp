@@ -1,0 +1,86 @@
+// The wired connection to the converter over a serial port.
+#include "mbus/wired_connection.h"
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+std::string openErrorText(const WiredPort& wired) {
+  const int error = wired.port.lastError;
+  char text[160];
+  if (wired.port.failedStep == serialStepOpen || wired.port.failedStep == serialStepNone) {
+    std::snprintf(text, sizeof text,
+                  error == ENOENT ? "Serial Error\nCOM port %s not found"
+                                  : "Serial Error\nError opening COM port %s",
+                  wired.portName.c_str());
+  } else {
+    const char* step = serialStepMessage(wired.port.failedStep);
+    std::snprintf(text, sizeof text, "Serial Error\n%s", step ? step : "");
+  }
+  std::string result = text;
+  if (const char* cause = serialOpenCauseText(error)) {
+    result += "\n";
+    result += cause;
+  }
+  return result;
+}
+
+}  // namespace
+
+void closeWiredPort(WiredPort& wired) {
+  closeSerialPort(wired.port);
+  wired.portOpen = false;
+}
+
+WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& log) {
+  WiredConnectResult result;
+  if (serialPortIsOpen(wired.port)) {
+    closeWiredPort(wired);
+    result.statusText = "Serial not connected.";
+  }
+  const std::string& path = wired.devicePath.empty() ? wired.portName : wired.devicePath;
+  if (!openSerialPort(wired.port, path.c_str())) {
+    wired.port.failedStep = serialStepOpen;
+    result.errorText = openErrorText(wired);
+    return result;
+  }
+  if (!applyProfile(wired.port, wiredSerialProfile)) {
+    result.errorText = openErrorText(wired);
+    closeWiredPort(wired);
+    return result;
+  }
+  wired.portOpen = true;
+
+  buildShortFrame(frames, converterLinkAddress, reqUd2Control);
+  uint16_t length = 0;
+  const uint8_t* frame = frameBuffer(frames, length);
+  resetReceiver(frames);
+  writeBytes(wired.port, frame, length);  // a failed write shows as a missing answer
+  log.logText(">>> REQ_UD2\n", logStylePlain);
+  log.logHexDump(frame, length, logStylePlain);
+
+  result.connected = true;
+  result.statusText = "Connected to serial [" + wired.portName + "]";
+  return result;
+}
+
+void wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener) {
+  if (!wired.portOpen) return;
+  uint8_t bytes[wiredReadMax];
+  long count = readAvailable(wired.port, bytes, sizeof bytes);
+  if (count <= 0) return;
+  handleWiredBytes(frames, bytes, size_t(count), log, listener);
+}
+
+void showIdentity(const IdentityUpdate& update, SettingsView& view) {
+  if (update.idTextSet) view.setConverterIdText(update.idText);
+  if (update.keyTextSet) view.setConverterKeyText(update.keyText);
+}
+
+void WiredAnswerRouter::onLongFrame(const uint8_t* frame, uint16_t length) {
+  uint16_t payloadLength = 0;
+  if (const uint8_t* payload = wiredAnswerPayload(frame, length, payloadLength))
+    parseConverterAnswer(payload, payloadLength, targets_);
+  showIdentity(updateWiredIdentity(frame, length, link_, keys_, targets_.log), targets_.view);
+}
