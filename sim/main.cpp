@@ -249,8 +249,12 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (id == '?' || !applyOption(id, optarg, set, s)) {
-      if (id != '?') std::fprintf(stderr, "quarn-sim: bad value for --%s: %s\n",
-                                  longOptions[id - optRole].name, optarg ? optarg : "");
+      if (id != '?') {
+        const char* name = "?";
+        for (const struct option* o = longOptions; o->name; ++o)
+          if (o->val == id) name = o->name;
+        std::fprintf(stderr, "quarn-sim: bad value for --%s: %s\n", name, optarg ? optarg : "");
+      }
       std::fputs(usageText, stderr);
       return 2;
     }

@@ -159,8 +159,8 @@ bool isCommand(const uint8_t* p, size_t n) {
 void handlePlain(SimConverter& c, SimLink link, const uint8_t* msg, size_t n,
                  SimRequestResult& out) {
   out.kind = "plain";
-  if (n < plainHeader + 3 || msg[0] != simCFieldWired || msg[3] != 0 || msg[4] != 0 ||
-      msg[5] != 0) {
+  uint8_t cField = link == SimLink::wired ? simCFieldWired : simCFieldWireless;
+  if (n < plainHeader + 3 || msg[0] != cField || msg[3] != 0 || msg[4] != 0 || msg[5] != 0) {
     out.verdict = SimVerdict::badHeader;
     return;
   }

@@ -30,8 +30,10 @@ void writeTranscript(SimSession& s, const uint8_t* raw, size_t n, const char* ki
   std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03ld", tmv.tm_hour, tmv.tm_min, tmv.tm_sec,
                 static_cast<long>(tv.tv_usec / 1000));
   std::string hex = simHex(raw, n);
-  std::snprintf(s.lastLine, sizeof s.lastLine, "%s\t%s\t%s\t%s\t%s\t%s", stamp, roleName(s.role),
-                hex.c_str(), kind, result, decoded);
+  // With --silent every answer is suppressed; say so where one would have gone out.
+  const char* note = s.faults.silent ? " [silent]" : "";
+  std::snprintf(s.lastLine, sizeof s.lastLine, "%s\t%s\t%s\t%s\t%s\t%s%s", stamp,
+                roleName(s.role), hex.c_str(), kind, result, decoded, note);
   ++s.requestCount;
   if (s.transcript) {
     std::fprintf(s.transcript, "%s\n", s.lastLine);

@@ -569,6 +569,22 @@ TEST(SimDongle, SecuredWirelessRequestIsAnsweredOverTheAir) {
   EXPECT_NE(std::string::npos, h.line().find("refused: bad MAC"));
 }
 
+TEST(SimDongle, PlainOverTheAirAndOverlongFramesAreRefused) {
+  Harness h(SimRole::dongle);
+  Bytes plain = {0x43, 0x5A, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x35, 0x97};
+  auto frames = splitDongle(joined(h.exchange(dongleFrame(0xAC, plain))));
+  ASSERT_EQ(2u, frames.size());  // ACK and "sent", but no answer from the converter
+  EXPECT_NE(std::string::npos, h.line().find("\tplain\trefused: plain not allowed"));
+  // A frame announcing more than the stick takes is skipped whole; the next one is served.
+  Bytes big = dongleFrame(0xAC, Bytes(700, 0x2F));
+  big.insert(big.end(), {0xAB, 0x00, 0x00});
+  frames = splitDongle(joined(h.exchange(big)));
+  ASSERT_GE(frames.size(), 1u);
+  EXPECT_EQ(0x20, frames[0].code);
+  EXPECT_NE(std::string::npos, h.line().find("\tdongle 0xAB\taccepted"));
+  EXPECT_EQ(3u, h.s->requestCount);  // plain, the overlong frame, AB
+}
+
 TEST(SimDongle, BeaconsCarryOtherTrafficToo) {
   SimFaults f = simDefaultFaults();
   f.unknownStatus = true;
