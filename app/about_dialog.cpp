@@ -21,7 +21,10 @@ void runAboutDialog(FXWindow* owner, FXIcon* icon, const FXString& connectionTex
   new FXLabel(side, "\nQuarn\nTool to configure a M-Bus converter dongle.", nullptr,
               JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   new FXHorizontalSeparator(side, SEPARATOR_GROOVE | LAYOUT_FILL_X);
-  new FXLabel(side, connectionText, nullptr, JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  // The text is written with Windows line ends; X11 fonts would draw each CR as a box.
+  FXString shown(connectionText);
+  shown.substitute("\r\n", "\n");
+  new FXLabel(side, shown, nullptr, JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   FXButton* ok = new FXButton(side, "&OK", nullptr, &about, FXDialogBox::ID_ACCEPT,
                               BUTTON_INITIAL | BUTTON_DEFAULT | FRAME_RAISED | FRAME_THICK | LAYOUT_CENTER_X,
                               0, 0, 0, 0, okPadX, okPadX, okPadY, okPadY);
