@@ -65,7 +65,9 @@ void emit(SimSession& s, const uint8_t* frame, size_t n, int64_t dueMs, bool ans
     std::memcpy(buf + k, frame, n);
     k += n;
   }
-  if (answer && (f.hangupMidframe || f.stallMidpayload) && k >= 2) {
+  // On the dongle link these faults hit frames with a payload, not the bare status reports.
+  bool cuttable = k >= 2 && (s.role == SimRole::wired || n > simDongleHeader);
+  if (answer && (f.hangupMidframe || f.stallMidpayload) && cuttable) {
     size_t half = k / 2;
     schedule(s, buf, half, dueMs, false);
     if (f.hangupMidframe) {

@@ -585,6 +585,26 @@ TEST(SimDongle, PlainOverTheAirAndOverlongFramesAreRefused) {
   EXPECT_EQ(3u, h.s->requestCount);  // plain, the overlong frame, AB
 }
 
+TEST(SimDongle, StallCutsTheAnswerFrameNotTheStatusReports) {
+  SimFaults f = simDefaultFaults();
+  f.stallMidpayload = true;
+  Harness h(SimRole::dongle, f);
+  h.s->timing.stallMs = 400;
+  SecuredSpec sp;
+  sp.wired = false;
+  sp.key = testKey;
+  sp.address = wirelessAddress;
+  sp.payload = hex("0F3597");
+  auto acts = h.exchange(dongleFrame(0xAC, buildSecured(sp)));
+  ASSERT_EQ(4u, acts.size());
+  EXPECT_EQ(hex("200000"), joined({acts[0]}));
+  EXPECT_EQ(hex("500000"), joined({acts[1]}));
+  EXPECT_GE(acts[3].dueMs - acts[2].dueMs, 400);
+  auto frames = splitDongle(joined({acts[2], acts[3]}));
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_TRUE(isConverterRadio(frames[0]));
+}
+
 TEST(SimDongle, BeaconsCarryOtherTrafficToo) {
   SimFaults f = simDefaultFaults();
   f.unknownStatus = true;
