@@ -7,3 +7,8 @@ quarn_add_test(NAME appcore_test
           ${PROJECT_SOURCE_DIR}/app/help_opener.cpp
   LABELS unit)
 target_include_directories(appcore_test PRIVATE ${PROJECT_SOURCE_DIR})
+
+quarn_add_test(NAME example_keys_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/example_keys_test.cpp
+  LIBS quarn_codec
+  LABELS unit)
