@@ -3,23 +3,17 @@
 
 #include "app/about_dialog.h"
 #include "app/quarn_window.h"
+#include "app/startup_files.h"
 
 namespace {
 constexpr const char* vendorName = "quarn.example.org";
-constexpr const char* converterKeyDirectory = "dongleKeys";
-constexpr const char* meterKeyDirectory = "meterKeys";
 
 // Several megabytes of key lists: one instance for the whole process, never on the stack.
 QuarnState quarnState;
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  readConfigFile(configFileName, quarnState.config);
-
-  quarnState.converterKeyList.count = 0;
-  quarnState.meterKeyList.count = 0;
-  loadKeyList(converterKeyDirectory, quarnState.converterKeyList);
-  loadKeyList(meterKeyDirectory, quarnState.meterKeyList);
+  loadStartupFiles(quarnState);
 
   FXApp application(quarnVersionText, vendorName);
   quarnState.link.linkMode = LinkMode::wireless;

@@ -18,6 +18,7 @@
 #include <fxkeys.h>
 
 #include "app/quarn_window.h"
+#include "app/startup_files.h"
 
 namespace {
 
@@ -334,6 +335,48 @@ TEST_F(ShellTest, ConverterKeyComesFromTheSecondConfigLine) {
     EXPECT_EQ(str(second->converterKeyField->getText()), c.shown);
     delete second;
   }
+}
+
+// Start-up files read from the working directory, then the window built from them.
+TEST_F(ShellTest, StartupFilesFeedTheConverterKeyField) {
+  char pattern[] = "/tmp/quarn-gui-start-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  static QuarnState* loaded = new QuarnState;
+
+  // Nothing there: defaults, and both key lists emptied.
+  loaded->converterKeyList.count = 7;
+  loaded->meterKeyList.count = 9;
+  loadStartupFiles(*loaded);
+  EXPECT_FALSE(loaded->config.configLoaded);
+  EXPECT_EQ(loaded->converterKeyList.count, 0u);
+  EXPECT_EQ(loaded->meterKeyList.count, 0u);
+  QuarnWindow* plain = new QuarnWindow(shell().app, *loaded);
+  EXPECT_EQ(str(plain->converterKeyField->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
+  delete plain;
+
+  // A 300-character first line: the key field gets its last 45 characters, cut to 40 columns
+  // only when typed, not when set.
+  const std::string tail = "0123456789ABCDEF0123456789ABCDEF0123456789ABC";
+  std::ofstream(dir + "/Quarnconfig.txt") << std::string(255, '#') << tail << "\nignored\n";
+  ASSERT_EQ(mkdir((dir + "/dongleKeys").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((dir + "/meterKeys").c_str(), 0755), 0);
+  std::ofstream(dir + "/dongleKeys/site.txt") << "# converters\nA;12345678;000102030405060708090A0B0C0D0E0F\n";
+  std::ofstream(dir + "/meterKeys/site.txt") << "M1;00000001;" << std::string(32, 'A') << "\nM2;00000002;"
+                                             << std::string(32, 'B') << ";" << std::string(32, 'C') << "\n";
+  loadStartupFiles(*loaded);
+  EXPECT_TRUE(loaded->config.configLoaded);
+  EXPECT_EQ(loaded->converterKeyList.count, 1u);
+  EXPECT_EQ(loaded->meterKeyList.count, 2u);
+  QuarnWindow* fromFile = new QuarnWindow(shell().app, *loaded);
+  EXPECT_EQ(str(fromFile->converterKeyField->getText()), tail);
+  delete fromFile;
+
+  ASSERT_EQ(chdir(cwd), 0);
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 struct FieldCase {
@@ -676,6 +719,38 @@ TEST_F(ShellTest, LogIsReadOnlyButSelectable) {
   // The toolkit's copy command works on the selection of a read-only text.
   EXPECT_EQ(log->handle(nullptr, FXSEL(SEL_COMMAND, FXText::ID_COPY_SEL), nullptr), 1);
   EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
+}
+
+TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
+  FXTabBook* tabs = static_cast<FXTabBook*>(w->logView->getParent()->getParent()->getParent()->getParent());
+  tabs->setCurrent(1);
+  w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
+  pump();
+  FXText* log = w->logView;
+  FXEvent press;
+  press.type = SEL_LEFTBUTTONPRESS;
+  press.code = LEFTBUTTON;
+  press.click_count = 1;
+  press.win_x = log->getMarginLeft() + 1;
+  press.win_y = log->getMarginTop() + 2;
+  press.state = 0;
+  log->handle(log, FXSEL(SEL_LEFTBUTTONPRESS, 0), &press);
+  FXEvent drag = press;
+  drag.type = SEL_MOTION;
+  drag.state = LEFTBUTTONMASK;
+  drag.win_x = press.win_x + log->getFont()->getTextWidth("0x68 0x03", 9);
+  log->handle(log, FXSEL(SEL_MOTION, 0), &drag);
+  FXEvent release = drag;
+  release.type = SEL_LEFTBUTTONRELEASE;
+  release.state = 0;
+  log->handle(log, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &release);
+  ASSERT_LT(log->getSelStartPos(), log->getSelEndPos());
+  FXString selected;
+  log->extractText(selected, log->getSelStartPos(), log->getSelEndPos() - log->getSelStartPos());
+  EXPECT_EQ(str(selected), "0x68 0x03");
+  EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
+  tabs->setCurrent(0);
+  pump();
 }
 
 // ---------------------------------------------------------------- secured messages
