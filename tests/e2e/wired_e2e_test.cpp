@@ -21,11 +21,13 @@
 #include "mbus/wired_connection.h"
 #include "serial/com_port_list.h"
 #include "tests/e2e/sim_harness.h"
+#include "tests/e2e/slot_values.h"
 #include "tests/support/fake_log.h"
 #include "tests/support/fake_view.h"
 
 namespace {
 
+using namespace e2e;
 using Bytes = std::vector<uint8_t>;
 
 // The simulator's converter unless told otherwise: identification 12345678, KAM (2D 2C),
@@ -35,18 +37,6 @@ const char* const simIdText = "SN: 12345678 ID: 785634122D2C0136 FW: 01.02";
 const uint8_t simAddress[8] = {0x78, 0x56, 0x34, 0x12, 0x2D, 0x2C, 0x01, 0x36};
 const char* const reqUd2Log = ">>> REQ_UD2\n0x10 0x5B 0xFB 0x56 0x16 \n";
 const char* const sendLine = ">>> Send meter config message\n";
-
-// Written here rather than taken from the log code, so a wrong dump shows.
-std::string dump(const Bytes& bytes) {
-  std::string text;
-  char item[8];
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(item, sizeof item, "0x%02X ", bytes[i]);
-    text += item;
-    if (i % 16 == 15) text += '\n';
-  }
-  return text + '\n';
-}
 
 // The converter's long-frame answer: C 08, A FB, CI 72, the long data header, the payload
 // and the counter and version records.
@@ -79,11 +69,6 @@ std::string identityLines(uint32_t newCounter) {
          "\nFW version found: 01,02\nDongle ID: 0x785634122D2C0136";
 }
 
-size_t countOf(const std::string& text, const std::string& piece) {
-  size_t n = 0;
-  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-  return n;
-}
 
 // Everything the window would own for a wired run, with the simulator at the far end.
 struct WiredRig {
@@ -317,42 +302,6 @@ TEST(WiredE2e, PortVanishingWhileOpenLeavesTheTicksQuiet) {
 
 // ---- converter commands ----
 
-SlotFields slotValues(int s) {
-  static const char* const letters[4] = {"ABC", "ELS", "DME", "ZRI"};
-  SlotFields f;
-  f.active = s % 2 == 0;
-  f.manufacturer = letters[s];
-  f.version = s == 1 ? "A7" : "0" + std::to_string(s + 1);
-  f.deviceId = s == 2 ? "4711" : "9" + std::to_string(s) + "ABCDEF";
-  f.media = "1" + std::to_string(s + 4);
-  f.kek = "F0E1D2C3B4A5968778695A4B3C2D1E0" + std::to_string(s);
-  f.masterKey = "0" + std::to_string(s) + "112233445566778899AABBCCDDEEFF";
-  f.wiredAddress = std::to_string(s == 3 ? 250 : 17 * s);
-  f.wirelessProtocol = (s * 5 + 3) % protocolCount;
-  f.wirelessMode = (s * 3 + 1) % wirelessModeCount;
-  return f;
-}
-
-WiredSettings wiredValues(int s) {
-  WiredSettings w;
-  w.protocol = (s * 4 + 2) % protocolCount;
-  w.mode = s == 3 ? wiredModeCount - 1 : s + 5;
-  return w;
-}
-
-void expectSameSlot(const SlotFields& got, const SlotFields& want) {
-  EXPECT_EQ(got.active, want.active);
-  EXPECT_EQ(got.manufacturer, want.manufacturer);
-  EXPECT_EQ(got.version, want.version);
-  EXPECT_EQ(got.deviceId, want.deviceId);
-  EXPECT_EQ(got.media, want.media);
-  EXPECT_EQ(got.kek, want.kek);
-  EXPECT_EQ(got.masterKey, want.masterKey);
-  EXPECT_EQ(got.wiredAddress, want.wiredAddress);
-  EXPECT_EQ(got.wirelessProtocol, want.wirelessProtocol);
-  EXPECT_EQ(got.wirelessMode, want.wirelessMode);
-}
-
 void roundTripEverySlot(bool secured) {
   auto sim = startSim();
   WiredRig rig;
@@ -477,22 +426,6 @@ void optionBitsExchange(bool secured) {
 TEST(WiredCommandsE2e, OptionBitsReadAndWrittenPlain) { optionBitsExchange(false); }
 
 TEST(WiredCommandsE2e, OptionBitsReadAndWrittenSecured) { optionBitsExchange(true); }
-
-// The simulator's meters as the table shows them, sorted by manufacturer and identification:
-// ABC 0x0443, DME 0x11A5, ELS 0x1593, KAM 0x2C2D; the other converter is left out.
-void expectNearbyRows(const FakeView& view, const NearbyDeviceList& nearby) {
-  ASSERT_EQ(nearby.count, 4u);
-  EXPECT_EQ(view.rows[0].address, "4304785634120107");
-  EXPECT_EQ(view.rows[0].description, "ABC ID: 12345678 type: 07 version: 01");
-  EXPECT_EQ(view.rows[1].address, "A511443322114007");
-  EXPECT_EQ(view.rows[1].description, "DME ID: 11223344 type: 07 version: 40");
-  EXPECT_EQ(view.rows[2].address, "9315114700000503");
-  EXPECT_EQ(view.rows[2].description, "ELS ID: 00004711 type: 03 version: 05");
-  EXPECT_EQ(view.rows[3].address, "2D2C214365871B16");
-  EXPECT_EQ(view.rows[3].description, "KAM ID: 87654321 type: 16 version: 1B");
-  EXPECT_EQ(view.rows[3].rssi, "-102");  // RSSI byte 200
-  EXPECT_EQ(view.rows[4].address, "");
-}
 
 TEST(WiredCommandsE2e, ScanFillsTheNearbyRowsSorted) {
   auto sim = startSim();
