@@ -21,7 +21,8 @@ if [ $# -gt 0 ]; then
 fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(wired_stream dongle_dispatch dongle_stream answer_parser key_list config_file hex_text)
+  targets=(wired_stream dongle_dispatch dongle_stream answer_parser key_list config_file hex_text
+    virtual_ports)
 fi
 
 cxx=${FUZZ_CXX:-clang++}

@@ -1,6 +1,7 @@
 // The start-up configuration file with arbitrary contents, checked against a small model of
 // what the two reads must give: fgets pieces of at most 255 characters, the line end (LF or
-// CR LF) removed, the text ending at an embedded NUL.
+// CR LF) removed, the text ending at an embedded NUL. The second line then becomes the
+// converter key, as at start-up.
 #include <unistd.h>
 
 #include <cstddef>
@@ -8,7 +9,9 @@
 #include <string>
 
 #include "app/config_file.h"
+#include "codec/message_codec.h"
 #include "fuzz_support.h"
+#include "text/hex_text.h"
 
 namespace {
 
@@ -58,5 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string line2 = modelLine(data, size, at);
   FUZZ_CHECK(line1 == config->configLine1);
   FUZZ_CHECK(line2 == config->configLine2);
+
+  ConverterLinkState link;
+  std::memset(link.converterKey, 0xA5, sizeof link.converterKey);
+  loadConverterKey(config->configLine2, link);
+  uint8_t expected[16] = {};
+  hexTextToBytes(line2.c_str(), expected, sizeof expected);
+  FUZZ_CHECK(std::memcmp(link.converterKey, expected, sizeof expected) == 0);
   return 0;
 }

@@ -75,13 +75,20 @@ public:
   }
 };
 
-// Everything an answer may change, fresh for one input.
+// Everything an answer may change, fresh for one input. With QUARN_FUZZ_SHOW_LOG set, the log
+// of each input goes to stderr, to see what a seed or a finding does.
 struct AnswerWorld {
   FuzzView view;
   FakeLog log;
   ConverterOptions options;
   NearbyDeviceList nearby;
   AnswerTargets targets{view, log, options, nearby};
+
+  ~AnswerWorld() {
+    static const bool show = std::getenv("QUARN_FUZZ_SHOW_LOG") != nullptr;
+    if (show) std::fprintf(stderr, "%s\n-- converter id \"%s\", key \"%s\"\n", log.text.c_str(),
+                           view.converterId.c_str(), view.converterKey.c_str());
+  }
 };
 
 // A heap copy of exactly n bytes (left unset when bytes is null), so that ASan sees a read

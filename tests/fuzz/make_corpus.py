@@ -199,6 +199,15 @@ def hex_seeds():
     }
 
 
+def virtual_ports_seeds():
+    return {
+        "one_path": b"/dev/pts/7",
+        "full_entries": b"/tmp/quarn-dongle|USB\\VID_10C4&PID_0003\\ZJ000123|CP2102 USB to UART;/dev/pts/3",
+        "empty_entries": b";;/dev/;|x|y|z;name",
+        "long_path": b"/" + b"p" * 300 + b";/dev/ttyS0|" + b"i" * 300,
+    }
+
+
 def main():
     targets = {
         "wired_stream": wired_seeds(),
@@ -208,6 +217,7 @@ def main():
         "key_list": key_list_seeds(),
         "config_file": config_seeds(),
         "hex_text": hex_seeds(),
+        "virtual_ports": virtual_ports_seeds(),
     }
     for target, seeds in targets.items():
         folder = os.path.join(OUT, target)
