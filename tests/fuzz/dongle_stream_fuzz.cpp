@@ -1,7 +1,8 @@
 // The dongle's byte stream over a real socket pair: the poll timer's ticks read frames with
 // readDongleFrame and dispatch them, until the stream is used up. The writing end is closed
 // once the input is queued, so a frame that announces more than arrives ends at once instead
-// of waiting out its time-out.
+// of waiting out its time-out. Every status report in the stream up to the first frame cut
+// short must be logged: no frame is lost on the way.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,5 +50,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(heard.count >= 0 && heard.count <= heardConverterCapacity);
   }
   closeSerialPort(dongle.port);
+
+  // Whole frames, oversized ones included, leave the next frame in place.
+  size_t expectedReports = 0;
+  for (size_t at = 0; size - at >= dongleFrameHeaderSize;) {
+    const size_t length = data[at + 1] | data[at + 2] << 8;
+    if (size - at - dongleFrameHeaderSize < length) break;
+    expectedReports += length == 0;
+    at += dongleFrameHeaderSize + length;
+  }
+  size_t reports = 0;
+  for (const FakeLog::Piece& piece : world.log.pieces) {
+    for (const char* start : {"<<< ACK received", "<<< NACK received", "<<< Queued MSG",
+                              "<<< Unknown received"}) {
+      reports += piece.text.rfind(start, 0) == 0;
+    }
+  }
+  FUZZ_CHECK(reports == expectedReports);
   return 0;
 }

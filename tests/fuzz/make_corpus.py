@@ -56,7 +56,8 @@ def options_answer(values=(1, 0, 1, 1, 0, 2, 1, 0)):
     return b"\x0F\x35\x97" + bytes(values)
 
 
-# --- wired_stream: op bytes 0 (tick, n, bytes), 2 (connect), 3 (send, n, bytes)
+# --- wired_stream: op bytes 0 (tick, n, bytes), 2 (connect), 3 (send, n, bytes),
+#     4 (connect and a well-formed answer: n, split, data bytes)
 def tick(b):
     out = b""
     while b:
@@ -92,6 +93,7 @@ def wired_seeds():
         "short_frame_and_zero": CONNECT + tick(b"\x10\x08\xFB\x03\x16") + CONNECT + tick(b"\x00\xE5"),
         "secured": CONNECT + tick(secured),
         "bad_checksum_then_good": CONNECT + tick(bytes(bad)) + CONNECT + tick(identity),
+        "good_answer_split": bytes([4, 13, 5]) + wired_header(),
         "garbage_between": CONNECT + tick(b"\x42\x13" + identity[:10]) + tick(identity[10:]),
     }
 

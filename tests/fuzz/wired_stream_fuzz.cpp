@@ -3,11 +3,14 @@
 // parser and the identity update.
 //
 // Input: a series of operations, each one byte then its operands:
-//   op % 4 == 0 or 1: a tick; next byte n, then n bytes (at most wiredReadMax) read from the port
-//   op % 4 == 2:      connect: REQ_UD2 built into the shared buffer, then a receiver reset
-//   op % 4 == 3:      a command sent: next byte n, n data bytes built as a long frame, then a reset
+//   op % 5 == 0 or 1: a tick; next byte n, then n bytes (at most wiredReadMax) read from the port
+//   op % 5 == 2:      connect: REQ_UD2 built into the shared buffer, then a receiver reset
+//   op % 5 == 3:      a command sent: next byte n, n data bytes built as a long frame, then a reset
+//   op % 5 == 4:      connect, then a well-formed answer with n data bytes arrives in two ticks
+//                     split at the next byte; it must reach the listener unchanged
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "mbus/wired_answer.h"
@@ -37,9 +40,11 @@ public:
       FUZZ_CHECK(payloadLength == 0);
     }
     next_.onLongFrame(copy.get(), length);
+    last.assign(frame, frame + length);
     ++frames;
   }
   size_t frames = 0;
+  std::vector<uint8_t> last;
 
 private:
   WiredFrameListener& next_;
@@ -71,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ByteReader in{data, size};
   while (!in.empty()) {
     const uint8_t op = in.byte();
-    switch (op % 4) {
+    switch (op % 5) {
       case 0:
       case 1: {
         size_t n = in.byte();
@@ -85,6 +90,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         buildShortFrame(receiver, converterLinkAddress, reqUd2Control);
         resetReceiver(receiver);
         break;
+      case 4: {
+        size_t n = in.byte() % (longFrameMaxData + 1);
+        const size_t split = in.byte();
+        const uint8_t* body = in.take(n);
+        std::vector<uint8_t> frame = {0x68, uint8_t(n + 2), uint8_t(n + 2), 0x68, 0x08, 0xFB};
+        frame.insert(frame.end(), body, body + n);
+        uint8_t sum = 0;
+        for (size_t i = 4; i < frame.size(); ++i) sum = static_cast<uint8_t>(sum + frame[i]);
+        frame.push_back(sum);
+        frame.push_back(0x16);
+        resetReceiver(receiver);
+        const size_t before = listener.frames;
+        const size_t first = split < frame.size() ? split : frame.size();
+        auto head = exactCopy(frame.data(), first);
+        handleWiredBytes(receiver, head.get(), first, world.log, listener);
+        auto tail = exactCopy(frame.data() + first, frame.size() - first);
+        handleWiredBytes(receiver, tail.get(), frame.size() - first, world.log, listener);
+        FUZZ_CHECK(listener.frames == before + 1 && listener.last == frame);
+        break;
+      }
       default: {
         size_t n = in.byte();
         const uint8_t* body = in.take(n);
