@@ -1,0 +1,142 @@
+// Starts the quarn program as a user would, checks that its window appears centred at its
+// size, and ends it with Ctrl+Q typed through the X server. It runs on an X server of its own,
+// so windows of other tests (with the same title) cannot be mistaken for it or take the focus.
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  pclose(pipe);
+  return out;
+}
+
+// "KEY=value" lines of xdotool's --shell output.
+std::map<std::string, int> shellValues(const std::string& text) {
+  std::map<std::string, int> values;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = std::atoi(line.c_str() + eq + 1);
+  }
+  return values;
+}
+
+bool waitForExit(pid_t pid, int& status, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// A private Xvfb; its display number arrives on a pipe once it accepts connections.
+struct PrivateDisplay {
+  pid_t pid = 0;
+  std::string name;
+
+  bool start() {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const std::string fd = std::to_string(fds[1]);
+    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
+    const int error = posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
+    close(fds[1]);
+    if (error != 0) {
+      close(fds[0]);
+      pid = 0;
+      return false;
+    }
+    std::string number;
+    pollfd readable{fds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&readable, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return false;
+    name = ":" + number;
+    return true;
+  }
+
+  ~PrivateDisplay() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
+  ASSERT_EQ(std::system("command -v xdotool >/dev/null"), 0) << "xdotool is needed";
+  PrivateDisplay display;
+  ASSERT_TRUE(display.start()) << "Xvfb did not start";
+  setenv("DISPLAY", display.name.c_str(), 1);
+
+  char pattern[] = "/tmp/quarn-start-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string dir = pattern;
+  std::ofstream(dir + "/Quarnconfig.txt") << "first line\n00112233445566778899AABBCCDDEEFF\n";
+
+  const std::string program = QUARN_BINARY_DIR "/app/quarn";
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+
+  // The window manager's part is absent: no decorations, so the window's own size is checked.
+  const std::string found = run("timeout 15 xdotool search --sync --onlyvisible --name '^Quarn v1.3.0$' 2>/dev/null");
+  const std::string window = found.substr(0, found.find('\n'));
+  ASSERT_FALSE(window.empty()) << "no window titled Quarn v1.3.0";
+
+  std::map<std::string, int> geometry = shellValues(run("xdotool getwindowgeometry --shell " + window));
+  std::map<std::string, int> screen;
+  std::istringstream size(run("xdotool getdisplaygeometry"));
+  size >> screen["WIDTH"] >> screen["HEIGHT"];
+  EXPECT_EQ(geometry["WIDTH"], 1340);
+  EXPECT_EQ(geometry["HEIGHT"], 850);
+  if (screen["WIDTH"] >= 1340 && screen["HEIGHT"] >= 850) {
+    EXPECT_NEAR(geometry["X"], (screen["WIDTH"] - 1340) / 2, 1);
+    EXPECT_NEAR(geometry["Y"], (screen["HEIGHT"] - 850) / 2, 1);
+  }
+
+  run("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key ctrl+q 2>/dev/null");
+  int status = 0;
+  const bool ended = waitForExit(pid, status, 5000);
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(ended) << "Ctrl+Q did not end the program";
+  if (ended) {
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace
