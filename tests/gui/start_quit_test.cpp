@@ -98,6 +98,12 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string dir = pattern;
   std::ofstream(dir + "/Quarnconfig.txt") << "first line\n00112233445566778899AABBCCDDEEFF\n";
+  // Quarn writes nothing to disk: neither the toolkit's settings below HOME nor anything in
+  // the working folder.
+  const std::string home = dir + "/home";
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", home.c_str(), 1);
 
   const std::string program = QUARN_BINARY_DIR "/app/quarn";
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
@@ -107,6 +113,7 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
   pid_t pid = 0;
   ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
   posix_spawn_file_actions_destroy(&actions);
+  setenv("HOME", savedHome.c_str(), 1);
 
   // The window manager's part is absent: no decorations, so the window's own size is checked.
   const std::string found = run("timeout 15 xdotool search --sync --onlyvisible --name '^Quarn v1.3.0$' 2>/dev/null");
@@ -136,6 +143,7 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
+  EXPECT_EQ(run("cd '" + dir + "' && find . -mindepth 1 | sort"), "./Quarnconfig.txt\n./home\n");
   std::system(("rm -rf '" + dir + "'").c_str());
 }
 
