@@ -7,7 +7,11 @@
 #include "app/help_opener.h"
 #include "codec/key_list.h"
 #include "codec/link_state.h"
+#include "converter/nearby_devices.h"
+#include "converter/option_bits.h"
+#include "dongle/heard_converters.h"
 #include "mbus/link_frame.h"
+#include "serial/dongle_link.h"
 
 struct QuarnState {
   ConfigFile config;
@@ -15,6 +19,11 @@ struct QuarnState {
   ConverterKeyList converterKeyList;  // several MB: the instance must be static
   MeterKeyList meterKeyList;
   LinkFrameBuffer linkFrame;
+  DongleRecord dongleRecord{};
+  DongleLink dongleLink;
+  HeardConverterList heardConverters{};
+  NearbyDeviceList nearbyDevices{};
+  ConverterOptions converterOptions;
   // The dongle's identity for the About box, filled when the dongle has been found.
   std::string dongleSerial;
   std::string dongleDescription;

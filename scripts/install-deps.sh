@@ -6,7 +6,7 @@ packages=(
   cmake g++ make pkg-config
   libfox-1.6-dev libudev-dev libssl-dev
   googletest libgtest-dev libgmock-dev
-  umockdev libumockdev-dev xvfb xdotool x11-apps imagemagick
+  umockdev libumockdev-dev xvfb xdotool x11-apps imagemagick xdg-utils
 )
 
 missing=()
