@@ -5,6 +5,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -276,6 +278,9 @@ struct StatusCase {
   const char* line;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const StatusCase& c, std::ostream* os) { *os << c.name; }
+
 class WirelessStatus : public ::testing::TestWithParam<StatusCase> {};
 
 TEST_P(WirelessStatus, IsLogged) {
@@ -350,6 +355,23 @@ TEST(WirelessE2e, StickHangingUpMidFrameLeavesTheTicksGoingOn) {
   ASSERT_EQ(rig.start(), 1);
   ASSERT_TRUE(waitTranscript(*sim, {"dongle 0xAB", "accepted"}, rig.ticker(), 2));
   ASSERT_TRUE(rig.tickUntilLogged(incomingLine, incoming + 1));
+}
+
+TEST(WirelessE2e, FloodOfGarbageKeepsTheTicksGoing) {
+  auto sim = startStick({"--beacon-ms", "0", "--flood"});
+  WirelessRig rig;
+  ASSERT_TRUE(rig.open(*sim));
+  int ticks = 0;
+  tickFor([&] { rig.tick(); ++ticks; }, 500);
+  EXPECT_GT(ticks, 1);
+  // Random headers may read as status reports; anything else must be dropped unlogged.
+  std::istringstream lines(rig.log.text);
+  std::string line;
+  while (std::getline(lines, line))
+    EXPECT_TRUE(line.compare(0, 14, "<<< Unknown re") == 0 || line == "<<< ACK received." ||
+                line == "<<< NACK received." || line == "<<< Queued MSG was sent by USB stick.")
+        << line;
+  EXPECT_EQ(rig.heard.count, 0);
 }
 
 TEST(WirelessE2e, OverlongFrameIsDroppedAndTheNextOnesAreRead) {
