@@ -24,8 +24,5 @@ struct QuarnState {
   HeardConverterList heardConverters{};
   NearbyDeviceList nearbyDevices{};
   ConverterOptions converterOptions;
-  // The dongle's identity for the About box, filled when the dongle has been found.
-  std::string dongleSerial;
-  std::string dongleDescription;
   HelpViewers helpViewers;
 };

@@ -134,10 +134,6 @@ QuarnWindow::QuarnWindow(FXApp* application, QuarnState& quarnState)
   new FXMenuTitle(menuBar, "&Settings", nullptr, panes[2]);
   new FXMenuTitle(menuBar, "&Converter options", nullptr, panes[3]);
   new FXMenuTitle(menuBar, "Wired connection options", nullptr, panes[4]);
-
-  portName = FXString::null;
-  portHandle = -1;
-  portOpen = false;
 }
 
 void QuarnWindow::buildMenus() {
@@ -337,10 +333,11 @@ long QuarnWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
 
 FXString QuarnWindow::aboutConnectionText() const {
   if (state->link.linkMode == LinkMode::wired) {
-    return FXStringFormat("Wired connection COM port [%s]\r\n", portName.text());
+    return FXStringFormat("Wired connection COM port [%s]\r\n", wiredPort.portName.c_str());
   }
   return FXStringFormat("Wireless connection\r\nID: [%s]\r\nDescription: [%s]\r\n",
-                        state->dongleSerial.c_str(), state->dongleDescription.c_str());
+                        dongleSerial(state->dongleRecord).c_str(),
+                        dongleDescription(state->dongleRecord).c_str());
 }
 
 long QuarnWindow::onCmdAbout(FXObject*, FXSelector, void*) {

@@ -3,6 +3,8 @@
 #include <fx.h>
 
 #include "app/quarn_state.h"
+#include "dongle/dongle_session.h"
+#include "mbus/wired_connection.h"
 #include "text/log.h"
 
 constexpr int slotCount = 4;
@@ -11,6 +13,10 @@ constexpr int fontChoiceCount = 4;
 
 class QuarnWindow : public FXMainWindow, public Log {
   FXDECLARE(QuarnWindow)
+
+private:
+  // Set by the real constructor; declared first because members below are built from it.
+  QuarnState* state = nullptr;
 
 public:
   enum {
@@ -103,9 +109,8 @@ public:
   FXFont* logFont = nullptr;
   FXListBox* portList = nullptr;
   FXListBox* partnerList = nullptr;
-  FXString portName;
-  int portHandle = -1;
-  bool portOpen = false;
+  WiredPort wiredPort;  // the wired port: name, device path, handle and whether it is open
+  SerialTransport transport{wiredPort, state->dongleLink};
   uint8_t deviceIdBytes[4] = {};
 
 protected:
@@ -120,7 +125,6 @@ private:
   void buildLogPage(FXComposite* page);
   void scrollLogToEnd();
 
-  QuarnState* state = nullptr;  // set by the real constructor
   FXMenuPane* menuPanes[5] = {};
 };
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -192,7 +193,7 @@ protected:
     w = shell().window;
     w->clearLog();
     sharedState().link = ConverterLinkState{};
-    w->portName = FXString::null;
+    w->wiredPort.portName.clear();
   }
   QuarnWindow* w = nullptr;
 };
@@ -259,9 +260,9 @@ TEST_F(ShellTest, WindowTitleIconsAndStatus) {
   EXPECT_EQ(str(w->statusLine->getNormalText()), "Not connected.");
   EXPECT_EQ(str(w->getApp()->getAppName()), "Quarn v1.3.0");
   EXPECT_TRUE(w->shown());
-  EXPECT_EQ(str(w->portName), "");
-  EXPECT_EQ(w->portHandle, -1);
-  EXPECT_FALSE(w->portOpen);
+  EXPECT_EQ(w->wiredPort.portName, "");
+  EXPECT_EQ(w->wiredPort.port.fd, -1);
+  EXPECT_FALSE(w->wiredPort.portOpen);
   for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
 }
 
@@ -545,9 +546,10 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
   };
   for (const AboutCase& c : cases) {
     sharedState().link.linkMode = c.mode;
-    w->portName = c.port;
-    sharedState().dongleSerial = c.serial;
-    sharedState().dongleDescription = c.description;
+    w->wiredPort.portName = c.port;
+    DongleRecord& record = sharedState().dongleRecord;
+    std::snprintf(record.serial, sizeof record.serial, "%s", c.serial);
+    std::snprintf(record.description, sizeof record.description, "%s", c.description);
     DialogProbe probe;
     probe.arm();
     EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, QuarnWindow::ID_ABOUT), nullptr), 1);
@@ -558,8 +560,7 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
     for (size_t at = drawn.find("\r\n"); at != std::string::npos; at = drawn.find("\r\n", at)) drawn.erase(at, 1);
     EXPECT_EQ(probe.labels[3], drawn);
   }
-  sharedState().dongleSerial.clear();
-  sharedState().dongleDescription.clear();
+  sharedState().dongleRecord = DongleRecord{};
 }
 
 TEST_F(ShellTest, CtrlQEndsTheEventLoop) {
