@@ -235,6 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"e5", {"--e5"}, "<<< Answer single byte ACK.\n", 0, false},
         AnswerCase{"zero", {"--zero"}, "<<< Answer\n0x00 \n", 0, false},
         AnswerCase{"split", {"--split", "7", "--split-delay-ms", "30"}, fullAnswer, 1, true},
+        AnswerCase{"stalled", {"--stall-midpayload", "--stall-ms", "400"}, fullAnswer, 1, true},
         AnswerCase{"double", {"--double"}, fullAnswer + fullAnswer, 1, true},
         AnswerCase{"badChecksum",
                    {"--bad-checksum"},

@@ -357,6 +357,44 @@ TEST(WirelessE2e, StickHangingUpMidFrameLeavesTheTicksGoingOn) {
   ASSERT_TRUE(rig.tickUntilLogged(incomingLine, incoming + 1));
 }
 
+// A payload that pauses briefly is waited for; one that pauses too long is dropped.
+struct StallCase {
+  const char* stallMs;
+  bool answered;
+};
+
+class WirelessStall : public ::testing::TestWithParam<StallCase> {};
+
+TEST_P(WirelessStall, AnswerWithAPauseInItsPayload) {
+  TempDir keyDir;
+  keyDir.write("keys.txt", "sim;12345678;000102030405060708090A0B0C0D0E0F\n");
+  auto sim = startStick({"--beacon-ms", "0", "--stall-midpayload", "--stall-ms", GetParam().stallMs});
+  WirelessRig rig;
+  startAndChoosePartner(*sim, rig, keyDir, "000102030405060708090A0B0C0D0E0F");
+  ASSERT_EQ(getSlotData(0, rig.view, rig.channel), 1);
+  ASSERT_TRUE(waitTranscript(*sim, {"secured", "accepted", "Get Data slot 0"}, rig.ticker()));
+  if (GetParam().answered) {
+    ASSERT_TRUE(tickUntil(rig.ticker(), [&] { return rig.view.slotWrites[0] == 1; }));
+    EXPECT_EQ(rig.view.slots[0].manufacturer, "ABC");  // the simulator's first slot
+    EXPECT_EQ(rig.view.slots[0].deviceId, "12345678");
+  } else {
+    tickFor(rig.ticker(), 800);
+    EXPECT_EQ(rig.view.slotWrites[0], 0);
+    // The rest came late and was thrown away; the next frames are read in step again.
+    const size_t acks = countOf(rig.log.text, ackLine);
+    const size_t incoming = countOf(rig.log.text, incomingLine);
+    ASSERT_EQ(rig.start(), 1);
+    ASSERT_TRUE(rig.tickUntilLogged(ackLine, acks + 1));
+    ASSERT_TRUE(rig.tickUntilLogged(incomingLine, incoming + 1));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pauses, WirelessStall,
+                         ::testing::Values(StallCase{"30", true}, StallCase{"600", false}),
+                         [](const ::testing::TestParamInfo<StallCase>& p) {
+                           return std::string(p.param.answered ? "short" : "long");
+                         });
+
 TEST(WirelessE2e, FloodOfGarbageKeepsTheTicksGoing) {
   auto sim = startStick({"--beacon-ms", "0", "--flood"});
   WirelessRig rig;
