@@ -53,3 +53,12 @@ int listComPorts(ComPortList& list) {
 const char* comPortName(const ComPortList& list, int index) { return list.names[clampIndex(index)]; }
 
 const char* comPortPath(const ComPortList& list, int index) { return list.paths[clampIndex(index)]; }
+
+int comPortIndex(const ComPortList& list, const char* name) {
+  if (name == nullptr || name[0] == '\0') return -1;
+  const int count = list.count < comPortSlots ? list.count : comPortSlots;
+  for (int i = 0; i < count; ++i) {
+    if (std::strncmp(list.names[i], name, comPortNameSize) == 0) return i;
+  }
+  return -1;
+}

@@ -21,3 +21,6 @@ const char* comPortName(const ComPortList& list, int index);
 
 // The device path in slot index, clamped like comPortName.
 const char* comPortPath(const ComPortList& list, int index);
+
+// The slot whose name is exactly name, or -1 when no listed port has it (or name is empty).
+int comPortIndex(const ComPortList& list, const char* name);
