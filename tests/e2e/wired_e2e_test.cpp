@@ -396,6 +396,12 @@ TEST(WiredCommandsE2e, SecuredMessagesCarryTheCounterFromTheAnswers) {
   ASSERT_EQ(getSlotData(1, rig.view, rig.channel), 1);
   // 42 + 4 on the wire; 8 above 42 after sending, then the answer's record + 1.
   ASSERT_TRUE(waitTranscript(*sim, {"secured", "accepted", "ctr=46 "}, rig.ticker()));
+  // On the wire: L 49, C 53, A FB, the layer with counter 46, then behind the MAC the CI 5B,
+  // the converter's address, access number 0, status 0 and the configuration 10 07 10.
+  EXPECT_EQ(sim->transcriptMatching({"\t6831316853FB900F002C252E000000",
+                                     "5B785634122D2C01360000100710", "Get Data slot 1"})
+                .size(),
+            1u);
   EXPECT_NE(rig.log.text.find("Counter now: 0x0000002E"), std::string::npos);
   ASSERT_TRUE(rig.tickUntilLogged("Message counter found: 47\n"));
   ASSERT_TRUE(tickUntil(rig.ticker(), [&] { return rig.view.slotWrites[1] > 0; }));
@@ -409,6 +415,9 @@ TEST(WiredCommandsE2e, PlainCommandsAreRefusedWhenOptionBitZeroIsOff) {
   ASSERT_EQ(getSlotData(0, rig.view, rig.channel), 1);
   ASSERT_TRUE(waitTranscript(*sim, {"plain", "refused: plain not allowed", "Get Data slot 0"},
                              rig.ticker()));
+  // The whole frame: L 11, C 53, A FB, CI 5A, access number 0, status and configuration 0,
+  // the payload 0F 35 92 00, checksum 7E.
+  EXPECT_EQ(sim->transcriptMatching({"\t680B0B6853FB5A000000000F3592007E16\t"}).size(), 1u);
   const std::string before = rig.log.text;
   tickFor(rig.ticker(), 200);
   EXPECT_EQ(rig.log.text, before);
