@@ -7,6 +7,7 @@ packages=(
   libfox-1.6-dev libudev-dev libssl-dev
   googletest libgtest-dev libgmock-dev
   umockdev libumockdev-dev xvfb xdotool x11-apps imagemagick xdg-utils
+  desktop-file-utils x11-utils man-db file
 )
 
 missing=()
