@@ -37,8 +37,22 @@ foreach(size 16 32 48)
 endforeach()
 install(FILES ${quarn_pkg_dir}/quarn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
-install(FILES ${quarn_pkg_dir}/quarn.1 ${quarn_pkg_dir}/quarn-sim.1 ${quarn_pkg_dir}/quarn-launcher.1
+# Manual pages and the changelog are installed gzipped, as Debian wants them; they are
+# compressed when CMake configures (and again whenever one of them changes).
+set(quarn_gz_dir ${PROJECT_BINARY_DIR}/packaging/gz)
+file(MAKE_DIRECTORY ${quarn_gz_dir})
+foreach(doc quarn.1 quarn-sim.1 quarn-launcher.1 changelog)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quarn_pkg_dir}/${doc})
+  # -n: no name or time stamp inside, so the package is the same on every build.
+  execute_process(COMMAND gzip -9 -n -c ${quarn_pkg_dir}/${doc}
+    OUTPUT_FILE ${quarn_gz_dir}/${doc}.gz RESULT_VARIABLE gzip_result)
+  if(NOT gzip_result EQUAL 0)
+    message(FATAL_ERROR "gzip of packaging/${doc} failed: ${gzip_result}")
+  endif()
+endforeach()
+install(FILES ${quarn_gz_dir}/quarn.1.gz ${quarn_gz_dir}/quarn-sim.1.gz ${quarn_gz_dir}/quarn-launcher.1.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${quarn_gz_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarn)
 
 # udev reads rules from lib/udev/rules.d below the prefix /usr, whatever libdir is.
 install(FILES ${quarn_pkg_dir}/60-quarn-dongle.rules DESTINATION lib/udev/rules.d)
@@ -51,13 +65,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Quarn maintainers <maintainers@quarn.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configure an M-Bus converter by wire or over wireless M-Bus")
 set(CPACK_PACKAGE_DESCRIPTION
-"Quarn configures an M-Bus converter from a Linux desktop: by wire (M-Bus link layer at
-2400 baud on a serial port) or through a USB wireless M-Bus dongle. It reads and writes the
-converter's device slots, wired settings and option bits, scans the meters it hears, sends
-requests plain or secured, and shows all traffic byte by byte.
+"Quarn configures an M-Bus converter from a Linux desktop: by wire (M-Bus
+link layer at 2400 baud on a serial port) or through a USB wireless M-Bus
+dongle. It reads and writes the converter's device slots, wired settings and
+option bits, scans the meters it hears, sends requests plain or secured, and
+shows all traffic byte by byte.
 
-The package also holds quarn-sim, a simulated converter and dongle for training and tests,
-and a udev rule that gives the dongle to the dialout group.")
+The package also holds quarn-sim, a simulated converter and dongle for
+training and tests, and a udev rule that gives the dongle to the dialout
+group.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)

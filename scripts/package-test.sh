@@ -45,8 +45,9 @@ cmake --build "$build" -j 2 --target quarn quarn-sim >"$tmp/build.log" 2>&1 ||
 # Into a folder of its own, so a package made by hand in the build folder is left alone.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/cpack" >"$tmp/cpack.log" 2>&1 ||
   { cat "$tmp/cpack.log"; die "cpack failed"; }
-deb=$(ls "$tmp"/cpack/quarn_*.deb 2>/dev/null | head -1)
-[ -n "$deb" ] || die "cpack made no quarn_*.deb"
+debs=("$tmp"/cpack/quarn_*.deb)
+deb=${debs[0]}
+[ -f "$deb" ] || die "cpack made no quarn_*.deb"
 pass "package $(basename "$deb")"
 
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -69,7 +70,8 @@ for f in share/quarn/help/index.html share/quarn/skel/Quarnconfig.txt \
   share/quarn/skel/dongleKeys/example.txt share/quarn/skel/meterKeys/example.txt \
   share/quarn/icons/quarn_big.gif share/quarn/icons/quarn_mini.gif \
   share/icons/hicolor/48x48/apps/quarn.png share/applications/quarn.desktop \
-  share/man/man1/quarn.1 share/man/man1/quarn-sim.1 share/man/man1/quarn-launcher.1 \
+  share/man/man1/quarn.1.gz share/man/man1/quarn-sim.1.gz share/man/man1/quarn-launcher.1.gz \
+  share/doc/quarn/changelog.gz \
   lib/udev/rules.d/60-quarn-dongle.rules; do
   check "$f installed" test -f "$usr/$f"
 done
@@ -101,16 +103,16 @@ check "desktop entry's icon is installed" test -f "$usr/share/icons/hicolor/48x4
 
 # --- manual pages: they render, without warnings, and say what they must
 for page in quarn quarn-sim quarn-launcher; do
-  warnings=$(cd "$usr/share/man" && MANWIDTH=80 man --warnings -l "man1/$page.1" 2>&1 >/dev/null)
+  warnings=$(cd "$usr/share/man" && MANWIDTH=80 man --warnings -l "man1/$page.1.gz" 2>&1 >/dev/null)
   check "man $page renders without warnings" test -z "$warnings"
   [ -z "$warnings" ] || echo "$warnings"
 done
-quarn_man=$(MANWIDTH=200 man -l "$usr/share/man/man1/quarn.1" 2>/dev/null)
+quarn_man=$(MANWIDTH=200 man -l "$usr/share/man/man1/quarn.1.gz" 2>/dev/null)
 for text in QUARN_VIRTUAL_PORTS Quarnconfig.txt dongleKeys meterKeys help/index.html -display \
   'standard output' 'EXIT STATUS' QUARN_HOME dialout; do
   check "quarn(1) mentions $text" grep -qF -- "$text" <<<"$quarn_man"
 done
-sim_man=$(MANWIDTH=200 man -l "$usr/share/man/man1/quarn-sim.1" 2>/dev/null)
+sim_man=$(MANWIDTH=200 man -l "$usr/share/man/man1/quarn-sim.1.gz" 2>/dev/null)
 # Every flag quarn-sim knows is documented.
 flags=$("$usr/bin/quarn-sim" --help | grep -o -- '--[a-z][a-z0-9-]*' | sort -u)
 check "quarn-sim --help lists flags" test -n "$flags"
@@ -168,7 +170,7 @@ run_launcher xdg XDG_DATA_HOME="$tmp/xdg"
 check "XDG_DATA_HOME/quarn used" test -f "$tmp/xdg/quarn/Quarnconfig.txt"
 (cd "$tmp" && run_launcher relxdg XDG_DATA_HOME=relative)
 check "relative XDG_DATA_HOME ignored" test ! -e "$tmp/relative"
-check "~/.local/share/quarn used by default" test -f "$home/.local/share/quarn/Quarnconfig.txt"
+check "HOME/.local/share/quarn used by default" test -f "$home/.local/share/quarn/Quarnconfig.txt"
 
 # A help folder of the user's own without the page: a warning, and quarn still starts.
 mkdir -p "$tmp/work2/help"
