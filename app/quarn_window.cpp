@@ -16,7 +16,6 @@ constexpr FXint listVisibleItems = 5;
 constexpr FXint converterFieldColumns = 40;
 constexpr FXint keyFieldColumns = 32;
 constexpr FXint wiredAddressColumns = 3;
-constexpr int wiredAddressCount = 251;  // "0" .. "250"
 constexpr int initialWirelessProtocol = 4;  // "OMS"
 constexpr int initialWirelessMode = 2;      // "MODE5"
 constexpr const char* defaultConverterKey = "3C5A0F1E92B47D68A0E1C3F5B7092D4E";
@@ -360,13 +359,9 @@ long QuarnWindow::onCmdSecuredMessages(FXObject*, FXSelector, void*) {
 
 // ---- Commands whose work other parts of the program carry out; wired up, not yet acting ----
 
-long QuarnWindow::onDblClickNearby(FXObject*, FXSelector, void*) { return 1; }      // destination meter choice
 long QuarnWindow::onTimeoutWired(FXObject*, FXSelector, void*) { return 1; }        // wired answers
 long QuarnWindow::onTimeoutDongle(FXObject*, FXSelector, void*) { return 1; }       // dongle answers
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) { return 1; }    // REQ_UD2 / partner
-long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector, void*) { return 1; } // Get/Set, scan, options
-long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) { return 1; }       // option-bits dialog
 long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) { return 1; }       // wired port
 long QuarnWindow::onCmdReconnect(FXObject*, FXSelector, void*) { return 1; }        // wired port
 long QuarnWindow::onCmdSelectPort(FXObject*, FXSelector, void*) { return 1; }       // port dialog
-long QuarnWindow::onCmdKeyFind(FXObject*, FXSelector, void*) { return 1; }          // meter key list

@@ -3,15 +3,18 @@
 #include <fx.h>
 
 #include "app/quarn_state.h"
+#include "codec/message_codec.h"
+#include "converter/answer_parser.h"
+#include "converter/settings_view.h"
+#include "converter/slot_data.h"
 #include "dongle/dongle_session.h"
 #include "mbus/wired_connection.h"
 #include "text/log.h"
 
-constexpr int slotCount = 4;
 constexpr int optionBitCount = 8;
 constexpr int fontChoiceCount = 4;
 
-class QuarnWindow : public FXMainWindow, public Log {
+class QuarnWindow : public FXMainWindow, public Log, public SettingsView {
   FXDECLARE(QuarnWindow)
 
 private:
@@ -64,6 +67,20 @@ public:
   void logHexDump(const uint8_t* bytes, size_t count, int style) override;
   void clearLog() override;
 
+  // SettingsView: the settings widgets as the converter logic reads and writes them
+  SlotFields readSlot(int s) override;
+  void writeSlot(int s, const SlotFields& fields) override;
+  void setDeviceIdText(int s, const std::string& text) override;
+  WiredSettings readWired() override;
+  void writeWired(const WiredSettings& wired) override;
+  std::string converterKeyText() override;
+  void setConverterKeyText(const std::string& text) override;
+  void setConverterIdText(const std::string& text) override;
+  bool optionDialogOpen() override;
+  void setOptionCheck(int index, bool ticked) override;
+  std::string nearbyAddressText(int row) override;
+  void setNearbyRow(int row, const NearbyRowTexts& texts) override;
+
   // The connection line of the About box, formatted once.
   FXString aboutConnectionText() const;
 
@@ -111,6 +128,9 @@ public:
   FXListBox* partnerList = nullptr;
   WiredPort wiredPort;  // the wired port: name, device path, handle and whether it is open
   SerialTransport transport{wiredPort, state->dongleLink};
+  // What converter answers change, and the way converter commands leave.
+  AnswerTargets answerTargets{*this, *this, state->converterOptions, state->nearbyDevices};
+  CommandChannel commandChannel{state->link, state->linkFrame, transport, *this};
   uint8_t deviceIdBytes[4] = {};
 
 protected:
@@ -124,6 +144,7 @@ private:
   void buildNearbyGroup(FXComposite* container);
   void buildLogPage(FXComposite* page);
   void scrollLogToEnd();
+  void writeOptionChecks();
 
   FXMenuPane* menuPanes[5] = {};
 };

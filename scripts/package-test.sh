@@ -207,6 +207,17 @@ else
   check "read-only folder: nothing written" test -z "$(ls -A "$tmp/readonly")"
 fi
 
+# Someone outside the group dialout is told so, and quarn still starts.
+if [ "$(id -u)" = 0 ] && [ "${as_user[0]:-}" != skip ]; then
+  mkdir -p "$tmp/nobody"
+  chown 65534:65534 "$tmp/nobody"
+  env -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" QUARN_HOME="$tmp/nobody/work" \
+    "${as_user[@]}" timeout 20 "$launcher" -display ":$free" >"$tmp/nodialout.out" 2>&1
+  check "not in dialout: warned" grep -q 'not in the group dialout' "$tmp/nodialout.out"
+  check "not in dialout: quarn started anyway" grep -q 'unable to open display' "$tmp/nodialout.out"
+  check "not in dialout: working folder made" test -f "$tmp/nobody/work/Quarnconfig.txt"
+fi
+
 # --- on a private X server
 exec 3>"$tmp/displayfd"
 Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &

@@ -1,0 +1,58 @@
+// QuarnWindow's converter commands: Get/Set Data, Scan, option bits, Key find and the
+// destination meter choice. Each handler picks the slot from its id and hands over to
+// the converter logic.
+#include "app/destination_dialog.h"
+#include "app/option_dialog.h"
+#include "app/quarn_window.h"
+#include "converter/destination_meter.h"
+#include "converter/key_find.h"
+
+static_assert(optionBitCount == optionCount, "one check button per option bit");
+
+long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
+  const FXint id = FXSELID(sel);
+  if (id >= ID_GET_DATA_1 && id <= ID_GET_DATA_4) {
+    getSlotData(id - ID_GET_DATA_1, *this, commandChannel);
+  } else if (id >= ID_SET_DATA_1 && id <= ID_SET_DATA_4) {
+    setSlotData(id - ID_SET_DATA_1, *this, commandChannel);
+  } else if (id == ID_SCAN) {
+    scanNearby(*this, commandChannel);
+  } else if (id == ID_GET_OPTIONS) {
+    requestConverterOptions(*this, commandChannel);
+  } else if (id == ID_SET_OPTIONS) {
+    writeOptionChecks();
+  }
+  return 1;
+}
+
+// Writes what the option dialog's checks show. Without the dialog there is nothing the
+// user has confirmed, so nothing is sent.
+void QuarnWindow::writeOptionChecks() {
+  if (!optionDialogOpen()) return;
+  bool ticks[optionCount];
+  for (int i = 0; i < optionCount; ++i) ticks[i] = optionChecks[i]->getCheck() == TRUE;
+  confirmConverterOptions(ticks, state->converterOptions, *this, commandChannel);
+}
+
+long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) {
+  if (optionDialogOpen()) return 1;  // one option dialog at a time
+  handle(this, FXSEL(SEL_COMMAND, ID_GET_OPTIONS), nullptr);
+  bool ticks[optionCount];
+  optionChecksForDialog(state->converterOptions, ticks);
+  OptionDialog dialog(this, optionChecks, ticks);
+  if (dialog.run()) handle(this, FXSEL(SEL_COMMAND, ID_SET_OPTIONS), nullptr);
+  return 1;
+}
+
+long QuarnWindow::onCmdKeyFind(FXObject*, FXSelector sel, void*) {
+  findSlotKeys(FXSELID(sel) - ID_KEY_FIND_1, *this, state->meterKeyList);
+  return 1;
+}
+
+long QuarnWindow::onDblClickNearby(FXObject*, FXSelector, void* ptr) {
+  const FXTablePos* position = static_cast<const FXTablePos*>(ptr);
+  const FXint row = position != nullptr ? position->row : nearbyTable->getCurrentRow();
+  const int s = runDestinationDialog(this);
+  if (s >= 0) chooseDestinationMeter(row, s, *this, *this);
+  return 1;
+}
