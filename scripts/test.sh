@@ -31,3 +31,8 @@ echo "== tests (release build)"
 run_ctest build/release
 echo "== tests (ASan+UBSan build)"
 run_ctest build/asan
+
+# A few seconds per fuzz target keeps every device and file input under the fuzzer at each
+# run; scripts/fuzz.sh 600 is the long run.
+echo "== fuzz targets (short run)"
+scripts/fuzz.sh 3
