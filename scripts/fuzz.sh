@@ -39,6 +39,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1:quarantine_s
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 failed=0
+passed_targets=0
+failed_targets=0
 for t in "${targets[@]}"; do
   seeds=tests/fuzz/corpus/$t
   work=$build/corpus/$t  # new finds stay here, the committed seeds stay as they are
@@ -56,8 +58,11 @@ for t in "${targets[@]}"; do
     echo "FAIL $t: exit $status after ${elapsed} s, ${runs:-?} executions; see $log"
     grep -E 'ERROR|runtime error|FUZZ_CHECK|SUMMARY|Test unit written' "$log" | head -8 || true
     failed=1
+    failed_targets=$((failed_targets + 1))
   else
     echo "ok   $t: ${runs:-?} executions in ${elapsed} s"
+    passed_targets=$((passed_targets + 1))
   fi
 done
+echo "fuzz: $passed_targets passed, $failed_targets failed"
 exit $failed
