@@ -213,12 +213,15 @@ if wants load; then
     sleep 2
     r0="$(rssKb "$quarnPid")"
     t0="$(cpuTicks "$quarnPid")"
+    w0="$(awk '$1 == "wchar:" { print $2 }' "/proc/$simPid/io")"
     : >"$dir/queue.txt"
     for s in $(seq "$loadSeconds"); do
       sleep 1
       echo "$s $(queuedBytes "$dir/ttyUSB9") $(rssKb "$quarnPid")" >>"$dir/queue.txt"
     done
     t1="$(cpuTicks "$quarnPid")"
+    w1="$(awk '$1 == "wchar:" { print $2 }' "/proc/$simPid/io")"
+    note "load: the stick wrote $(((w1 - w0) / loadSeconds)) bytes/s to quarn; $(grep -c 'wrote' "$dir/sim-err.txt" || true) of its writes were cut short (PTY full)"
     note "load: CPU $(cpuPercent $((t1 - t0)) "$loadSeconds") % of one core; resident $r0 kB -> $(rssKb "$quarnPid") kB"
     note "load: bytes queued for quarn, per 10 s: $(awk 'NR % 10 == 0 { printf "%ss=%s ", $1, $2 }' "$dir/queue.txt")"
     note "load: queue max $(awk '$2 != "?" && $2 > m { m = $2 } END { print m + 0 }' "$dir/queue.txt") bytes; first half mean $(awk -v n="$loadSeconds" '$1 <= n / 2 { s += $2; c++ } END { printf "%.0f", s / c }' "$dir/queue.txt"), second half mean $(awk -v n="$loadSeconds" '$1 > n / 2 { s += $2; c++ } END { printf "%.0f", s / c }' "$dir/queue.txt")"
