@@ -22,11 +22,11 @@ int main(int argc, char* argv[]) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
 
   application.init(argc, argv);
-  new QuarnWindow(&application, quarnState);
+  QuarnWindow* window = new QuarnWindow(&application, quarnState);
   application.create();
 
-  // The choice between wired and wireless operation (connectionChoice) runs here, once the
-  // window is realised and before the event loop; until then the window starts unconnected.
+  // Wired or wireless operation is chosen once the window is realised, before the event loop.
+  window->connectionChoice();
 
   application.run();
   return 0;

@@ -356,12 +356,3 @@ long QuarnWindow::onCmdSecuredMessages(FXObject*, FXSelector, void*) {
   link.securedMessages = link.linkMode == LinkMode::wired ? !link.securedMessages : true;
   return 1;
 }
-
-// ---- Commands whose work other parts of the program carry out; wired up, not yet acting ----
-
-long QuarnWindow::onTimeoutWired(FXObject*, FXSelector, void*) { return 1; }        // wired answers
-long QuarnWindow::onTimeoutDongle(FXObject*, FXSelector, void*) { return 1; }       // dongle answers
-long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) { return 1; }    // REQ_UD2 / partner
-long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) { return 1; }       // wired port
-long QuarnWindow::onCmdReconnect(FXObject*, FXSelector, void*) { return 1; }        // wired port
-long QuarnWindow::onCmdSelectPort(FXObject*, FXSelector, void*) { return 1; }       // port dialog

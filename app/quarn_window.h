@@ -84,6 +84,12 @@ public:
   // The connection line of the About box, formatted once.
   FXString aboutConnectionText() const;
 
+  // The connection: chosen once at start, then the wired port or the dongle.
+  void connectionChoice();
+  void selectWiredPort();
+  void connectWired();
+  void partnerDialog();
+
   long onCmdAbout(FXObject*, FXSelector, void*);
   long onCmdFont(FXObject*, FXSelector, void*);
   long onCmdResetOutput(FXObject*, FXSelector, void*);
@@ -144,6 +150,9 @@ private:
   void buildNearbyGroup(FXComposite* container);
   void buildLogPage(FXComposite* page);
   void scrollLogToEnd();
+  void showStatus(const std::string& text);
+  bool wiredOperation();  // false, after saying so, in a wireless run
+  void writeDongleStart();
   void writeOptionChecks();
 
   FXMenuPane* menuPanes[5] = {};

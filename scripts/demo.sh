@@ -1,19 +1,69 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quarn and starts it from the repository's root, where
-# Quarnconfig.txt, dongleKeys/, meterKeys/ and help/ are found.
+# Installs what is missing, builds Quarn and quarn-sim, starts two simulators (a converter on
+# the M-Bus wire and a USB wireless stick with the converter behind it) on PTYs of their own,
+# and starts Quarn from the repository's root, where Quarnconfig.txt, dongleKeys/, meterKeys/
+# and help/ are found. The simulators end when Quarn ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build build/release -j "$(nproc 2>/dev/null || echo 2)" --target quarn quarn-sim
 
-if [ ! -x build/release/app/quarn ]; then
-  echo "The quarn program was not built; see the build output above."
-  exit 1
-fi
+for program in build/release/app/quarn build/release/sim/quarn-sim; do
+  if [ ! -x "$program" ]; then
+    echo "$program was not built; see the build output above."
+    exit 1
+  fi
+done
 
-echo "Starting Quarn from $(pwd) (configuration: Quarnconfig.txt, keys: dongleKeys/ and meterKeys/)."
-echo "For now this shows the window only: choosing wired or wireless operation is not built yet,"
-echo "and the wired demo against the quarn-sim converter simulator comes next."
-exec build/release/app/quarn "$@"
+demo_dir=$(mktemp -d /tmp/quarn-demo-XXXXXX)
+sim_pids=()
+stop_sims() {
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  echo "Simulators stopped; their transcripts stay in $demo_dir"
+}
+trap stop_sims EXIT
+
+# Starts one simulator in this shell (so that the trap knows its pid); its first line of
+# output, kept in $role-entry.txt, is its QUARN_VIRTUAL_PORTS entry.
+start_sim() {
+  local role=$1 link=$2
+  build/release/sim/quarn-sim --role "$role" --link "$demo_dir/$link" \
+    --transcript "$demo_dir/$role-transcript.txt" >"$demo_dir/$role-entry.txt" 2>"$demo_dir/$role-errors.txt" &
+  sim_pids+=("$!")
+  for _ in $(seq 50); do
+    if [ -s "$demo_dir/$role-entry.txt" ] && [ -e "$demo_dir/$link" ]; then return 0; fi
+    sleep 0.1
+  done
+  echo "quarn-sim --role $role did not start:" >&2
+  cat "$demo_dir/$role-errors.txt" >&2
+  return 1
+}
+
+start_sim wired ttySIM0
+start_sim dongle ttySIM1
+export QUARN_VIRTUAL_PORTS="$(head -n 1 "$demo_dir/wired-entry.txt");$(head -n 1 "$demo_dir/dongle-entry.txt")"
+
+cat <<TEXT
+
+Quarn starts from $(pwd) with two simulated devices:
+  ttySIM0  a converter on the M-Bus wire      (transcript: $demo_dir/wired-transcript.txt)
+  ttySIM1  a USB wireless M-Bus stick, with the same converter behind it
+           (transcript: $demo_dir/dongle-transcript.txt)
+
+Wired:    in "Select wired or wireless operation." click "Wired connection", then OK.
+          In "Select wired parameters." pick ttySIM0 in the list and press Connect.
+          The tab "Communication log" shows >>> REQ_UD2 and the converter's answer;
+          "Converter ID" on the Settings tab shows SN: 12345678.
+Wireless: keep "Wireless connection" and press OK; the status line shows the stick's ID.
+          After a second or two press "Find converter", keep 12345678 and press Select.
+
+Quarn runs once per choice: quit it (Ctrl+Q) and run this script again for the other one.
+
+TEXT
+
+status=0
+build/release/app/quarn "$@" || status=$?
+exit "$status"

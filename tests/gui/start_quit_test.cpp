@@ -131,6 +131,22 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
     EXPECT_NEAR(geometry["Y"], (screen["HEIGHT"] - 850) / 2, 1);
   }
 
+  // The start-up dialogs come first; Return takes each one's default button: wireless, no
+  // stick found, the first port in the list, and the error box should that port not open.
+  EXPECT_FALSE(run("timeout 10 xdotool search --sync --onlyvisible --name '^Select wired or wireless operation.$' 2>/dev/null").empty());
+  const char* const startDialogs[] = {"Select wired or wireless operation.", "USB wireless MBUS dongle not found!",
+                                      "Select wired parameters.", "Quarn"};
+  for (int quiet = 0, round = 0; quiet < 5 && round < 100; ++round) {
+    bool answered = false;
+    for (const char* title : startDialogs) {
+      const std::string shown = run(std::string("xdotool search --onlyvisible --name '^") + title + "$' 2>/dev/null");
+      if (shown.empty()) continue;
+      run("xdotool windowfocus --sync " + shown.substr(0, shown.find('\n')) + " 2>/dev/null; xdotool key Return 2>/dev/null");
+      answered = true;
+    }
+    quiet = answered ? 0 : quiet + 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
   run("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key ctrl+q 2>/dev/null");
   int status = 0;
   const bool ended = waitForExit(pid, status, 5000);

@@ -1,0 +1,50 @@
+// The COM port dialog and the start of the wired connection.
+#include "app/port_dialog.h"
+
+#include "app/quarn_window.h"
+
+namespace {
+
+constexpr FXint portDialogWidth = 180;
+constexpr FXint portDialogHeight = 90;
+constexpr FXint dialogPadding = 10;
+constexpr FXint dialogSpacing = 4;
+constexpr FXint portListVisible = 11;
+
+}  // namespace
+
+FXint runPortDialog(FXWindow* owner, const ComPortList& ports, int preselect, FXListBox*& listBox) {
+  FXDialogBox dialog(owner, "Select wired parameters.", DECOR_TITLE | DECOR_BORDER, 0, 0, portDialogWidth,
+                     portDialogHeight, dialogPadding, dialogPadding, dialogPadding, dialogPadding,
+                     dialogSpacing, dialogSpacing);
+  FXVerticalFrame* frame = new FXVerticalFrame(&dialog, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  FXMatrix* matrix = new FXMatrix(frame, 2, MATRIX_BY_COLUMNS);
+  new FXLabel(matrix, "COM Port ");
+  FXListBox* list = new FXListBox(matrix, nullptr, 0, LISTBOX_NORMAL | FRAME_SUNKEN | FRAME_THICK);
+  new FXButton(frame, "Connect", nullptr, &dialog, FXDialogBox::ID_ACCEPT,
+               BUTTON_INITIAL | BUTTON_DEFAULT | FRAME_RAISED | FRAME_THICK | LAYOUT_CENTER_X);
+  for (int i = 0; i < ports.count; ++i) list->appendItem(comPortName(ports, i));
+  list->setNumVisible(portListVisible);
+  if (preselect >= 0 && preselect < list->getNumItems()) list->setCurrentItem(preselect);
+  listBox = list;
+  dialog.execute(PLACEMENT_CURSOR);
+  const FXint chosen = list->getNumItems() > 0 ? list->getCurrentItem() : 0;
+  listBox = nullptr;
+  return chosen < 0 ? 0 : chosen;
+}
+
+void QuarnWindow::selectWiredPort() {
+  ComPortList ports{};
+  listComPorts(ports);
+  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, wiredPort.portName.c_str()), portList);
+  if (ports.count == 0) return;  // nothing to connect; the port stays as it was
+  wiredPort.portName = comPortName(ports, chosen);
+  wiredPort.devicePath = comPortPath(ports, chosen);
+  connectWired();
+}
+
+void QuarnWindow::connectWired() {
+  const WiredConnectResult result = ::connectWired(wiredPort, state->linkFrame, *this);
+  if (!result.statusText.empty()) showStatus(result.statusText);
+  if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());
+}

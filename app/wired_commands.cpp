@@ -1,0 +1,40 @@
+// The wired poll timer and the commands of the "Wired connection options" menu.
+#include "app/connection_choice.h"
+#include "app/quarn_window.h"
+
+bool QuarnWindow::wiredOperation() {
+  if (state->link.linkMode == LinkMode::wired) return true;
+  FXMessageBox::information(this, MBOX_OK, "Not a wired connection", "Please restart the tool for wired operation.");
+  return false;
+}
+
+long QuarnWindow::onTimeoutWired(FXObject*, FXSelector, void*) {
+  WiredAnswerRouter router(answerTargets, state->link, state->converterKeyList);
+  wiredTick(wiredPort, state->linkFrame, *this, router);
+  getApp()->addTimeout(this, ID_TIMER_WIRED, wiredPollMs);
+  return 1;
+}
+
+long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) {
+  if (!wiredOperation()) return 1;
+  closeWiredPort(wiredPort);
+  FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] disconnected.",
+                            wiredPort.portName.c_str());
+  showStatus("Not connected.");
+  return 1;
+}
+
+long QuarnWindow::onCmdReconnect(FXObject*, FXSelector, void*) {
+  if (!wiredOperation()) return 1;
+  connectWired();
+  FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] reconnected.",
+                            wiredPort.portName.c_str());
+  return 1;
+}
+
+long QuarnWindow::onCmdSelectPort(FXObject*, FXSelector, void*) {
+  if (!wiredOperation()) return 1;
+  closeWiredPort(wiredPort);
+  selectWiredPort();
+  return 1;
+}

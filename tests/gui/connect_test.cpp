@@ -1,0 +1,622 @@
+// The connection choice and what follows it, on a real FOX application: the start-up dialog,
+// the dongle-not-found fallback, the port dialog, the wired poll against quarn-sim, the menu
+// commands of the wired connection, and the wireless run with the partner dialog.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/quarn_window.h"
+#include "serial/com_port_list.h"
+#include "sim_harness.h"
+
+namespace {
+
+struct Shell {
+  FXApp* app = nullptr;
+  QuarnWindow* window = nullptr;
+};
+
+QuarnState& sharedState() {
+  static QuarnState* state = new QuarnState;  // several MB; lives until exit
+  return *state;
+}
+
+// FOX allows one application object per process: every test shares it and one window.
+Shell& shell() {
+  static Shell instance;
+  if (instance.app == nullptr) {
+    static int argc = 1;
+    static char name[] = "connect_test";
+    static char* argv[] = {name, nullptr};
+    instance.app = new FXApp("Quarn v1.3.0", "quarn.example.org");
+    instance.app->init(argc, argv, false);
+    bool opened = false;
+    for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
+      opened = instance.app->openDisplay();
+      if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (!opened) {
+      std::fprintf(stderr, "connect_test: no X display (run under xvfb-run)\n");
+      std::abort();
+    }
+    instance.window = new QuarnWindow(instance.app, sharedState());
+    instance.app->create();
+  }
+  return instance;
+}
+
+std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
+
+std::string logContent() { return str(shell().window->logView->getText()); }
+
+size_t countOf(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Runs the event loop (timers included) until the condition holds or five seconds passed.
+template <typename Condition>
+bool pumpUntil(Condition condition) {
+  for (int i = 0; i < 500; ++i) {
+    shell().app->runWhileEvents();
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
+}
+
+void pumpFor(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    shell().app->runWhileEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void collect(FXWindow* root, std::vector<FXWindow*>& out) {
+  for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
+    out.push_back(child);
+    collect(child, out);
+  }
+}
+
+template <typename T>
+std::vector<T*> widgetsOf(FXWindow* root) {
+  std::vector<FXWindow*> all;
+  collect(root, all);
+  std::vector<T*> found;
+  for (FXWindow* w : all) {
+    if (w->isMemberOf(FXMETACLASS(T))) found.push_back(static_cast<T*>(w));
+  }
+  return found;
+}
+
+// Label texts, buttons and radio buttons excluded.
+std::vector<std::string> labelTexts(FXWindow* root) {
+  std::vector<std::string> texts;
+  for (FXLabel* label : widgetsOf<FXLabel>(root)) {
+    if (label->isMemberOf(FXMETACLASS(FXButton)) || label->isMemberOf(FXMETACLASS(FXRadioButton)) ||
+        label->isMemberOf(FXMETACLASS(FXMenuButton))) {
+      continue;  // buttons, and the drop-down part of a list box
+    }
+    texts.push_back(str(label->getText()));
+  }
+  return texts;
+}
+
+FXButton* buttonNamed(FXWindow* root, const std::string& text) {
+  for (FXButton* button : widgetsOf<FXButton>(root)) {
+    if (str(button->getText()) == text) return button;
+  }
+  return nullptr;
+}
+
+// What a click on the button sends: its message to its target.
+void press(FXButton* button) {
+  ASSERT_NE(button, nullptr);
+  ASSERT_NE(button->getTarget(), nullptr);
+  button->getTarget()->handle(button, FXSEL(SEL_COMMAND, button->getSelector()), nullptr);
+}
+
+// A mouse click on a radio button, as the pointer delivers it.
+void click(FXRadioButton* radio) {
+  FXEvent event;
+  event.type = SEL_LEFTBUTTONPRESS;
+  radio->handle(radio, FXSEL(SEL_LEFTBUTTONPRESS, 0), &event);
+  event.type = SEL_LEFTBUTTONRELEASE;
+  radio->handle(radio, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &event);
+}
+
+void closeByWindow(FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_CLOSE, 0), nullptr); }
+
+std::vector<std::string> itemsOf(FXListBox* list) {
+  std::vector<std::string> items;
+  for (FXint i = 0; i < list->getNumItems(); ++i) items.push_back(str(list->getItemText(i)));
+  return items;
+}
+
+void selectItem(FXListBox* list, const std::string& text) {
+  const FXint index = list->findItem(text.c_str());
+  ASSERT_GE(index, 0) << text;
+  list->setCurrentItem(index);
+}
+
+using DialogStep = std::function<void(FXDialogBox*)>;
+
+// Answers the modal dialogs that a call opens, one step per dialog in order. Each step must
+// close its dialog. A dialog left over when the steps ran out, or after the time limit, is
+// cancelled so that a fault cannot hang the test.
+class DialogScript : public FXObject {
+  FXDECLARE(DialogScript)
+public:
+  enum { ID_POLL = 1 };
+  std::vector<DialogStep> steps;
+  size_t done = 0;
+  std::vector<std::string> titles;
+  std::vector<std::string> unexpected;
+  std::vector<std::string> tolerated;  // titles that may come up in between and are cancelled
+
+  explicit DialogScript(std::vector<DialogStep> s = {}) : steps(std::move(s)) {}
+  ~DialogScript() override { disarm(); }
+  void arm() { shell().app->addTimeout(this, ID_POLL, pollMs); }
+  void disarm() { shell().app->removeTimeout(this, ID_POLL); }
+
+  long onPoll(FXObject*, FXSelector, void*) {
+    FXWindow* modal = shell().app->getModalWindow();
+    if (modal != nullptr && modal->isMemberOf(FXMETACLASS(FXDialogBox))) {
+      FXDialogBox* dialog = static_cast<FXDialogBox*>(modal);
+      shell().app->forceRefresh();  // radio buttons take their state from the data target
+      titles.push_back(str(dialog->getTitle()));
+      if (done < steps.size()) {
+        steps[done++](dialog);
+      } else {
+        if (std::find(tolerated.begin(), tolerated.end(), titles.back()) == tolerated.end())
+          unexpected.push_back(titles.back());
+        dialog->handle(this, FXSEL(SEL_COMMAND, FXDialogBox::ID_CANCEL), nullptr);
+      }
+    }
+    if (++polls < maxPolls) arm();
+    return 1;
+  }
+
+private:
+  static constexpr FXuint pollMs = 30;
+  static constexpr int maxPolls = 400;
+  int polls = 0;
+};
+
+FXDEFMAP(DialogScript) DialogScriptMap[] = {
+    FXMAPFUNC(SEL_TIMEOUT, DialogScript::ID_POLL, DialogScript::onPoll),
+};
+FXIMPLEMENT(DialogScript, FXObject, DialogScriptMap, ARRAYNUMBER(DialogScriptMap))
+
+// Accepts the dialog with the named button after checking its title.
+DialogStep acceptWith(const std::string& title, const std::string& button) {
+  return [title, button](FXDialogBox* dialog) {
+    EXPECT_EQ(str(dialog->getTitle()), title);
+    press(buttonNamed(dialog, button));
+  };
+}
+
+// A message box: checks caption and text, then presses its OK.
+DialogStep messageBox(const std::string& caption, const std::string& text) {
+  return [caption, text](FXDialogBox* dialog) {
+    EXPECT_EQ(str(dialog->getTitle()), caption);
+    const std::vector<std::string> labels = labelTexts(dialog);
+    EXPECT_NE(std::find(labels.begin(), labels.end(), text), labels.end()) << caption << ": " << text;
+    FXButton* ok = buttonNamed(dialog, "OK");
+    if (ok == nullptr) ok = widgetsOf<FXButton>(dialog).front();
+    press(ok);
+  };
+}
+
+// The connection dialog: optionally clicks "Wired connection", then closes it by OK or by
+// the window's close command.
+DialogStep chooseConnection(bool wired, bool byOk) {
+  return [wired, byOk](FXDialogBox* dialog) {
+    EXPECT_EQ(str(dialog->getTitle()), "Select wired or wireless operation.");
+    std::vector<FXRadioButton*> radios = widgetsOf<FXRadioButton>(dialog);
+    ASSERT_EQ(radios.size(), 2u);
+    if (wired) click(radios[1]);
+    if (byOk) {
+      press(buttonNamed(dialog, "OK"));
+    } else {
+      closeByWindow(dialog);
+    }
+  };
+}
+
+// The port dialog: checks its list, picks the named port and presses "Connect".
+DialogStep choosePort(const std::string& port, std::vector<std::string>* listed = nullptr,
+                      std::string* preselected = nullptr) {
+  return [port, listed, preselected](FXDialogBox* dialog) {
+    EXPECT_EQ(str(dialog->getTitle()), "Select wired parameters.");
+    FXListBox* list = shell().window->portList;
+    ASSERT_NE(list, nullptr);
+    if (listed) *listed = itemsOf(list);
+    if (preselected && list->getNumItems() > 0) *preselected = str(list->getItemText(list->getCurrentItem()));
+    if (!port.empty()) selectItem(list, port);
+    press(buttonNamed(dialog, "Connect"));
+  };
+}
+
+// Runs call with the script answering its dialogs.
+void runWithDialogs(DialogScript& script, const std::function<void()>& call) {
+  script.arm();
+  call();
+  script.disarm();  // dialogs opened later belong to the next script
+  std::string seen;
+  for (const std::string& title : script.titles) seen += "[" + title + "]";
+  EXPECT_EQ(script.done, script.steps.size()) << "dialogs answered: " << seen;
+  EXPECT_TRUE(script.unexpected.empty()) << (script.unexpected.empty() ? "" : script.unexpected.front());
+}
+
+void command(int id) { shell().window->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
+
+// Symlinks under a directory of the test that name one PTY by several port names.
+struct PortNames {
+  TempDir dir;
+  std::string entries;  // for QUARN_VIRTUAL_PORTS
+  void add(const std::string& name, const std::string& target) {
+    const std::string path = dir.path() + "/" + name;
+    EXPECT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    entries += (entries.empty() ? "" : ";") + path;
+  }
+};
+
+class ConnectTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    w = shell().window;
+    QuarnState& s = sharedState();
+    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
+    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
+    closeWiredPort(w->wiredPort);
+    w->wiredPort = WiredPort{};
+    closeSerialPort(s.dongleLink.port);
+    s.dongleLink = DongleLink{};
+    s.dongleRecord = DongleRecord{};
+    s.heardConverters = HeardConverterList{};
+    s.link = ConverterLinkState{};
+    w->clearLog();
+    w->converterIdField->setText("None selected.");
+    w->statusLine->setNormalText("Not connected.");
+    unsetenv("QUARN_VIRTUAL_PORTS");
+  }
+  void TearDown() override {
+    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
+    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
+    closeWiredPort(w->wiredPort);
+    closeSerialPort(sharedState().dongleLink.port);
+    unsetenv("QUARN_VIRTUAL_PORTS");
+  }
+  bool timerRuns(int id) const { return shell().app->hasTimeout(w, id); }
+  std::string status() const { return str(w->statusLine->getNormalText()); }
+
+  QuarnWindow* w = nullptr;
+};
+
+// ---------------------------------------------------------------- the connection dialog
+
+TEST_F(ConnectTest, ConnectionDialogShowsItsTextsAndStartsOnWireless) {
+  DialogScript script({
+      [](FXDialogBox* dialog) {
+        EXPECT_EQ(str(dialog->getTitle()), "Select wired or wireless operation.");
+        EXPECT_EQ(dialog->getDecorations() & (DECOR_TITLE | DECOR_BORDER | DECOR_CLOSE),
+                  static_cast<FXuint>(DECOR_TITLE | DECOR_BORDER));
+        EXPECT_EQ(dialog->getWidth(), 240);
+        EXPECT_EQ(dialog->getHeight(), 140);
+        std::vector<FXGroupBox*> groups = widgetsOf<FXGroupBox>(dialog);
+        ASSERT_EQ(groups.size(), 1u);
+        EXPECT_EQ(str(groups[0]->getText()), "Connect using");
+        std::vector<FXRadioButton*> radios = widgetsOf<FXRadioButton>(dialog);
+        ASSERT_EQ(radios.size(), 2u);
+        EXPECT_EQ(str(radios[0]->getText()), "Wireless connection");
+        EXPECT_EQ(str(radios[1]->getText()), "Wired connection");
+        EXPECT_TRUE(radios[0]->getCheck());
+        EXPECT_FALSE(radios[1]->getCheck());
+        EXPECT_EQ(radios[0]->getTarget(), radios[1]->getTarget());  // one integer behind both
+        FXButton* ok = buttonNamed(dialog, "OK");
+        ASSERT_NE(ok, nullptr);
+        EXPECT_TRUE(ok->isDefault());
+        EXPECT_EQ(ok->getParent()->getFocus(), ok);  // the focus within the dialog
+        EXPECT_EQ(dialog->getFocus(), ok->getParent());
+        EXPECT_EQ(ok->getPadLeft(), 32);
+        EXPECT_EQ(ok->getPadRight(), 32);
+        EXPECT_EQ(ok->getSelector(), static_cast<FXSelector>(FXDialogBox::ID_ACCEPT));
+        // A click on wired and back on wireless moves the one check mark each time.
+        click(radios[1]);
+        shell().app->forceRefresh();
+        EXPECT_FALSE(radios[0]->getCheck());
+        EXPECT_TRUE(radios[1]->getCheck());
+        click(radios[0]);
+        shell().app->forceRefresh();
+        EXPECT_TRUE(radios[0]->getCheck());
+        EXPECT_FALSE(radios[1]->getCheck());
+        press(ok);
+      },
+      [this](FXDialogBox* dialog) {
+        // No dongle anywhere: the fallback box, with the window's icon.
+        EXPECT_EQ(str(dialog->getTitle()), "USB wireless MBUS dongle not found!");
+        const std::vector<std::string> expected = {
+            "", "A USB wireless MBUS dongle was not found!",
+            "\nA USB wireless MBUS dongle is needed to operate.\n\nWill revert to wired operation.\n"};
+        EXPECT_EQ(labelTexts(dialog), expected);
+        EXPECT_EQ(widgetsOf<FXLabel>(dialog).front()->getIcon(), w->bigIcon);
+        EXPECT_EQ(dialog->getDecorations() & (DECOR_TITLE | DECOR_BORDER | DECOR_CLOSE),
+                  static_cast<FXuint>(DECOR_TITLE | DECOR_BORDER));
+        FXButton* ok = buttonNamed(dialog, "OK");
+        ASSERT_NE(ok, nullptr);
+        EXPECT_TRUE(ok->isDefault());
+        press(ok);
+      },
+      choosePort(""),
+  });
+  setenv("QUARN_VIRTUAL_PORTS", "", 1);
+  script.tolerated = {"Quarn"};  // the port dialog connects to whatever port the system has first
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  // Wireless asked for, no dongle: the run goes on wired, with the wired timer only.
+  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
+  EXPECT_FALSE(sharedState().link.securedMessages);
+  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+  EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  EXPECT_EQ(sharedState().dongleLink.port.fd, -1);
+}
+
+struct CloseCase {
+  bool clickWired;
+  bool byOk;
+  LinkMode mode;
+  const char* second;  // title of the dialog that follows
+};
+
+TEST_F(ConnectTest, TheChoiceIsTakenHoweverTheDialogCloses) {
+  const CloseCase cases[] = {
+      {false, false, LinkMode::wired, "USB wireless MBUS dongle not found!"},  // closed: wireless, falls back
+      {true, false, LinkMode::wired, "Select wired parameters."},            // closed after clicking wired
+      {true, true, LinkMode::wired, "Select wired parameters."},
+  };
+  setenv("QUARN_VIRTUAL_PORTS", "", 1);
+  for (const CloseCase& c : cases) {
+    SetUp();
+    setenv("QUARN_VIRTUAL_PORTS", "", 1);
+    std::vector<DialogStep> steps = {chooseConnection(c.clickWired, c.byOk)};
+    if (!c.clickWired) steps.push_back(acceptWith("USB wireless MBUS dongle not found!", "OK"));
+    steps.push_back(choosePort(""));
+    DialogScript script(steps);
+    script.tolerated = {"Quarn"};
+    runWithDialogs(script, [&] { w->connectionChoice(); });
+    ASSERT_GE(script.titles.size(), 2u);
+    EXPECT_EQ(script.titles[1], c.second);
+    EXPECT_EQ(sharedState().link.linkMode, c.mode);
+    EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+    EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  }
+}
+
+// ---------------------------------------------------------------- wired run against quarn-sim
+
+class WiredRunTest : public ConnectTest {
+protected:
+  void SetUp() override {
+    ConnectTest::SetUp();
+    sim = std::make_unique<SimProcess>("wired", std::vector<std::string>{});
+    ASSERT_TRUE(sim->running()) << sim->failure();
+    names.add("ttyQB", sim->linkPath());
+    names.add("ttyQA", names.dir.path() + "/absent");  // listed, but nothing behind it
+    setenv("QUARN_VIRTUAL_PORTS", (names.entries + ";" + sim->portEntry()).c_str(), 1);
+  }
+  void TearDown() override {
+    ConnectTest::TearDown();
+    if (sim) sim->stop();
+  }
+  // Starts a wired run on the named port through the two start-up dialogs.
+  void startWired(const std::string& port, std::vector<std::string>* listed = nullptr) {
+    DialogScript script({chooseConnection(true, true), choosePort(port, listed)});
+    runWithDialogs(script, [&] { w->connectionChoice(); });
+  }
+  size_t requestsSeen() const { return sim->transcriptMatching({"REQ_UD2", "105BFB5616"}).size(); }
+  bool answered(size_t answers) const { return countOf(logContent(), "<<< Answer\n") >= answers; }
+
+  std::unique_ptr<SimProcess> sim;
+  PortNames names;
+};
+
+TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterId) {
+  std::vector<std::string> listed;
+  startWired("ttySIM0", &listed);
+  // Virtual ports among whatever the system has, in byte order.
+  EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+  const auto at = [&](const char* name) { return std::find(listed.begin(), listed.end(), name) - listed.begin(); };
+  ASSERT_LT(at("ttyQA"), static_cast<long>(listed.size()));
+  EXPECT_LT(at("ttyQA"), at("ttyQB"));
+  EXPECT_LT(at("ttyQB"), at("ttySIM0"));
+
+  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
+  EXPECT_TRUE(w->wiredPort.portOpen);
+  EXPECT_EQ(w->wiredPort.portName, "ttySIM0");
+  EXPECT_EQ(status(), "Connected to serial [ttySIM0]");
+  EXPECT_EQ(logContent().rfind(">>> REQ_UD2\n0x10 0x5B 0xFB 0x56 0x16 \n", 0), 0u) << logContent();
+  // The wired timer, re-armed every 200 ms, brings in the answer.
+  ASSERT_TRUE(pumpUntil([&] { return answered(1) && str(w->converterIdField->getText()).rfind("SN:", 0) == 0; }))
+      << logContent();
+  EXPECT_EQ(requestsSeen(), 1u);
+  EXPECT_EQ(str(w->converterIdField->getText()).substr(0, 17), "SN: 12345678 ID: ");
+  EXPECT_EQ(str(w->converterIdField->getText()).substr(33), " FW: 01.02");
+  EXPECT_NE(logContent().find("Message counter found: "), std::string::npos);
+  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+  EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  EXPECT_EQ(str(w->aboutConnectionText()), "Wired connection COM port [ttySIM0]\r\n");
+}
+
+TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
+  startWired("ttyQB");
+  ASSERT_TRUE(w->wiredPort.portOpen);
+  ASSERT_TRUE(pumpUntil([&] { return answered(1); }));
+
+  DialogScript disconnect({messageBox("Information", "Wired connection to COM port [ttyQB] disconnected.")});
+  runWithDialogs(disconnect, [&] { command(QuarnWindow::ID_DISCONNECT); });
+  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(w->wiredPort.port.fd, -1);
+  EXPECT_EQ(status(), "Not connected.");
+
+  DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
+  runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
+  EXPECT_TRUE(w->wiredPort.portOpen);
+  EXPECT_EQ(status(), "Connected to serial [ttyQB]");
+  ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2 && answered(2); })) << logContent();
+
+  // Find converter in a wired run opens the port again and asks once more.
+  DialogScript none;
+  runWithDialogs(none, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+  EXPECT_TRUE(w->wiredPort.portOpen);
+  ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 3 && answered(3); })) << logContent();
+  EXPECT_EQ(countOf(logContent(), ">>> REQ_UD2\n"), 3u);
+}
+
+TEST_F(WiredRunTest, SelectNewPortPreselectsTheLastChoice) {
+  startWired("ttyQB");
+  ASSERT_TRUE(w->wiredPort.portOpen);
+  std::string preselected;
+  DialogScript select({choosePort("ttySIM0", nullptr, &preselected)});
+  runWithDialogs(select, [&] { command(QuarnWindow::ID_SELECT_PORT); });
+  EXPECT_EQ(preselected, "ttyQB");
+  EXPECT_EQ(w->wiredPort.portName, "ttySIM0");
+  EXPECT_TRUE(w->wiredPort.portOpen);
+  EXPECT_EQ(w->portList, nullptr);  // the list box went with its dialog
+  ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2; }));
+}
+
+TEST_F(WiredRunTest, APortThatCannotBeOpenedShowsTheErrorAndStaysClosed) {
+  DialogScript script({chooseConnection(true, true), choosePort("ttyQA"),
+                       messageBox("Quarn", "Serial Error\nCOM port ttyQA not found")});
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(status(), "Not connected.");
+  EXPECT_EQ(logContent(), "");
+  // The timer keeps running and idles on the closed port.
+  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+}
+
+TEST_F(WiredRunTest, AnEmptyPortListConnectsNothing) {
+  setenv("QUARN_VIRTUAL_PORTS", "", 1);
+  ComPortList ports{};
+  if (listComPorts(ports) != 0) GTEST_SKIP() << "this machine has serial ports of its own";
+  std::vector<std::string> listed = {"not called"};
+  DialogScript script({chooseConnection(true, true), choosePort("", &listed)});
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  EXPECT_TRUE(listed.empty());
+  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(w->wiredPort.portName, "");
+  EXPECT_EQ(logContent(), "");
+}
+
+// ---------------------------------------------------------------- wireless run
+
+TEST_F(ConnectTest, WiredMenuCommandsInAWirelessRunOnlySaySo) {
+  sharedState().link.linkMode = LinkMode::wireless;
+  for (int id : {QuarnWindow::ID_DISCONNECT, QuarnWindow::ID_RECONNECT, QuarnWindow::ID_SELECT_PORT}) {
+    DialogScript script({messageBox("Not a wired connection", "Please restart the tool for wired operation.")});
+    runWithDialogs(script, [&] { command(id); });
+    EXPECT_EQ(script.titles.size(), 1u) << id;
+  }
+  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(logContent(), "");
+  EXPECT_EQ(status(), "Not connected.");
+}
+
+class WirelessRunTest : public ConnectTest {
+protected:
+  void SetUp() override {
+    ConnectTest::SetUp();
+    sim = std::make_unique<SimProcess>("dongle", std::vector<std::string>{"--beacon-ms", "100"});
+    ASSERT_TRUE(sim->running()) << sim->failure();
+    setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1);
+  }
+  void TearDown() override {
+    ConnectTest::TearDown();
+    if (sim) sim->stop();
+  }
+  void startWireless() {
+    DialogScript script({chooseConnection(false, true)});
+    runWithDialogs(script, [&] { w->connectionChoice(); });
+  }
+  size_t framesSeen(const std::vector<std::string>& texts) const { return sim->transcriptMatching(texts).size(); }
+
+  std::unique_ptr<SimProcess> sim;
+};
+
+TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
+  startWireless();
+  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wireless);
+  EXPECT_TRUE(sharedState().link.securedMessages);
+  EXPECT_EQ(status(), "Connected via wireless dongle ID: [ZJ000042]");
+  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+  ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "accepted"}) == 1; }));
+  const std::vector<std::string> lines = sim->transcript();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.front().find("dongle 0xAB"), std::string::npos) << lines.front();
+  EXPECT_NE(lines.front().find("AB0000"), std::string::npos) << lines.front();
+  EXPECT_EQ(str(w->aboutConnectionText()),
+            "Wireless connection\r\nID: [ZJ000042]\r\nDescription: [" +
+                dongleDescription(sharedState().dongleRecord) + "]\r\n");
+  EXPECT_FALSE(dongleDescription(sharedState().dongleRecord).empty());
+  // The dongle timer, re-armed every 5 ms, hears the converter.
+  ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; })) << logContent();
+  EXPECT_NE(logContent().find("<<< ACK received.\n"), std::string::npos);
+}
+
+TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePartner) {
+  startWireless();
+  ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; }));
+  std::vector<std::string> items;
+  DialogScript script({[&](FXDialogBox* dialog) {
+    EXPECT_EQ(str(dialog->getTitle()), "Select wireless partner.");
+    EXPECT_EQ(dialog->getWidth(), 260);
+    EXPECT_EQ(dialog->getHeight(), 90);
+    EXPECT_EQ(labelTexts(dialog), std::vector<std::string>{"ID "});
+    ASSERT_NE(w->partnerList, nullptr);
+    EXPECT_EQ(w->partnerList->getNumVisible(), 5);
+    items = itemsOf(w->partnerList);
+    ASSERT_NE(buttonNamed(dialog, "Cancel"), nullptr);
+    press(buttonNamed(dialog, "Select"));
+  }});
+  runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+  EXPECT_EQ(items, std::vector<std::string>{"12345678"});
+  EXPECT_EQ(w->partnerList, nullptr);
+  EXPECT_EQ(str(w->converterIdField->getText()), "SN: 12345678 ID: 8F19785634120136 FW: 01.02");
+  const uint8_t expected[8] = {0x78, 0x56, 0x34, 0x12, 0x8F, 0x19, 0x01, 0x36};
+  EXPECT_EQ(std::memcmp(sharedState().link.converterAddress, expected, sizeof expected), 0);
+  // AB 00 00 went out twice (start and Find converter), then the partner frame.
+  ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0x01", "0108008F19785634120136", "accepted"}) == 1; }));
+  EXPECT_EQ(framesSeen({"dongle 0xAB", "AB0000"}), 2u);
+}
+
+TEST_F(WirelessRunTest, CancellingThePartnerDialogChangesNothing) {
+  startWireless();
+  ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; }));
+  const uint32_t counter = sharedState().link.messageCounter;
+  DialogScript script({acceptWith("Select wireless partner.", "Cancel")});
+  runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
+  EXPECT_EQ(sharedState().link.converterAddress[0], 0);
+  EXPECT_GE(sharedState().link.messageCounter, counter);
+  ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "AB0000"}) == 2; }));
+  pumpFor(1000);  // a while longer: no partner frame may follow
+  EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,270 @@
+// The quarn program as a user starts it, next to quarn-sim: the connection dialog and the port
+// dialog answered through the X server with xdotool (a click on "Wired connection", OK, the
+// simulated port picked in the list, "Connect"), the answer checked from the simulator's side,
+// screenshots of the settings page and the log saved in the build folder, then Ctrl+Q. The
+// wireless run picks the default, waits for the converter's beacons and chooses it in the
+// partner dialog. Each run has an X server of its own.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "serial/com_port_list.h"
+#include "sim_harness.h"
+
+extern char** environ;
+
+namespace {
+
+// Where the widgets sit in their windows; the layout is fixed by the program's sizes.
+constexpr int wiredRadioX = 30, wiredRadioY = 69;        // connection dialog
+constexpr int portListX = 120, portListY = 28;           // port dialog
+constexpr int logTabX = 131, logTabY = 44;               // main window
+constexpr int findConverterX = 747, findConverterY = 114; // main window
+
+std::string run(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  pclose(pipe);
+  return out;
+}
+
+// The first visible window with exactly this title, waiting up to ten seconds.
+std::string findWindow(const std::string& title) {
+  const std::string found =
+      run("timeout 10 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null");
+  return found.substr(0, found.find('\n'));
+}
+
+bool windowShown(const std::string& title) {
+  return !run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").empty();
+}
+
+void key(const std::string& window, const std::string& keys) {
+  run("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key " + keys + " 2>/dev/null");
+}
+
+void clickAt(const std::string& window, int x, int y, int button = 1) {
+  run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+      " click " + std::to_string(button) + " 2>/dev/null");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+bool waitFor(const std::function<bool()>& done, int milliseconds) {
+  for (int waited = 0; waited < milliseconds; waited += 50) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return done();
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A private Xvfb; its display number arrives on a pipe once it accepts connections.
+struct PrivateDisplay {
+  pid_t pid = 0;
+  std::string name;
+
+  bool start() {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    const std::string fd = std::to_string(fds[1]);
+    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
+    const int error = posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
+    close(fds[1]);
+    if (error != 0) {
+      close(fds[0]);
+      pid = 0;
+      return false;
+    }
+    std::string number;
+    pollfd readable{fds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&readable, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return false;
+    name = ":" + number;
+    return true;
+  }
+
+  ~PrivateDisplay() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+// The quarn program in a scratch folder with a scratch HOME, its output kept in a file.
+struct QuarnProcess {
+  pid_t pid = 0;
+  TempDir dir;
+  std::string tracePath;
+
+  bool start(const std::string& trace) {
+    tracePath = trace;
+    const std::string home = dir.path() + "/home";
+    if (mkdir(home.c_str(), 0755) != 0) return false;
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", home.c_str(), 1);
+    const std::string program = QUARN_BINARY_DIR "/app/quarn";
+    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, tracePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    setenv("HOME", savedHome.c_str(), 1);
+    if (error != 0) pid = 0;
+    return error == 0;
+  }
+
+  bool alive() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+
+  // Ctrl+Q in the main window; true when the program ended with status 0.
+  bool quit(const std::string& window) {
+    key(window, "ctrl+q");
+    int status = 0;
+    for (int waited = 0; waited < 5000; waited += 50) {
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = 0;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  ~QuarnProcess() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+void screenshot(const std::string& name) {
+  const std::string path = QUARN_BINARY_DIR "/" + name;
+  run("import -window root '" + path + "' 2>/dev/null");
+  struct stat st;
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  EXPECT_GT(st.st_size, 10000) << path;
+}
+
+class SmokeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(std::system("command -v xdotool >/dev/null && command -v import >/dev/null"), 0)
+        << "xdotool and ImageMagick's import are needed";
+    ASSERT_TRUE(display.start()) << "Xvfb did not start";
+    setenv("DISPLAY", display.name.c_str(), 1);
+  }
+  void TearDown() override { unsetenv("QUARN_VIRTUAL_PORTS"); }
+
+  PrivateDisplay display;
+};
+
+TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
+  // Where the simulated port sits among the system's own ports in the sorted list.
+  auto ports = std::make_unique<ComPortList>();
+  listComPorts(*ports);
+  const int index = comPortIndex(*ports, "ttySIM0");
+  ASSERT_GE(index, 0);
+
+  QuarnProcess quarn;
+  ASSERT_TRUE(quarn.start(QUARN_BINARY_DIR "/smoke-wired-trace.txt"));
+  const std::string choice = findWindow("Select wired or wireless operation.");
+  ASSERT_FALSE(choice.empty()) << "no connection dialog";
+  clickAt(choice, wiredRadioX, wiredRadioY);
+  key(choice, "Return");
+
+  const std::string portDialog = findWindow("Select wired parameters.");
+  ASSERT_FALSE(portDialog.empty()) << "no port dialog after choosing wired";
+  EXPECT_FALSE(windowShown("Select wired or wireless operation."));
+  for (int i = 0; i < index; ++i) clickAt(portDialog, portListX, portListY, 5);  // wheel down
+  key(portDialog, "Return");
+
+  ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"REQ_UD2", "105BFB5616", "accepted"}).size() == 1; },
+                      5000))
+      << "quarn-sim saw no REQ_UD2";
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // a few poll ticks for the answer
+  EXPECT_TRUE(quarn.alive());
+  EXPECT_FALSE(windowShown("Quarn"));  // no error box
+  EXPECT_FALSE(windowShown("Select wired parameters."));
+  const std::string main = findWindow("Quarn v1.3.0");
+  ASSERT_FALSE(main.empty());
+  screenshot("smoke-wired.png");
+  clickAt(main, logTabX, logTabY);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  screenshot("smoke-wired-log.png");
+
+  EXPECT_TRUE(quarn.quit(main)) << "Ctrl+Q did not end the program cleanly";
+  // A wired run never looks for the dongle.
+  EXPECT_EQ(fileText(quarn.tracePath).find("Silabs CDC found."), std::string::npos);
+}
+
+TEST_F(SmokeTest, WirelessRunFindsTheStickAndChoosesThePartner) {
+  SimProcess sim("dongle", {"--beacon-ms", "200"});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
+
+  QuarnProcess quarn;
+  ASSERT_TRUE(quarn.start(QUARN_BINARY_DIR "/smoke-wireless-trace.txt"));
+  const std::string choice = findWindow("Select wired or wireless operation.");
+  ASSERT_FALSE(choice.empty()) << "no connection dialog";
+  key(choice, "Return");  // wireless is the default
+
+  ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"dongle 0xAB", "AB0000", "accepted"}).size() == 1; },
+                      5000))
+      << "the stick was not asked with AB 00 00";
+  EXPECT_NE(fileText(quarn.tracePath).find("Found one instance, serial: [ZJ000042]"), std::string::npos);
+  EXPECT_FALSE(windowShown("USB wireless MBUS dongle not found!"));
+  EXPECT_FALSE(windowShown("Select wired parameters."));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // beacons: the converter is heard
+
+  const std::string main = findWindow("Quarn v1.3.0");
+  ASSERT_FALSE(main.empty());
+  clickAt(main, findConverterX, findConverterY);
+  const std::string partner = findWindow("Select wireless partner.");
+  ASSERT_FALSE(partner.empty()) << "no partner dialog after Find converter";
+  key(partner, "Return");  // "Select" with the one converter heard
+  ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"dongle 0x01", "0108008F19785634120136"}).size() == 1; },
+                      5000))
+      << "the partner frame did not reach the stick";
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(quarn.alive());
+  screenshot("smoke-wireless.png");
+  clickAt(main, logTabX, logTabY);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  screenshot("smoke-wireless-log.png");
+  EXPECT_TRUE(quarn.quit(main)) << "Ctrl+Q did not end the program cleanly";
+}
+
+}  // namespace
