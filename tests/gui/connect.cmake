@@ -7,3 +7,13 @@ quarn_add_test(NAME connect_test
 target_include_directories(connect_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(connect_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")
 add_dependencies(connect_test quarn-sim)
+
+# Under umockdev-run udev knows no devices at all, so the empty port list really happens.
+find_program(QUARN_UMOCKDEV_RUN umockdev-run)
+if(QUARN_UMOCKDEV_RUN)
+  add_test(NAME WiredRunTest.AnEmptyPortListConnectsNothing.umockdev
+    COMMAND ${QUARN_UMOCKDEV_RUN} -- $<TARGET_FILE:connect_test>
+            --gtest_filter=WiredRunTest.AnEmptyPortListConnectsNothing)
+  set_tests_properties(WiredRunTest.AnEmptyPortListConnectsNothing.umockdev PROPERTIES
+    ENVIRONMENT "QUARN_EXPECT_NO_PORTS=1" LABELS gui TIMEOUT 60)
+endif()
