@@ -459,7 +459,21 @@ TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterI
   EXPECT_NE(logContent().find("Message counter found: "), std::string::npos);
   EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
   EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  EXPECT_EQ(sharedState().dongleLink.port.fd, -1);  // a wired run never opens the stick
   EXPECT_EQ(str(w->aboutConnectionText()), "Wired connection COM port [ttySIM0]\r\n");
+}
+
+TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndThenTheReconnectedBox) {
+  startWired("ttyQB");
+  ASSERT_TRUE(w->wiredPort.portOpen);
+  ASSERT_EQ(unlink((names.dir.path() + "/ttyQB").c_str()), 0);  // the port goes away
+  DialogScript reconnect({messageBox("Quarn", "Serial Error\nCOM port ttyQB not found"),
+                          messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
+  runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
+  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(w->wiredPort.port.fd, -1);
+  EXPECT_EQ(status(), "Serial not connected.");
+  EXPECT_EQ(countOf(logContent(), ">>> REQ_UD2\n"), 1u);
 }
 
 TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
@@ -542,11 +556,39 @@ TEST_F(ConnectTest, WiredMenuCommandsInAWirelessRunOnlySaySo) {
   EXPECT_EQ(status(), "Not connected.");
 }
 
+// Fifty converters heard, then a fifty-first while the dialog is open: the list rolls, and
+// the choice is still the converter that was shown.
+TEST_F(ConnectTest, ThePartnerIsTheConverterShownEvenWhenTheListRollsMeanwhile) {
+  QuarnState& s = sharedState();
+  s.link.linkMode = LinkMode::wireless;
+  for (int i = 0; i < heardConverterCapacity; ++i) {
+    const uint8_t address[8] = {0x8F, 0x19, static_cast<uint8_t>(i), 0x00, 0x00, 0x10, 0x01, 0x36};
+    recordHeardConverter(s.heardConverters, address, 100 + i, 0x0102);
+  }
+  std::vector<std::string> items;
+  DialogScript script({[&](FXDialogBox* dialog) {
+    items = itemsOf(w->partnerList);
+    const uint8_t newcomer[8] = {0x8F, 0x19, 0x99, 0x99, 0x99, 0x99, 0x01, 0x36};
+    recordHeardConverter(s.heardConverters, newcomer, 7, 0x0304);  // heard by the poll meanwhile
+    w->partnerList->setCurrentItem(0);
+    press(buttonNamed(dialog, "Select"));
+  }});
+  runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+  ASSERT_EQ(items.size(), 50u);
+  EXPECT_EQ(items.front(), "10000000");
+  EXPECT_EQ(items.back(), "10000031");
+  EXPECT_EQ(s.heardConverters.entries[0].address[2], 1);  // the live list has rolled
+  EXPECT_EQ(str(w->converterIdField->getText()), "SN: 10000000 ID: 8F19000000100136 FW: 01.02");
+  EXPECT_EQ(s.link.messageCounter, 100u);
+  EXPECT_EQ(s.link.converterAddress[0], 0x00);
+  EXPECT_EQ(s.link.converterAddress[3], 0x10);
+}
+
 class WirelessRunTest : public ConnectTest {
 protected:
   void SetUp() override {
     ConnectTest::SetUp();
-    sim = std::make_unique<SimProcess>("dongle", std::vector<std::string>{"--beacon-ms", "100"});
+    sim = std::make_unique<SimProcess>("dongle", std::vector<std::string>{"--beacon-ms", beaconMs});
     ASSERT_TRUE(sim->running()) << sim->failure();
     setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1);
   }
@@ -561,7 +603,32 @@ protected:
   size_t framesSeen(const std::vector<std::string>& texts) const { return sim->transcriptMatching(texts).size(); }
 
   std::unique_ptr<SimProcess> sim;
+  const char* beaconMs = "100";
 };
+
+// The stick hears nothing: the converter sends no beacons.
+class QuietAirTest : public WirelessRunTest {
+protected:
+  void SetUp() override {
+    beaconMs = "0";
+    WirelessRunTest::SetUp();
+  }
+};
+
+TEST_F(QuietAirTest, FindConverterWithNothingHeardStillAsksTheStickAndSelectChangesNothing) {
+  startWireless();
+  std::vector<std::string> items = {"not called"};
+  DialogScript script({[&](FXDialogBox* dialog) {
+    items = itemsOf(w->partnerList);
+    press(buttonNamed(dialog, "Select"));
+  }});
+  runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+  EXPECT_TRUE(items.empty());
+  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
+  ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "AB0000"}) == 2; }));
+  pumpFor(500);
+  EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);
+}
 
 TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   startWireless();
