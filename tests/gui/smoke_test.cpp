@@ -209,6 +209,7 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   ASSERT_FALSE(portDialog.empty()) << "no port dialog after choosing wired";
   EXPECT_FALSE(windowShown("Select wired or wireless operation."));
   for (int i = 0; i < index; ++i) clickAt(portDialog, portListX, portListY, 5);  // wheel down
+  screenshot("smoke-port-dialog.png");
   key(portDialog, "Return");
 
   ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"REQ_UD2", "105BFB5616", "accepted"}).size() == 1; },
@@ -254,6 +255,7 @@ TEST_F(SmokeTest, WirelessRunFindsTheStickAndChoosesThePartner) {
   clickAt(main, findConverterX, findConverterY);
   const std::string partner = findWindow("Select wireless partner.");
   ASSERT_FALSE(partner.empty()) << "no partner dialog after Find converter";
+  screenshot("smoke-partner-dialog.png");
   key(partner, "Return");  // "Select" with the one converter heard
   ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"dongle 0x01", "0108008F19785634120136"}).size() == 1; },
                       5000))
