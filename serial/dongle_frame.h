@@ -19,9 +19,13 @@ constexpr uint8_t dongleCodeSent = 0x50;
 constexpr uint8_t dongleCodeIgnored = 0x0D;
 
 // How long a begun frame may take to arrive whole before it is dropped: a base wait plus a
-// margin per byte (2 000 000 baud 8E1 carries about 180 bytes per millisecond).
-constexpr int dongleFrameWaitMs = 200;
+// margin per byte (2 000 000 baud 8E1 carries about 180 bytes per millisecond, so a whole
+// 524-byte frame takes under 3 ms). The wait runs on the GUI thread: the largest frame gives up
+// after 65 ms, which keeps the window answering within 100 ms while a stick stalls mid-frame.
+constexpr int dongleFrameWaitMs = 60;
 constexpr int dongleFrameBytesPerMs = 100;
+constexpr int dongleFrameWaitMaxMs =
+    dongleFrameWaitMs + static_cast<int>(dongleFramePayloadMax) / dongleFrameBytesPerMs;
 
 // Writes the 3 + n bytes of frame (n from bytes 1 and 2). frameSize bounds what may be read.
 // Returns 1 when all bytes went out; else traces the two failure lines and returns 0.
