@@ -44,6 +44,7 @@ const char usageText[] =
     "  --beacon-ms N            dongle: converter radio frame period, 0 = none (default 1000)\n"
     "  --reply-ms N             turnaround before answers (default 20)\n"
     "  --quiet-air              dongle: no other meters' frames, no 0x0D frames\n"
+    "  --no-records             answers without the counter and version records\n"
     "faults:\n"
     "  --split N                write frames in pieces of N bytes\n"
     "  --split-delay-ms N       pause between pieces (default 40)\n"
@@ -65,7 +66,7 @@ enum OptionId {
   optRole = 1000, optLink, optExitAfter, optTranscript, optId, optManufacturer, optVersion, optFw,
   optCounter, optKey, optOptions, optSerial, optBeaconMs, optReplyMs, optQuietAir, optSplit,
   optSplitDelay, optDouble, optBadChecksum, optStray, optE5, optZero, optSilent, optNack,
-  optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optHelp
+  optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optHelp
 };
 
 const struct option longOptions[] = {
@@ -84,6 +85,7 @@ const struct option longOptions[] = {
     {"beacon-ms", required_argument, nullptr, optBeaconMs},
     {"reply-ms", required_argument, nullptr, optReplyMs},
     {"quiet-air", no_argument, nullptr, optQuietAir},
+    {"no-records", no_argument, nullptr, optNoRecords},
     {"split", required_argument, nullptr, optSplit},
     {"split-delay-ms", required_argument, nullptr, optSplitDelay},
     {"double", no_argument, nullptr, optDouble},
@@ -173,6 +175,7 @@ bool applyOption(int id, const char* arg, Settings& set, SimSession& s) {
       s.timing.replyMs = static_cast<int>(v);
       return true;
     case optQuietAir: s.faults.quietAir = true; return true;
+    case optNoRecords: s.conv.noRecords = true; return true;
     case optSplit:
       if (!parseNumber(arg, 1, 1000, v)) return false;
       s.faults.splitBytes = static_cast<size_t>(v);

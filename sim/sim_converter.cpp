@@ -369,7 +369,7 @@ void simHandleMessage(SimConverter& c, SimLink link, const uint8_t* msg, size_t 
 }
 
 size_t simStatusRecords(const SimConverter& c, uint8_t* out, size_t cap) {
-  if (cap < 12) return 0;
+  if (c.noRecords || cap < 12) return 0;
   out[0] = 0x04;
   out[1] = 0xFD;
   out[2] = 0x08;

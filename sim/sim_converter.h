@@ -56,6 +56,7 @@ struct SimConverter {
   SimMeter meters[simMeterMax];
   size_t meterCount;
   uint8_t answerAccess;  // access number of the converter's own answers
+  bool noRecords;        // answers carry neither the counter nor the version record
 };
 
 enum class SimVerdict {
@@ -90,7 +91,7 @@ void simHandleMessage(SimConverter& c, SimLink link, const uint8_t* msg, size_t 
                       SimRequestResult& out);
 
 // The counter record 04 FD 08 + counter and the version record 02 FD 0C + firmware:
-// 12 bytes into out (cap >= 12); returns 12.
+// 12 bytes into out (cap >= 12); returns 12, or 0 when the converter sends no records.
 size_t simStatusRecords(const SimConverter& c, uint8_t* out, size_t cap);
 
 // Wired answer: long frame C 0x08, A 0xFB, CI 0x72, 12-byte long data header, payload,

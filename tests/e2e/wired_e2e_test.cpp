@@ -507,4 +507,40 @@ TEST(WiredCommandsE2e, WrongConverterKeyIsRefusedAndNothingIsReported) {
   EXPECT_EQ(sim->transcriptMatching({"Get Data"}).size(), 0u);  // never decrypted
 }
 
+// A converter whose answers carry no counter record: each answer moves the counter on by 4,
+// the identity stays unreported, and secured commands still go out with a fresh counter.
+TEST(WiredE2e, AnswerWithoutCounterRecordAddsFourToTheCounter) {
+  auto sim = startSim({"--no-records", "--counter", "41"});
+  WiredRig rig;
+  rig.view.keyText = simKeyText;
+  rig.link.securedMessages = true;
+  rig.link.messageCounter = 100;
+  WiredConnectResult r = rig.connect(*sim);
+  ASSERT_TRUE(r.connected) << r.errorText;
+  ASSERT_TRUE(waitTranscript(*sim, {"REQ_UD2", "accepted"}, rig.ticker()));
+  ASSERT_TRUE(rig.tickUntilLogged("<<< Answer\n"));
+  tickFor(rig.ticker(), 250);
+  EXPECT_EQ(rig.link.messageCounter, 104u);
+  EXPECT_EQ(rig.log.text.find("Message counter found"), std::string::npos) << rig.log.text;
+  EXPECT_EQ(rig.log.text.find("FW version found"), std::string::npos) << rig.log.text;
+  EXPECT_EQ(rig.log.text.find("Dongle ID"), std::string::npos) << rig.log.text;
+  EXPECT_EQ(rig.view.idWrites, 0);
+  // The address is taken even so: the secured command below is built for it.
+  EXPECT_EQ(Bytes(rig.link.converterAddress, rig.link.converterAddress + 8),
+            Bytes(simAddress, simAddress + 8));
+  // L 0x0F: CI, address and the four header bytes, nothing behind them.
+  EXPECT_NE(rig.log.text.find("0x68 0x0F 0x0F 0x68 0x08 0xFB 0x72 "), std::string::npos)
+      << rig.log.text;
+
+  // The next secured command goes out with 104 + 4 (112 after sending) and the simulator
+  // takes it; its answer, again without records, adds 4 once more.
+  ASSERT_EQ(getSlotData(1, rig.view, rig.channel), 1);
+  ASSERT_TRUE(waitTranscript(*sim, {"secured", "accepted", "ctr=108 ", "Get Data slot 1"},
+                             rig.ticker()));
+  ASSERT_TRUE(rig.tickUntilLogged("<<< Answer\n", 2));
+  ASSERT_TRUE(tickUntil(rig.ticker(), [&] { return rig.view.slotWrites[1] > 0; }));
+  EXPECT_EQ(rig.link.messageCounter, 112u + 4u);
+  EXPECT_EQ(rig.log.text.find("Message counter found"), std::string::npos);
+}
+
 }  // namespace
