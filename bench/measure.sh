@@ -50,13 +50,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
-startXvfb() {  # sets display
-  local fdFile="$1/display"
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$fdFile" 2>/dev/null &
-  pids+=($!)
-  local i
-  for i in $(seq 100); do [ -s "$fdFile" ] && break; sleep 0.05; done
-  display=":$(head -n 1 "$fdFile")"
+startXvfb() {  # sets display; retries when the server does not answer (a display taken meanwhile)
+  local fdFile="$1/display" attempt i pid
+  for attempt in 1 2 3; do
+    rm -f "$fdFile"
+    Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp 9>"$fdFile" 2>/dev/null &
+    pid=$!
+    pids+=($pid)
+    for i in $(seq 100); do [ -s "$fdFile" ] && break; sleep 0.05; done
+    display=":$(head -n 1 "$fdFile" 2>/dev/null)"
+    for i in $(seq 20); do
+      DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+  done
+  echo "measure: no X server came up" >&2
+  return 1
 }
 
 startSim() {  # startSim DIR LINKNAME ARGS... ; sets simPid, simEntry

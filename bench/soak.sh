@@ -105,6 +105,7 @@ runGui() {
   pids+=($!)
   for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
   display=":$(head -n 1 "$work/display")"
+  for _ in $(seq 30); do x xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
   x "$build/bench/quarn_widget_positions" >"$work/positions.txt"
   local kind label px py h
   while IFS=$'\t' read -r kind label px py h; do at["$label"]="$px $py"; done <"$work/positions.txt"
