@@ -59,9 +59,11 @@ void discardQueued(DongleLink& link) {
   }
 }
 
-// Reads and drops a payload too large for the buffer, so the next frame starts in place.
+// Reads and drops a payload too large for the buffer, so the next frame starts in place. The
+// stick sends nothing that large, so such a header is out of step or garbage: it gets the wait
+// of the largest real frame, not the 0.7 s a 65535-byte wait would hold the window for.
 int skipPayload(DongleLink& link, size_t count) {
-  const long long deadline = frameDeadline(count);
+  const long long deadline = frameDeadline(count < dongleFramePayloadMax ? count : dongleFramePayloadMax);
   uint8_t scratch[256];
   size_t skipped = 0;
   while (skipped < count) {

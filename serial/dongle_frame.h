@@ -49,5 +49,6 @@ struct DongleFrameResult {
 
 // Reads one frame once its header has begun to arrive (3 or more bytes queued), payload into
 // payload[0..capacity). A frame whose payload does not arrive in time, or that announces more
-// than capacity, is consumed, dropped with a trace line and reported as none.
+// than capacity, is consumed, dropped with a trace line and reported as none. Either way the
+// call returns within dongleFrameWaitMaxMs of waiting.
 DongleFrameResult readDongleFrame(DongleLink& link, uint8_t* payload, size_t capacity);

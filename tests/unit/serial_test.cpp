@@ -394,6 +394,33 @@ TEST(DongleFrame, OversizeFrameIsSkippedAndTheNextFrameStaysInPlace) {
   EXPECT_EQ(0, std::memcmp(payload, good.data() + 3, 4));
 }
 
+// A header announcing 65535 bytes, then only what a real frame holds: the wait ends within the
+// GUI bound, and a frame sent afterwards is read in step.
+TEST(DongleFrame, HeaderAnnouncingTheMostIsGivenUpWithinTheGuiBound) {
+  DongleOnPty dongle;
+  Bytes stream = {0x8E, 0xFF, 0xFF};
+  for (size_t i = 0; i < dongleFramePayloadMax; ++i) stream.push_back(0x55);
+  dongle.pty.send(stream);
+  dongle.waitFor(static_cast<int>(stream.size()));
+  uint8_t payload[dongleFramePayloadMax];
+  DongleFrameResult got;
+  auto start = std::chrono::steady_clock::now();
+  std::string trace = captureStdout([&] { got = readDongleFrame(dongle.link, payload, sizeof payload); });
+  long long took = elapsedMs(start);
+  EXPECT_EQ(dongleFrameNone, got.status);
+  EXPECT_GE(took, dongleFrameWaitMaxMs - 5);
+  EXPECT_LT(took, guiBoundMs);
+  EXPECT_EQ("Dongle frame 0x8E dropped: 65535 payload bytes do not fit 524.\n", trace);
+  EXPECT_EQ(0, dongleBytesQueued(dongle.link));
+  dongle.pty.send({0x44, 0x02, 0x00, 0xAA, 0xBB});
+  dongle.waitFor(5);
+  got = readDongleFrame(dongle.link, payload, sizeof payload);
+  EXPECT_EQ(dongleFrameRead, got.status);
+  EXPECT_EQ(0x44, got.code);
+  ASSERT_EQ(2u, got.payloadCount);
+  EXPECT_EQ(0xBB, payload[1]);
+}
+
 TEST(DongleFrame, LargestFittingFrameIsRead) {
   DongleOnPty dongle;
   Bytes stream = {0x44, static_cast<uint8_t>(dongleFramePayloadMax & 0xFF),
