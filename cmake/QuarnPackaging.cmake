@@ -24,6 +24,8 @@ configure_file(${quarn_pkg_dir}/quarn-launcher.in ${PROJECT_BINARY_DIR}/packagin
 install(PROGRAMS ${PROJECT_BINARY_DIR}/packaging/quarn-launcher DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(FILES ${PROJECT_SOURCE_DIR}/help/index.html DESTINATION ${quarn_data_dir}/help)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/help/images DESTINATION ${quarn_data_dir}/help
+  FILES_MATCHING PATTERN "*.png")
 install(FILES ${PROJECT_SOURCE_DIR}/Quarnconfig.txt DESTINATION ${quarn_data_dir}/skel)
 install(FILES ${PROJECT_SOURCE_DIR}/dongleKeys/example.txt DESTINATION ${quarn_data_dir}/skel/dongleKeys)
 install(FILES ${PROJECT_SOURCE_DIR}/meterKeys/example.txt DESTINATION ${quarn_data_dir}/skel/meterKeys)
