@@ -5,7 +5,7 @@
 #   one 112-byte frame appended to a 100,000-frame log < 2 ms
 #   150 radio frames per second for a minute with no growing backlog
 #
-#   bench/measure.sh [section ...]     sections: hot start idle load log (default: all)
+#   bench/measure.sh [section ...]     sections: hot start idle load log timer (default: all)
 #   BUILD=dir                          build directory (default build-bench, configured here
 #                                      with -DQUARN_BENCH=ON when missing)
 #   IDLE_S=30 LOAD_S=60 STARTS=5       lengths of the idle and load runs, start-up repetitions
@@ -21,7 +21,7 @@ idleSeconds="${IDLE_S:-30}"
 loadSeconds="${LOAD_S:-60}"
 starts="${STARTS:-5}"
 sections=("$@")
-[ ${#sections[@]} -gt 0 ] || sections=(hot start idle load log)
+[ ${#sections[@]} -gt 0 ] || sections=(hot start idle load log timer)
 
 wants() { local s; for s in "${sections[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1; }
 
@@ -32,7 +32,8 @@ done
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$build" -DQUARN_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j2 --target quarn quarn-sim quarn_hot_paths_bench quarn_log_bench >/dev/null
+cmake --build "$build" -j2 --target quarn quarn-sim quarn_hot_paths_bench quarn_log_bench \
+  quarn_timer_refresh_bench >/dev/null
 
 quarn="$build/app/quarn"
 sim="$build/sim/quarn-sim"
@@ -248,6 +249,16 @@ if wants log; then
   mkdir -p "$dir"
   startXvfb "$dir"
   DISPLAY=$display "$build/bench/quarn_log_bench" 100000 | tee "$dir/log_bench.txt" | grep -v '^filled' | tee -a "$summary"
+  cleanup
+fi
+
+# ---- what an idle poll timer costs the window ----
+if wants timer; then
+  note "== an idle poll timer on the real window, its handler answering handled (1) or not (0), 10 s each"
+  dir="$work/timer"
+  mkdir -p "$dir"
+  startXvfb "$dir"
+  DISPLAY=$display "$build/bench/quarn_timer_refresh_bench" 10 | tee -a "$summary"
   cleanup
 fi
 
