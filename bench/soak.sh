@@ -17,6 +17,7 @@
 #   BEACON_MS=10                   radio frame period of the simulated converter
 #   COMMAND_MS=1000 (2000 --gui)   pace of the commands
 #   KEEP=1                         keep the run's files when every check passed
+#   SIM_ARGS="..."                 further quarn-sim switches, e.g. a fault, to see a check fail
 #
 # Exit status 0 when every check passed.
 set -euo pipefail
@@ -63,7 +64,7 @@ mkdir -p "$work/dongleKeys" "$work/meterKeys"
 echo "simulated converter;12345678;$converterKey" >"$work/dongleKeys/keys.txt"
 
 "$build/sim/quarn-sim" --role dongle --link "$work/ttySTICK" --beacon-ms "$beaconMs" \
-  --transcript "$work/transcript.txt" --exit-after $((seconds + 120)) >"$work/entry.txt" &
+  --transcript "$work/transcript.txt" --exit-after $((seconds + 120)) ${SIM_ARGS:-} >"$work/entry.txt" &
 simPid=$!
 pids+=($simPid)
 for _ in $(seq 50); do
