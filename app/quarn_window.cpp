@@ -273,6 +273,7 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
 }
 
 QuarnWindow::~QuarnWindow() {
+  delete logFont;  // the text widget does not own its font
   delete bigIcon;
   delete miniIcon;
   for (FXMenuPane* pane : menuPanes) delete pane;
