@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   umockdev libumockdev-dev xvfb xdotool x11-apps imagemagick xdg-utils
   desktop-file-utils x11-utils man-db file
-  clang libclang-rt-14-dev libbenchmark-dev
+  clang libclang-rt-14-dev libbenchmark-dev valgrind
 )
 
 missing=()
