@@ -22,48 +22,13 @@
 #include <fxkeys.h>
 
 #include "app/quarn_window.h"
+#include "gui_support.h"
+
+const char* const guiProgramName = "commands_test";
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// FOX allows one application object per process: every test shares it and one window.
-struct Shell {
-  FXApp* app = nullptr;
-  QuarnWindow* window = nullptr;
-};
-
-QuarnState& sharedState() {
-  static QuarnState* state = new QuarnState;  // several MB; lives until exit
-  return *state;
-}
-
-Shell& shell() {
-  static Shell instance;
-  if (instance.app == nullptr) {
-    static int argc = 1;
-    static char name[] = "commands_test";
-    static char* argv[] = {name, nullptr};
-    instance.app = new FXApp("Quarn v1.3.0", "quarn.example.org");
-    instance.app->init(argc, argv, false);
-    bool opened = false;  // a display that has just started may refuse the first connection
-    for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
-      opened = instance.app->openDisplay();
-      if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!opened) {
-      std::fprintf(stderr, "commands_test: no X display (run under xvfb-run)\n");
-      std::abort();
-    }
-    instance.window = new QuarnWindow(instance.app, sharedState());
-    instance.app->create();
-  }
-  return instance;
-}
-
-std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
-
-std::string logContent() { return str(shell().window->logView->getText()); }
 
 // The hex dumps of the log, one byte vector per dump, in order.
 std::vector<Bytes> loggedDumps() {
@@ -115,13 +80,6 @@ Bytes expectedPlainFrame(uint8_t accessNumber, const Bytes& payload) {
   frame.push_back(sum);
   frame.push_back(0x16);
   return frame;
-}
-
-void pump() {
-  for (int i = 0; i < 5; ++i) {
-    shell().app->forceRefresh();
-    shell().app->runWhileEvents();
-  }
 }
 
 // Finds the modal dialog a command opens and acts on it from a timer, since the command
@@ -186,25 +144,6 @@ void click(FXWindow* target) {
 void accept(FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr); }
 void cancel(FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_CANCEL), nullptr); }
 
-// Every descendant of a window, depth first in creation order.
-void collect(FXWindow* root, std::vector<FXWindow*>& out) {
-  for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
-    out.push_back(child);
-    collect(child, out);
-  }
-}
-
-template <typename T>
-std::vector<T*> widgetsOf(FXWindow* root) {
-  std::vector<FXWindow*> all;
-  collect(root, all);
-  std::vector<T*> found;
-  for (FXWindow* w : all) {
-    if (w->isMemberOf(FXMETACLASS(T))) found.push_back(static_cast<T*>(w));
-  }
-  return found;
-}
-
 // The end of a window's focus chain: the widget that gets the keys the window gets.
 FXWindow* focusedWidget(FXWindow* top) {
   FXWindow* w = top;
@@ -221,13 +160,6 @@ void pressKey(FXWindow* target, FXuint code, const char* text) {
   target->handle(target, FXSEL(SEL_KEYPRESS, 0), &event);
   event.type = SEL_KEYRELEASE;
   target->handle(target, FXSEL(SEL_KEYRELEASE, 0), &event);
-}
-
-FXButton* buttonLabelled(FXWindow* root, const std::string& text) {
-  for (FXButton* b : widgetsOf<FXButton>(root)) {
-    if (str(b->getText()) == text) return b;
-  }
-  return nullptr;
 }
 
 // Everything a slot's widgets show, as one comparable text.
@@ -537,9 +469,9 @@ OptionView lookAtOptionDialog(QuarnWindow* w, FXDialogBox* dialog) {
   for (size_t i = 0; i < checks.size() && i < optionBitCount; ++i) {
     if (w->optionChecks[i] != checks[i]) view.checksPublished = false;
   }
-  FXButton* ok = buttonLabelled(dialog, "OK");
+  FXButton* ok = buttonNamed(dialog, "OK");
   view.okHasFocus = ok != nullptr && focusedWidget(dialog) == ok;
-  view.haveCancel = buttonLabelled(dialog, "Cancel") != nullptr;
+  view.haveCancel = buttonNamed(dialog, "Cancel") != nullptr;
   return view;
 }
 
@@ -732,9 +664,9 @@ DestinationView lookAtDestinationDialog(FXDialogBox* dialog) {
     view.visible = lists[0]->getNumVisible();
     view.current = lists[0]->getCurrentItem();
   }
-  FXButton* ok = buttonLabelled(dialog, "OK");
+  FXButton* ok = buttonNamed(dialog, "OK");
   view.okHasFocus = ok != nullptr && focusedWidget(dialog) == ok;
-  view.haveCancel = buttonLabelled(dialog, "Cancel") != nullptr;
+  view.haveCancel = buttonNamed(dialog, "Cancel") != nullptr;
   return view;
 }
 

@@ -18,54 +18,13 @@
 #include <vector>
 
 #include "app/quarn_window.h"
+#include "gui_support.h"
 #include "serial/com_port_list.h"
 #include "sim_harness.h"
 
+const char* const guiProgramName = "connect_test";
+
 namespace {
-
-struct Shell {
-  FXApp* app = nullptr;
-  QuarnWindow* window = nullptr;
-};
-
-QuarnState& sharedState() {
-  static QuarnState* state = new QuarnState;  // several MB; lives until exit
-  return *state;
-}
-
-// FOX allows one application object per process: every test shares it and one window.
-Shell& shell() {
-  static Shell instance;
-  if (instance.app == nullptr) {
-    static int argc = 1;
-    static char name[] = "connect_test";
-    static char* argv[] = {name, nullptr};
-    instance.app = new FXApp("Quarn v1.3.0", "quarn.example.org");
-    instance.app->init(argc, argv, false);
-    bool opened = false;
-    for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
-      opened = instance.app->openDisplay();
-      if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!opened) {
-      std::fprintf(stderr, "connect_test: no X display (run under xvfb-run)\n");
-      std::abort();
-    }
-    instance.window = new QuarnWindow(instance.app, sharedState());
-    instance.app->create();
-  }
-  return instance;
-}
-
-std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
-
-std::string logContent() { return str(shell().window->logView->getText()); }
-
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 // Runs the event loop (timers included) until the condition holds or five seconds passed.
 template <typename Condition>
@@ -85,123 +44,6 @@ void pumpFor(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
-
-void collect(FXWindow* root, std::vector<FXWindow*>& out) {
-  for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
-    out.push_back(child);
-    collect(child, out);
-  }
-}
-
-template <typename T>
-std::vector<T*> widgetsOf(FXWindow* root) {
-  std::vector<FXWindow*> all;
-  collect(root, all);
-  std::vector<T*> found;
-  for (FXWindow* w : all) {
-    if (w->isMemberOf(FXMETACLASS(T))) found.push_back(static_cast<T*>(w));
-  }
-  return found;
-}
-
-// Label texts, buttons and radio buttons excluded.
-std::vector<std::string> labelTexts(FXWindow* root) {
-  std::vector<std::string> texts;
-  for (FXLabel* label : widgetsOf<FXLabel>(root)) {
-    if (label->isMemberOf(FXMETACLASS(FXButton)) || label->isMemberOf(FXMETACLASS(FXRadioButton)) ||
-        label->isMemberOf(FXMETACLASS(FXMenuButton))) {
-      continue;  // buttons, and the drop-down part of a list box
-    }
-    texts.push_back(str(label->getText()));
-  }
-  return texts;
-}
-
-FXButton* buttonNamed(FXWindow* root, const std::string& text) {
-  for (FXButton* button : widgetsOf<FXButton>(root)) {
-    if (str(button->getText()) == text) return button;
-  }
-  return nullptr;
-}
-
-// What a click on the button sends: its message to its target.
-void press(FXButton* button) {
-  ASSERT_NE(button, nullptr);
-  ASSERT_NE(button->getTarget(), nullptr);
-  button->getTarget()->handle(button, FXSEL(SEL_COMMAND, button->getSelector()), nullptr);
-}
-
-// A mouse click on a radio button, as the pointer delivers it.
-void click(FXRadioButton* radio) {
-  FXEvent event;
-  event.type = SEL_LEFTBUTTONPRESS;
-  radio->handle(radio, FXSEL(SEL_LEFTBUTTONPRESS, 0), &event);
-  event.type = SEL_LEFTBUTTONRELEASE;
-  radio->handle(radio, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &event);
-}
-
-void closeByWindow(FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_CLOSE, 0), nullptr); }
-
-std::vector<std::string> itemsOf(FXListBox* list) {
-  std::vector<std::string> items;
-  for (FXint i = 0; i < list->getNumItems(); ++i) items.push_back(str(list->getItemText(i)));
-  return items;
-}
-
-void selectItem(FXListBox* list, const std::string& text) {
-  const FXint index = list->findItem(text.c_str());
-  ASSERT_GE(index, 0) << text;
-  list->setCurrentItem(index);
-}
-
-using DialogStep = std::function<void(FXDialogBox*)>;
-
-// Answers the modal dialogs that a call opens, one step per dialog in order. Each step must
-// close its dialog. A dialog left over when the steps ran out, or after the time limit, is
-// cancelled so that a fault cannot hang the test.
-class DialogScript : public FXObject {
-  FXDECLARE(DialogScript)
-public:
-  enum { ID_POLL = 1 };
-  std::vector<DialogStep> steps;
-  size_t done = 0;
-  std::vector<std::string> titles;
-  std::vector<std::string> unexpected;
-  std::vector<std::string> tolerated;  // titles that may come up in between and are cancelled
-
-  explicit DialogScript(std::vector<DialogStep> s = {}) : steps(std::move(s)) {}
-  ~DialogScript() override { disarm(); }
-  void arm() { shell().app->addTimeout(this, ID_POLL, pollMs); }
-  void disarm() { shell().app->removeTimeout(this, ID_POLL); }
-
-  long onPoll(FXObject*, FXSelector, void*) {
-    FXWindow* modal = shell().app->getModalWindow();
-    if (modal != nullptr && modal->isMemberOf(FXMETACLASS(FXDialogBox))) {
-      FXDialogBox* dialog = static_cast<FXDialogBox*>(modal);
-      shell().app->forceRefresh();  // radio buttons take their state from the data target
-      titles.push_back(str(dialog->getTitle()));
-      if (done < steps.size()) {
-        steps[done++](dialog);
-      } else {
-        if (std::find(tolerated.begin(), tolerated.end(), titles.back()) == tolerated.end())
-          unexpected.push_back(titles.back());
-        dialog->handle(this, FXSEL(SEL_COMMAND, FXDialogBox::ID_CANCEL), nullptr);
-      }
-    }
-    if (++polls < maxPolls) arm();
-    return 1;
-  }
-
-private:
-  static constexpr FXuint pollMs = 30;
-  static constexpr int maxPolls = 400;
-  int polls = 0;
-};
-
-FXDEFMAP(DialogScript) DialogScriptMap[] = {
-    FXMAPFUNC(SEL_TIMEOUT, DialogScript::ID_POLL, DialogScript::onPoll),
-};
-FXIMPLEMENT(DialogScript, FXObject, DialogScriptMap, ARRAYNUMBER(DialogScriptMap))
 
 // Accepts the dialog with the named button after checking its title.
 DialogStep acceptWith(const std::string& title, const std::string& button) {
@@ -223,49 +65,6 @@ DialogStep messageBox(const std::string& caption, const std::string& text) {
   };
 }
 
-// The connection dialog: optionally clicks "Wired connection", then closes it by OK or by
-// the window's close command.
-DialogStep chooseConnection(bool wired, bool byOk) {
-  return [wired, byOk](FXDialogBox* dialog) {
-    EXPECT_EQ(str(dialog->getTitle()), "Select wired or wireless operation.");
-    std::vector<FXRadioButton*> radios = widgetsOf<FXRadioButton>(dialog);
-    ASSERT_EQ(radios.size(), 2u);
-    if (wired) click(radios[1]);
-    if (byOk) {
-      press(buttonNamed(dialog, "OK"));
-    } else {
-      closeByWindow(dialog);
-    }
-  };
-}
-
-// The port dialog: checks its list, picks the named port and presses "Connect".
-DialogStep choosePort(const std::string& port, std::vector<std::string>* listed = nullptr,
-                      std::string* preselected = nullptr) {
-  return [port, listed, preselected](FXDialogBox* dialog) {
-    EXPECT_EQ(str(dialog->getTitle()), "Select wired parameters.");
-    FXListBox* list = shell().window->portList;
-    ASSERT_NE(list, nullptr);
-    if (listed) *listed = itemsOf(list);
-    if (preselected && list->getNumItems() > 0) *preselected = str(list->getItemText(list->getCurrentItem()));
-    if (!port.empty()) selectItem(list, port);
-    press(buttonNamed(dialog, "Connect"));
-  };
-}
-
-// Runs call with the script answering its dialogs.
-void runWithDialogs(DialogScript& script, const std::function<void()>& call) {
-  script.arm();
-  call();
-  script.disarm();  // dialogs opened later belong to the next script
-  std::string seen;
-  for (const std::string& title : script.titles) seen += "[" + title + "]";
-  EXPECT_EQ(script.done, script.steps.size()) << "dialogs answered: " << seen;
-  EXPECT_TRUE(script.unexpected.empty()) << (script.unexpected.empty() ? "" : script.unexpected.front());
-}
-
-void command(int id) { shell().window->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
-
 // Symlinks under a directory of the test that name one PTY by several port names.
 struct PortNames {
   TempDir dir;
@@ -281,20 +80,8 @@ class ConnectTest : public ::testing::Test {
 protected:
   void SetUp() override {
     w = shell().window;
-    QuarnState& s = sharedState();
-    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
-    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
-    closeWiredPort(w->wiredPort);
-    w->wiredPort = WiredPort{};
-    closeSerialPort(s.dongleLink.port);
-    s.dongleLink = DongleLink{};
-    s.dongleRecord = DongleRecord{};
-    s.heardConverters = HeardConverterList{};
-    s.link = ConverterLinkState{};
-    w->clearLog();
-    w->converterIdField->setText("None selected.");
+    resetConnection(w);
     w->statusLine->setNormalText("Not connected.");
-    unsetenv("QUARN_VIRTUAL_PORTS");
   }
   void TearDown() override {
     shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
@@ -338,11 +125,11 @@ TEST_F(ConnectTest, ConnectionDialogShowsItsTextsAndStartsOnWireless) {
         EXPECT_EQ(ok->getPadRight(), 32);
         EXPECT_EQ(ok->getSelector(), static_cast<FXSelector>(FXDialogBox::ID_ACCEPT));
         // A click on wired and back on wireless moves the one check mark each time.
-        click(radios[1]);
+        clickRadio(radios[1]);
         shell().app->forceRefresh();
         EXPECT_FALSE(radios[0]->getCheck());
         EXPECT_TRUE(radios[1]->getCheck());
-        click(radios[0]);
+        clickRadio(radios[0]);
         shell().app->forceRefresh();
         EXPECT_TRUE(radios[0]->getCheck());
         EXPECT_FALSE(radios[1]->getCheck());

@@ -3,7 +3,7 @@
 # QUARN_LONG_FAULTS=1 makes the wireless flood run 30 s instead of 3 s.
 quarn_add_test(NAME faults_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/faults_test.cpp ${PROJECT_SOURCE_DIR}/tests/e2e/sim_harness.cpp
-  LIBS quarn_app util
+  LIBS quarn_gui_support util
   LABELS gui)
 target_include_directories(faults_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(faults_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")

@@ -22,9 +22,12 @@
 
 #include "app/connection_choice.h"
 #include "app/quarn_window.h"
+#include "gui_support.h"
 #include "serial/dongle_frame.h"
 #include "serial/serial_port.h"
 #include "sim_harness.h"
+
+const char* const guiProgramName = "faults_test";
 
 namespace {
 
@@ -42,50 +45,6 @@ int floodMs() {
 long long nowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-struct Shell {
-  FXApp* app = nullptr;
-  QuarnWindow* window = nullptr;
-};
-
-QuarnState& sharedState() {
-  static QuarnState* state = new QuarnState;  // several MB; lives until exit
-  return *state;
-}
-
-// FOX allows one application object per process: every test shares it and one window.
-Shell& shell() {
-  static Shell instance;
-  if (instance.app == nullptr) {
-    static int argc = 1;
-    static char name[] = "faults_test";
-    static char* argv[] = {name, nullptr};
-    instance.app = new FXApp("Quarn v1.3.0", "quarn.example.org");
-    instance.app->init(argc, argv, false);
-    bool opened = false;
-    for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
-      opened = instance.app->openDisplay();
-      if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!opened) {
-      std::fprintf(stderr, "faults_test: no X display (run under xvfb-run)\n");
-      std::abort();
-    }
-    instance.window = new QuarnWindow(instance.app, sharedState());
-    instance.app->create();
-  }
-  return instance;
-}
-
-std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
-
-std::string logContent() { return str(shell().window->logView->getText()); }
-
-size_t countOf(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // A timer of the test's own, every 10 ms: the largest gap between two of its ticks is the
@@ -144,127 +103,6 @@ bool runUntil(const std::function<bool()>& condition, int timeoutMs = 5000) {
   return condition();
 }
 
-void collect(FXWindow* root, std::vector<FXWindow*>& out) {
-  for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
-    out.push_back(child);
-    collect(child, out);
-  }
-}
-
-template <typename T>
-std::vector<T*> widgetsOf(FXWindow* root) {
-  std::vector<FXWindow*> all;
-  collect(root, all);
-  std::vector<T*> found;
-  for (FXWindow* w : all) {
-    if (w->isMemberOf(FXMETACLASS(T))) found.push_back(static_cast<T*>(w));
-  }
-  return found;
-}
-
-std::vector<std::string> labelTexts(FXWindow* root) {
-  std::vector<std::string> texts;
-  for (FXLabel* label : widgetsOf<FXLabel>(root)) {
-    if (label->isMemberOf(FXMETACLASS(FXButton)) || label->isMemberOf(FXMETACLASS(FXRadioButton)) ||
-        label->isMemberOf(FXMETACLASS(FXMenuButton)))
-      continue;
-    texts.push_back(str(label->getText()));
-  }
-  return texts;
-}
-
-FXButton* buttonNamed(FXWindow* root, const std::string& text) {
-  for (FXButton* button : widgetsOf<FXButton>(root)) {
-    if (str(button->getText()) == text) return button;
-  }
-  return nullptr;
-}
-
-void press(FXButton* button) {
-  ASSERT_NE(button, nullptr);
-  button->getTarget()->handle(button, FXSEL(SEL_COMMAND, button->getSelector()), nullptr);
-}
-
-void click(FXRadioButton* radio) {
-  FXEvent event;
-  event.type = SEL_LEFTBUTTONPRESS;
-  radio->handle(radio, FXSEL(SEL_LEFTBUTTONPRESS, 0), &event);
-  event.type = SEL_LEFTBUTTONRELEASE;
-  radio->handle(radio, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &event);
-}
-
-using DialogStep = std::function<void(FXDialogBox*)>;
-
-// Answers the modal dialogs a call opens, one step per dialog; a dialog beyond the steps is
-// cancelled and noted, so a fault cannot hang the test.
-class DialogScript : public FXObject {
-  FXDECLARE(DialogScript)
-public:
-  enum { ID_POLL = 1 };
-  std::vector<DialogStep> steps;
-  size_t done = 0;
-  std::vector<std::string> titles;
-  std::vector<std::string> unexpected;
-
-  explicit DialogScript(std::vector<DialogStep> s = {}) : steps(std::move(s)) {}
-  ~DialogScript() override { shell().app->removeTimeout(this, ID_POLL); }
-  void run(const std::function<void()>& call) {
-    shell().app->addTimeout(this, ID_POLL, pollMs);
-    call();
-    shell().app->removeTimeout(this, ID_POLL);
-    EXPECT_EQ(done, steps.size());
-    EXPECT_TRUE(unexpected.empty()) << (unexpected.empty() ? "" : unexpected.front());
-  }
-  long onPoll(FXObject*, FXSelector, void*) {
-    FXWindow* modal = shell().app->getModalWindow();
-    if (modal != nullptr && modal->isMemberOf(FXMETACLASS(FXDialogBox))) {
-      FXDialogBox* dialog = static_cast<FXDialogBox*>(modal);
-      shell().app->forceRefresh();
-      titles.push_back(str(dialog->getTitle()));
-      if (done < steps.size()) {
-        steps[done++](dialog);
-      } else {
-        unexpected.push_back(titles.back());
-        dialog->handle(this, FXSEL(SEL_COMMAND, FXDialogBox::ID_CANCEL), nullptr);
-      }
-    }
-    if (++polls < maxPolls) shell().app->addTimeout(this, ID_POLL, pollMs);
-    return 1;
-  }
-
-private:
-  static constexpr FXuint pollMs = 30;
-  static constexpr int maxPolls = 400;
-  int polls = 0;
-};
-
-FXDEFMAP(DialogScript) DialogScriptMap[] = {
-    FXMAPFUNC(SEL_TIMEOUT, DialogScript::ID_POLL, DialogScript::onPoll),
-};
-FXIMPLEMENT(DialogScript, FXObject, DialogScriptMap, ARRAYNUMBER(DialogScriptMap))
-
-DialogStep chooseConnection(bool wired) {
-  return [wired](FXDialogBox* dialog) {
-    EXPECT_EQ(str(dialog->getTitle()), "Select wired or wireless operation.");
-    std::vector<FXRadioButton*> radios = widgetsOf<FXRadioButton>(dialog);
-    ASSERT_EQ(radios.size(), 2u);
-    if (wired) click(radios[1]);
-    press(buttonNamed(dialog, "OK"));
-  };
-}
-
-DialogStep choosePort(const std::string& port) {
-  return [port](FXDialogBox* dialog) {
-    EXPECT_EQ(str(dialog->getTitle()), "Select wired parameters.");
-    FXListBox* list = shell().window->portList;
-    ASSERT_NE(list, nullptr);
-    const FXint index = list->findItem(port.c_str());
-    ASSERT_GE(index, 0) << port;
-    list->setCurrentItem(index);
-    press(buttonNamed(dialog, "Connect"));
-  };
-}
-
 DialogStep messageBox(const std::string& caption, const std::string& text) {
   return [caption, text](FXDialogBox* dialog) {
     EXPECT_EQ(str(dialog->getTitle()), caption);
@@ -283,8 +121,6 @@ DialogStep selectFirstPartner() {
     press(buttonNamed(dialog, "Select"));
   };
 }
-
-void command(int id) { shell().window->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
 
 // What the serial layer traces on standard output while it is held, read back as text.
 class StdoutCapture {
@@ -328,20 +164,8 @@ protected:
     if (sim) sim->stop();
   }
   void reset() {
-    QuarnState& s = sharedState();
-    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
-    shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
-    closeWiredPort(w->wiredPort);
-    w->wiredPort = WiredPort{};
-    closeSerialPort(s.dongleLink.port);
-    s.dongleLink = DongleLink{};
-    s.dongleRecord = DongleRecord{};
-    s.heardConverters = HeardConverterList{};
-    s.link = ConverterLinkState{};
-    w->clearLog();
-    w->converterIdField->setText("None selected.");
+    resetConnection(w);
     w->converterKeyField->setText("");
-    unsetenv("QUARN_VIRTUAL_PORTS");
   }
 
   // Runs the loop for ms with the meter on; prints and returns the largest gap.
@@ -374,7 +198,7 @@ protected:
     ASSERT_EQ(symlink(sim->linkPath().c_str(), portPath.c_str()), 0);
     setenv("QUARN_VIRTUAL_PORTS", portPath.c_str(), 1);
     DialogScript script({chooseConnection(true), choosePort("ttyQF")});
-    script.run([&] { w->connectionChoice(); });
+    runWithDialogs(script, [&] { w->connectionChoice(); });
     ASSERT_TRUE(w->wiredPort.portOpen);
     ASSERT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
   }
@@ -390,7 +214,7 @@ protected:
     w->converterIdField->setText("None selected.");
     const size_t answers = countOf(logContent(), "Message counter found: ");
     DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQF] reconnected.")});
-    reconnect.run([&] { command(QuarnWindow::ID_RECONNECT); });
+    runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
     EXPECT_TRUE(w->wiredPort.portOpen);
     meter.start();
     ASSERT_TRUE(runUntil([&] {
@@ -517,7 +341,7 @@ protected:
     ASSERT_TRUE(sim->running()) << sim->failure();
     setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1);
     DialogScript script({chooseConnection(false)});
-    script.run([&] { w->connectionChoice(); });
+    runWithDialogs(script, [&] { w->connectionChoice(); });
     ASSERT_EQ(sharedState().link.linkMode, LinkMode::wireless);
     ASSERT_TRUE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
   }
@@ -526,7 +350,7 @@ protected:
   void choosePartner() {
     ASSERT_TRUE(runUntil([&] { return sharedState().heardConverters.count > 0; })) << logContent();
     DialogScript script({selectFirstPartner()});
-    script.run([&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+    runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
     w->converterKeyField->setText(simKeyText);
     ASSERT_TRUE(runUntil([&] { return sim->transcriptMatching({"dongle 0x01", "accepted"}).size() == 1; }));
   }
@@ -557,7 +381,7 @@ TEST_F(WirelessFaults, HangUpMidFrame) {
   EXPECT_EQ(str(w->manufacturerFields[0]->getText()), "");
   // Find converter writes to the dead port: the failure is traced, the dialog still comes.
   DialogScript script({[](FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_CANCEL), nullptr); }});
-  script.run([&] { command(QuarnWindow::ID_FIND_CONVERTER); });
+  runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
   const std::string traced = traces.release();
   EXPECT_NE(traced.find("ERROR: Could not write to device.\n"), std::string::npos) << traced;
   std::printf("[ info ] wireless hang-up traces: %s", traced.c_str());

@@ -20,51 +20,11 @@
 
 #include "app/quarn_window.h"
 #include "app/startup_files.h"
+#include "gui_support.h"
+
+const char* const guiProgramName = "shell_test";
 
 namespace {
-
-// FOX allows one application object per process: every test shares it and one window.
-struct Shell {
-  FXApp* app = nullptr;
-  QuarnWindow* window = nullptr;
-};
-
-QuarnState& sharedState() {
-  static QuarnState* state = new QuarnState;  // several MB; lives until exit
-  return *state;
-}
-
-Shell& shell() {
-  static Shell instance;
-  if (instance.app == nullptr) {
-    static int argc = 1;
-    static char name[] = "shell_test";
-    static char* argv[] = {name, nullptr};
-    instance.app = new FXApp("Quarn v1.3.0", "quarn.example.org");
-    instance.app->init(argc, argv, false);
-    // A display that has just started may refuse the first connection: retry briefly.
-    bool opened = false;
-    for (int attempt = 0; attempt < 20 && !opened; ++attempt) {
-      opened = instance.app->openDisplay();
-      if (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (!opened) {
-      std::fprintf(stderr, "shell_test: no X display (run under xvfb-run)\n");
-      std::abort();
-    }
-    instance.window = new QuarnWindow(instance.app, sharedState());
-    instance.app->create();
-  }
-  return instance;
-}
-
-void pump() {
-  FXApp* app = shell().app;
-  for (int i = 0; i < 5; ++i) {
-    app->forceRefresh();
-    app->runWhileEvents();
-  }
-}
 
 // Pumps events until the condition holds or two seconds have passed.
 template <typename Condition>
@@ -98,18 +58,6 @@ void typeText(FXWindow* target, const std::string& text) {
   for (char c : text) {
     const char one[2] = {c, '\0'};
     pressKey(target, static_cast<FXuchar>(c), 0, one);
-  }
-}
-
-std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
-
-std::string logContent() { return str(shell().window->logView->getText()); }
-
-// Every descendant of a window, depth first in creation order.
-void collect(FXWindow* root, std::vector<FXWindow*>& out) {
-  for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
-    out.push_back(child);
-    collect(child, out);
   }
 }
 
@@ -416,12 +364,6 @@ TEST_F(ShellTest, TypingStopsAtTheFieldWidth) {
   }
 }
 
-std::vector<std::string> items(FXListBox* list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list->getNumItems(); ++i) out.push_back(str(list->getItemText(i)));
-  return out;
-}
-
 TEST_F(ShellTest, ListContentsAndInitialSelections) {
   const std::vector<std::string> protocols = {"Generic", "LUXmetering", "DSMR22", "DSMR4", "OMS", "SMR", "ESMR",
                                               "Legacy HYDROMETER", "GWF key extension", "KAMSTRUP", "ECHELON",
@@ -430,8 +372,8 @@ TEST_F(ShellTest, ListContentsAndInitialSelections) {
                                                "Legacy HYDROMETER", "DES MODE2", "DES MODE3"};
   const std::vector<std::string> wirelessModes = {"NONE", "MODE4", "MODE5", "MODE7", "MODE9", "MODE15", "MODE C",
                                                   "Legacy HYDROMETER"};
-  EXPECT_EQ(items(w->wiredProtocolList), protocols);
-  EXPECT_EQ(items(w->wiredModeList), wiredModes);
+  EXPECT_EQ(itemsOf(w->wiredProtocolList), protocols);
+  EXPECT_EQ(itemsOf(w->wiredModeList), wiredModes);
   EXPECT_EQ(w->wiredProtocolList->getCurrentItem(), 0);
   EXPECT_EQ(w->wiredModeList->getCurrentItem(), 0);
   EXPECT_EQ(w->wiredProtocolList->getNumVisible(), 5);
@@ -439,8 +381,8 @@ TEST_F(ShellTest, ListContentsAndInitialSelections) {
   for (int slot = 0; slot < slotCount; ++slot) {
     FXListBox* protocol = w->wirelessProtocolLists[slot];
     FXListBox* mode = w->wirelessModeLists[slot];
-    EXPECT_EQ(items(protocol), protocols);
-    EXPECT_EQ(items(mode), wirelessModes);
+    EXPECT_EQ(itemsOf(protocol), protocols);
+    EXPECT_EQ(itemsOf(mode), wirelessModes);
     EXPECT_EQ(str(protocol->getItemText(protocol->getCurrentItem())), "OMS");
     EXPECT_EQ(protocol->getCurrentItem(), 4);
     EXPECT_EQ(str(mode->getItemText(mode->getCurrentItem())), "MODE5");
