@@ -2,7 +2,7 @@
 # through the start-up dialogs, wired and wireless; screenshots land in the build folder.
 quarn_add_test(NAME smoke_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/smoke_test.cpp ${PROJECT_SOURCE_DIR}/tests/e2e/sim_harness.cpp
-  LIBS quarn_serial
+  LIBS quarn_serial quarn_private_display
   LABELS gui)
 target_include_directories(smoke_test PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(smoke_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")

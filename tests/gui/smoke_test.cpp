@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -24,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "private_display.h"
 #include "serial/com_port_list.h"
 #include "sim_harness.h"
 
@@ -37,33 +37,23 @@ constexpr int portListX = 120, portListY = 28;           // port dialog
 constexpr int logTabX = 131, logTabY = 44;               // main window
 constexpr int findConverterX = 747, findConverterY = 114; // main window
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-  pclose(pipe);
-  return out;
-}
-
 // The first visible window with exactly this title, waiting up to ten seconds.
 std::string findWindow(const std::string& title) {
   const std::string found =
-      run("timeout 10 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null");
+      runCommand("timeout 10 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null");
   return found.substr(0, found.find('\n'));
 }
 
 bool windowShown(const std::string& title) {
-  return !run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").empty();
+  return !runCommand("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null").empty();
 }
 
 void key(const std::string& window, const std::string& keys) {
-  run("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key " + keys + " 2>/dev/null");
+  runCommand("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key " + keys + " 2>/dev/null");
 }
 
 void clickAt(const std::string& window, int x, int y, int button = 1) {
-  run("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+  runCommand("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
       " click " + std::to_string(button) + " 2>/dev/null");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
@@ -82,41 +72,6 @@ std::string fileText(const std::string& path) {
   text << in.rdbuf();
   return text.str();
 }
-
-// A private Xvfb; its display number arrives on a pipe once it accepts connections.
-struct PrivateDisplay {
-  pid_t pid = 0;
-  std::string name;
-
-  bool start() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
-    const int error = posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
-    close(fds[1]);
-    if (error != 0) {
-      close(fds[0]);
-      pid = 0;
-      return false;
-    }
-    std::string number;
-    pollfd readable{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&readable, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return false;
-    name = ":" + number;
-    return true;
-  }
-
-  ~PrivateDisplay() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 // The quarn program in a scratch folder with a scratch HOME, its output kept in a file.
 struct QuarnProcess {
@@ -149,14 +104,9 @@ struct QuarnProcess {
   bool quit(const std::string& window) {
     key(window, "ctrl+q");
     int status = 0;
-    for (int waited = 0; waited < 5000; waited += 50) {
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        pid = 0;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    if (!waitForExit(pid, status, 5000)) return false;
+    pid = 0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   }
 
   ~QuarnProcess() {
@@ -169,7 +119,7 @@ struct QuarnProcess {
 
 void screenshot(const std::string& name) {
   const std::string path = QUARN_BINARY_DIR "/" + name;
-  run("import -window root '" + path + "' 2>/dev/null");
+  runCommand("import -window root '" + path + "' 2>/dev/null");
   struct stat st;
   EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
   EXPECT_GT(st.st_size, 10000) << path;

@@ -3,7 +3,6 @@
 // so windows of other tests (with the same title) cannot be mistaken for it or take the focus.
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -19,19 +18,11 @@
 #include <string>
 #include <thread>
 
+#include "private_display.h"
+
 extern char** environ;
 
 namespace {
-
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
-  pclose(pipe);
-  return out;
-}
 
 // "KEY=value" lines of xdotool's --shell output.
 std::map<std::string, int> shellValues(const std::string& text) {
@@ -44,49 +35,6 @@ std::map<std::string, int> shellValues(const std::string& text) {
   }
   return values;
 }
-
-bool waitForExit(pid_t pid, int& status, int milliseconds) {
-  for (int waited = 0; waited < milliseconds; waited += 50) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return false;
-}
-
-// A private Xvfb; its display number arrives on a pipe once it accepts connections.
-struct PrivateDisplay {
-  pid_t pid = 0;
-  std::string name;
-
-  bool start() {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    const std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
-    const int error = posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
-    close(fds[1]);
-    if (error != 0) {
-      close(fds[0]);
-      pid = 0;
-      return false;
-    }
-    std::string number;
-    pollfd readable{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&readable, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return false;
-    name = ":" + number;
-    return true;
-  }
-
-  ~PrivateDisplay() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
 
 TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
   ASSERT_EQ(std::system("command -v xdotool >/dev/null"), 0) << "xdotool is needed";
@@ -116,13 +64,13 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
   setenv("HOME", savedHome.c_str(), 1);
 
   // The window manager's part is absent: no decorations, so the window's own size is checked.
-  const std::string found = run("timeout 15 xdotool search --sync --onlyvisible --name '^Quarn v1.3.0$' 2>/dev/null");
+  const std::string found = runCommand("timeout 15 xdotool search --sync --onlyvisible --name '^Quarn v1.3.0$' 2>/dev/null");
   const std::string window = found.substr(0, found.find('\n'));
   ASSERT_FALSE(window.empty()) << "no window titled Quarn v1.3.0";
 
-  std::map<std::string, int> geometry = shellValues(run("xdotool getwindowgeometry --shell " + window));
+  std::map<std::string, int> geometry = shellValues(runCommand("xdotool getwindowgeometry --shell " + window));
   std::map<std::string, int> screen;
-  std::istringstream size(run("xdotool getdisplaygeometry"));
+  std::istringstream size(runCommand("xdotool getdisplaygeometry"));
   size >> screen["WIDTH"] >> screen["HEIGHT"];
   EXPECT_EQ(geometry["WIDTH"], 1340);
   EXPECT_EQ(geometry["HEIGHT"], 850);
@@ -133,21 +81,21 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
 
   // The start-up dialogs come first; Return takes each one's default button: wireless, no
   // stick found, the first port in the list, and the error box should that port not open.
-  EXPECT_FALSE(run("timeout 10 xdotool search --sync --onlyvisible --name '^Select wired or wireless operation.$' 2>/dev/null").empty());
+  EXPECT_FALSE(runCommand("timeout 10 xdotool search --sync --onlyvisible --name '^Select wired or wireless operation.$' 2>/dev/null").empty());
   const char* const startDialogs[] = {"Select wired or wireless operation.", "USB wireless MBUS dongle not found!",
                                       "Select wired parameters.", "Quarn"};
   for (int quiet = 0, round = 0; quiet < 5 && round < 100; ++round) {
     bool answered = false;
     for (const char* title : startDialogs) {
-      const std::string shown = run(std::string("xdotool search --onlyvisible --name '^") + title + "$' 2>/dev/null");
+      const std::string shown = runCommand(std::string("xdotool search --onlyvisible --name '^") + title + "$' 2>/dev/null");
       if (shown.empty()) continue;
-      run("xdotool windowfocus --sync " + shown.substr(0, shown.find('\n')) + " 2>/dev/null; xdotool key Return 2>/dev/null");
+      runCommand("xdotool windowfocus --sync " + shown.substr(0, shown.find('\n')) + " 2>/dev/null; xdotool key Return 2>/dev/null");
       answered = true;
     }
     quiet = answered ? 0 : quiet + 1;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  run("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key ctrl+q 2>/dev/null");
+  runCommand("xdotool windowfocus --sync " + window + " 2>/dev/null; xdotool key ctrl+q 2>/dev/null");
   int status = 0;
   const bool ended = waitForExit(pid, status, 5000);
   if (!ended) {
@@ -159,7 +107,7 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
-  EXPECT_EQ(run("cd '" + dir + "' && find . -mindepth 1 | sort"), "./Quarnconfig.txt\n./home\n");
+  EXPECT_EQ(runCommand("cd '" + dir + "' && find . -mindepth 1 | sort"), "./Quarnconfig.txt\n./home\n");
   std::system(("rm -rf '" + dir + "'").c_str());
 }
 

@@ -1,0 +1,21 @@
+// For the tests that run the real program: an X server of their own and the shell commands
+// (xdotool, import) they drive it with.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+
+// Runs a shell command and returns what it printed on standard output.
+std::string runCommand(const std::string& command);
+
+// Polls the child every 50 ms for up to milliseconds; true once it has ended, status set.
+bool waitForExit(pid_t pid, int& status, int milliseconds);
+
+// A private Xvfb; its display number arrives on a pipe once it accepts connections.
+struct PrivateDisplay {
+  pid_t pid = 0;
+  std::string name;
+
+  bool start();
+  ~PrivateDisplay();
+};
