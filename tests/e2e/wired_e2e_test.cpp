@@ -23,6 +23,7 @@
 #include "mbus/link_frame.h"
 #include "mbus/wired_connection.h"
 #include "serial/com_port_list.h"
+#include "tests/e2e/command_rig.h"
 #include "tests/e2e/sim_harness.h"
 #include "tests/e2e/slot_values.h"
 #include "tests/support/fake_log.h"
@@ -74,35 +75,17 @@ std::string identityLines(uint32_t newCounter) {
 
 
 // Everything the window would own for a wired run, with the simulator at the far end.
-struct WiredRig {
-  FakeLog log;
-  FakeView view;
-  LinkFrameBuffer frames{};
-  ConverterLinkState link;
-  std::unique_ptr<ConverterKeyList> keys{new ConverterKeyList()};
-  ConverterOptions options;
-  NearbyDeviceList nearby;
-  AnswerTargets targets{view, log, options, nearby};
-  WiredPort wired;
-  DongleLink dongle;
-  SerialTransport transport{wired, dongle};
-  CommandChannel channel{link, frames, transport, log};
+struct WiredRig : CommandRig {
   WiredAnswerRouter router{targets, link, *keys};
 
   WiredRig() { link.linkMode = LinkMode::wired; }
-  ~WiredRig() { closeWiredPort(wired); }
+  ~WiredRig() override { closeWiredPort(wired); }
 
-  void tick() { wiredTick(wired, frames, log, router); }
-  std::function<void()> ticker() {
-    return [this] { tick(); };
-  }
+  void tick() override { wiredTick(wired, frames, log, router); }
   WiredConnectResult connect(const SimProcess& sim) {
     wired.portName = "ttySIM0";
     wired.devicePath = sim.linkPath();
     return connectWired(wired, frames, log);
-  }
-  bool tickUntilLogged(const std::string& piece, size_t times = 1) {
-    return tickUntil(ticker(), [&] { return countOf(log.text, piece) >= times; });
   }
   // Connects and waits for the identity answer to be handled.
   bool connectAndIdentify(const SimProcess& sim) {
@@ -112,15 +95,7 @@ struct WiredRig {
 };
 
 std::unique_ptr<SimProcess> startSim(const std::vector<std::string>& extra = {}) {
-  auto sim = std::make_unique<SimProcess>("wired", extra);
-  EXPECT_TRUE(sim->running()) << sim->failure();
-  return sim;
-}
-
-// Waits until the simulator's transcript has a line with all the texts.
-bool waitTranscript(const SimProcess& sim, const std::vector<std::string>& texts,
-                    const std::function<void()>& tick, size_t times = 1) {
-  return tickUntil(tick, [&] { return sim.transcriptMatching(texts).size() >= times; });
+  return startSimulator("wired", extra);
 }
 
 // ---- connecting and the poll tick ----

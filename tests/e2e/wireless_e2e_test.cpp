@@ -23,6 +23,7 @@
 #include "mbus/wired_connection.h"
 #include "serial/dongle_frame.h"
 #include "serial/dongle_link.h"
+#include "tests/e2e/command_rig.h"
 #include "tests/e2e/sim_harness.h"
 #include "tests/e2e/slot_values.h"
 #include "tests/support/fake_log.h"
@@ -39,33 +40,18 @@ const char* const sentLine = "<<< Queued MSG was sent by USB stick.\n";
 const char* const incomingLine = "<<< Incoming Received ";
 
 // Everything the window would own for a wireless run.
-struct WirelessRig {
-  FakeLog log;
-  FakeView view;
-  LinkFrameBuffer frames{};
-  ConverterLinkState link;
-  std::unique_ptr<ConverterKeyList> keys{new ConverterKeyList()};
-  ConverterOptions options;
-  NearbyDeviceList nearby;
-  AnswerTargets targets{view, log, options, nearby};
-  WiredPort wired;
+struct WirelessRig : CommandRig {
   DongleRecord record{};
-  DongleLink dongle;
   HeardConverterList heard{};
-  SerialTransport transport{wired, dongle};
-  CommandChannel channel{link, frames, transport, log};
   DongleAnswerRouter router{targets};
 
   WirelessRig() {
     link.linkMode = LinkMode::wireless;
     link.securedMessages = true;  // over the air every message is secured
   }
-  ~WirelessRig() { closeSerialPort(dongle.port); }
+  ~WirelessRig() override { closeSerialPort(dongle.port); }
 
-  void tick() { dongleTick(dongle, link, heard, log, router); }
-  std::function<void()> ticker() {
-    return [this] { tick(); };
-  }
+  void tick() override { dongleTick(dongle, link, heard, log, router); }
   // Finds the simulated stick through the virtual port list and opens it.
   bool open(const SimProcess& sim) {
     if (setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1) != 0) return false;
@@ -77,20 +63,10 @@ struct WirelessRig {
     const uint8_t frame[3] = {dongleCodeStart, 0x00, 0x00};
     return writeDongleFrame(dongle, frame, sizeof frame);
   }
-  bool tickUntilLogged(const std::string& piece, size_t times = 1) {
-    return tickUntil(ticker(), [&] { return countOf(log.text, piece) >= times; });
-  }
 };
 
 std::unique_ptr<SimProcess> startStick(const std::vector<std::string>& extra) {
-  auto sim = std::make_unique<SimProcess>("dongle", extra);
-  EXPECT_TRUE(sim->running()) << sim->failure();
-  return sim;
-}
-
-bool waitTranscript(const SimProcess& sim, const std::vector<std::string>& texts,
-                    const std::function<void()>& tick, size_t times = 1) {
-  return tickUntil(tick, [&] { return sim.transcriptMatching(texts).size() >= times; });
+  return startSimulator("dongle", extra);
 }
 
 // The payload bytes of every logged incoming frame, in log order.
