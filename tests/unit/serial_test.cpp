@@ -238,6 +238,21 @@ struct DongleOnPty {
   void waitFor(int count) { waitQueued(link.port, count); }
 };
 
+// One frame read on the clock, with what the serial layer traced meanwhile.
+struct TracedRead {
+  DongleFrameResult got;
+  long long took = 0;
+  std::string trace;
+};
+
+TracedRead readTraced(DongleOnPty& dongle, uint8_t* payload, size_t capacity) {
+  TracedRead r;
+  auto start = std::chrono::steady_clock::now();
+  r.trace = captureStdout([&] { r.got = readDongleFrame(dongle.link, payload, capacity); });
+  r.took = elapsedMs(start);
+  return r;
+}
+
 TEST(DongleFrame, StartFrameIsThreeBytes) {
   DongleOnPty dongle;
   const uint8_t frame[] = {0xAB, 0x00, 0x00, 0xEE};  // the trailing byte is not part of it
@@ -332,19 +347,16 @@ TEST(DongleFrame, PayloadThatNeverCompletesIsDroppedAndTheReaderRecovers) {
   dongle.waitFor(13);
   uint8_t payload[dongleFramePayloadMax];
   std::memset(payload, 0x77, sizeof payload);
-  DongleFrameResult got;
-  auto start = std::chrono::steady_clock::now();
-  std::string trace = captureStdout([&] { got = readDongleFrame(dongle.link, payload, sizeof payload); });
-  long long took = elapsedMs(start);
-  EXPECT_EQ(dongleFrameNone, got.status);
-  EXPECT_GE(took, dongleFrameWaitMs - 5);
-  EXPECT_LT(took, guiBoundMs);
-  EXPECT_EQ("Dongle frame 0x8E dropped: 18 payload bytes announced, not all arrived.\n", trace);
+  const TracedRead traced = readTraced(dongle, payload, sizeof payload);
+  EXPECT_EQ(dongleFrameNone, traced.got.status);
+  EXPECT_GE(traced.took, dongleFrameWaitMs - 5);
+  EXPECT_LT(traced.took, guiBoundMs);
+  EXPECT_EQ("Dongle frame 0x8E dropped: 18 payload bytes announced, not all arrived.\n", traced.trace);
   EXPECT_EQ(0x77, payload[0]);  // a failed read leaves the buffer as it was
   EXPECT_EQ(0, dongleBytesQueued(dongle.link));
   dongle.pty.send({0x50, 0x00, 0x00});
   dongle.waitFor(3);
-  got = readDongleFrame(dongle.link, payload, sizeof payload);
+  DongleFrameResult got = readDongleFrame(dongle.link, payload, sizeof payload);
   EXPECT_EQ(dongleFrameRead, got.status);
   EXPECT_EQ(0x50, got.code);
 }
@@ -359,14 +371,11 @@ TEST(DongleFrame, LargestFrameStalledGivesUpWithinTheGuiBound) {
   dongle.pty.send(half);
   dongle.waitFor(static_cast<int>(half.size()));
   uint8_t payload[dongleFramePayloadMax];
-  DongleFrameResult got;
-  auto start = std::chrono::steady_clock::now();
-  std::string trace = captureStdout([&] { got = readDongleFrame(dongle.link, payload, sizeof payload); });
-  long long took = elapsedMs(start);
-  EXPECT_EQ(dongleFrameNone, got.status);
-  EXPECT_GE(took, dongleFrameWaitMaxMs - 5);
-  EXPECT_LT(took, guiBoundMs);
-  EXPECT_EQ("Dongle frame 0x44 dropped: 524 payload bytes announced, not all arrived.\n", trace);
+  const TracedRead traced = readTraced(dongle, payload, sizeof payload);
+  EXPECT_EQ(dongleFrameNone, traced.got.status);
+  EXPECT_GE(traced.took, dongleFrameWaitMaxMs - 5);
+  EXPECT_LT(traced.took, guiBoundMs);
+  EXPECT_EQ("Dongle frame 0x44 dropped: 524 payload bytes announced, not all arrived.\n", traced.trace);
 }
 
 TEST(DongleFrame, OversizeFrameIsSkippedAndTheNextFrameStaysInPlace) {
@@ -403,18 +412,15 @@ TEST(DongleFrame, HeaderAnnouncingTheMostIsGivenUpWithinTheGuiBound) {
   dongle.pty.send(stream);
   dongle.waitFor(static_cast<int>(stream.size()));
   uint8_t payload[dongleFramePayloadMax];
-  DongleFrameResult got;
-  auto start = std::chrono::steady_clock::now();
-  std::string trace = captureStdout([&] { got = readDongleFrame(dongle.link, payload, sizeof payload); });
-  long long took = elapsedMs(start);
-  EXPECT_EQ(dongleFrameNone, got.status);
-  EXPECT_GE(took, dongleFrameWaitMaxMs - 5);
-  EXPECT_LT(took, guiBoundMs);
-  EXPECT_EQ("Dongle frame 0x8E dropped: 65535 payload bytes do not fit 524.\n", trace);
+  const TracedRead traced = readTraced(dongle, payload, sizeof payload);
+  EXPECT_EQ(dongleFrameNone, traced.got.status);
+  EXPECT_GE(traced.took, dongleFrameWaitMaxMs - 5);
+  EXPECT_LT(traced.took, guiBoundMs);
+  EXPECT_EQ("Dongle frame 0x8E dropped: 65535 payload bytes do not fit 524.\n", traced.trace);
   EXPECT_EQ(0, dongleBytesQueued(dongle.link));
   dongle.pty.send({0x44, 0x02, 0x00, 0xAA, 0xBB});
   dongle.waitFor(5);
-  got = readDongleFrame(dongle.link, payload, sizeof payload);
+  DongleFrameResult got = readDongleFrame(dongle.link, payload, sizeof payload);
   EXPECT_EQ(dongleFrameRead, got.status);
   EXPECT_EQ(0x44, got.code);
   ASSERT_EQ(2u, got.payloadCount);
