@@ -1,5 +1,6 @@
 #include "private_display.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 extern char** environ;
@@ -28,6 +30,22 @@ bool waitForExit(pid_t pid, int& status, int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
+}
+
+int spawnProgram(const std::string& program, const std::string& dir, const std::string& home,
+                 const std::string& stdoutPath, pid_t& pid) {
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", home.c_str(), 1);
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
+  if (!stdoutPath.empty())
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  setenv("HOME", savedHome.c_str(), 1);
+  return error;
 }
 
 bool PrivateDisplay::start() {

@@ -11,6 +11,11 @@ std::string runCommand(const std::string& command);
 // Polls the child every 50 ms for up to milliseconds; true once it has ended, status set.
 bool waitForExit(pid_t pid, int& status, int milliseconds);
 
+// Starts program in dir with HOME set to home for it alone, its standard output into
+// stdoutPath unless that is empty; returns posix_spawn's error (0 when started).
+int spawnProgram(const std::string& program, const std::string& dir, const std::string& home,
+                 const std::string& stdoutPath, pid_t& pid);
+
 // A private Xvfb; its display number arrives on a pipe once it accepts connections.
 struct PrivateDisplay {
   pid_t pid = 0;

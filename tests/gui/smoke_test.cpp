@@ -6,9 +6,7 @@
 // partner dialog. Each run has an X server of its own.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,8 +24,6 @@
 #include "private_display.h"
 #include "serial/com_port_list.h"
 #include "sim_harness.h"
-
-extern char** environ;
 
 namespace {
 
@@ -83,17 +79,7 @@ struct QuarnProcess {
     tracePath = trace;
     const std::string home = dir.path() + "/home";
     if (mkdir(home.c_str(), 0755) != 0) return false;
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    setenv("HOME", home.c_str(), 1);
-    const std::string program = QUARN_BINARY_DIR "/app/quarn";
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, dir.path().c_str());
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, tracePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    setenv("HOME", savedHome.c_str(), 1);
+    const int error = spawnProgram(QUARN_BINARY_DIR "/app/quarn", dir.path(), home, tracePath, pid);
     if (error != 0) pid = 0;
     return error == 0;
   }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +18,6 @@
 #include <thread>
 
 #include "private_display.h"
-
-extern char** environ;
 
 namespace {
 
@@ -50,18 +47,8 @@ TEST(StartQuit, WindowAppearsCentredAndCtrlQEndsTheProgram) {
   // the working folder.
   const std::string home = dir + "/home";
   ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
-  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-  setenv("HOME", home.c_str(), 1);
-
-  const std::string program = QUARN_BINARY_DIR "/app/quarn";
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  setenv("HOME", savedHome.c_str(), 1);
+  ASSERT_EQ(spawnProgram(QUARN_BINARY_DIR "/app/quarn", dir, home, "", pid), 0);
 
   // The window manager's part is absent: no decorations, so the window's own size is checked.
   const std::string found = runCommand("timeout 15 xdotool search --sync --onlyvisible --name '^Quarn v1.3.0$' 2>/dev/null");
