@@ -10,9 +10,10 @@ bool QuarnWindow::wiredOperation() {
 
 long QuarnWindow::onTimeoutWired(FXObject*, FXSelector, void*) {
   WiredAnswerRouter router(answerTargets, state->link, state->converterKeyList);
-  wiredTick(wiredPort, state->linkFrame, *this, router);
+  const bool arrived = wiredTick(wiredPort, state->linkFrame, *this, router);
   getApp()->addTimeout(this, ID_TIMER_WIRED, wiredPollMs);
-  return 1;
+  // A handled message makes FOX refresh every widget; an idle tick changed none.
+  return arrived ? 1 : 0;
 }
 
 long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) {

@@ -6,9 +6,11 @@
 
 long QuarnWindow::onTimeoutDongle(FXObject*, FXSelector, void*) {
   DongleAnswerRouter router(answerTargets);
-  dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router);
+  const bool arrived = dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router);
   getApp()->addTimeout(this, ID_TIMER_DONGLE, donglePollMs);
-  return 1;
+  // A handled message makes FOX refresh every widget, 200 times a second at this rate; an
+  // idle tick changed none.
+  return arrived ? 1 : 0;
 }
 
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {

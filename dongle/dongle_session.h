@@ -10,8 +10,9 @@
 #include "serial/dongle_frame.h"
 #include "serial/dongle_link.h"
 
-// One tick of the dongle poll timer: reads at most one frame and dispatches it.
-void dongleTick(DongleLink& dongle, ConverterLinkState& link, HeardConverterList& heard, Log& log,
+// One tick of the dongle poll timer: reads at most one frame and dispatches it. Returns
+// whether a frame was read.
+bool dongleTick(DongleLink& dongle, ConverterLinkState& link, HeardConverterList& heard, Log& log,
                 ConverterAnswerListener& listener);
 
 // Hands each converter answer heard over the air to the answer parser.

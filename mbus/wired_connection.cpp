@@ -65,12 +65,13 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
   return result;
 }
 
-void wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener) {
-  if (!wired.portOpen) return;
+bool wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener) {
+  if (!wired.portOpen) return false;
   uint8_t bytes[wiredReadMax];
   long count = readAvailable(wired.port, bytes, sizeof bytes);
-  if (count <= 0) return;
+  if (count <= 0) return false;
   handleWiredBytes(frames, bytes, size_t(count), log, listener);
+  return true;
 }
 
 void showIdentity(const IdentityUpdate& update, SettingsView& view) {

@@ -36,7 +36,8 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
 void closeWiredPort(WiredPort& wired);
 
 // One tick of the poll timer: reads what the port holds (up to wiredReadMax) without waiting.
-void wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener);
+// Returns whether any byte arrived.
+bool wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener);
 
 // Hands each good long frame's payload to the answer parser, then updates the identity and
 // shows it in the window.

@@ -519,3 +519,17 @@ TEST(WiredE2e, AnswerWithoutCounterRecordAddsFourToTheCounter) {
 }
 
 }  // namespace
+
+// The window's timer reports an idle tick as unhandled so that FOX skips its widget refresh:
+// the tick must say truthfully whether anything arrived.
+TEST(WiredE2e, TickSaysWhetherAnythingArrived) {
+  auto sim = startSim();
+  WiredRig rig;
+  EXPECT_FALSE(wiredTick(rig.wired, rig.frames, rig.log, rig.router));  // no port yet
+  ASSERT_TRUE(rig.connect(*sim).connected);
+  bool arrived = false;
+  ASSERT_TRUE(tickUntil([&] { arrived = wiredTick(rig.wired, rig.frames, rig.log, rig.router) || arrived; },
+                        [&] { return rig.view.idWrites > 0; }));
+  EXPECT_TRUE(arrived);
+  EXPECT_FALSE(wiredTick(rig.wired, rig.frames, rig.log, rig.router));  // answered; nothing more
+}

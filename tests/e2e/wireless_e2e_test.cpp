@@ -403,3 +403,18 @@ TEST(WirelessE2e, OverlongFrameIsDroppedAndTheNextOnesAreRead) {
 }
 
 }  // namespace
+
+// The window's timer reports an idle tick as unhandled so that FOX skips its widget refresh:
+// the tick must say truthfully whether a frame was read.
+TEST(WirelessE2e, TickSaysWhetherAFrameWasRead) {
+  auto sim = startStick({"--beacon-ms", "0", "--quiet-air"});
+  WirelessRig rig;
+  EXPECT_FALSE(dongleTick(rig.dongle, rig.link, rig.heard, rig.log, rig.router));  // not open yet
+  ASSERT_TRUE(rig.open(*sim));
+  EXPECT_FALSE(dongleTick(rig.dongle, rig.link, rig.heard, rig.log, rig.router));  // nothing sent
+  ASSERT_EQ(rig.start(), 1);
+  bool read = false;
+  ASSERT_TRUE(tickUntil([&] { read = dongleTick(rig.dongle, rig.link, rig.heard, rig.log, rig.router) || read; },
+                        [&] { return rig.log.text.find(ackLine) != std::string::npos; }));
+  EXPECT_TRUE(read);
+}

@@ -178,8 +178,10 @@ TEST_F(ShellTest, EveryCommandOfTheTableIsRoutedAndUnusedValuesAreNot) {
   // Find converter (77) and the wired-port commands (93 to 95) open dialogs: connect_test.
   // The converter commands (81 to 88, 91, 96 to 100, 103, 104) and the double-click on the
   // nearby table send, log or open dialogs: commands_test.
-  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_TIMER_WIRED), nullptr), 1);
-  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_TIMER_DONGLE), nullptr), 1);
+  // With no port and no dongle a tick reads nothing and reports nothing handled, which spares
+  // FOX its refresh of every widget; that it re-armed its timer shows it was routed.
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_TIMER_WIRED), nullptr), 0);
+  EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_TIMEOUT, QuarnWindow::ID_TIMER_DONGLE), nullptr), 0);
   // Each tick re-arms its timer; no run was started here, so stop them again.
   EXPECT_TRUE(shell().app->hasTimeout(w, QuarnWindow::ID_TIMER_WIRED));
   EXPECT_TRUE(shell().app->hasTimeout(w, QuarnWindow::ID_TIMER_DONGLE));
