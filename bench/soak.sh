@@ -135,6 +135,7 @@ runGui() {
            "Set Data#3" "Set Data#4" "Scan#1" options)
   expected=0
   misses=0
+  lost=0
   local begin=$SECONDS n=0 nextSample=$((SECONDS + 10)) a options
   : >"$work/rss.txt"
   while [ $((SECONDS - begin)) -lt "$seconds" ]; do
@@ -154,8 +155,17 @@ runGui() {
         keysTo "$main" Escape
       fi
     else
+      local before
+      before="$(acceptedCount)"
       clickAt "$a"
       expected=$((expected + 1))
+      # A click that brings no request within 3 s is noted with what the screen showed.
+      for _ in $(seq 30); do [ "$(acceptedCount)" -gt "$before" ] && break; sleep 0.1; done
+      if [ "$(acceptedCount)" -le "$before" ]; then
+        lost=$((lost + 1))
+        echo "$((SECONDS - begin)) s: $a brought no request; windows: $(x xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')" >>"$work/lost.txt"
+        command -v import >/dev/null && x import -window root "$work/lost-$lost.png" 2>/dev/null || true
+      fi
     fi
     sleep "$(awk -v m="$commandMs" 'BEGIN { print m / 1000 }')"
     if [ $SECONDS -ge $nextSample ]; then
@@ -209,6 +219,10 @@ growth=$((rssEnd - rssStart))
 check "commands" "$([ "$failed" = 0 ] && [ "$sent" -gt 0 ] && echo ok)" "$sent requests sent, $failed not sent"
 check "every request accepted" "$([ "$refused" = 0 ] && [ "$accepted" = "$sent" ] && echo ok)" \
   "$accepted secured requests accepted of $sent sent, $refused refused"
+if [ $gui = 1 ]; then
+  check "every click answered" "$([ "$lost" = 0 ] && echo ok)" \
+    "$lost button clicks brought no request within 3 s$([ "$lost" = 0 ] || echo "; see $work/lost.txt")"
+fi
 check "counter strictly increasing" "$([ "$drift" = 0 ] && echo ok)" \
   "$drift accepted requests with a counter not above the one before"
 if [ $gui = 1 ]; then
