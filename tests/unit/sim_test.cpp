@@ -78,7 +78,7 @@ Bytes derive(const Bytes& key, uint8_t constant, uint32_t counter, const uint8_t
   return cmac(key, block);
 }
 
-struct SecuredSpec {
+struct SecuredRecipe {
   bool wired = true;
   Bytes key;
   uint32_t counter = 4;
@@ -90,7 +90,7 @@ struct SecuredSpec {
   bool swapConstants = false;  // derive with the other link's constants
 };
 
-Bytes buildSecured(const SecuredSpec& sp) {
+Bytes buildSecured(const SecuredRecipe& sp) {
   size_t n = sp.payload.size();
   size_t e = (n + 2 + 15) / 16 * 16;
   Bytes m = {static_cast<uint8_t>(sp.wired ? 0x53 : 0x43), 0x90, 0x0F, 0x00, 0x2C, 0x25,
@@ -233,7 +233,7 @@ TEST(SimWired, ReqUd2AnswerLayoutAndChecksum) {
 
 TEST(SimWired, SecuredExampleMessageIsAccepted) {
   Harness h(SimRole::wired);
-  SecuredSpec sp;
+  SecuredRecipe sp;
   sp.key = testKey;
   sp.address = wiredAddress;
   sp.payload = hex("0F359200");
@@ -258,30 +258,30 @@ TEST(SimWired, SecuredExampleMessageIsAccepted) {
 
 struct RefusalCase {
   const char* name;
-  void (*spec)(SecuredSpec&);  // change before the message is built
+  void (*tweak)(SecuredRecipe&);  // change before the message is built
   void (*bytes)(Bytes&);       // change after
   const char* reason;
 };
 
-void none(SecuredSpec&) {}
+void none(SecuredRecipe&) {}
 void noBytes(Bytes&) {}
 
 const RefusalCase refusalCases[] = {
     {"tampered MAC", none, [](Bytes& m) { m[12] ^= 0x01; }, "refused: bad MAC"},
     {"tampered ciphertext", none, [](Bytes& m) { m[40] ^= 0x80; }, "refused: bad MAC"},
     {"tampered counter", none, [](Bytes& m) { m[6] = 0x30; }, "refused: bad MAC"},
-    {"wrong key", [](SecuredSpec& sp) { sp.key[0] ^= 1; }, noBytes, "refused: bad MAC"},
-    {"wireless constants", [](SecuredSpec& sp) { sp.swapConstants = true; }, noBytes,
+    {"wrong key", [](SecuredRecipe& sp) { sp.key[0] ^= 1; }, noBytes, "refused: bad MAC"},
+    {"wireless constants", [](SecuredRecipe& sp) { sp.swapConstants = true; }, noBytes,
      "refused: bad MAC"},
-    {"stale counter", [](SecuredSpec& sp) { sp.counter = 20; }, noBytes, "refused: stale counter"},
-    {"older counter", [](SecuredSpec& sp) { sp.counter = 3; }, noBytes, "refused: stale counter"},
-    {"zero fill", [](SecuredSpec& sp) { sp.fill = 0x00; }, noBytes, "refused: bad fill"},
-    {"bad prefix", [](SecuredSpec& sp) { sp.prefix = 0x2E; }, noBytes, "refused: bad fill"},
-    {"wrong address", [](SecuredSpec& sp) { sp.address[0] = 0x79; }, noBytes,
+    {"stale counter", [](SecuredRecipe& sp) { sp.counter = 20; }, noBytes, "refused: stale counter"},
+    {"older counter", [](SecuredRecipe& sp) { sp.counter = 3; }, noBytes, "refused: stale counter"},
+    {"zero fill", [](SecuredRecipe& sp) { sp.fill = 0x00; }, noBytes, "refused: bad fill"},
+    {"bad prefix", [](SecuredRecipe& sp) { sp.prefix = 0x2E; }, noBytes, "refused: bad fill"},
+    {"wrong address", [](SecuredRecipe& sp) { sp.address[0] = 0x79; }, noBytes,
      "refused: wrong address"},
-    {"unknown command", [](SecuredSpec& sp) { sp.payload = hex("0F359900"); }, noBytes,
+    {"unknown command", [](SecuredRecipe& sp) { sp.payload = hex("0F359900"); }, noBytes,
      "refused: unknown"},
-    {"slot out of range", [](SecuredSpec& sp) { sp.payload = hex("0F359204"); }, noBytes,
+    {"slot out of range", [](SecuredRecipe& sp) { sp.payload = hex("0F359204"); }, noBytes,
      "refused: unknown"},
     {"wrong C-field", none, [](Bytes& m) { m[0] = 0x73; }, "refused: bad header"},
     {"wrong inner CI", none, [](Bytes& m) { m[18] = 0x72; }, "refused: bad header"},
@@ -292,12 +292,12 @@ TEST(SimWired, RefusedSecuredRequestsGetNoAnswer) {
     SCOPED_TRACE(c.name);
     Harness h(SimRole::wired);
     h.s->conv.counter = 20;
-    SecuredSpec sp;
+    SecuredRecipe sp;
     sp.key = testKey;
     sp.counter = 24;
     sp.address = wiredAddress;
     sp.payload = hex("0F359200");
-    c.spec(sp);
+    c.tweak(sp);
     Bytes m = buildSecured(sp);
     c.bytes(m);
     auto acts = h.exchange(longFrame(m));
@@ -310,7 +310,7 @@ TEST(SimWired, RefusedSecuredRequestsGetNoAnswer) {
 
 TEST(SimWired, ReplayedMessageIsStale) {
   Harness h(SimRole::wired);
-  SecuredSpec sp;
+  SecuredRecipe sp;
   sp.key = testKey;
   sp.counter = 12;
   sp.address = wiredAddress;
@@ -332,7 +332,7 @@ Bytes slotRecord(uint8_t slot) {
 
 TEST(SimWired, SetDataThenGetDataRoundTrips) {
   Harness h(SimRole::wired);
-  SecuredSpec sp;
+  SecuredRecipe sp;
   sp.key = testKey;
   sp.address = wiredAddress;
   sp.counter = 4;
@@ -370,7 +370,7 @@ TEST(SimWired, OptionBitsAndPlainPermission) {
   EXPECT_TRUE(h.exchange(longFrame(plainMessage(3, hex("0F3597")))).empty());
   EXPECT_NE(std::string::npos, h.line().find("\tplain\trefused: plain not allowed\tacc=3"));
   // ...while secured ones still pass.
-  SecuredSpec sp;
+  SecuredRecipe sp;
   sp.key = testKey;
   sp.address = wiredAddress;
   sp.payload = hex("0F3597");
@@ -542,7 +542,7 @@ TEST(SimDongle, StartAndPartnerAreAcknowledged) {
 
 TEST(SimDongle, SecuredWirelessRequestIsAnsweredOverTheAir) {
   Harness h(SimRole::dongle);
-  SecuredSpec sp;
+  SecuredRecipe sp;
   sp.wired = false;
   sp.key = testKey;
   sp.address = wirelessAddress;
@@ -590,7 +590,7 @@ TEST(SimDongle, StallCutsTheAnswerFrameNotTheStatusReports) {
   f.stallMidpayload = true;
   Harness h(SimRole::dongle, f);
   h.s->timing.stallMs = 400;
-  SecuredSpec sp;
+  SecuredRecipe sp;
   sp.wired = false;
   sp.key = testKey;
   sp.address = wirelessAddress;
