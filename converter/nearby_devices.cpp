@@ -102,13 +102,7 @@ int scanNearby(SettingsView& view, CommandChannel& channel) {
 
 bool applyScanAnswer(const uint8_t* payload, size_t length, NearbyDeviceList& list,
                      SettingsView& view, Log& log) {
-  if (payload == nullptr || length < scanAnswerLength) {
-    char line[80];
-    std::snprintf(line, sizeof line, "<<< Ignored Scan answer: %u bytes, %u expected.\n",
-                  static_cast<unsigned>(length), static_cast<unsigned>(scanAnswerLength));
-    log.logText(line, logStylePlain);
-    return false;
-  }
+  if (!answerLongEnough(payload, length, scanAnswerLength, "Scan", log)) return false;
   for (int e = 0; e < scanEntryCount; ++e) {
     const uint8_t* entry = payload + scanEntriesOffset + static_cast<size_t>(e) * scanEntryLength;
     addNearbyDevice(list, entry, entry[addressLength]);

@@ -38,13 +38,7 @@ int confirmConverterOptions(const bool checks[optionCount], ConverterOptions& op
 
 bool applyOptionsAnswer(const uint8_t* payload, size_t length, ConverterOptions& options,
                         SettingsView& view, Log& log) {
-  if (payload == nullptr || length < optionsAnswerLength) {
-    char line[80];
-    std::snprintf(line, sizeof line, "<<< Ignored option bits answer: %u bytes, %u expected.\n",
-                  static_cast<unsigned>(length), static_cast<unsigned>(optionsAnswerLength));
-    log.logText(line, logStylePlain);
-    return false;
-  }
+  if (!answerLongEnough(payload, length, optionsAnswerLength, "option bits", log)) return false;
   for (int i = 0; i < optionCount; ++i) options.bytes[i] = payload[optionsOffset + i];
   if (view.optionDialogOpen()) {
     // Check 0 reads any non-zero byte as on; the others only a byte of exactly 1.

@@ -174,14 +174,18 @@ int setSlotData(int s, SettingsView& view, CommandChannel& channel) {
   return sendConverterCommand(channel, record, sizeof record);
 }
 
+bool answerLongEnough(const uint8_t* payload, size_t length, size_t needed, const char* kind,
+                      Log& log) {
+  if (payload != nullptr && length >= needed) return true;
+  char line[96];
+  std::snprintf(line, sizeof line, "<<< Ignored %s answer: %u bytes, %u expected.\n", kind,
+                static_cast<unsigned>(length), static_cast<unsigned>(needed));
+  log.logText(line, logStylePlain);
+  return false;
+}
+
 bool applyGetDataAnswer(const uint8_t* payload, size_t length, SettingsView& view, Log& log) {
-  if (payload == nullptr || length < slotRecordLength) {
-    char line[80];
-    std::snprintf(line, sizeof line, "<<< Ignored Get Data answer: %u bytes, %u expected.\n",
-                  static_cast<unsigned>(length), static_cast<unsigned>(slotRecordLength));
-    log.logText(line, logStylePlain);
-    return false;
-  }
+  if (!answerLongEnough(payload, length, slotRecordLength, "Get Data", log)) return false;
   const char* field = nullptr;
   unsigned value = 0;
   if (firstOutOfRange(payload, field, value)) {

@@ -30,6 +30,11 @@ extern const char* const modeEntries[wiredModeCount];
 // this first.
 void loadKeyFromView(SettingsView& view, CommandChannel& channel);
 
+// True when an answer holds all `needed` bytes of its layout; otherwise logs that the answer
+// (named by `kind`) is ignored.
+bool answerLongEnough(const uint8_t* payload, size_t length, size_t needed, const char* kind,
+                      Log& log);
+
 // Prefixes a Device ID text shorter than 8 characters with "0" to 8 characters.
 // Returns true when the text changed.
 bool padDeviceIdText(std::string& text);
