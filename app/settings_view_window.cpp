@@ -100,4 +100,7 @@ void QuarnWindow::setNearbyRow(int row, const NearbyRowTexts& texts) {
   nearbyTable->setItemText(row, 0, texts.address.c_str(), FALSE);
   nearbyTable->setItemText(row, 1, texts.description.c_str(), FALSE);
   nearbyTable->setItemText(row, 2, texts.rssi.c_str(), FALSE);
+  // Addresses and descriptions read from the left; FOX right-aligns cells by default.
+  nearbyTable->setItemJustify(row, 0, FXTableItem::LEFT | FXTableItem::CENTER_Y);
+  nearbyTable->setItemJustify(row, 1, FXTableItem::LEFT | FXTableItem::CENTER_Y);
 }

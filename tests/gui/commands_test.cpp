@@ -632,6 +632,10 @@ TEST_F(CommandsTest, ScanSendsItsRequestAndTheAnswerFillsTheTableSorted) {
   EXPECT_EQ(tableRow(w, 2),
             (std::vector<std::string>{"4304785634120107", "ABC ID: 12345678 type: 07 version: 01", "-102"}));
   EXPECT_EQ(tableRow(w, 3), (std::vector<std::string>{"", "", ""}));
+  // Address and description read from the left, the dBm figure from the right.
+  EXPECT_EQ(w->nearbyTable->getItemJustify(0, 0) & FXTableItem::LEFT, FXTableItem::LEFT);
+  EXPECT_EQ(w->nearbyTable->getItemJustify(0, 1) & FXTableItem::LEFT, FXTableItem::LEFT);
+  EXPECT_EQ(w->nearbyTable->getItemJustify(0, 2) & FXTableItem::RIGHT, FXTableItem::RIGHT);
 }
 
 // ---------------------------------------------------------------- destination meter
