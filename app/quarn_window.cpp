@@ -20,14 +20,6 @@ constexpr int initialWirelessProtocol = 4;  // "OMS"
 constexpr int initialWirelessMode = 2;      // "MODE5"
 constexpr const char* defaultConverterKey = "3C5A0F1E92B47D68A0E1C3F5B7092D4E";
 
-constexpr const char* protocolNames[] = {
-    "Generic", "LUXmetering", "DSMR22", "DSMR4", "OMS", "SMR", "ESMR",
-    "Legacy HYDROMETER", "GWF key extension", "KAMSTRUP", "ECHELON", "RAW WMBUS"};
-constexpr const char* wiredModeNames[] = {
-    "NONE", "MODE4", "MODE5", "MODE7", "MODE9", "MODE15", "MODE C",
-    "Legacy HYDROMETER", "DES MODE2", "DES MODE3"};
-constexpr const char* wirelessModeNames[] = {
-    "NONE", "MODE4", "MODE5", "MODE7", "MODE9", "MODE15", "MODE C", "Legacy HYDROMETER"};
 
 constexpr FXint nearbyRows = 250;
 constexpr FXint nearbyColumns = 3;
@@ -60,10 +52,10 @@ FXFont* makeLogFont(FXApp* app, int choice) {
                     FXFont::NonExpanded, 0);
 }
 
-template <size_t n>
-FXListBox* makeListBox(FXComposite* container, const char* const (&names)[n], FXint current) {
+// The entry tables are the converter's: an entry's index is the code it exchanges.
+FXListBox* makeListBox(FXComposite* container, const char* const* names, int count, FXint current) {
   FXListBox* list = new FXListBox(container, nullptr, 0, LISTBOX_NORMAL | FRAME_SUNKEN | FRAME_THICK);
-  for (const char* name : names) list->appendItem(name);
+  for (int i = 0; i < count; ++i) list->appendItem(names[i]);
   list->setNumVisible(listVisibleItems);
   list->setCurrentItem(current);
   return list;
@@ -194,8 +186,8 @@ void QuarnWindow::buildConverterGroups(FXComposite* container) {
   new FXLabel(wiredMatrix, "Wired Protocol");
   new FXLabel(wiredMatrix, "Wired Encryption Mode");
   new FXLabel(wiredMatrix, " ");
-  wiredProtocolList = makeListBox(wiredMatrix, protocolNames, 0);
-  wiredModeList = makeListBox(wiredMatrix, wiredModeNames, 0);
+  wiredProtocolList = makeListBox(wiredMatrix, protocolEntries, protocolCount, 0);
+  wiredModeList = makeListBox(wiredMatrix, modeEntries, wiredModeCount, 0);
 }
 
 void QuarnWindow::buildSlot(FXComposite* container, int slot) {
@@ -220,9 +212,9 @@ void QuarnWindow::buildSlot(FXComposite* container, int slot) {
   new FXLabel(column, "Master Key");
   masterKeyFields[slot] = new FXTextField(column, keyFieldColumns, nullptr, 0, limitedField);
   new FXLabel(column, "Wireless Protocol");
-  wirelessProtocolLists[slot] = makeListBox(column, protocolNames, initialWirelessProtocol);
+  wirelessProtocolLists[slot] = makeListBox(column, protocolEntries, protocolCount, initialWirelessProtocol);
   new FXLabel(column, "Wireless Encryption Mode");
-  wirelessModeLists[slot] = makeListBox(column, wirelessModeNames, initialWirelessMode);
+  wirelessModeLists[slot] = makeListBox(column, modeEntries, wirelessModeCount, initialWirelessMode);
 
   FXMatrix* commandMatrix = new FXMatrix(column, 4, MATRIX_BY_COLUMNS);
   new FXLabel(commandMatrix, "Wired Address");
