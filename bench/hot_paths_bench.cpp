@@ -325,10 +325,10 @@ std::unique_ptr<List> fullLoadedList(const std::string& dir) {
   return list;
 }
 
-// range(0): 0 looks up the last entry, 1 an id that is not listed.
-void BM_FindConverterKey(benchmark::State& state) {
-  KeyListFiles& files = keyFiles();
-  auto list = fullLoadedList<ConverterKeyList>(files.converterDir());
+// A lookup in a full list; range(0): 0 looks up the last entry, 1 an id that is not listed.
+template <typename List, typename Find>
+void benchLookup(benchmark::State& state, const std::string& directory, Find find) {
+  auto list = fullLoadedList<List>(directory);
   if (list->count != fullList) {
     state.SkipWithError("list not full");
     return;
@@ -337,30 +337,20 @@ void BM_FindConverterKey(benchmark::State& state) {
   uint8_t id[4];
   idBytes(missing ? 0x0FFFFFFFu : entryId(fullList - 1), id);
   for (auto _ : state) {
-    const ConverterKeyEntry* e = findConverterKey(*list, id);
+    const auto* e = find(*list, id);
     if ((e == nullptr) != missing) state.SkipWithError("wrong lookup result");
     benchmark::DoNotOptimize(e);
   }
   state.SetLabel(missing ? "missing id" : "last entry");
 }
+
+void BM_FindConverterKey(benchmark::State& state) {
+  benchLookup<ConverterKeyList>(state, keyFiles().converterDir(), findConverterKey);
+}
 BENCHMARK(BM_FindConverterKey)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 void BM_FindMeterKeys(benchmark::State& state) {
-  KeyListFiles& files = keyFiles();
-  auto list = fullLoadedList<MeterKeyList>(files.meterDir());
-  if (list->count != fullList) {
-    state.SkipWithError("list not full");
-    return;
-  }
-  bool missing = state.range(0) == 1;
-  uint8_t id[4];
-  idBytes(missing ? 0x0FFFFFFFu : entryId(fullList - 1), id);
-  for (auto _ : state) {
-    const MeterKeyEntry* e = findMeterKeys(*list, id);
-    if ((e == nullptr) != missing) state.SkipWithError("wrong lookup result");
-    benchmark::DoNotOptimize(e);
-  }
-  state.SetLabel(missing ? "missing id" : "last entry");
+  benchLookup<MeterKeyList>(state, keyFiles().meterDir(), findMeterKeys);
 }
 BENCHMARK(BM_FindMeterKeys)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/quarn_window.h"
+#include "bench/bench_clock.h"
 
 namespace {
 
@@ -20,24 +21,6 @@ constexpr int probeFrames = 200;     // single appends timed once the log is ful
 constexpr int batchFrames = 10000;   // progress lines while filling
 
 QuarnState benchState;  // several MB of key lists: static, as in the program
-
-double nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
-long residentKb() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long kb = -1;
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::strncmp(line, "VmRSS:", 6) == 0) kb = std::strtol(line + 6, nullptr, 10);
-  }
-  std::fclose(f);
-  return kb;
-}
 
 // One incoming frame as the dongle timer logs it: time stamp, headline, hex dump.
 void logFrame(Log& log, const uint8_t* frame) {
@@ -85,30 +68,30 @@ int main(int argc, char* argv[]) {
   for (int i = 0; i < frameBytes; ++i) frame[i] = static_cast<uint8_t>(i * 37 + 11);
   frame[0] = 0x44;
 
-  double begin = nowMs();
+  double begin = monotonicMs();
   for (int n = 1; n <= frames; ++n) {
     frame[11] = static_cast<uint8_t>(n);
     logFrame(*window, frame);
     // The event loop runs between two timer ticks; let it repaint now and then as it would.
     if (n % 100 == 0) app.runWhileEvents();
     if (n % batchFrames == 0) {
-      std::printf("filled %d %.1f %ld\n", n, nowMs() - begin, residentKb());
+      std::printf("filled %d %.1f %ld\n", n, monotonicMs() - begin, residentKb());
       std::fflush(stdout);
     }
   }
   app.runWhileEvents();
-  std::printf("fill_ms %.1f\n", nowMs() - begin);
+  std::printf("fill_ms %.1f\n", monotonicMs() - begin);
   std::printf("log_chars %d\n", window->logView->getLength());
   std::printf("rss_filled_kb %ld\n", residentKb());
 
   // One more frame at a time, each followed by the event loop's own work (layout, repaint).
   std::vector<double> append, withRepaint;
   for (int i = 0; i < probeFrames; ++i) {
-    double t0 = nowMs();
+    double t0 = monotonicMs();
     logFrame(*window, frame);
-    double t1 = nowMs();
+    double t1 = monotonicMs();
     app.runWhileEvents();
-    double t2 = nowMs();
+    double t2 = monotonicMs();
     append.push_back(t1 - t0);
     withRepaint.push_back(t2 - t0);
   }

@@ -17,6 +17,7 @@
 #include "converter/nearby_devices.h"
 #include "converter/option_bits.h"
 #include "converter/slot_data.h"
+#include "bench/bench_clock.h"
 #include "dongle/dongle_session.h"
 #include "dongle/heard_converters.h"
 #include "mbus/link_frame.h"
@@ -32,27 +33,12 @@ constexpr int partnerWaitMs = 10000;      // how long the converter may take to 
 constexpr int sampleEveryMs = 1000;       // backlog samples
 constexpr const char* incomingLine = "<<< Incoming Received ";
 
-int64_t nowMs() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+// Whole milliseconds, as the session's deadlines and samples count them.
+int64_t nowMs() { return static_cast<int64_t>(monotonicMs()); }
 
 void sleepMs(int ms) {
   struct timespec ts = {ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
   nanosleep(&ts, nullptr);
-}
-
-long residentKb() {
-  FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long kb = -1;
-  while (std::fgets(line, sizeof line, f)) {
-    if (std::strncmp(line, "VmRSS:", 6) == 0) kb = std::strtol(line + 6, nullptr, 10);
-  }
-  std::fclose(f);
-  return kb;
 }
 
 // Counts what the window's log would hold without keeping it, so the session's own memory

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "app/quarn_window.h"
+#include "bench/bench_clock.h"
 
 namespace {
 
@@ -21,11 +22,7 @@ double cpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double wallSeconds() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+double wallSeconds() { return monotonicMs() / 1000.0; }
 
 // Re-arms itself like the window's poll timers; answers handled or not as told.
 class Ticker : public FXObject {
