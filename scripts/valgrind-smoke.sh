@@ -48,21 +48,24 @@ wait_for() {
   return 1
 }
 
-# An X server of our own, on the first display number from a private range that it can take
-# and that answers.
-for number in $(seq $((100 + $$ % 300)) $((120 + $$ % 300))); do
-  Xvfb ":$number" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>"$work/xvfb.err" &
-  xvfb_pid=$!
-  if wait_for 50 env DISPLAY=":$number" xdotool getdisplaygeometry >/dev/null 2>&1 &&
-      kill -0 "$xvfb_pid" 2>/dev/null; then
-    export DISPLAY=":$number"
-    break
-  fi
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=
-done
-[ -n "$xvfb_pid" ] || { echo "valgrind-smoke: Xvfb did not start" >&2; exit 2; }
+# An X server of our own; it takes the first free display number itself and writes it to fd 3
+# once it accepts connections, so no other server can be mistaken for it.
+exec 3>"$work/displayfd"
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>"$work/xvfb.err" &
+xvfb_pid=$!
+exec 3>&-
+wait_for 100 test -s "$work/displayfd" ||
+  { echo "valgrind-smoke: Xvfb did not start" >&2; cat "$work/xvfb.err" >&2; exit 2; }
+export DISPLAY=":$(head -n 1 "$work/displayfd")"
+
+# Some machines cannot run programs under memcheck at all (no room for its address space, a
+# processor it cannot decode). That says nothing about quarn, so it is a skip, with the reason.
+if ! valgrind --tool=memcheck -q xdotool getdisplaygeometry >"$work/probe.out" 2>&1 ||
+    ! grep -qE '^[0-9]+ [0-9]+$' "$work/probe.out"; then
+  echo "valgrind-smoke: SKIPPED, memcheck cannot run a plain X client here:" >&2
+  sed 's/^/  /' "$work/probe.out" >&2
+  exit 77
+fi
 
 # The converter, on a port whose name sorts before any the system lists, so that it is the
 # first entry of the port dialog.
@@ -84,28 +87,63 @@ quarn_pid=$!
 
 window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
 has_window() { [ -n "$(window "$1")" ]; }
+running() { kill -0 "$quarn_pid" 2>/dev/null; }
+elapsed() { echo "$(( $(date +%s) - start )) s"; }
 
-wait_for 900 has_window "Select wired or wireless operation." ||
-  { echo "valgrind-smoke: no connection dialog" >&2; exit 1; }
+# What a failure needs to be understood from a CI log alone.
+explain() {
+  echo "valgrind-smoke: $1 after $(elapsed)" >&2
+  if running; then
+    echo "  quarn is still running: $(grep -E '^State:' "/proc/$quarn_pid/status" 2>/dev/null)" >&2
+  else
+    echo "  quarn is no longer running" >&2
+  fi
+  echo "  visible windows:" >&2
+  for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+    echo "    '$(xdotool getwindowname "$id" 2>/dev/null)'" >&2
+  done
+  echo "  end of valgrind.log:" >&2
+  tail -n 40 "$out/valgrind.log" 2>/dev/null | sed 's/^/    /' >&2
+  echo "  end of quarn's output:" >&2
+  tail -n 20 "$out/quarn-trace.txt" 2>/dev/null | sed 's/^/    /' >&2
+  exit 1
+}
+
+# Waits up to $1 tenths of a second for window $2, giving up at once when quarn has ended.
+wait_window() {
+  local tenths=$1
+  for _ in $(seq "$tenths"); do
+    has_window "$2" && return 0
+    running || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Memcheck makes start-up slow (about 3 s here, much longer on a loaded machine), hence the
+# generous limits; a failure still ends as soon as quarn does.
+wait_window 1800 "Select wired or wireless operation." || explain "no connection dialog"
+echo "valgrind-smoke: connection dialog after $(elapsed)"
 choice=$(window "Select wired or wireless operation.")
 xdotool mousemove --window "$choice" 30 69 click 1
 sleep 0.5
 xdotool windowfocus --sync "$choice" key Return
 
-wait_for 600 has_window "Select wired parameters." || { echo "valgrind-smoke: no port dialog" >&2; exit 1; }
+wait_window 600 "Select wired parameters." || explain "no port dialog"
 ports=$(window "Select wired parameters.")
 sleep 1
 xdotool windowfocus --sync "$ports" key Return
 
 answered() { grep -q "REQ_UD2.*accepted" "$work/transcript.txt" 2>/dev/null; }
-wait_for 600 answered || { echo "valgrind-smoke: quarn-sim saw no REQ_UD2" >&2; exit 1; }
+wait_for 600 answered || explain "quarn-sim saw no REQ_UD2"
+echo "valgrind-smoke: REQ_UD2 answered after $(elapsed)"
 # The answer goes out after the simulator's turnaround; the 200 ms poll, slowed by memcheck,
 # reads and logs it within a few seconds.
 sleep 5
-has_window "Quarn" && { echo "valgrind-smoke: an error box is open" >&2; exit 1; }
+has_window "Quarn" && explain "an error box is open"
 
 main=$(window "Quarn v1.3.0")
-[ -n "$main" ] || { echo "valgrind-smoke: no main window" >&2; exit 1; }
+[ -n "$main" ] || explain "no main window"
 xdotool windowfocus --sync "$main" key ctrl+q
 status=0
 wait "$quarn_pid" || status=$?
