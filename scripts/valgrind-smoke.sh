@@ -59,8 +59,9 @@ wait_for 100 test -s "$work/displayfd" ||
 export DISPLAY=":$(head -n 1 "$work/displayfd")"
 
 # Some machines cannot run programs under memcheck at all (no room for its address space, a
-# processor it cannot decode). That says nothing about quarn, so it is a skip, with the reason.
-if ! valgrind --tool=memcheck -q xdotool getdisplaygeometry >"$work/probe.out" 2>&1 ||
+# processor it cannot decode, a sandbox it stalls in). That says nothing about quarn, so it is a
+# skip, with the reason.
+if ! timeout 120 valgrind --tool=memcheck -q xdotool getdisplaygeometry >"$work/probe.out" 2>&1 ||
     ! grep -qE '^[0-9]+ [0-9]+$' "$work/probe.out"; then
   echo "valgrind-smoke: SKIPPED, memcheck cannot run a plain X client here:" >&2
   sed 's/^/  /' "$work/probe.out" >&2
