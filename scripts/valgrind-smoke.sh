@@ -48,15 +48,28 @@ wait_for() {
   return 1
 }
 
-# An X server of our own; it takes the first free display number itself and writes it to fd 3
-# once it accepts connections, so no other server can be mistaken for it.
-exec 3>"$work/displayfd"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>"$work/xvfb.err" &
-xvfb_pid=$!
-exec 3>&-
-wait_for 100 test -s "$work/displayfd" ||
-  { echo "valgrind-smoke: Xvfb did not start" >&2; cat "$work/xvfb.err" >&2; exit 2; }
-export DISPLAY=":$(head -n 1 "$work/displayfd")"
+# An X server of our own, on a number from a range nobody else here uses. Servers started with
+# -displayfd (the GUI tests' and the package test's) take the lowest free numbers and come and
+# go all through a test run; a client of a new server there was seen to reach one going away
+# ("unable to open display :0"). The lock file names its server, so a number counts as ours
+# only when it holds our Xvfb's pid and the server answers.
+owns_display() {
+  [ "$(tr -d ' \n' <"/tmp/.X$1-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
+    DISPLAY=":$1" xdotool getdisplaygeometry >/dev/null 2>&1
+}
+for number in $(seq $((300 + $$ % 500)) $((320 + $$ % 500))); do
+  [ -e "/tmp/.X$number-lock" ] && continue
+  Xvfb ":$number" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>"$work/xvfb.err" &
+  xvfb_pid=$!
+  if wait_for 100 owns_display "$number"; then
+    export DISPLAY=":$number"
+    break
+  fi
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  xvfb_pid=
+done
+[ -n "$xvfb_pid" ] || { echo "valgrind-smoke: Xvfb did not start" >&2; cat "$work/xvfb.err" >&2; exit 2; }
 
 # Some machines cannot run programs under memcheck at all (no room for its address space, a
 # processor it cannot decode, a sandbox it stalls in). That says nothing about quarn, so it is a

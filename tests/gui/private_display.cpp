@@ -1,7 +1,6 @@
 #include "private_display.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -48,26 +47,54 @@ int spawnProgram(const std::string& program, const std::string& dir, const std::
   return error;
 }
 
+namespace {
+
+// The pid the X server's lock file for display number holds, or 0.
+pid_t lockHolder(int number) {
+  FILE* lock = std::fopen(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), "r");
+  if (lock == nullptr) return 0;
+  long holder = 0;
+  if (std::fscanf(lock, "%ld", &holder) != 1) holder = 0;
+  std::fclose(lock);
+  return static_cast<pid_t>(holder);
+}
+
+bool answers(int number) {
+  return !runCommand("DISPLAY=:" + std::to_string(number) + " xdotool getdisplaygeometry 2>/dev/null").empty();
+}
+
+}  // namespace
+
+// Numbers from a range nobody else here uses, spread by pid so that tests running side by side
+// seldom try the same one. Servers that pick the lowest free number themselves (-displayfd) come
+// and go all through a test run, and a client of a new one was seen to reach one going away. A
+// number is ours only when its lock file names our server and the server answers.
 bool PrivateDisplay::start() {
-  int fds[2];
-  if (pipe(fds) != 0) return false;
-  const std::string fd = std::to_string(fds[1]);
-  const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
-  const int error = posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ);
-  close(fds[1]);
-  if (error != 0) {
-    close(fds[0]);
+  const int first = 1000 + static_cast<int>(getpid() % 1000);
+  for (int number = first; number < first + 20; ++number) {
+    if (lockHolder(number) != 0) continue;
+    const std::string display = ":" + std::to_string(number);
+    const char* argv[] = {"Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
+    if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+      pid = 0;
+      return false;
+    }
+    int status = 0;
+    for (int waited = 0; waited < 10000; waited += 50) {
+      if (lockHolder(number) == pid && answers(number)) {
+        name = display;
+        return true;
+      }
+      if (waitpid(pid, &status, WNOHANG) == pid) break;  // the number was taken after all
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (waitpid(pid, &status, WNOHANG) == 0) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
     pid = 0;
-    return false;
   }
-  std::string number;
-  pollfd readable{fds[0], POLLIN, 0};
-  char c = 0;
-  while (poll(&readable, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-  close(fds[0]);
-  if (number.empty()) return false;
-  name = ":" + number;
-  return true;
+  return false;
 }
 
 PrivateDisplay::~PrivateDisplay() {

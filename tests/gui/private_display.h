@@ -16,7 +16,7 @@ bool waitForExit(pid_t pid, int& status, int milliseconds);
 int spawnProgram(const std::string& program, const std::string& dir, const std::string& home,
                  const std::string& stdoutPath, pid_t& pid);
 
-// A private Xvfb; its display number arrives on a pipe once it accepts connections.
+// A private Xvfb on a display number of its own; start() returns once the server answers.
 struct PrivateDisplay {
   pid_t pid = 0;
   std::string name;
