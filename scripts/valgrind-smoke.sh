@@ -49,10 +49,10 @@ wait_for() {
 }
 
 # An X server of our own, on a number from a range nobody else here uses. Servers started with
-# -displayfd (the GUI tests' and the package test's) take the lowest free numbers and come and
-# go all through a test run; a client of a new server there was seen to reach one going away
-# ("unable to open display :0"). The lock file names its server, so a number counts as ours
-# only when it holds our Xvfb's pid and the server answers.
+# -displayfd (the package test's, say) take the lowest free numbers and may come and go all
+# through a test run; a client of a new server there was seen to reach one going away ("unable
+# to open display :0"). The lock file names its server, so a number counts as ours only when it
+# holds our Xvfb's pid and the server answers.
 owns_display() {
   [ "$(tr -d ' \n' <"/tmp/.X$1-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
     DISPLAY=":$1" xdotool getdisplaygeometry >/dev/null 2>&1

@@ -66,9 +66,9 @@ bool answers(int number) {
 }  // namespace
 
 // Numbers from a range nobody else here uses, spread by pid so that tests running side by side
-// seldom try the same one. Servers that pick the lowest free number themselves (-displayfd) come
-// and go all through a test run, and a client of a new one was seen to reach one going away. A
-// number is ours only when its lock file names our server and the server answers.
+// seldom try the same one. Servers that pick the lowest free number themselves (-displayfd) may
+// come and go all through a test run, and a client of a new one was seen to reach one going
+// away. A number is ours only when its lock file names our server and the server answers.
 bool PrivateDisplay::start() {
   const int first = 1000 + static_cast<int>(getpid() % 1000);
   for (int number = first; number < first + 20; ++number) {
