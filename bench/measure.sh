@@ -55,7 +55,7 @@ startXvfb() {  # sets display; retries when the server does not answer (a displa
   local fdFile="$1/display" attempt i pid
   for attempt in 1 2 3; do
     rm -f "$fdFile"
-    Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp 9>"$fdFile" 2>/dev/null &
+    Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp -noreset 9>"$fdFile" 2>/dev/null &
     pid=$!
     pids+=($pid)
     for i in $(seq 100); do [ -s "$fdFile" ] && break; sleep 0.05; done

@@ -102,7 +102,7 @@ clickAt() {  # clickAt LABEL#N [DY]: clicks the centre of a button or menu title
 acceptedCount() { awk -F'\t' '$4 == "secured" && $5 == "accepted"' "$work/transcript.txt" | wc -l; }
 
 runGui() {
-  Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp 9>"$work/display" 2>/dev/null &
+  Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp -noreset 9>"$work/display" 2>/dev/null &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
   display=":$(head -n 1 "$work/display")"

@@ -220,7 +220,7 @@ fi
 
 # --- on a private X server
 exec 3>"$tmp/displayfd"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
 xvfb_pid=$!
 exec 3>&-
 for _ in $(seq 100); do

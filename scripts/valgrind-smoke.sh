@@ -48,18 +48,19 @@ wait_for() {
   return 1
 }
 
-# An X server of our own, on a number from a range nobody else here uses. Servers started with
-# -displayfd (the package test's, say) take the lowest free numbers and may come and go all
-# through a test run; a client of a new server there was seen to reach one going away ("unable
-# to open display :0"). The lock file names its server, so a number counts as ours only when it
-# holds our Xvfb's pid and the server answers.
+# An X server of our own, on a number from a range nobody else here uses (servers started with
+# -displayfd take the lowest free ones). The lock file names its server, so a number counts as
+# ours only when it holds our Xvfb's pid and the server answers. -noreset matters: by default the
+# server resets whenever its last client leaves and drops any client that connected meanwhile,
+# and every xdotool call below is such a client; quarn, starting slowly under memcheck, was
+# dropped that way ("unable to open display").
 owns_display() {
-  [ "$(tr -d ' \n' <"/tmp/.X$1-lock" 2>/dev/null)" = "$xvfb_pid" ] &&
+  [ "$( { tr -d ' \n' <"/tmp/.X$1-lock"; } 2>/dev/null)" = "$xvfb_pid" ] &&
     DISPLAY=":$1" xdotool getdisplaygeometry >/dev/null 2>&1
 }
 for number in $(seq $((300 + $$ % 500)) $((320 + $$ % 500))); do
   [ -e "/tmp/.X$number-lock" ] && continue
-  Xvfb ":$number" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>"$work/xvfb.err" &
+  Xvfb ":$number" -screen 0 1600x1000x24 -nolisten tcp -noreset >/dev/null 2>"$work/xvfb.err" &
   xvfb_pid=$!
   if wait_for 100 owns_display "$number"; then
     export DISPLAY=":$number"

@@ -66,15 +66,17 @@ bool answers(int number) {
 }  // namespace
 
 // Numbers from a range nobody else here uses, spread by pid so that tests running side by side
-// seldom try the same one. Servers that pick the lowest free number themselves (-displayfd) may
-// come and go all through a test run, and a client of a new one was seen to reach one going
-// away. A number is ours only when its lock file names our server and the server answers.
+// seldom try the same one; a number is ours only when its lock file names our server and the
+// server answers. -noreset because by default the server resets whenever its last client
+// leaves, and drops any client that connected meanwhile: each xdotool call is such a client, so
+// the program under test could fail to open its display at all.
 bool PrivateDisplay::start() {
   const int first = 1000 + static_cast<int>(getpid() % 1000);
   for (int number = first; number < first + 20; ++number) {
     if (lockHolder(number) != 0) continue;
     const std::string display = ":" + std::to_string(number);
-    const char* argv[] = {"Xvfb", display.c_str(), "-screen", "0", "1600x1000x24", "-nolisten", "tcp", nullptr};
+    const char* argv[] = {"Xvfb",     display.c_str(), "-screen", "0",      "1600x1000x24",
+                          "-nolisten", "tcp",           "-noreset", nullptr};
     if (posix_spawnp(&pid, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
       pid = 0;
       return false;
