@@ -113,6 +113,12 @@ explain() {
   else
     echo "  quarn is no longer running" >&2
   fi
+  if kill -0 "$xvfb_pid" 2>/dev/null; then
+    echo "  Xvfb $DISPLAY is still running" >&2
+  else
+    echo "  Xvfb $DISPLAY has ended" >&2
+  fi
+  tail -n 15 "$work/xvfb.err" | sed 's/^/    /' >&2
   echo "  visible windows:" >&2
   for id in $(xdotool search --onlyvisible --name . 2>/dev/null); do
     echo "    '$(xdotool getwindowname "$id" 2>/dev/null)'" >&2
