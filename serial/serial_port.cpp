@@ -58,8 +58,14 @@ int openSerialPort(SerialPort& port, const char* devicePath) {
   port.lastError = 0;
   int fd = open(devicePath, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return fail(port, serialStepOpen, errno);
-  // TIOCEXCL stops other opens (except root's); the lock also catches programs that check it.
-  if (ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // The lock first: TIOCEXCL set on a port another program holds would lock that program out of
+  // its own next open. Once the port is ours, TIOCEXCL stops other opens (except root's).
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    close(fd);
+    return fail(port, serialStepOpen, error);
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     close(fd);
     return fail(port, serialStepOpen, error);
@@ -171,6 +177,9 @@ int bytesQueued(SerialPort& port) {
 
 void closeSerialPort(SerialPort& port) {
   if (port.fd >= 0) {
+    // On a pseudo-terminal whose other end stays open the flag outlives the close and every
+    // later non-root open fails with EBUSY; a port that has gone away may refuse, which is fine.
+    ioctl(port.fd, TIOCNXCL);
     close(port.fd);  // also drops the lock
     port.fd = -1;
   }

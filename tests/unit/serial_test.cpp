@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -169,6 +170,30 @@ TEST(SerialPort, SecondOpenerIsRefusedUntilTheFirstCloses) {
   EXPECT_EQ(-1, first.fd);
   EXPECT_EQ(1, openSerialPort(second, pty.slavePath.c_str()));
   closeSerialPort(second);
+}
+
+// The exclusive flag belongs to the open port alone: on a pseudo-terminal it outlives the
+// close and would lock every later non-root opener out; a refused open must not set it on a
+// port another program holds. A watcher descriptor reads the flag even where root ignores it.
+TEST(SerialPort, ExclusiveFlagLastsOnlyWhileThePortIsOurs) {
+  PtyPair pty;
+  const int watcher = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(watcher, 0);
+  auto exclusive = [watcher] {
+    int flag = -1;
+    return ioctl(watcher, TIOCGEXCL, &flag) == 0 ? flag : -1;
+  };
+  SerialPort port;
+  for (int round = 0; round < 3; ++round) {  // open, close and reopen
+    ASSERT_EQ(1, openSerialPort(port, pty.slavePath.c_str())) << std::strerror(port.lastError);
+    EXPECT_EQ(1, exclusive());
+    closeSerialPort(port);
+    EXPECT_EQ(0, exclusive());
+  }
+  ASSERT_EQ(0, flock(watcher, LOCK_EX | LOCK_NB));  // another program holds the port
+  EXPECT_EQ(0, openSerialPort(port, pty.slavePath.c_str()));
+  EXPECT_EQ(0, exclusive());
+  close(watcher);
 }
 
 TEST(SerialPort, MissingDeviceKeepsEnoent) {
