@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quarn twice (plain with -Werror, and with ASan+UBSan)
-# and runs every test; GUI tests run under Xvfb when no display is set.
+# and runs every test; GUI tests run under Xvfb when no display is set. Run as root (as CI
+# does), it runs the tests labelled asuser once more as an unprivileged account.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,6 +34,17 @@ echo "== tests (release build)"
 run_ctest build/release
 echo "== tests (ASan+UBSan build)"
 run_ctest build/asan
+
+# Root ignores file modes and exclusive opens, so what touches ports, files or the real program
+# (label asuser) runs again as an unprivileged account, on an X server of its own.
+if [ "$(id -u)" -eq 0 ]; then
+  echo "== tests as the unprivileged user quarn-test (release build, label asuser)"
+  # The test lists are written into the build folder as root; the listing here keeps them current.
+  ctest --test-dir build/release -N >/dev/null
+  scripts/as-test-user.sh --writable build/release/Testing \
+    xvfb-run -a -s "-screen 0 1600x1000x24 -noreset" \
+    ctest --test-dir build/release -L asuser --output-on-failure -j "$jobs"
+fi
 
 # A few seconds per fuzz target keeps every device and file input under the fuzzer at each
 # run; scripts/fuzz.sh 600 is the long run.

@@ -3,7 +3,7 @@
 quarn_add_test(NAME connect_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/connect_test.cpp ${PROJECT_SOURCE_DIR}/tests/e2e/sim_harness.cpp
   LIBS quarn_gui_support
-  LABELS gui)
+  LABELS gui asuser)
 target_include_directories(connect_test PRIVATE ${PROJECT_SOURCE_DIR}/tests/e2e)
 target_compile_definitions(connect_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")
 add_dependencies(connect_test quarn-sim)
@@ -15,5 +15,5 @@ if(QUARN_UMOCKDEV_RUN)
     COMMAND ${QUARN_UMOCKDEV_RUN} -- $<TARGET_FILE:connect_test>
             --gtest_filter=WiredRunTest.AnEmptyPortListConnectsNothing)
   set_tests_properties(WiredRunTest.AnEmptyPortListConnectsNothing.umockdev PROPERTIES
-    ENVIRONMENT "QUARN_EXPECT_NO_PORTS=1" LABELS gui TIMEOUT 60)
+    ENVIRONMENT "QUARN_EXPECT_NO_PORTS=1" LABELS "gui;asuser" TIMEOUT 60)
 endif()

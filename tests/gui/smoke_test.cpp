@@ -1,9 +1,10 @@
 // The quarn program as a user starts it, next to quarn-sim: the connection dialog and the port
 // dialog answered through the X server with xdotool (a click on "Wired connection", OK, the
 // simulated port picked in the list, "Connect"), the answer checked from the simulator's side,
-// screenshots of the settings page and the log saved in the build folder, then Ctrl+Q. The
-// wireless run picks the default, waits for the converter's beacons and chooses it in the
-// partner dialog. Each run has an X server of its own.
+// screenshots of the settings page and the log saved in the build folder, Reconnect from the
+// menu (a second open of the same port), then Ctrl+Q. The wireless run picks the default,
+// waits for the converter's beacons and chooses it in the partner dialog. Each run has an X
+// server of its own.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -32,6 +33,15 @@ constexpr int wiredRadioX = 30, wiredRadioY = 69;        // connection dialog
 constexpr int portListX = 120, portListY = 28;           // port dialog
 constexpr int logTabX = 131, logTabY = 44;               // main window
 constexpr int findConverterX = 747, findConverterY = 114; // main window
+constexpr int wiredMenuX = 320, wiredMenuY = 12;    // "Wired connection options"
+constexpr int reconnectItemX = 325, reconnectItemY = 52;  // "Reconnect COM port"
+
+// Screenshots and traces go to QUARN_TEST_OUTPUT when set (an unprivileged run cannot write
+// into a build folder that root made), else to the build folder.
+std::string outputPath(const std::string& name) {
+  const char* folder = std::getenv("QUARN_TEST_OUTPUT");
+  return std::string(folder != nullptr && *folder != '\0' ? folder : QUARN_BINARY_DIR) + "/" + name;
+}
 
 // The first visible window with exactly this title, waiting up to ten seconds.
 std::string findWindow(const std::string& title) {
@@ -51,6 +61,15 @@ void key(const std::string& window, const std::string& keys) {
 void clickAt(const std::string& window, int x, int y, int button = 1) {
   runCommand("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
       " click " + std::to_string(button) + " 2>/dev/null");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+// A menu item takes the click only once the pointer has moved onto it: a warp alone enters no
+// item, so the pointer comes in from just beside it.
+void pickMenuItem(const std::string& window, int x, int y) {
+  runCommand("xdotool mousemove --window " + window + " " + std::to_string(x - 1) + " " + std::to_string(y - 2) +
+      " sleep 0.2 mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
+      " sleep 0.2 click 1 2>/dev/null");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
 }
 
@@ -104,7 +123,7 @@ struct QuarnProcess {
 };
 
 void screenshot(const std::string& name) {
-  const std::string path = QUARN_BINARY_DIR "/" + name;
+  const std::string path = outputPath(name);
   runCommand("import -window root '" + path + "' 2>/dev/null");
   struct stat st;
   EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
@@ -135,7 +154,7 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   ASSERT_GE(index, 0);
 
   QuarnProcess quarn;
-  ASSERT_TRUE(quarn.start(QUARN_BINARY_DIR "/smoke-wired-trace.txt"));
+  ASSERT_TRUE(quarn.start(outputPath("smoke-wired-trace.txt")));
   const std::string choice = findWindow("Select wired or wireless operation.");
   ASSERT_FALSE(choice.empty()) << "no connection dialog";
   clickAt(choice, wiredRadioX, wiredRadioY);
@@ -162,6 +181,17 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   screenshot("smoke-wired-log.png");
 
+  // Reconnect closes and opens the same port again: a normal user's second open must work.
+  clickAt(main, wiredMenuX, wiredMenuY);
+  pickMenuItem(main, reconnectItemX, reconnectItemY);
+  const std::string reconnected = findWindow("Information");
+  ASSERT_FALSE(reconnected.empty()) << "no box after Reconnect COM port";
+  EXPECT_FALSE(windowShown("Quarn")) << "Reconnect failed with an error box";
+  key(reconnected, "Return");
+  EXPECT_TRUE(waitFor([&] { return sim.transcriptMatching({"REQ_UD2", "105BFB5616", "accepted"}).size() == 2; },
+                      5000))
+      << "no second REQ_UD2 after Reconnect";
+
   EXPECT_TRUE(quarn.quit(main)) << "Ctrl+Q did not end the program cleanly";
   // A wired run never looks for the dongle.
   EXPECT_EQ(fileText(quarn.tracePath).find("Silabs CDC found."), std::string::npos);
@@ -173,7 +203,7 @@ TEST_F(SmokeTest, WirelessRunFindsTheStickAndChoosesThePartner) {
   setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
 
   QuarnProcess quarn;
-  ASSERT_TRUE(quarn.start(QUARN_BINARY_DIR "/smoke-wireless-trace.txt"));
+  ASSERT_TRUE(quarn.start(outputPath("smoke-wireless-trace.txt")));
   const std::string choice = findWindow("Select wired or wireless operation.");
   ASSERT_FALSE(choice.empty()) << "no connection dialog";
   key(choice, "Return");  // wireless is the default

@@ -3,5 +3,5 @@
 quarn_add_test(NAME start_quit_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/start_quit_test.cpp
   LIBS quarn_private_display
-  LABELS gui)
+  LABELS gui asuser)
 add_dependencies(start_quit_test quarn)

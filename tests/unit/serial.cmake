@@ -1,11 +1,11 @@
 quarn_add_test(NAME serial_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/serial_test.cpp
   LIBS quarn_serial util
-  LABELS unit)
+  LABELS unit asuser)
 
 # Discovery runs against umockdev's mock udev; the test starts itself under umockdev-run.
 pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
 quarn_add_test(NAME serial_discovery_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/serial_discovery_test.cpp
   LIBS quarn_serial PkgConfig::UMOCKDEV util
-  LABELS unit)
+  LABELS unit asuser)
