@@ -5,6 +5,7 @@
 
 #include "codec/link_state.h"
 #include "dongle/heard_converters.h"
+#include "serial/dongle_frame_reader.h"
 #include "text/log.h"
 
 constexpr size_t converterFramePayloadOffset = 14;  // answer payload inside a converter radio frame
@@ -16,13 +17,6 @@ public:
   virtual void onConverterAnswer(const uint8_t* payload, size_t length) = 0;
 };
 
-// A frame as read from the dongle: the length it announced and the bytes actually read.
-struct DongleFrameIn {
-  uint8_t code;
-  uint16_t announcedLength;
-  const uint8_t* payload;
-  size_t count;
-};
 
 // True when the payload is one of the converter's own radio frames.
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count);

@@ -9,3 +9,8 @@ quarn_add_test(NAME serial_discovery_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/serial_discovery_test.cpp
   LIBS quarn_serial PkgConfig::UMOCKDEV util
   LABELS unit asuser)
+
+quarn_add_test(NAME dongle_frame_reader_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/dongle_frame_reader_test.cpp
+  LIBS quarn_serial
+  LABELS unit)
