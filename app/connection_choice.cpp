@@ -74,6 +74,8 @@ void QuarnWindow::connectionChoice() {
     selectWiredPort();
   } else {
     link.securedMessages = true;
+    dongleWatch.portName = donglePortName(state->dongleRecord);
+    commandChannel.answerWait = &dongleWatch.answerWait;
     getApp()->addTimeout(this, ID_TIMER_DONGLE, firstDonglePollMs);
     writeDongleStart();
   }

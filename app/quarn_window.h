@@ -133,10 +133,12 @@ public:
   FXListBox* portList = nullptr;
   FXListBox* partnerList = nullptr;
   WiredPort wiredPort;  // the wired port: name, device path, handle and whether it is open
+  DongleWatch dongleWatch;  // the stick's answer wait and whether it has gone
   SerialTransport transport{wiredPort, state->dongleLink};
   // What converter answers change, and the way converter commands leave.
   AnswerTargets answerTargets{*this, *this, state->converterOptions, state->nearbyDevices};
-  CommandChannel commandChannel{state->link, state->linkFrame, transport, *this};
+  // Commands arm the wait of the run's link; the connection choice points it at the stick's.
+  CommandChannel commandChannel{state->link, state->linkFrame, transport, *this, &wiredPort.answerWait};
   uint8_t deviceIdBytes[4] = {};
 
 protected:

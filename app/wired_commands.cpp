@@ -11,6 +11,8 @@ bool QuarnWindow::wiredOperation() {
 long QuarnWindow::onTimeoutWired(FXObject*, FXSelector, void*) {
   WiredAnswerRouter router(answerTargets, state->link, state->converterKeyList);
   const bool arrived = wiredTick(wiredPort, state->linkFrame, *this, router);
+  const std::string lost = takeLostNotice(wiredPort);
+  if (!lost.empty()) showStatus(lost);
   getApp()->addTimeout(this, ID_TIMER_WIRED, wiredPollMs);
   // A handled message makes FOX refresh every widget; an idle tick changed none.
   return arrived ? 1 : 0;

@@ -6,7 +6,10 @@
 
 long QuarnWindow::onTimeoutDongle(FXObject*, FXSelector, void*) {
   DongleAnswerRouter router(answerTargets);
-  const bool arrived = dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router);
+  const bool arrived =
+      dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router, &dongleWatch);
+  const std::string lost = takeLostNotice(dongleWatch);
+  if (!lost.empty()) showStatus(lost);
   getApp()->addTimeout(this, ID_TIMER_DONGLE, donglePollMs);
   // A handled message makes FOX refresh every widget, 200 times a second at this rate; an
   // idle tick changed none.

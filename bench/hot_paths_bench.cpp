@@ -47,14 +47,17 @@ public:
 class RecordingTransport : public MessageTransport {
 public:
   bool wiredPortOpen() override { return true; }
-  void writeWired(const uint8_t* frame, size_t length) override { keep(frame, length); }
-  void writeDongleFrame(const uint8_t* frame, size_t length) override { keep(frame, length); }
+  bool writeWired(const uint8_t* frame, size_t length, std::string&) override { return keep(frame, length); }
+  bool writeDongleFrame(const uint8_t* frame, size_t length, std::string&) override {
+    return keep(frame, length);
+  }
   size_t lastLength = 0;
 
 private:
-  void keep(const uint8_t* frame, size_t length) {
+  bool keep(const uint8_t* frame, size_t length) {
     lastLength = length < sizeof last ? length : sizeof last;
     std::memcpy(last, frame, lastLength);
+    return true;
   }
   uint8_t last[600];
 };

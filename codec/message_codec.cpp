@@ -64,9 +64,14 @@ void deriveKey(const ConverterLinkState& link, uint8_t constant, const uint8_t i
   aesCmac(link.converterKey, block, static_cast<int32_t>(aesBlockSize), key);
 }
 
-void sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
+void logNotSent(CommandChannel& channel, const std::string& reason) {
+  const std::string line = "Not sent: " + reason + "\n";
+  channel.log.logText(line.c_str(), logStylePlain);
+}
+
+bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
   if (!buildLongFrame(channel.frames, converterLinkAddress, message[0], message + 1, length - 1))
-    return;
+    return false;
   uint16_t frameLength = 0;
   const uint8_t* built = frameBuffer(channel.frames, frameLength);
   if (frameLength > linkFrameCapacity) frameLength = 0;
@@ -74,12 +79,15 @@ void sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
   uint8_t frame[linkFrameCapacity];
   std::memcpy(frame, built, frameLength);
   resetReceiver(channel.frames);
-  if (channel.transport.wiredPortOpen()) channel.transport.writeWired(frame, frameLength);
+  std::string reason = "no COM port open";
+  const bool sent = channel.transport.wiredPortOpen() && channel.transport.writeWired(frame, frameLength, reason);
   channel.log.logText(sendLine, logStylePlain);
   channel.log.logHexDump(frame, frameLength, logStylePlain);
+  if (!sent) logNotSent(channel, reason);
+  return sent;
 }
 
-void sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
+bool sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
   uint8_t frame[3 + messageCapacity];
   frame[0] = dongleCodeSendMessage;
   frame[1] = static_cast<uint8_t>(length & 0xFF);
@@ -87,7 +95,10 @@ void sendWireless(CommandChannel& channel, const uint8_t* message, size_t length
   std::memcpy(frame + 3, message, length);
   channel.log.logText(sendLine, logStylePlain);
   channel.log.logHexDump(message, length, logStylePlain);
-  channel.transport.writeDongleFrame(frame, length + 3);
+  std::string reason;
+  const bool sent = channel.transport.writeDongleFrame(frame, length + 3, reason);
+  if (!sent) logNotSent(channel, reason);
+  return sent;
 }
 
 }  // namespace
@@ -185,9 +196,13 @@ int sendConverterCommand(CommandChannel& channel, const uint8_t* payload, size_t
     length = buildPlainMessage(link, payload, n, message, sizeof message);
   }
   if (length == 0) return 0;
-  if (link.linkMode == LinkMode::wired)
-    sendWired(channel, message, length);
-  else
-    sendWireless(channel, message, length);
+  const bool wired = link.linkMode == LinkMode::wired;
+  const bool sent = wired ? sendWired(channel, message, length) : sendWireless(channel, message, length);
+  if (sent && channel.answerWait != nullptr) {
+    // The counter the converter will report once it has taken this message.
+    const uint32_t carried = link.securedMessages ? link.messageCounter - counterStep : 0;
+    armAnswerWait(*channel.answerWait, payload[2], link.securedMessages, carried,
+                  wired ? wiredAnswerBoundMs : wirelessAnswerBoundMs, answerClockMs());
+  }
   return 1;
 }

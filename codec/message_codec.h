@@ -2,7 +2,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "codec/answer_wait.h"
 #include "codec/link_state.h"
 
 class Log;
@@ -35,10 +37,12 @@ class MessageTransport {
 public:
   virtual ~MessageTransport() = default;
   virtual bool wiredPortOpen() = 0;
-  // A whole M-Bus long frame.
-  virtual void writeWired(const uint8_t* frame, size_t length) = 0;
-  // A whole dongle frame: code, 16-bit length least significant byte first, payload.
-  virtual void writeDongleFrame(const uint8_t* frame, size_t length) = 0;
+  // A whole M-Bus long frame. Returns whether every byte went out; if not, reason says why
+  // in a few words the log can show.
+  virtual bool writeWired(const uint8_t* frame, size_t length, std::string& reason) = 0;
+  // A whole dongle frame: code, 16-bit length least significant byte first, payload. Returns
+  // as writeWired does.
+  virtual bool writeDongleFrame(const uint8_t* frame, size_t length, std::string& reason) = 0;
 };
 
 // Everything a converter command needs to leave the program; the application owns
@@ -48,6 +52,8 @@ struct CommandChannel {
   LinkFrameBuffer& frames;
   MessageTransport& transport;
   Log& log;
+  // The wait armed for each request that went out; none when null.
+  AnswerWait* answerWait = nullptr;
 };
 
 // Key text of the "Converter Encryption Key" field into link.converterKey. The key is
@@ -73,5 +79,9 @@ size_t buildSecuredMessage(ConverterLinkState& link, const uint8_t* payload, siz
                            uint8_t* message, size_t capacity);
 
 // Wraps the payload as link.securedMessages says, sends it on link.linkMode's transport
-// and logs it. Returns 1; 0 (nothing logged, sent or changed) when n is outside 3..64.
+// and logs it. A message the transport could not write gets a "Not sent: <reason>" line
+// after its dump; the counter and access number stay advanced all the same, since part of
+// it may have reached the converter and a reused counter would be refused as stale. A
+// message that went out arms channel.answerWait with the link's bound.
+// Returns 1; 0 (nothing logged, sent or changed) when n is outside 3..64.
 int sendConverterCommand(CommandChannel& channel, const uint8_t* payload, size_t n);

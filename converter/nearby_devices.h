@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/command_codes.h"
 #include "converter/settings_view.h"
 
 class Log;
@@ -10,7 +11,6 @@ struct CommandChannel;
 
 constexpr uint32_t nearbyCapacity = 250;
 constexpr int nearbyTableRows = 250;
-constexpr uint8_t commandScan = 0x96;
 constexpr size_t scanRequestLength = 3;
 constexpr size_t scanAnswerLength = 84;
 constexpr size_t scanEntriesOffset = 4;

@@ -3,14 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/command_codes.h"
 #include "converter/settings_view.h"
 
 class Log;
 struct CommandChannel;
 
 constexpr int optionCount = 8;
-constexpr uint8_t commandReadOptions = 0x97;
-constexpr uint8_t commandWriteOptions = 0x98;
 constexpr size_t readOptionsLength = 3;
 constexpr size_t writeOptionsLength = 3 + optionCount;
 constexpr size_t optionsAnswerLength = 3 + optionCount;

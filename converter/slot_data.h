@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/command_codes.h"
 #include "converter/settings_view.h"
 
 class Log;
@@ -13,8 +14,6 @@ constexpr int slotCount = 4;
 constexpr size_t slotRecordLength = 64;
 constexpr uint8_t converterCommandPrefix0 = 0x0F;
 constexpr uint8_t converterCommandPrefix1 = 0x35;
-constexpr uint8_t commandGetData = 0x92;
-constexpr uint8_t commandSetData = 0x93;
 constexpr size_t getDataLength = 4;
 
 constexpr int protocolCount = 12;

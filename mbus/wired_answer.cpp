@@ -34,12 +34,14 @@ void logFrame(Log& log, const char* title, const uint8_t* bytes, size_t count) {
 
 }  // namespace
 
-void handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t count, Log& log,
-                      WiredFrameListener& listener) {
+size_t handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t count, Log& log,
+                        WiredFrameListener& listener) {
+  size_t logged = 0;
   for (size_t i = 0; i < count; ++i) {
     ReceiveResult result = receiveByte(receiver, bytes[i]);
     if (result == receiveAccepted) continue;
-    if (result == receiveRejected) return;
+    if (result == receiveRejected) return logged;
+    ++logged;
 
     uint16_t length = 0;
     const uint8_t* frame = frameBuffer(receiver, length);
@@ -65,6 +67,7 @@ void handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t co
     }
     resetReceiver(receiver);
   }
+  return logged;
 }
 
 const uint8_t* wiredAnswerPayload(const uint8_t* frame, uint16_t length, uint16_t& payloadLength) {

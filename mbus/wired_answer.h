@@ -21,8 +21,9 @@ public:
 
 // Feeds the bytes to the receiver, logs every complete frame and single character, and
 // hands good long frames to the listener. A rejected byte drops the rest of the tick's
-// bytes without a reset, so a frame still arriving goes on with the next tick.
-void handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t count, Log& log,
+// bytes without a reset, so a frame still arriving goes on with the next tick. Returns how
+// many frames and single characters were logged.
+size_t handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t count, Log& log,
                       WiredFrameListener& listener);
 
 // The answer payload of a long frame: from byte 19 up to, not including, the checksum.

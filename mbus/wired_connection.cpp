@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -26,15 +27,34 @@ std::string openErrorText(const WiredPort& wired) {
   return result;
 }
 
+void loseWiredPort(WiredPort& wired, Log& log) {
+  const int error = wired.port.lastError != 0 ? wired.port.lastError : EIO;
+  closeWiredPort(wired);
+  wired.lostNotice = connectionLostText(wired.portName);
+  const std::string line = wired.lostNotice + " (" + std::strerror(error) +
+                           "). Reconnect or select a new COM port.\n";
+  log.logText(line.c_str(), logStylePlain);
+}
+
 }  // namespace
+
+std::string connectionLostText(const std::string& portName) { return "Connection lost: " + portName; }
 
 void closeWiredPort(WiredPort& wired) {
   closeSerialPort(wired.port);
   wired.portOpen = false;
+  clearAnswerWait(wired.answerWait);
+}
+
+std::string takeLostNotice(WiredPort& wired) {
+  std::string notice;
+  notice.swap(wired.lostNotice);
+  return notice;
 }
 
 WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& log) {
   WiredConnectResult result;
+  wired.lostNotice.clear();
   if (serialPortIsOpen(wired.port)) {
     closeWiredPort(wired);
     result.statusText = "Serial not connected.";
@@ -56,9 +76,15 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
   uint16_t length = 0;
   const uint8_t* frame = frameBuffer(frames, length);
   resetReceiver(frames);
-  writeBytes(wired.port, frame, length);  // a failed write shows as a missing answer
+  const long written = writeBytes(wired.port, frame, length);
   log.logText(">>> REQ_UD2\n", logStylePlain);
   log.logHexDump(frame, length, logStylePlain);
+  if (written == long(length)) {
+    armAnswerWait(wired.answerWait, answerWaitReqUd2, false, 0, wiredAnswerBoundMs, answerClockMs());
+  } else {
+    const std::string line = "Not sent: " + writeFailureText(written, length, wired.port.lastError) + "\n";
+    log.logText(line.c_str(), logStylePlain);
+  }
 
   result.connected = true;
   result.statusText = "Connected to serial [" + wired.portName + "]";
@@ -69,9 +95,14 @@ bool wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameLi
   if (!wired.portOpen) return false;
   uint8_t bytes[wiredReadMax];
   long count = readAvailable(wired.port, bytes, sizeof bytes);
-  if (count <= 0) return false;
-  handleWiredBytes(frames, bytes, size_t(count), log, listener);
-  return true;
+  if (count < 0) {
+    loseWiredPort(wired, log);
+    return true;
+  }
+  if (count > 0 && handleWiredBytes(frames, bytes, size_t(count), log, listener) > 0)
+    clearAnswerWait(wired.answerWait);
+  const bool overdue = expireAnswerWait(wired.answerWait, answerClockMs(), log, logStylePlain) == 1;
+  return count > 0 || overdue;
 }
 
 void showIdentity(const IdentityUpdate& update, SettingsView& view) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/answer_wait.h"
 #include "codec/key_list.h"
 #include "codec/link_state.h"
 #include "converter/answer_parser.h"
@@ -19,7 +20,12 @@ struct WiredPort {
   std::string devicePath;  // what is opened
   SerialPort port;
   bool portOpen = false;
+  AnswerWait answerWait;   // REQ_UD2 or the last converter command, until answered
+  std::string lostNotice;  // status line text after a hang-up, until the window takes it
 };
+
+// The status line text of a port that hung up: "Connection lost: <port name>".
+std::string connectionLostText(const std::string& portName);
 
 // How a connect ended, for the window: an error box text (empty when none) and the status
 // line text (empty when the status line keeps what it shows).
@@ -30,14 +36,21 @@ struct WiredConnectResult {
 };
 
 // Closes the port if open, opens portName's device with the wired profile and sends REQ_UD2.
+// A REQ_UD2 that could not be written is logged as not sent; one that went out is waited for.
 WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& log);
 
-// Closes the port if it is open; the poll tick then idles.
+// Closes the port if it is open and forgets what was waited for; the poll tick then idles.
 void closeWiredPort(WiredPort& wired);
 
 // One tick of the poll timer: reads what the port holds (up to wiredReadMax) without waiting.
-// Returns whether any byte arrived.
+// Any frame or single character from the converter counts as the answer awaited. A port that
+// hung up or fails to read is logged as lost once, closed (Reconnect opens it again) and its
+// status text left in lostNotice. An answer overdue is logged once. Returns whether anything
+// arrived or was logged.
 bool wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener);
+
+// The lost-connection status text once after a hang-up, then empty.
+std::string takeLostNotice(WiredPort& wired);
 
 // Hands each good long frame's payload to the answer parser, then updates the identity and
 // shows it in the window.

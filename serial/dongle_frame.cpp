@@ -79,8 +79,11 @@ int skipPayload(DongleLink& link, size_t count) {
 
 }  // namespace
 
-int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize) {
-  if (link.mode != dongleLinkDongle) return 0;
+int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize, std::string* reason) {
+  if (link.mode != dongleLinkDongle) {
+    if (reason != nullptr) *reason = "no stick";
+    return 0;
+  }
   long written = 0;
   size_t total = dongleFrameHeaderSize;
   if (frameSize >= dongleFrameHeaderSize) {
@@ -93,6 +96,9 @@ int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize) {
   serialTrace("ERROR: Could not write to device.\n");
   serialTrace("Tried to write %d bytes, succeeded to write %ld.\n", static_cast<int>(total),
               written < 0 ? 0L : written);
+  if (reason != nullptr) {
+    *reason = total > frameSize ? "frame cut short" : writeFailureText(written, total, link.port.lastError);
+  }
   return 0;
 }
 

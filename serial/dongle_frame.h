@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "serial/dongle_link.h"
 
@@ -28,8 +29,10 @@ constexpr int dongleFrameWaitMaxMs =
     dongleFrameWaitMs + static_cast<int>(dongleFramePayloadMax) / dongleFrameBytesPerMs;
 
 // Writes the 3 + n bytes of frame (n from bytes 1 and 2). frameSize bounds what may be read.
-// Returns 1 when all bytes went out; else traces the two failure lines and returns 0.
-int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize);
+// Returns 1 when all bytes went out; else traces the two failure lines, puts the reason into
+// *reason when given, and returns 0.
+int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize,
+                     std::string* reason = nullptr);
 
 // Received bytes waiting, or 0 when the query fails or the link is not a dongle link.
 int dongleBytesQueued(DongleLink& link);

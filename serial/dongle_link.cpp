@@ -121,3 +121,7 @@ std::string dongleSerial(const DongleRecord& record) {
 std::string dongleDescription(const DongleRecord& record) {
   return fieldText(record.description, dongleDescriptionSize - 1);
 }
+
+std::string donglePortName(const DongleRecord& record) {
+  return fieldText(record.portName, donglePortNameSize - 1);
+}

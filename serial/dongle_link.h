@@ -41,9 +41,10 @@ int findDongle(DongleRecord& record, DongleLink& link);
 // and configured; on failure traces the message, leaves the port closed and returns 0.
 int openDonglePort(const DongleRecord& record, DongleLink& link);
 
-// The serial and description as text, cut to 15 and 63 characters.
+// The serial, description and port name as text, cut to 15, 63 and 63 characters.
 std::string dongleSerial(const DongleRecord& record);
 std::string dongleDescription(const DongleRecord& record);
+std::string donglePortName(const DongleRecord& record);
 
 // Traces "COM port %s not found" or "Error opening COM port %s" for a failed open, followed by
 // the fixable cause on a line of its own when there is one.

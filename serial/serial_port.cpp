@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -160,6 +162,24 @@ long writeBytes(SerialPort& port, const uint8_t* bytes, size_t count) {
     }
   }
   return static_cast<long>(written);
+}
+
+std::string writeFailureText(long written, size_t count, int error) {
+  const char* reason = error == EBADF ? "port not open" : std::strerror(error);
+  if (written <= 0) return reason;
+  char text[160];
+  std::snprintf(text, sizeof text, "%ld of %zu bytes written (%s)", written, count, reason);
+  return text;
+}
+
+int serialPortHungUp(SerialPort& port) {
+  if (port.fd < 0) return 0;
+  pollfd state{port.fd, POLLIN, 0};
+  if (poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    port.lastError = EIO;
+    return 1;
+  }
+  return 0;
 }
 
 int bytesQueued(SerialPort& port) {

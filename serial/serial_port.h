@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <termios.h>
 
 // Line settings applied after opening; every other termios field keeps what the port had.
@@ -50,6 +51,14 @@ long readAvailable(SerialPort& port, uint8_t* buffer, size_t capacity);
 // Writes count bytes, waiting at most writeConstantMs + writeMsPerByte per byte for the port to
 // take them. Returns the number of bytes written, or -1 when the first write already failed.
 long writeBytes(SerialPort& port, const uint8_t* bytes, size_t count);
+
+// Why a write of count bytes did not go out whole, for a log line: the system's reason, and how
+// many bytes went out when some did. written is what writeBytes returned.
+std::string writeFailureText(long written, size_t count, int error);
+
+// True when the other end has hung up or the port failed (poll reports HUP, ERR or NVAL);
+// lastError is then EIO. Does not wait.
+int serialPortHungUp(SerialPort& port);
 
 // Received bytes waiting in the input queue, or -1 when the query fails.
 int bytesQueued(SerialPort& port);

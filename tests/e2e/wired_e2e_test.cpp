@@ -287,26 +287,28 @@ TEST(WiredE2e, DisconnectThenReconnectSendsReqUd2Again) {
   ASSERT_TRUE(waitTranscript(*sim, {"REQ_UD2", "accepted"}, rig.ticker(), 3));
 }
 
-TEST(WiredE2e, PortVanishingWhileOpenLeavesTheTicksQuiet) {
+TEST(WiredE2e, PortVanishingWhileOpenIsReportedLostAndClosed) {
   auto sim = startSim();
   WiredRig rig;
   ASSERT_TRUE(rig.connectAndIdentify(*sim));
   sim->stop();
   const std::string before = rig.log.text;
   tickFor(rig.ticker(), 200);
-  EXPECT_EQ(rig.log.text, before);
-  EXPECT_TRUE(rig.wired.portOpen);
+  EXPECT_EQ(rig.log.text.substr(before.size()),
+            "Connection lost: ttySIM0 (Input/output error). Reconnect or select a new COM port.\n");
+  EXPECT_FALSE(rig.wired.portOpen);
 
-  // A command still goes through the motions; the write fails quietly.
+  // A command still goes through the motions and says it was not sent.
   rig.view.keyText = simKeyText;
   EXPECT_EQ(getSlotData(0, rig.view, rig.channel), 1);
   EXPECT_EQ(countOf(rig.log.text, sendLine), 1u);
+  EXPECT_EQ(countOf(rig.log.text, "Not sent: no COM port open\n"), 1u);
   tickFor(rig.ticker(), 50);
 
   // The link went with the simulator: reconnecting finds nothing.
   WiredConnectResult r = rig.connect(*sim);
   EXPECT_FALSE(r.connected);
-  EXPECT_EQ(r.statusText, "Serial not connected.");
+  EXPECT_EQ(r.statusText, "");  // already closed when the hang-up was seen
   EXPECT_EQ(r.errorText, "Serial Error\nCOM port ttySIM0 not found");
   EXPECT_FALSE(rig.wired.portOpen);
 }

@@ -239,6 +239,9 @@ TEST_F(WiredFaults, HangUpMidFrame) {
   EXPECT_EQ(log.find("<<<"), std::string::npos) << log;
   EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
   EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+  // The hang-up is said in the status line, and the dead port let go.
+  EXPECT_EQ(str(w->statusLine->getText()), "Connection lost: ttyQF");
+  EXPECT_FALSE(w->wiredPort.portOpen);
   recoverByReconnect();
 }
 

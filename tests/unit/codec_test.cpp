@@ -39,12 +39,24 @@ public:
 class RecordingTransport : public MessageTransport {
 public:
   bool portOpen = true;
+  const char* failure = nullptr;  // when set, writes fail with this reason
   std::vector<Bytes> wired;
   std::vector<Bytes> dongle;
   bool wiredPortOpen() override { return portOpen; }
-  void writeWired(const uint8_t* frame, size_t length) override { wired.emplace_back(frame, frame + length); }
-  void writeDongleFrame(const uint8_t* frame, size_t length) override {
+  bool writeWired(const uint8_t* frame, size_t length, std::string& reason) override {
+    wired.emplace_back(frame, frame + length);
+    return written(reason);
+  }
+  bool writeDongleFrame(const uint8_t* frame, size_t length, std::string& reason) override {
     dongle.emplace_back(frame, frame + length);
+    return written(reason);
+  }
+
+private:
+  bool written(std::string& reason) {
+    if (failure == nullptr) return true;
+    reason = failure;
+    return false;
   }
 };
 
@@ -201,8 +213,9 @@ TEST(CodecPlain, ClosedPortBuildsAndLogsButWritesNothing) {
   f.transport.portOpen = false;
   EXPECT_EQ(sendConverterCommand(f.channel, getDataSlot1, 4), 1);
   EXPECT_TRUE(f.transport.wired.empty());
-  ASSERT_EQ(f.log.entries.size(), 2u);
+  ASSERT_EQ(f.log.entries.size(), 3u);  // the send line, the dump and why it did not go out
   EXPECT_EQ(f.log.entries[1].bytes.size(), 17u);
+  EXPECT_EQ(f.log.entries[2].text, "Not sent: no COM port open\n");
   EXPECT_EQ(f.link.accessNumber, 1);
 }
 
@@ -511,6 +524,86 @@ TEST(CodecKeyTextNull, NullTextGivesZeroKey) {
   std::memset(link.converterKey, 0x55, sizeof link.converterKey);
   loadConverterKey(nullptr, link);
   EXPECT_EQ(Bytes(link.converterKey, link.converterKey + 16), Bytes(16, 0));
+}
+
+// ---- what a request leaves behind: a wait for its answer, or a line saying it did not go ----
+
+TEST(CodecAnswerWait, SendArmsTheWaitOrSaysWhyNothingWentOut) {
+  struct Case {
+    const char* name;
+    LinkMode mode;
+    bool secured;
+    const char* failure;
+    int bound;  // 0: nothing armed
+  };
+  const Case cases[] = {
+      {"wired plain", LinkMode::wired, false, nullptr, wiredAnswerBoundMs},
+      {"wired secured", LinkMode::wired, true, nullptr, wiredAnswerBoundMs},
+      {"wireless", LinkMode::wireless, true, nullptr, wirelessAnswerBoundMs},
+      {"wired short write", LinkMode::wired, false, "ttyS0: 3 of 17 bytes written (Timer expired)", 0},
+      {"stick gone", LinkMode::wireless, true, "Input/output error", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture f;
+    AnswerWait wait;
+    f.channel.answerWait = &wait;
+    f.link.linkMode = c.mode;
+    f.link.securedMessages = c.secured;
+    f.link.messageCounter = 100;
+    f.transport.failure = c.failure;
+    const long long before = answerClockMs();
+    ASSERT_EQ(sendConverterCommand(f.channel, getDataSlot1, 4), 1);
+    // Sent or not, the message used its counter and access number.
+    EXPECT_EQ(f.link.messageCounter, c.secured ? 108u : 100u);
+    EXPECT_EQ(f.link.accessNumber, 1);
+    EXPECT_EQ(wait.armed, c.bound != 0);
+    if (c.bound != 0) {
+      EXPECT_EQ(wait.request, 0x92);
+      EXPECT_EQ(wait.secured, c.secured);
+      EXPECT_EQ(wait.counter, c.secured ? 104u : 0u);
+      EXPECT_GE(wait.deadlineMs, before + c.bound);
+      EXPECT_LE(wait.deadlineMs, answerClockMs() + c.bound);
+    } else {
+      EXPECT_EQ(f.log.entries.back().text, std::string("Not sent: ") + c.failure + "\n");
+      EXPECT_EQ(f.log.entries.back().style, logStylePlain);
+    }
+  }
+}
+
+TEST(CodecAnswerWait, OverdueAnswerIsLoggedOnceWithItsLikelyCauses) {
+  struct Case {
+    uint8_t request;
+    bool secured;
+    int bound;
+    const char* line;
+  };
+  const Case cases[] = {
+      {answerWaitReqUd2, false, 2000, "No answer to REQ_UD2 within 2.0 s: wrong address, or converter out of reach.\n"},
+      {0x93, true, 6000,
+       "No answer to Set Data within 6.0 s: wrong converter key or address, or converter out of reach.\n"},
+      {0x96, false, 2500, "No answer to Scan within 2.5 s: wrong address, or converter out of reach.\n"},
+      {0x97, true, 2000,
+       "No answer to read option bits within 2.0 s: wrong converter key or address, or converter out of reach.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    RecordingLog log;
+    AnswerWait wait;
+    armAnswerWait(wait, c.request, c.secured, 0, c.bound, 1000);
+    EXPECT_EQ(expireAnswerWait(wait, 1000 + c.bound - 1, log, logStyleDongle), 0);
+    EXPECT_TRUE(log.entries.empty());
+    EXPECT_EQ(expireAnswerWait(wait, 1000 + c.bound, log, logStyleDongle), 1);
+    EXPECT_EQ(expireAnswerWait(wait, 1000 + 2 * c.bound, log, logStyleDongle), 0);
+    ASSERT_EQ(log.entries.size(), 1u);
+    EXPECT_EQ(log.entries[0].text, c.line);
+    EXPECT_EQ(log.entries[0].style, logStyleDongle);
+    // An answer in time leaves nothing to say.
+    armAnswerWait(wait, c.request, c.secured, 0, c.bound, 1000);
+    clearAnswerWait(wait);
+    EXPECT_EQ(expireAnswerWait(wait, 1000 + 2 * c.bound, log, logStyleDongle), 0);
+    EXPECT_EQ(log.entries.size(), 1u);
+  }
 }
 
 }  // namespace

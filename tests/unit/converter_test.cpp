@@ -82,8 +82,14 @@ class RecordingTransport : public MessageTransport {
 public:
   std::vector<Bytes> frames;
   bool wiredPortOpen() override { return true; }
-  void writeWired(const uint8_t* f, size_t n) override { frames.emplace_back(f, f + n); }
-  void writeDongleFrame(const uint8_t* f, size_t n) override { frames.emplace_back(f, f + n); }
+  bool writeWired(const uint8_t* f, size_t n, std::string&) override {
+    frames.emplace_back(f, f + n);
+    return true;
+  }
+  bool writeDongleFrame(const uint8_t* f, size_t n, std::string&) override {
+    frames.emplace_back(f, f + n);
+    return true;
+  }
 };
 
 // A plain wired link, so the payload can be read back from the frame.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dongle/dongle_dispatch.h"
+#include "dongle/dongle_session.h"
 #include "dongle/heard_converters.h"
 #include "tests/support/fake_log.h"
 
@@ -141,6 +142,41 @@ TEST(Partner, ChoosingAConverterSetsIdentityCounterAndTellsTheDongle) {
   EXPECT_EQ(link.messageCounter, 0x1Cu);
   EXPECT_EQ(Bytes(frame, frame + partnerFrameSize),
             (Bytes{0x01, 0x08, 0x00, 0x8F, 0x19, 0x78, 0x56, 0x34, 0x12, 0x01, 0x36}));
+}
+
+// Which converter frames count as the answer to the request waited for.
+TEST(DongleAnswerWait, ConverterFrameAnswersItsRequest) {
+  // C field, radio address, CI and short header (14 bytes), then what follows.
+  auto frame = [](std::vector<uint8_t> rest) {
+    std::vector<uint8_t> f = {0x44, 0x8F, 0x19, 0x78, 0x56, 0x34, 0x12, 0x01, 0x36, 0x7A, 0x05, 0x00, 0x00, 0x00};
+    f.insert(f.end(), rest.begin(), rest.end());
+    return f;
+  };
+  const std::vector<uint8_t> counter20 = {0x04, 0xFD, 0x08, 0x14, 0x00, 0x00, 0x00};
+  struct Case {
+    const char* name;
+    uint8_t request;
+    bool secured;
+    std::vector<uint8_t> frame;
+    bool answers;
+  };
+  const Case cases[] = {
+      {"get data answer", 0x92, true, frame({0x0F, 0x35, 0x92, 0x00}), true},
+      {"answer to another command", 0x92, true, frame({0x0F, 0x35, 0x97, 0x00}), false},
+      {"beacon after get data", 0x92, true, frame(counter20), false},
+      {"set data taken: counter reached", 0x93, true, frame(counter20), true},
+      {"option bits taken: counter reached", 0x98, true, frame(counter20), true},
+      {"set data refused: counter behind", 0x93, true, frame({0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00}), false},
+      {"counter record cut short", 0x93, true, frame({0x04, 0xFD, 0x08, 0x14, 0x00}), false},
+      {"plain set data has no counter", 0x93, false, frame(counter20), false},
+      {"header only", 0x92, true, frame({}), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnswerWait wait;
+    armAnswerWait(wait, c.request, c.secured, 20, 6000, 0);
+    EXPECT_EQ(answersRequest(wait, c.frame.data(), c.frame.size()), c.answers);
+  }
 }
 
 }  // namespace

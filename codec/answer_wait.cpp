@@ -1,0 +1,51 @@
+// Bounded waits for the converter's answers.
+#include "codec/answer_wait.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "codec/command_codes.h"
+#include "text/log.h"
+
+long long answerClockMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+const char* answerRequestName(uint8_t request) {
+  switch (request) {
+    case answerWaitReqUd2: return "REQ_UD2";
+    case commandGetData: return "Get Data";
+    case commandSetData: return "Set Data";
+    case commandScan: return "Scan";
+    case commandReadOptions: return "read option bits";
+    case commandWriteOptions: return "write option bits";
+    default: return "converter command";
+  }
+}
+
+void armAnswerWait(AnswerWait& wait, uint8_t request, bool secured, uint32_t counter, int boundMs,
+                   long long nowMs) {
+  wait.armed = true;
+  wait.request = request;
+  wait.secured = secured;
+  wait.counter = counter;
+  wait.boundMs = boundMs;
+  wait.deadlineMs = nowMs + boundMs;
+}
+
+void clearAnswerWait(AnswerWait& wait) { wait.armed = false; }
+
+int expireAnswerWait(AnswerWait& wait, long long nowMs, Log& log, int style) {
+  if (!wait.armed || nowMs < wait.deadlineMs) return 0;
+  wait.armed = false;
+  // Plain requests carry no key, so only a secured one can fail on it.
+  const char* causes = wait.secured ? "wrong converter key or address, or converter out of reach"
+                                    : "wrong address, or converter out of reach";
+  char line[160];
+  std::snprintf(line, sizeof line, "No answer to %s within %d.%d s: %s.\n",
+                answerRequestName(wait.request), wait.boundMs / 1000, wait.boundMs % 1000 / 100,
+                causes);
+  log.logText(line, style);
+  return 1;
+}
