@@ -4,6 +4,7 @@
 #include "app/quarn_window.h"
 #include "serial/dongle_frame.h"
 #include "serial/dongle_link.h"
+#include "text/printable_text.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ void QuarnWindow::connectionChoice() {
   if (link.linkMode == LinkMode::wireless) {
     if (findDongle(state->dongleRecord, state->dongleLink) &&
         openDonglePort(state->dongleRecord, state->dongleLink)) {
-      showStatus("Connected via wireless dongle ID: [" + dongleSerial(state->dongleRecord) + "]");
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
     } else {
       runDongleNotFoundDialog(this, bigIcon);
       link.linkMode = LinkMode::wired;
