@@ -2,8 +2,10 @@
 #include "app/connection_choice.h"
 
 #include "app/quarn_window.h"
+#include "app/title_width.h"
 #include "serial/dongle_frame.h"
 #include "serial/dongle_link.h"
+#include "text/printable_text.h"
 
 namespace {
 
@@ -19,7 +21,8 @@ constexpr FXuint titleAndBorder = DECOR_TITLE | DECOR_BORDER;
 FXint runConnectionDialog(FXWindow* owner) {
   FXint choice = connectionWireless;
   FXDataTarget choiceTarget(choice);
-  FXDialogBox dialog(owner, "Select wired or wireless operation.", titleAndBorder, 0, 0, choiceWidth,
+  const FXString title = "Select wired or wireless operation.";
+  FXDialogBox dialog(owner, title, titleAndBorder, 0, 0, widthForTitle(owner->getApp(), title, choiceWidth),
                      choiceHeight, dialogPadding, dialogPadding, dialogPadding, dialogPadding,
                      dialogSpacing, dialogSpacing);
   FXVerticalFrame* frame = new FXVerticalFrame(&dialog, LAYOUT_FILL_X | LAYOUT_FILL_Y);
@@ -62,7 +65,7 @@ void QuarnWindow::connectionChoice() {
   if (link.linkMode == LinkMode::wireless) {
     if (findDongle(state->dongleRecord, state->dongleLink) &&
         openDonglePort(state->dongleRecord, state->dongleLink)) {
-      showStatus("Connected via wireless dongle ID: [" + dongleSerial(state->dongleRecord) + "]");
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
     } else {
       runDongleNotFoundDialog(this, bigIcon);
       link.linkMode = LinkMode::wired;

@@ -1,4 +1,5 @@
 // Quarn's entry point: configuration, key lists, the application object and the main window.
+#include <csignal>
 #include <cstdio>
 
 #include "app/about_dialog.h"
@@ -13,6 +14,9 @@ QuarnState quarnState;
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Trace lines go to stdout: a reader that went away (`quarn | head`, a closed terminal)
+  // must cost those lines, not the program.
+  std::signal(SIGPIPE, SIG_IGN);
   loadStartupFiles(quarnState);
 
   FXApp application(quarnVersionText, vendorName);

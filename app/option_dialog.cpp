@@ -1,11 +1,13 @@
 // "Set converter options.": the modal dialog with the eight option check buttons.
 #include "app/option_dialog.h"
 
+#include "app/title_width.h"
 #include "converter/option_bits.h"
 
 static_assert(optionDialogChecks == optionCount, "one check button per option bit");
 
 namespace {
+constexpr const char* optionDialogTitle = "Set converter options.";
 constexpr FXint dialogWidth = 240;
 constexpr FXint dialogHeight = 280;
 constexpr FXint dialogMargin = 10;
@@ -14,7 +16,8 @@ constexpr FXint dialogSpacing = 4;
 
 OptionDialog::OptionDialog(FXWindow* owner, FXCheckButton* (&checks)[optionDialogChecks],
                            const bool ticks[optionDialogChecks])
-    : box(owner, "Set converter options.", DECOR_TITLE | DECOR_BORDER, 0, 0, dialogWidth, dialogHeight,
+    : box(owner, optionDialogTitle, DECOR_TITLE | DECOR_BORDER, 0, 0,
+          widthForTitle(owner->getApp(), optionDialogTitle, dialogWidth), dialogHeight,
           dialogMargin, dialogMargin, dialogMargin, dialogMargin, dialogSpacing, dialogSpacing),
       checks_(checks) {
   FXVerticalFrame* frame = new FXVerticalFrame(&box, LAYOUT_FILL_X | LAYOUT_FILL_Y);

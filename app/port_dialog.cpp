@@ -2,6 +2,7 @@
 #include "app/port_dialog.h"
 
 #include "app/quarn_window.h"
+#include "app/title_width.h"
 
 namespace {
 
@@ -14,8 +15,9 @@ constexpr FXint portListVisible = 11;
 }  // namespace
 
 FXint runPortDialog(FXWindow* owner, const ComPortList& ports, int preselect, FXListBox*& listBox) {
-  FXDialogBox dialog(owner, "Select wired parameters.", DECOR_TITLE | DECOR_BORDER, 0, 0, portDialogWidth,
-                     portDialogHeight, dialogPadding, dialogPadding, dialogPadding, dialogPadding,
+  const FXString title = "Select wired parameters.";
+  FXDialogBox dialog(owner, title, DECOR_TITLE | DECOR_BORDER, 0, 0,
+                     widthForTitle(owner->getApp(), title, portDialogWidth), portDialogHeight, dialogPadding, dialogPadding, dialogPadding, dialogPadding,
                      dialogSpacing, dialogSpacing);
   FXVerticalFrame* frame = new FXVerticalFrame(&dialog, LAYOUT_FILL_X | LAYOUT_FILL_Y);
   FXMatrix* matrix = new FXMatrix(frame, 2, MATRIX_BY_COLUMNS);

@@ -6,6 +6,7 @@
 
 #include "app/about_dialog.h"
 #include "quarn_icons.h"
+#include "text/printable_text.h"
 
 namespace {
 
@@ -325,11 +326,13 @@ long QuarnWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
 
 FXString QuarnWindow::aboutConnectionText() const {
   if (state->link.linkMode == LinkMode::wired) {
-    return FXStringFormat("Wired connection COM port [%s]\r\n", wiredPort.portName.c_str());
+    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(wiredPort.portName.c_str()).c_str());
   }
+  // Device strings shown escaped, as on the trace output: a line break in a product name
+  // would otherwise reshape the box.
   return FXStringFormat("Wireless connection\r\nID: [%s]\r\nDescription: [%s]\r\n",
-                        dongleSerial(state->dongleRecord).c_str(),
-                        dongleDescription(state->dongleRecord).c_str());
+                        printableText(dongleSerial(state->dongleRecord).c_str()).c_str(),
+                        printableText(dongleDescription(state->dongleRecord).c_str()).c_str());
 }
 
 long QuarnWindow::onCmdAbout(FXObject*, FXSelector, void*) {

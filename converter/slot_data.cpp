@@ -167,6 +167,15 @@ int setSlotData(int s, SettingsView& view, CommandChannel& channel) {
   if (s < 0 || s >= slotCount) return 0;
   loadKeyFromView(view, channel);
   SlotFields fields = view.readSlot(s);
+  // 251 to 255 fit the byte but name no entry; the converter's Get Data answer holding such an
+  // address would be refused whole, so the slot is not written with one.
+  if (wiredAddressByte(fields.wiredAddress) >= wiredAddressCount) {
+    char line[96];
+    std::snprintf(line, sizeof line, ">>> Set Data of slot %d not sent: the wired address must be 0 to %d.\n",
+                  s + 1, wiredAddressCount - 1);
+    channel.log.logText(line, logStylePlain);
+    return 0;
+  }
   const WiredSettings wired = view.readWired();
   if (padDeviceIdText(fields.deviceId)) view.setDeviceIdText(s, fields.deviceId);
   uint8_t record[slotRecordLength];

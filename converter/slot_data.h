@@ -52,7 +52,8 @@ uint16_t manufacturerCode(const std::string& letters);
 void buildSlotRecord(int s, const SlotFields& fields, const WiredSettings& wired,
                      uint8_t record[slotRecordLength]);
 
-// Returns 1 when sent, 0 for a slot index outside 0..3.
+// Returns 1 when sent, 0 for a slot index outside 0..3. setSlotData also sends nothing,
+// returning 0 with a log line, when the wired address text comes to 251..255.
 int getSlotData(int s, SettingsView& view, CommandChannel& channel);
 int setSlotData(int s, SettingsView& view, CommandChannel& channel);
 

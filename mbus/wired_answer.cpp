@@ -92,9 +92,14 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
     logCounter(log, link.messageCounter);
     return none;
   }
-  if (frame[ciOffset] != ciLongHeader || end < addressOffset + 8) return none;
+  if (frame[ciOffset] != ciLongHeader) return none;
 
-  for (size_t k = 0; k < 8; ++k) link.converterAddress[k] = frame[addressOffset + k];
+  // A header cut short has no address to take, but the counter rule holds all the same: the
+  // converter counted the request whatever it sent back.
+  const bool addressPresent = end >= addressOffset + 8;
+  if (addressPresent) {
+    for (size_t k = 0; k < 8; ++k) link.converterAddress[k] = frame[addressOffset + k];
+  }
 
   // Records count only when their value lies inside the user data, not in the checksum.
   int counterAt = findCounterRecord(frame, uint16_t(end));
@@ -104,6 +109,7 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   }
   link.messageCounter = readLittleEndian32(frame + counterAt + 3) + 1;
   logCounter(log, link.messageCounter);
+  if (!addressPresent) return none;
 
   char firmware[8];
   std::snprintf(firmware, sizeof firmware, "%s", unknownFirmwareText);

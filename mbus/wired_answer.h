@@ -31,6 +31,7 @@ size_t handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t 
 const uint8_t* wiredAnswerPayload(const uint8_t* frame, uint16_t length, uint16_t& payloadLength);
 
 // Takes the converter's address, message counter and firmware version from a long frame
-// (CI 0x72 or 0x90) and logs what it found. The returned texts are for the window.
+// (CI 0x72 or 0x90) and logs what it found. The returned texts are for the window. A CI 0x72
+// answer too short for the address keeps the address but still moves the counter.
 IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, ConverterLinkState& link,
                                    const ConverterKeyList& keys, Log& log);

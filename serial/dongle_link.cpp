@@ -6,6 +6,7 @@
 
 #include "serial/port_discovery.h"
 #include "serial/serial_trace.h"
+#include "text/printable_text.h"
 
 const char* const dongleInstancePrefix = "USB\\VID_10C4&PID_0003\\";
 const char* const dongleSerialPrefix = "ZJ";
@@ -34,12 +35,14 @@ int probePort(const PortInfo& port) {
 
 void examinePort(const PortInfo& port, void* context) {
   DongleSearch& search = *static_cast<DongleSearch*>(context);
-  serialTrace("Found instanceID: [%s]\n", port.instanceId);
+  // Identifiers, serials and names come from the device: printed escaped, they cannot
+  // steer the terminal.
+  serialTrace("Found instanceID: [%s]\n", printableText(port.instanceId).c_str());
   if (std::strncmp(port.instanceId, dongleInstancePrefix, dongleInstancePrefixLength) != 0) return;
   const char* serial = port.instanceId + dongleInstancePrefixLength;
-  serialTrace("Found one instance, serial: [%s]\n", serial);
-  serialTrace("Found PortName: [%s]\n", port.name);
-  serialTrace("Found friendly name: [%s]\r\n", port.description);
+  serialTrace("Found one instance, serial: [%s]\n", printableText(serial).c_str());
+  serialTrace("Found PortName: [%s]\n", printableText(port.name).c_str());
+  serialTrace("Found friendly name: [%s]\r\n", printableText(port.description).c_str());
   if (!probePort(port)) return;
   if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
 
@@ -78,10 +81,11 @@ std::string fieldText(const char* field, size_t maxChars) {
 }  // namespace
 
 void traceOpenFailure(const char* portName, int error) {
+  const std::string name = printableText(portName);
   if (error == ENOENT) {
-    serialTrace("COM port %s not found\n", portName);
+    serialTrace("COM port %s not found\n", name.c_str());
   } else {
-    serialTrace("Error opening COM port %s\n", portName);
+    serialTrace("Error opening COM port %s\n", name.c_str());
   }
   const char* cause = serialOpenCauseText(error);
   if (cause != nullptr) serialTrace("%s\n", cause);

@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -30,7 +31,9 @@ int64_t monotonicMs() {
 const char usageText[] =
     "usage: quarn-sim [options]\n"
     "  --role wired|dongle      converter on the M-Bus wire (default) or USB wireless stick\n"
-    "  --link PATH              symlink to the PTY (default /tmp/quarn-sim/ttySIM0)\n"
+    "  --link PATH              symlink to the PTY (default $XDG_RUNTIME_DIR/ttySIM0, else\n"
+    "                           ${TMPDIR:-/tmp}/quarn-sim-UID/ttySIM0); its folder must be\n"
+    "                           yours and writable by you alone\n"
     "  --exit-after SECONDS     end by itself after this time\n"
     "  --transcript FILE        one line per request received\n"
     "  --id HEX8                identification number as printed (default 12345678)\n"
@@ -117,9 +120,18 @@ bool parseHexExact(const char* text, uint8_t* dest, size_t count) {
   return simParseHex(text, dest, count) == static_cast<int>(count);
 }
 
+// The user's own runtime folder, else a private folder of the user's in the temporary one.
+std::string defaultLinkPath() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/ttySIM0";
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+  return base + "/quarn-sim-" + std::to_string(geteuid()) + "/ttySIM0";
+}
+
 struct Settings {
   SimRole role = SimRole::wired;
-  std::string link = "/tmp/quarn-sim/ttySIM0";
+  std::string link;  // empty: defaultLinkPath()
   long exitAfter = 0;
   std::string transcript;
   std::string serial = "000042";
@@ -289,6 +301,7 @@ int main(int argc, char** argv) {
 
   SimPort port;
   std::string err;
+  if (set.link.empty()) set.link = defaultLinkPath();
   if (!simPortOpen(port, set.link, err)) {
     std::fprintf(stderr, "quarn-sim: %s\n", err.c_str());
     return 1;

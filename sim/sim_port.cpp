@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -20,11 +21,33 @@ bool makeParents(const std::string& path, std::string& err) {
   for (size_t i = 1; i <= dir.size(); ++i) {
     if (i == dir.size() || dir[i] == '/') {
       std::string part = dir.substr(0, i);
-      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
         err = "cannot create " + part + ": " + std::strerror(errno);
         return false;
       }
     }
+  }
+  return true;
+}
+
+// Quarn opens whatever the link points at: a folder that another account owns or may write
+// to would let it put its own PTY behind the link.
+bool parentIsPrivate(const std::string& path, std::string& err) {
+  size_t slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    err = "cannot inspect " + dir + ": " + std::strerror(errno);
+    return false;
+  }
+  if (st.st_uid != geteuid()) {
+    err = "refusing to link in " + dir + ": it belongs to uid " + std::to_string(st.st_uid) + ", not to uid " +
+          std::to_string(geteuid());
+    return false;
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    err = "refusing to link in " + dir + ": other users may write to it";
+    return false;
   }
   return true;
 }
@@ -66,7 +89,7 @@ bool link(SimPort& p, std::string& err) {
 bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
   p.master = -1;
   p.linkPath = linkPath;
-  if (!makeParents(linkPath, err) || !openPty(p, err)) return false;
+  if (!makeParents(linkPath, err) || !parentIsPrivate(linkPath, err) || !openPty(p, err)) return false;
   if (!link(p, err)) {
     close(p.master);
     p.master = -1;

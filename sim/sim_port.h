@@ -10,8 +10,10 @@ struct SimPort {
   std::string linkPath;    // the symlink Quarn opens
 };
 
-// Opens a PTY, puts its slave in raw mode, creates the parent directory of linkPath and
-// points the symlink at the slave. Returns false with a message in err on failure.
+// Opens a PTY, puts its slave in raw mode, creates the parent directory of linkPath (mode
+// 0700) and points the symlink at the slave. Refuses a parent directory that is not the
+// user's own or that group or others may write to. Returns false with a message in err on
+// failure.
 bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err);
 
 // Closes the PTY (the client sees a hang-up) and links a fresh one at the same path.

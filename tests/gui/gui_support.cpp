@@ -182,6 +182,9 @@ DialogStep chooseConnection(bool wired, bool byOk) {
 DialogStep choosePort(const std::string& port, std::vector<std::string>* listed, std::string* preselected) {
   return [port, listed, preselected](FXDialogBox* dialog) {
     EXPECT_EQ(str(dialog->getTitle()), "Select wired parameters.");
+    // 180 pixels is the least; the title needs room beside the title bar's buttons.
+    EXPECT_GE(dialog->getWidth(), 180);
+    EXPECT_GE(dialog->getWidth(), dialog->getApp()->getNormalFont()->getTextWidth(dialog->getTitle()) + 120);
     FXListBox* list = shell().window->portList;
     ASSERT_NE(list, nullptr);
     if (listed) *listed = itemsOf(list);

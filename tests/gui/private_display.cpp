@@ -31,20 +31,37 @@ bool waitForExit(pid_t pid, int& status, int milliseconds) {
   return false;
 }
 
-int spawnProgram(const std::string& program, const std::string& dir, const std::string& home,
-                 const std::string& stdoutPath, pid_t& pid) {
+namespace {
+
+int spawnWith(const std::string& program, const std::string& dir, const std::string& home,
+              posix_spawn_file_actions_t& actions, pid_t& pid) {
   const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
   setenv("HOME", home.c_str(), 1);
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
-  if (!stdoutPath.empty())
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   setenv("HOME", savedHome.c_str(), 1);
   return error;
+}
+
+}  // namespace
+
+int spawnProgram(const std::string& program, const std::string& dir, const std::string& home,
+                 const std::string& stdoutPath, pid_t& pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!stdoutPath.empty())
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  return spawnWith(program, dir, home, actions, pid);
+}
+
+int spawnProgramOnFd(const std::string& program, const std::string& dir, const std::string& home, int stdoutFd,
+                     pid_t& pid) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+  return spawnWith(program, dir, home, actions, pid);
 }
 
 namespace {

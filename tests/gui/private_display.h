@@ -15,6 +15,9 @@ bool waitForExit(pid_t pid, int& status, int milliseconds);
 // stdoutPath unless that is empty; returns posix_spawn's error (0 when started).
 int spawnProgram(const std::string& program, const std::string& dir, const std::string& home,
                  const std::string& stdoutPath, pid_t& pid);
+// The same with its standard output on an open descriptor.
+int spawnProgramOnFd(const std::string& program, const std::string& dir, const std::string& home, int stdoutFd,
+                     pid_t& pid);
 
 // A private Xvfb on a display number of its own; start() returns once the server answers.
 struct PrivateDisplay {

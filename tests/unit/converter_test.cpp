@@ -276,6 +276,33 @@ TEST(SlotCommands, ShortDeviceIdPaddedAndWrittenBack) {
   EXPECT_EQ(Bytes(p.begin() + 16, p.begin() + 18), (Bytes{0x43, 0x04}));
 }
 
+// Addresses the combo offers, or that wrap onto them, go out; those the converter's answer
+// would be refused for do not.
+TEST(SlotCommands, WiredAddressOutsideTheListIsNotSent) {
+  struct Case {
+    const char* text;
+    bool sent;
+  };
+  const Case cases[] = {{"0", true},    {"250", true},  {"251", false}, {"255", false}, {"-1", false},
+                        {"507", false}, {"256", true},  {"", true},     {"17", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Fixture f;
+    f.view.slots[2] = sampleSlot();
+    f.view.slots[2].deviceId = "1234";
+    f.view.slots[2].wiredAddress = c.text;
+    EXPECT_EQ(setSlotData(2, f.view, f.channel), c.sent ? 1 : 0);
+    EXPECT_EQ(f.transport.frames.size(), c.sent ? 1u : 0u);
+    const std::vector<std::string> refused = {">>> Set Data of slot 3 not sent: the wired address must be 0 to 250.\n"};
+    if (c.sent) {
+      EXPECT_NE(f.log.lines, refused);
+    } else {
+      EXPECT_EQ(f.log.lines, refused);
+      EXPECT_EQ(f.view.slots[2].deviceId, "1234");  // the refused slot is left as typed
+    }
+  }
+}
+
 TEST(SlotCommands, LongDeviceIdStaysAndFirstEightDigitsCount) {
   Fixture f;
   f.view.slots[0] = sampleSlot();

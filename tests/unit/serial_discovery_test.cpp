@@ -210,6 +210,28 @@ TEST_F(MockSystem, DongleSearchTracesEveryUdevPortAndPassesOverUnopenable) {
   EXPECT_EQ(dongleLinkNone, link.mode);
 }
 
+// A device's own strings reach the trace escaped, so they cannot steer the terminal.
+TEST_F(MockSystem, DeviceStringsAreTracedWithControlsEscaped) {
+  const char* const device =
+      "P: /devices/pci0000:00/usb1/1-5\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+      "A: idVendor=10c4\nA: idProduct=0003\nA: serial=ZJ\x1B[2J\nA: product=Stick\x1B]0;owned\x07 Z\xC3\xA4hler\n\n"
+      "P: /devices/pci0000:00/usb1/1-5/1-5:1.0/ttyUSB5/tty/ttyUSB5\nE: SUBSYSTEM=tty\n"
+      "E: DEVNAME=/dev/ttyUSB5\nA: dev=188:5\n";
+  GError* error = nullptr;
+  ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, device, &error)) << (error ? error->message : "");
+  DongleRecord record{};
+  DongleLink link;
+  std::string trace = captureStdout([&] { findDongle(record, link); });
+  EXPECT_NE(std::string::npos,
+            trace.find("Found instanceID: [USB\\VID_10C4&PID_0003\\ZJ\\x1B[2J]\n"
+                       "Found one instance, serial: [ZJ\\x1B[2J]\n"
+                       "Found PortName: [ttyUSB5]\n"
+                       "Found friendly name: [Stick\\x1B]0;owned\\x07 Z\xC3\xA4hler]\r\n"))
+      << trace;
+  EXPECT_EQ(std::string::npos, trace.find('\x1B'));
+  EXPECT_EQ(std::string::npos, trace.find('\x07'));
+}
+
 TEST_F(MockSystem, NoPortsGiveEmptyListAndNoDongle) {
   static ComPortList list;
   EXPECT_EQ(0, listComPorts(list));

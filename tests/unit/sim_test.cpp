@@ -6,11 +6,14 @@
 #include <openssl/evp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -851,6 +854,110 @@ TEST(SimBinary, FloodKeepsServing) {
   close(fd);
   int status = sim.stop();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Runs quarn-sim with the environment changes given (an empty value unsets) and the arguments,
+// until it printed its first line or ended. Returns that line; status is -1 while it runs.
+std::string startSim(const std::vector<std::pair<std::string, std::string>>& env,
+                     const std::vector<std::string>& extra, int& status) {
+  int pipefd[2];
+  if (pipe(pipefd) != 0) return "";
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const auto& e : env) {
+      if (e.second.empty()) {
+        unsetenv(e.first.c_str());
+      } else {
+        setenv(e.first.c_str(), e.second.c_str(), 1);
+      }
+    }
+    int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 2);
+    dup2(pipefd[1], 1);
+    close(pipefd[0]);
+    std::vector<std::string> args = {simBinary(), "--exit-after", "30"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  std::string line;
+  char c = 0;
+  ssize_t got = 0;
+  struct pollfd p = {pipefd[0], POLLIN, 0};
+  while (poll(&p, 1, 5000) > 0 && (got = read(pipefd[0], &c, 1)) == 1 && c != '\n') line.push_back(c);
+  close(pipefd[0]);
+  if (got == 0) {  // its output closed: it is ending
+    waitpid(pid, &status, 0);
+    return line;
+  }
+  status = -1;
+  kill(pid, SIGTERM);
+  int ignored = 0;
+  waitpid(pid, &ignored, 0);
+  return line;
+}
+
+// The link lands in a folder of the user's own; any folder another account owns or may write
+// to is refused, so nobody else can put a PTY behind the path Quarn opens.
+TEST(SimBinary, LinkOnlyInAFolderOfOurOwn) {
+  char tmpl[] = "/tmp/quarn-sim-test-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  const std::string uid = std::to_string(geteuid());
+  struct Case {
+    const char* name;
+    const char* folder;  // below dir; made with mode before the run unless null
+    mode_t mode;
+    bool otherOwner;
+    std::vector<std::pair<std::string, std::string>> env;
+    std::vector<std::string> args;
+    std::string link;  // expected first line; empty: refused with status 1
+  };
+  const Case cases[] = {
+      {"runtime folder", "run", 0700, false, {{"XDG_RUNTIME_DIR", dir + "/run"}}, {}, dir + "/run/ttySIM0"},
+      {"private temporary folder", nullptr, 0, false, {{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", dir}}, {},
+       dir + "/quarn-sim-" + uid + "/ttySIM0"},
+      {"explicit link, new folder", nullptr, 0, false, {}, {"--link", dir + "/new/ttyX"}, dir + "/new/ttyX"},
+      {"others may write", "open", 0777, false, {}, {"--link", dir + "/open/ttyX"}, ""},
+      {"group may write", "group", 0770, false, {}, {"--link", dir + "/group/ttyX"}, ""},
+      {"runtime folder others may write", "wide", 0703, false, {{"XDG_RUNTIME_DIR", dir + "/wide"}}, {}, ""},
+      {"someone else's folder", "theirs", 0700, true, {}, {"--link", dir + "/theirs/ttyX"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.folder != nullptr) {
+      const std::string folder = dir + "/" + c.folder;
+      ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+      ASSERT_EQ(chmod(folder.c_str(), c.mode), 0);
+      if (c.otherOwner && geteuid() != 0) {
+        std::printf("[  SKIPPED ] %s: only root can give a folder to another user\n", c.name);
+        continue;
+      }
+      if (c.otherOwner) {
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+      }
+    }
+    int status = 0;
+    const std::string line = startSim(c.env, c.args, status);
+    if (c.link.empty()) {
+      EXPECT_EQ(line, "");
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    } else {
+      EXPECT_EQ(line, c.link);
+      EXPECT_EQ(status, -1) << "quarn-sim ended";
+    }
+  }
+  // Folders quarn-sim makes for its link are for the user alone.
+  for (const std::string& made : {dir + "/new", dir + "/quarn-sim-" + uid}) {
+    struct stat st;
+    ASSERT_EQ(stat(made.c_str(), &st), 0) << made;
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << made;
+  }
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(SimBinary, RejectsBadOptions) {

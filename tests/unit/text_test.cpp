@@ -1,6 +1,7 @@
 // Hex text, manufacturer letters, RSSI, record finders and the log's text forms.
 #include "text/hex_text.h"
 #include "text/log.h"
+#include "text/printable_text.h"
 
 #include <gtest/gtest.h>
 
@@ -321,6 +322,35 @@ TEST(Timestamp, IsUtcWhateverTheLocalZone) {
   tzset();
   EXPECT_TRUE(text == formatUtc(before) || text == formatUtc(after))
       << "'" << text << "' vs '" << formatUtc(before) << "'";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PrintableText, ControlBytesEscapedUtf8Kept) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"ZJ001234", "ZJ001234"},
+      {"USB\\VID_10C4&PID_0003\\ZJ1", "USB\\VID_10C4&PID_0003\\ZJ1"},  // backslashes stay
+      {"", ""},
+      {"a\x1B[2Jb", "a\\x1B[2Jb"},                 // ESC of a terminal sequence
+      {"\x01\x07\t\n\r\x1F", "\\x01\\x07\\x09\\x0A\\x0D\\x1F"},  // C0 controls
+      {"del\x7F", "del\\x7F"},
+      {"Z\xC3\xA4hler \xE2\x82\xAC \xF0\x9F\x93\xA1", "Z\xC3\xA4hler \xE2\x82\xAC \xF0\x9F\x93\xA1"},  // valid UTF-8
+      {"\xC2\x9B" "31m", "\\xC2\\x9B31m"},        // U+009B, the C1 CSI, as UTF-8
+      {"\x9B" "31m", "\\x9B31m"},                    // CSI as a lone byte
+      {"\xC3(", "\\xC3("},                            // lead byte without continuation
+      {"\xC0\xAF", "\\xC0\\xAF"},                   // overlong "/"
+      {"\xED\xA0\x80", "\\xED\\xA0\\x80"},        // surrogate
+      {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+      {"\xE2\x82", "\\xE2\\x82"},                   // cut at the end
+  };
+  for (const Case& c : cases) EXPECT_EQ(printableText(c.in), c.out) << c.out;
+  EXPECT_EQ(printableText(nullptr), "");
 }
 
 }  // namespace

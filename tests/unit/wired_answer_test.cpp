@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -197,6 +198,41 @@ TEST_F(WiredIdentity, FramesTooShortForTheirFieldsChangeNothing) {
     IdentityUpdate u = update(f);
     EXPECT_FALSE(u.idTextSet);
     EXPECT_EQ(log.text.find("Message counter found"), std::string::npos);
+  }
+}
+
+// The counter rule of a CI 0x72 answer holds however much of the 12-byte header came; only a
+// complete header replaces the address.
+TEST_F(WiredIdentity, CounterRuleHoldsForEveryHeaderLength) {
+  const Bytes before = {1, 2, 3, 4, 5, 6, 7, 8};
+  const Bytes converter = {0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x36};
+  struct Case {
+    const char* name;
+    Bytes frame;
+    uint32_t counter;
+    Bytes address;
+    const char* log;
+  };
+  const Case cases[] = {
+      {"whole header, no record", converterAnswer({0x01, 0x02, 0x03}), 14, converter, ""},
+      {"CI alone", longFrame(0x08, 0xFB, {0x72}), 14, before, ""},
+      {"header cut short", longFrame(0x08, 0xFB, {0x72, 0x78, 0x56}), 14, before, ""},
+      {"header one byte short", longFrame(0x08, 0xFB, {0x72, 0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01}), 14,
+       before, ""},
+      {"counter record in a short answer", longFrame(0x08, 0xFB, {0x72, 0x04, 0xFD, 0x08, 0x29, 0x00, 0x00, 0x00}),
+       42, before, "Message counter found: 42\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    link = ConverterLinkState{};
+    link.messageCounter = 10;
+    std::copy(before.begin(), before.end(), link.converterAddress);
+    log.clearLog();
+    IdentityUpdate u = update(c.frame);
+    EXPECT_EQ(link.messageCounter, c.counter);
+    EXPECT_EQ(Bytes(link.converterAddress, link.converterAddress + 8), c.address);
+    EXPECT_EQ(log.text, c.log);
+    EXPECT_FALSE(u.idTextSet);
   }
 }
 

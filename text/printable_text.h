@@ -1,0 +1,10 @@
+// Device-supplied text made safe to print on a terminal.
+#pragma once
+#include <string>
+
+// Copies text with every byte that could steer a terminal written as \xNN (upper-case hex):
+// C0 controls (below 0x20), DEL, and every byte of a sequence that is not well-formed UTF-8 or
+// that encodes a C1 control (U+0080..U+009F). Well-formed UTF-8 otherwise stays as it is, so
+// product names in any language print unchanged. A backslash is not escaped: instance
+// identifiers are full of them. A null text gives "".
+std::string printableText(const char* text);
