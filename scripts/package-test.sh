@@ -19,7 +19,7 @@ check() {  # check "what" command...
 }
 die() { echo "FAIL: $*"; exit 1; }
 
-for tool in cmake cpack dpkg-deb Xvfb xdotool man; do
+for tool in cmake cpack dpkg-deb Xvfb xdotool man readelf; do
   command -v "$tool" >/dev/null || die "$tool is needed"
 done
 
@@ -76,6 +76,17 @@ for f in share/quarn/help/index.html share/quarn/skel/Quarnconfig.txt \
   check "$f installed" test -f "$usr/$f"
 done
 check "48x48 icon is a 48x48 PNG" grep -q 'PNG image data, 48 x 48' <<<"$(file -b "$usr/share/icons/hicolor/48x48/apps/quarn.png" 2>/dev/null || echo none)"
+# Hardened as the distribution builds its programs: full RELRO (a RELRO segment and immediate
+# binding), position-independent, stack protector and fortified C library calls.
+for prog in quarn quarn-sim; do
+  bin=$usr/bin/$prog
+  check "$prog: RELRO segment" grep -q GNU_RELRO <<<"$(readelf -lW "$bin" 2>&1)"
+  check "$prog: immediate binding" grep -qE '\(BIND_NOW\)|\(FLAGS(_1)?\).* NOW' <<<"$(readelf -dW "$bin" 2>&1)"
+  check "$prog: position-independent executable" grep -qE 'Type: +DYN' <<<"$(readelf -hW "$bin" 2>&1)"
+  symbols=$(readelf --dyn-syms -W "$bin" 2>&1)
+  check "$prog: stack protector" grep -q '__stack_chk_fail' <<<"$symbols"
+  check "$prog: fortified C library calls" grep -qE '__[a-z0-9_]+_chk(@| |$)' <<<"$(grep -v __stack_chk <<<"$symbols")"
+done
 missing_libs=$(ldd "$usr/bin/quarn" "$usr/bin/quarn-sim" 2>&1 | grep 'not found')
 check "installed programs find their libraries" test -z "$missing_libs"
 
