@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/regular_file.h"
+
 namespace {
 
 // One fgets-style read; a line break at its end is dropped, and with it a CR before it.
@@ -23,7 +25,7 @@ void readConfigLine(FILE* file, char* line) {
 
 void readConfigFile(const char* path, ConfigFile& config) {
   config.configLoaded = false;
-  FILE* file = std::fopen(path, "r");
+  FILE* file = openRegularFileStream(path);  // a FIFO or device would hang the start
   if (file == nullptr) return;
   readConfigLine(file, config.configLine1);
   readConfigLine(file, config.configLine2);

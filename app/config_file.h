@@ -13,5 +13,6 @@ struct ConfigFile {
 
 // Reads up to two lines of at most 255 characters each; a longer line continues in the
 // next read. The line end (LF, or CR LF as a file written on Windows has it) is removed.
-// A file that does not open leaves config untouched apart from configLoaded = false.
+// A file that does not open, or is not a regular file (FIFO, device, directory, or a link
+// to one), leaves config untouched apart from configLoaded = false.
 void readConfigFile(const char* path, ConfigFile& config);

@@ -28,6 +28,7 @@ int main(int argc, char* argv[]) {
   application.init(argc, argv);
   QuarnWindow* window = new QuarnWindow(&application, quarnState);
   application.create();
+  reportExposedFiles(*window);
 
   // Wired or wireless operation is chosen once the window is realised, before the event loop.
   window->connectionChoice();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "text/hex_text.h"
+#include "text/regular_file.h"
 
 namespace {
 
@@ -29,12 +30,15 @@ struct TextReader {
   size_t position;
   size_t filled;
   bool ended;
+  size_t budget;  // bytes this file may still give
 };
 
 int nextRawByte(TextReader& reader) {
   if (reader.position == reader.filled) {
-    if (reader.ended) return EOF;
-    reader.filled = std::fread(reader.block, 1, sizeof reader.block, reader.file);
+    if (reader.ended || reader.budget == 0) return EOF;
+    const size_t want = reader.budget < sizeof reader.block ? reader.budget : sizeof reader.block;
+    reader.filled = std::fread(reader.block, 1, want, reader.file);
+    reader.budget -= reader.filled;
     reader.position = 0;
     if (reader.filled == 0) {
       reader.ended = true;  // end of file or a read error: either way nothing more
@@ -120,6 +124,7 @@ template <typename List>
 bool loadKeyFile(FILE* file, List& list) {
   TextReader reader{};
   reader.file = file;
+  reader.budget = keyFileByteLimit;
   char piece[linePieceCapacity];
   while (readLinePiece(reader, piece)) {
     if (piece[0] == commentMark) continue;
@@ -142,7 +147,7 @@ void loadKeyDirectory(const char* directory, List& list) {
     char path[pathCapacity];
     const int length = std::snprintf(path, sizeof path, "%s/%s", directory, item->d_name);
     if (length < 0 || static_cast<size_t>(length) >= sizeof path) continue;  // too long
-    FILE* file = std::fopen(path, "r");
+    FILE* file = openRegularFileStream(path);  // FIFOs and devices are skipped
     if (file == nullptr) continue;
     more = loadKeyFile(file, list);
     std::fclose(file);

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 constexpr uint32_t keyListCapacity = 65536;
+// Bytes read from one key file at most: room for a full list of the longest lines (1,023
+// characters and a line end), so only a file that could never load completely is cut.
+constexpr size_t keyFileByteLimit = size_t{keyListCapacity} * 1024;
 
 struct ConverterKeyEntry {
   uint8_t id[4];  // identification number in text order, most significant first
@@ -28,8 +31,9 @@ struct MeterKeyList {
 };
 
 // Appends every file of the directory (names starting with "." skipped) in listing
-// order. A missing directory or unreadable file is skipped silently; a full list
-// stops loading.
+// order. A missing directory, an unreadable file or anything but a regular file (FIFO,
+// device, directory, or a link to one) is skipped silently; a file is read up to
+// keyFileByteLimit bytes; a full list stops loading.
 void loadKeyList(const char* directory, ConverterKeyList& list);
 void loadKeyList(const char* directory, MeterKeyList& list);
 

@@ -19,7 +19,7 @@ check() {  # check "what" command...
 }
 die() { echo "FAIL: $*"; exit 1; }
 
-for tool in cmake cpack dpkg-deb Xvfb xdotool man; do
+for tool in cmake cpack dpkg-deb Xvfb xdotool man readelf; do
   command -v "$tool" >/dev/null || die "$tool is needed"
 done
 
@@ -76,6 +76,17 @@ for f in share/quarn/help/index.html share/quarn/skel/Quarnconfig.txt \
   check "$f installed" test -f "$usr/$f"
 done
 check "48x48 icon is a 48x48 PNG" grep -q 'PNG image data, 48 x 48' <<<"$(file -b "$usr/share/icons/hicolor/48x48/apps/quarn.png" 2>/dev/null || echo none)"
+# Hardened as the distribution builds its programs: full RELRO (a RELRO segment and immediate
+# binding), position-independent, stack protector and fortified C library calls.
+for prog in quarn quarn-sim; do
+  bin=$usr/bin/$prog
+  check "$prog: RELRO segment" grep -q GNU_RELRO <<<"$(readelf -lW "$bin" 2>&1)"
+  check "$prog: immediate binding" grep -qE '\(BIND_NOW\)|\(FLAGS(_1)?\).* NOW' <<<"$(readelf -dW "$bin" 2>&1)"
+  check "$prog: position-independent executable" grep -qE 'Type: +DYN' <<<"$(readelf -hW "$bin" 2>&1)"
+  symbols=$(readelf --dyn-syms -W "$bin" 2>&1)
+  check "$prog: stack protector" grep -q '__stack_chk_fail' <<<"$symbols"
+  check "$prog: fortified C library calls" grep -qE '__[a-z0-9_]+_chk(@| |$)' <<<"$(grep -v __stack_chk <<<"$symbols")"
+done
 missing_libs=$(ldd "$usr/bin/quarn" "$usr/bin/quarn-sim" 2>&1 | grep 'not found')
 check "installed programs find their libraries" test -z "$missing_libs"
 
@@ -151,6 +162,18 @@ for keys in dongleKeys meterKeys; do
   check "first run: $keys example shows the format" \
     test "$(grep -c '' "$work/$keys/example.txt")" = "$(grep -c '' "$usr/share/quarn/skel/$keys/example.txt")"
 done
+# What the launcher makes holds keys: the user's alone.
+mode_of() { stat -c %a -- "$1" 2>/dev/null; }
+private_modes() {  # private_modes what folder: the folder, its key folders and files made
+  local what=$1 dir=$2
+  check "$what: working folder mode 700" test "$(mode_of "$dir")" = 700
+  check "$what: Quarnconfig.txt mode 600" test "$(mode_of "$dir/Quarnconfig.txt")" = 600
+  for keys in dongleKeys meterKeys; do
+    check "$what: $keys mode 700" test "$(mode_of "$dir/$keys")" = 700
+    check "$what: $keys/example.txt mode 600" test "$(mode_of "$dir/$keys/example.txt")" = 600
+  done
+}
+private_modes "first run" "$work"
 check "first run: help page reachable" test -f "$work/help/index.html"
 check "first run: help is the installed page" cmp -s "$work/help/index.html" "$usr/share/quarn/help/index.html"
 check "first run: no help warning" test -z "$(grep 'help page' "$tmp/first.out")"
@@ -159,15 +182,21 @@ check "first run: no help warning" test -z "$(grep 'help page' "$tmp/first.out")
 echo "my line 1" >"$work/Quarnconfig.txt"
 echo "mine;00000001;000102030405060708090A0B0C0D0E0F" >"$work/dongleKeys/example.txt"
 rm "$work/meterKeys/example.txt"
+chmod 640 "$work/Quarnconfig.txt"
+chmod 750 "$work/dongleKeys"
 run_launcher second QUARN_HOME="$work"
 check "second run keeps Quarnconfig.txt" test "$(cat "$work/Quarnconfig.txt")" = "my line 1"
+check "second run keeps the modes the user chose" \
+  test "$(mode_of "$work/Quarnconfig.txt") $(mode_of "$work/dongleKeys")" = "640 750"
 check "second run keeps key files" grep -q '^mine;' "$work/dongleKeys/example.txt"
 check "second run brings back no deleted example" test ! -e "$work/meterKeys/example.txt"
 
 # Default places: $XDG_DATA_HOME/quarn, else ~/.local/share/quarn; a relative XDG_DATA_HOME
 # does not count.
-run_launcher xdg XDG_DATA_HOME="$tmp/xdg"
+# A umask that lets everybody in changes nothing of that.
+(umask 000 && run_launcher xdg XDG_DATA_HOME="$tmp/xdg")
 check "XDG_DATA_HOME/quarn used" test -f "$tmp/xdg/quarn/Quarnconfig.txt"
+private_modes "umask 000" "$tmp/xdg/quarn"
 (cd "$tmp" && run_launcher relxdg XDG_DATA_HOME=relative)
 check "relative XDG_DATA_HOME ignored" test ! -e "$tmp/relative"
 check "HOME/.local/share/quarn used by default" test -f "$home/.local/share/quarn/Quarnconfig.txt"
@@ -256,6 +285,10 @@ ports=$(head -1 "$tmp/sim.out")
 check "quarn-sim prints its port" test "$ports" = "$tmp/sim/ttySIM0"
 
 work=$tmp/work3
+# A key folder of the user's own that others can read: quarn warns about it at start.
+mkdir -p "$work/dongleKeys"
+chmod 755 "$work/dongleKeys"
+echo "# mine" >"$work/dongleKeys/example.txt"
 env -u WAYLAND_DISPLAY DISPLAY="$display" HOME="$home" QUARN_HOME="$work" \
   QUARN_VIRTUAL_PORTS="$ports" "$launcher" >"$tmp/gui.out" 2>"$tmp/gui.err" &
 app_pid=$!
@@ -296,6 +329,10 @@ fi
 if grep -qx 'Select wired or wireless operation.' "$tmp/dialogs" 2>/dev/null; then
   check "trace output of the dongle search on stdout" grep -q '^PORTS class GUID found.' "$tmp/gui.out"
 fi
+check "quarn warns about the key folder others can read" grep -qxF \
+  'Warning: dongleKeys is readable by other users; run chmod 700 dongleKeys.' "$tmp/gui.out"
+check "quarn warns about nothing the launcher made" \
+  test -z "$(grep -E '^Warning: (meterKeys|Quarnconfig.txt)' "$tmp/gui.out")"
 check "quarn wrote nothing into the working folder" \
   test "$(cd "$work" && find . -mindepth 1 | sort | tr '\n' ' ')" = \
   "./Quarnconfig.txt ./dongleKeys ./dongleKeys/example.txt ./help ./meterKeys ./meterKeys/example.txt "

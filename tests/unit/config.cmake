@@ -5,10 +5,6 @@ quarn_add_test(NAME appcore_test
           ${CMAKE_CURRENT_LIST_DIR}/help_opener_test.cpp
           ${PROJECT_SOURCE_DIR}/app/config_file.cpp
           ${PROJECT_SOURCE_DIR}/app/help_opener.cpp
-  LABELS unit)
+  LIBS quarn_text
+  LABELS unit asuser)
 target_include_directories(appcore_test PRIVATE ${PROJECT_SOURCE_DIR})
-
-quarn_add_test(NAME example_keys_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/example_keys_test.cpp
-  LIBS quarn_codec
-  LABELS unit)

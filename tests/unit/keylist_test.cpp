@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,6 +19,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "tests/support/file_kinds.h"
 
 namespace {
 
@@ -410,6 +414,70 @@ TEST(KeyFiles, UnreadableFileIsSkippedForAnOrdinaryUser) {
   ASSERT_TRUE(WIFEXITED(status));
   ASSERT_NE(WEXITSTATUS(status), 100) << "could not drop to an ordinary user";
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file was loaded or the readable one not";
+}
+
+TEST(KeyFiles, OnlyRegularFilesLoadBesideGoodOnesAndNoneHangs) {
+  // Each kind alone beside a good file, then all of them together in one folder.
+  TempDir together;
+  together.write("good", "a;00000001;" + keyText + "\n");
+  size_t togetherLoads = 1;
+  for (const FileKind& kind : allFileKinds) {
+    SCOPED_TRACE(kind.name);
+    const std::string content = "b;00000002;" + keyText + "\n";
+    TempDir dir;
+    dir.write("good", "a;00000001;" + keyText + "\n");
+    ASSERT_TRUE(kind.make(dir.path() + "/odd", content));
+    ASSERT_TRUE(kind.make(together.path() + "/odd" + std::to_string(&kind - allFileKinds), content));
+    togetherLoads += kind.loads() ? 1 : 0;
+    auto converters = std::make_unique<ConverterKeyList>();
+    auto meters = std::make_unique<MeterKeyList>();
+    {
+      ReadDeadline deadline(10);
+      loadKeyList(dir.path().c_str(), *converters);
+      loadKeyList(dir.path().c_str(), *meters);
+      EXPECT_LT(deadline.seconds(), 2.0);
+    }
+    const uint8_t good[4] = {0, 0, 0, 1};
+    const uint8_t odd[4] = {0, 0, 0, 2};
+    EXPECT_NE(findConverterKey(*converters, good), nullptr);
+    EXPECT_NE(findMeterKeys(*meters, good), nullptr);
+    EXPECT_EQ(converters->count, kind.loads() ? 2u : 1u);
+    EXPECT_EQ(meters->count, kind.loads() ? 2u : 1u);
+    EXPECT_EQ(findConverterKey(*converters, odd) != nullptr, kind.loads());
+  }
+  auto list = std::make_unique<ConverterKeyList>();
+  {
+    ReadDeadline deadline(10);
+    loadKeyList(together.path().c_str(), *list);
+    EXPECT_LT(deadline.seconds(), 2.0);
+  }
+  EXPECT_EQ(list->count, togetherLoads);
+}
+
+TEST(KeyFiles, HugeFileIsReadOnlyUpToItsLimit) {
+  // Sparse: a line at the start, zeros, and a line just past the limit that is never reached.
+  TempDir dir;
+  const std::string path = dir.write("huge", "a;00000001;" + keyText + "\n");
+  const std::string late = "\nb;00000002;" + keyText + "\n";
+  const int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(pwrite(fd, late.data(), late.size(), static_cast<off_t>(keyFileByteLimit)),
+            static_cast<ssize_t>(late.size()));
+  close(fd);
+  auto list = loadConverter(dir.path());
+  ASSERT_EQ(list->count, 1u);
+  EXPECT_EQ(list->entries[0].id[3], 1);
+  // Just inside the limit the same line still loads.
+  TempDir inside;
+  const std::string near = inside.write("huge", "a;00000001;" + keyText + "\n");
+  const int nearFd = open(near.c_str(), O_WRONLY);
+  ASSERT_GE(nearFd, 0);
+  const off_t at = static_cast<off_t>(keyFileByteLimit - late.size());
+  ASSERT_EQ(pwrite(nearFd, late.data(), late.size(), at), static_cast<ssize_t>(late.size()));
+  close(nearFd);
+  auto nearList = loadConverter(inside.path());
+  ASSERT_EQ(nearList->count, 2u);
+  EXPECT_EQ(nearList->entries[1].id[3], 2);
 }
 
 TEST(KeyFiles, PathOf255CharactersLoadsAndLongerIsSkipped) {
