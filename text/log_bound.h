@@ -12,9 +12,10 @@ struct LogFill {
 };
 
 // Each drop removes this share of the limit beyond what the incoming text needs, so that the
-// cost of removing text at the front (the toolkit measures and moves what it removes) is paid
-// once per eighth of the log rather than on every append.
-constexpr size_t logDropDivisor = 8;
+// cost of removing text at the front is paid once per sixteenth of the log, not on every
+// append. The toolkit measures every character it removes and moves its whole buffer twice:
+// a larger share stalls the window longer at each drop, a smaller one moves the buffer more often.
+constexpr size_t logDropDivisor = 16;
 
 // A limit below this leaves no room for the notice and a useful tail; smaller limits are raised.
 constexpr size_t logMinimumLimit = 4096;

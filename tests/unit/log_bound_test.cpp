@@ -16,16 +16,16 @@ struct DropCase {
   size_t dropped;
 };
 
-TEST(LogDropCount, DropsOnlyBeyondTheLimitAndThenAnEighthMore) {
+TEST(LogDropCount, DropsOnlyBeyondTheLimitAndThenASixteenthMore) {
   const DropCase cases[] = {
       {"empty log", {0, 0, 0}, 8000, 60, 0},
       {"fits exactly", {7000, 0, 1000}, 8000, 60, 0},
-      {"one over, no notice yet", {7001, 0, 1000}, 8000, 60, 7001 + 1000 - (8000 - 60 - 1000)},
-      {"one over, notice shown", {7001, 60, 1000}, 8000, 60, 6941 + 1000 - (8000 - 60 - 1000)},
-      {"incoming alone over the limit", {100, 60, 9000}, 8000, 60, 40 + 9000 - (8000 - 60 - 1000)},
-      {"tiny limit raised to the minimum", {4000, 0, 100}, 10, 60, 4100 - (4096 - 60 - 512)},
+      {"one over, no notice yet", {7001, 0, 1000}, 8000, 60, 7001 + 1000 - (8000 - 60 - 500)},
+      {"one over, notice shown", {7001, 60, 1000}, 8000, 60, 6941 + 1000 - (8000 - 60 - 500)},
+      {"incoming alone over the limit", {100, 60, 9000}, 8000, 60, 40 + 9000 - (8000 - 60 - 500)},
+      {"tiny limit raised to the minimum", {4000, 0, 100}, 10, 60, 4100 - (4096 - 60 - 256)},
       {"tiny limit, still fits the minimum", {3000, 0, 100}, 10, 60, 0},
-      {"large log", {16000000, 60, 700}, 16000000, 60, 15999940 + 700 - (16000000 - 60 - 2000000)},
+      {"large log", {16000000, 60, 700}, 16000000, 60, 15999940 + 700 - (16000000 - 60 - 1000000)},
   };
   for (const DropCase& c : cases) {
     EXPECT_EQ(logDropCount(c.fill, c.limit, c.noticeLength), c.dropped) << c.name;
@@ -51,7 +51,7 @@ TEST(LogDropCount, WhatRemainsFitsWithTheNoticeHoweverOftenItDrops) {
     }
     ASSERT_LE(fill.length, limit) << i;
   }
-  // About 370 characters a round over 1000 rounds, an eighth of 10,000 a drop: dozens, not hundreds.
+  // About 370 characters a round over 1000 rounds, a sixteenth of 10,000 a drop: dozens, not hundreds.
   EXPECT_GT(drops, 10);
   EXPECT_LT(drops, 2 * 370 * 1000 / (limit / logDropDivisor));
 }
