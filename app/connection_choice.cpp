@@ -55,6 +55,7 @@ void runDongleNotFoundDialog(FXWindow* owner, FXIcon* icon) {
 }
 
 void QuarnWindow::showStatus(const std::string& text) {
+  ++widgetWrites;
   statusLine->setNormalText(text.c_str());
   statusLine->setText(text.c_str());
 }

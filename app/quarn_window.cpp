@@ -1,7 +1,6 @@
 // QuarnWindow: widget tree, menus, message map, the log and the shell's own handlers.
 #include "app/quarn_window.h"
 
-#include <cstdio>
 #include <string>
 
 #include "app/about_dialog.h"
@@ -263,6 +262,7 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
   logView->setHiliteStyles(logHiliteStyles);
   logFont = makeLogFont(getApp(), builtInFont);
   logView->setFont(logFont);
+  communicationLog.attach(logView);
 }
 
 QuarnWindow::~QuarnWindow() {
@@ -279,30 +279,15 @@ void QuarnWindow::create() {
 
 // ---- The communication log ----
 
-void QuarnWindow::scrollLogToEnd() {
-  logView->makePositionVisible(logView->lineStart(logView->getLength()));
-}
+void QuarnWindow::logText(const char* text, int style) { communicationLog.logText(text, style); }
 
-void QuarnWindow::logText(const char* text, int style) {
-  logView->appendStyledText(FXString(text), style, FALSE);
-  scrollLogToEnd();
-}
-
-void QuarnWindow::logTimestamp() {
-  logView->appendText(FXString(timestampText().c_str()), FALSE);
-  scrollLogToEnd();
-}
+void QuarnWindow::logTimestamp() { communicationLog.logTimestamp(); }
 
 void QuarnWindow::logHexDump(const uint8_t* bytes, size_t count, int style) {
-  std::string text;
-  appendHexDumpText(text, bytes, count);
-  logView->appendStyledText(text.c_str(), static_cast<FXint>(text.size()), style, FALSE);
-  scrollLogToEnd();
+  communicationLog.logHexDump(bytes, count, style);
 }
 
-void QuarnWindow::clearLog() {
-  logView->setText(FXString::null, FALSE);
-}
+void QuarnWindow::clearLog() { communicationLog.clearLog(); }
 
 // ---- The shell's own commands ----
 

@@ -2,6 +2,7 @@
 #pragma once
 #include <fx.h>
 
+#include "app/log_view.h"
 #include "app/quarn_state.h"
 #include "codec/message_codec.h"
 #include "converter/answer_parser.h"
@@ -129,6 +130,8 @@ public:
   FXTextField* converterKeyField = nullptr;
   FXTextField* converterIdField = nullptr;
   FXText* logView = nullptr;
+  // What the Log calls above write through: batches, scrolling and the bound on logView.
+  LogView communicationLog;
   FXFont* logFont = nullptr;
   FXListBox* portList = nullptr;
   FXListBox* partnerList = nullptr;
@@ -151,13 +154,15 @@ private:
   void buildSlot(FXComposite* container, int slot);
   void buildNearbyGroup(FXComposite* container);
   void buildLogPage(FXComposite* page);
-  void scrollLogToEnd();
   void showStatus(const std::string& text);
   bool wiredOperation();  // false, after saying so, in a wireless run
   void writeDongleStart();
   void writeOptionChecks();
 
   FXMenuPane* menuPanes[5] = {};
+  // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh
+  // of every widget has anything to show.
+  unsigned long widgetWrites = 0;
 };
 
 static_assert(QuarnWindow::ID_ABOUT == 60, "command ids start at the toolkit's 60");

@@ -44,6 +44,7 @@ SlotFields QuarnWindow::readSlot(int s) {
 }
 
 void QuarnWindow::writeSlot(int s, const SlotFields& fields) {
+  ++widgetWrites;
   if (!slotValid(s)) return;
   activeChecks[s]->setCheck(fields.active ? TRUE : FALSE, FALSE);
   manufacturerFields[s]->setText(fields.manufacturer.c_str(), FALSE);
@@ -58,6 +59,7 @@ void QuarnWindow::writeSlot(int s, const SlotFields& fields) {
 }
 
 void QuarnWindow::setDeviceIdText(int s, const std::string& text) {
+  ++widgetWrites;
   if (slotValid(s)) deviceIdFields[s]->setText(text.c_str(), FALSE);
 }
 
@@ -69,6 +71,7 @@ WiredSettings QuarnWindow::readWired() {
 }
 
 void QuarnWindow::writeWired(const WiredSettings& wired) {
+  ++widgetWrites;
   selectEntry(wiredProtocolList, wired.protocol);
   selectEntry(wiredModeList, wired.mode);
 }
@@ -76,16 +79,19 @@ void QuarnWindow::writeWired(const WiredSettings& wired) {
 std::string QuarnWindow::converterKeyText() { return textOf(converterKeyField->getText()); }
 
 void QuarnWindow::setConverterKeyText(const std::string& text) {
+  ++widgetWrites;
   converterKeyField->setText(text.c_str(), FALSE);
 }
 
 void QuarnWindow::setConverterIdText(const std::string& text) {
+  ++widgetWrites;
   converterIdField->setText(text.c_str(), FALSE);
 }
 
 bool QuarnWindow::optionDialogOpen() { return optionChecks[0] != nullptr; }
 
 void QuarnWindow::setOptionCheck(int index, bool ticked) {
+  ++widgetWrites;
   if (index < 0 || index >= optionBitCount || optionChecks[index] == nullptr) return;
   optionChecks[index]->setCheck(ticked ? TRUE : FALSE, FALSE);
 }
@@ -96,6 +102,7 @@ std::string QuarnWindow::nearbyAddressText(int row) {
 }
 
 void QuarnWindow::setNearbyRow(int row, const NearbyRowTexts& texts) {
+  ++widgetWrites;
   if (row < 0 || row >= nearbyTable->getNumRows()) return;
   nearbyTable->setItemText(row, 0, texts.address.c_str(), FALSE);
   nearbyTable->setItemText(row, 1, texts.description.c_str(), FALSE);

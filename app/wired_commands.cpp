@@ -9,13 +9,18 @@ bool QuarnWindow::wiredOperation() {
 }
 
 long QuarnWindow::onTimeoutWired(FXObject*, FXSelector, void*) {
-  WiredAnswerRouter router(answerTargets, state->link, state->converterKeyList);
-  const bool arrived = wiredTick(wiredPort, state->linkFrame, *this, router);
+  const unsigned long writesBefore = widgetWrites;
+  {
+    LogBatch batch(communicationLog);
+    WiredAnswerRouter router(answerTargets, state->link, state->converterKeyList);
+    wiredTick(wiredPort, state->linkFrame, *this, router);
+  }
   const std::string lost = takeLostNotice(wiredPort);
   if (!lost.empty()) showStatus(lost);
   getApp()->addTimeout(this, ID_TIMER_WIRED, wiredPollMs);
-  // A handled message makes FOX refresh every widget; an idle tick changed none.
-  return arrived ? 1 : 0;
+  // "Handled" makes FOX refresh every widget; the log repaints itself, so only a tick that
+  // wrote another widget asks for that.
+  return widgetWrites != writesBefore ? 1 : 0;
 }
 
 long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) {

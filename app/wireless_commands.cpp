@@ -5,15 +5,18 @@
 #include "serial/dongle_frame.h"
 
 long QuarnWindow::onTimeoutDongle(FXObject*, FXSelector, void*) {
-  DongleAnswerRouter router(answerTargets);
-  const bool arrived =
-      dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router, &dongleWatch);
+  const unsigned long writesBefore = widgetWrites;
+  {
+    LogBatch batch(communicationLog);
+    DongleAnswerRouter router(answerTargets);
+    dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router, &dongleWatch);
+  }
   const std::string lost = takeLostNotice(dongleWatch);
   if (!lost.empty()) showStatus(lost);
   getApp()->addTimeout(this, ID_TIMER_DONGLE, donglePollMs);
-  // A handled message makes FOX refresh every widget, 200 times a second at this rate; an
-  // idle tick changed none.
-  return arrived ? 1 : 0;
+  // "Handled" makes FOX refresh every widget, 200 times a second at this rate; the log
+  // repaints itself, so only a tick that wrote another widget asks for that.
+  return widgetWrites != writesBefore ? 1 : 0;
 }
 
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {

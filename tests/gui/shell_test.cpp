@@ -653,6 +653,62 @@ TEST_F(ShellTest, LastLineIsScrolledIntoViewAtItsStart) {
   pump();
 }
 
+TEST_F(ShellTest, BatchWritesTheWakeUpsTextAtItsEndWithEachCallsStyle) {
+  const uint8_t bytes[] = {0x10, 0x5B};
+  {
+    LogBatch batch(w->communicationLog);
+    w->logText("<<< Answer\n", logStyleDongle);
+    w->logHexDump(bytes, sizeof bytes, logStylePlain);
+    EXPECT_EQ(logContent(), "");  // held until the batch ends
+  }
+  EXPECT_EQ(logContent(), "<<< Answer\n0x10 0x5B \n");
+  EXPECT_EQ(w->logView->getStyle(0), logStyleDongle);
+  EXPECT_EQ(w->logView->getStyle(10), logStyleDongle);
+  EXPECT_EQ(w->logView->getStyle(11), logStylePlain);
+  EXPECT_EQ(w->logView->getStyle(w->logView->getLength() - 1), logStylePlain);
+}
+
+TEST_F(ShellTest, LogKeepsItsNewestLinesWithinItsLimitBehindOneNotice) {
+  const size_t limit = 8000;
+  w->communicationLog.setLimit(limit);
+  const std::string notice = logDropNotice(limit);
+  for (int i = 0; i < 1000; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "line %04d 0x01 0x02 0x03 0x04 0x05\n", i);
+    if (i % 3 == 0) {
+      LogBatch batch(w->communicationLog);
+      w->logText(line, logStyleDongle);
+    } else {
+      w->logText(line, logStylePlain);
+    }
+    ASSERT_LE(static_cast<size_t>(w->logView->getLength()), limit) << i;
+  }
+  const std::string text = logContent();
+  ASSERT_EQ(text.compare(0, notice.size(), notice), 0) << text.substr(0, 100);
+  EXPECT_EQ(text.find("--- earlier lines dropped", 1), std::string::npos);
+  // What follows the notice is whole lines, consecutive, up to the newest.
+  std::istringstream rest(text.substr(notice.size()));
+  std::string line;
+  int expected = -1;
+  while (std::getline(rest, line)) {
+    int number = -1;
+    ASSERT_EQ(std::sscanf(line.c_str(), "line %d ", &number), 1) << line;
+    ASSERT_EQ(line.size(), 34u) << line;
+    if (expected >= 0) {
+      EXPECT_EQ(number, expected);
+    }
+    expected = number + 1;
+  }
+  EXPECT_EQ(expected, 1000);
+  EXPECT_GT(text.size(), limit / 2);
+
+  // Clearing starts afresh: no notice until the limit is reached again.
+  w->clearLog();
+  w->logText("line 0000\n", logStylePlain);
+  EXPECT_EQ(logContent(), "line 0000\n");
+  w->communicationLog.setLimit(logLimitChars);
+}
+
 TEST_F(ShellTest, LogIsReadOnlyButSelectable) {
   FXText* log = w->logView;
   w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
