@@ -386,6 +386,55 @@ TEST_F(MockSystem, MonitorTakesABoundedNumberOfEventsPerCall) {
   closeDeviceMonitor(monitor);
 }
 
+// The stick of the run comes back: which entry is taken again, quietly, with only its port updated.
+TEST_F(MockSystem, RecordedStickIsFoundAgainBySerialOnly) {
+  PtyPair first;
+  PtyPair other;
+  PtyPair back;
+  PtyPair later;
+  const std::string firstPath = link(first, "ttySIM1");
+  const std::string otherPath = link(other, "ttySIM2");
+  const std::string backPath = link(back, "ttySIM5");
+  const std::string laterPath = link(later, "ttySIM6");
+  const std::string gonePath = tempDir + "/ttySIM9";
+  const std::string stick = "|USB\\VID_10C4&PID_0003\\";
+  struct Case {
+    const char* what;
+    std::string entries;
+    int found;
+    const char* portName;
+  };
+  const Case cases[] = {
+      {"another ttyUSB number", otherPath + stick + "ZJ000007|Other;" + backPath + stick + "ZJ000042|New", 1,
+       "ttySIM5"},
+      {"not back yet", gonePath + stick + "ZJ000042|Gone", 0, "ttySIM1"},
+      {"other product", backPath + "|USB\\VID_10C4&PID_EA60\\ZJ000042|Bridge", 0, "ttySIM1"},
+      {"longer serial", backPath + stick + "ZJ0000421|Longer", 0, "ttySIM1"},
+      {"last one that opens", backPath + stick + "ZJ000042;" + laterPath + stick + "ZJ000042;" + gonePath +
+                                   stick + "ZJ000042", 1, "ttySIM6"},
+  };
+  for (const Case& c : cases) {
+    setenv(virtualPortsVariable, (firstPath + stick + "ZJ000042|Stick").c_str(), 1);
+    DongleRecord record{};
+    DongleLink link;
+    captureStdout([&] { ASSERT_EQ(1, findDongle(record, link)); });
+    const DongleRecord before = record;
+    setenv(virtualPortsVariable, c.entries.c_str(), 1);
+    std::string trace = captureStdout([&] { EXPECT_EQ(c.found, findDongleAgain(record)) << c.what; });
+    EXPECT_EQ("", trace) << c.what;
+    EXPECT_STREQ(c.portName, record.portName) << c.what;
+    EXPECT_EQ(c.found ? tempDir + "/" + c.portName : firstPath, record.devicePath) << c.what;
+    EXPECT_EQ(0, std::memcmp(before.serial, record.serial, sizeof record.serial)) << c.what;
+    EXPECT_EQ(0, std::memcmp(before.description, record.description, sizeof record.description)) << c.what;
+    EXPECT_EQ(1, record.found) << c.what;
+    EXPECT_EQ(-1, link.port.fd) << c.what;
+  }
+  DongleRecord never{};
+  setenv(virtualPortsVariable, (backPath + stick).c_str(), 1);  // no stick found yet: nothing to find again
+  EXPECT_EQ(0, findDongleAgain(never));
+  EXPECT_STREQ("", never.portName);
+}
+
 TEST(DongleRecordText, FullFieldsAreCutNotOverrun) {
   struct Padded {
     DongleRecord record;
