@@ -3,5 +3,5 @@ find_package(OpenSSL REQUIRED)
 quarn_add_test(NAME sim_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/sim_test.cpp
   LIBS quarn_simcore OpenSSL::Crypto
-  LABELS unit)
+  LABELS unit asuser)
 add_dependencies(sim_test quarn-sim)

@@ -1,5 +1,6 @@
 // quarn-sim seen from Quarn's side: messages built here with OpenSSL alone, fed to the
 // converter model in-process, and the real binary driven over its PTY.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
@@ -10,7 +11,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <fstream>
