@@ -23,39 +23,71 @@ void copyField(char* field, size_t width, const char (&source)[portTextSize]) {
   std::memcpy(field, source, width);
 }
 
-int probePort(const PortInfo& port) {
+int probePort(const PortInfo& port, int trace) {
   SerialPort probe;
   if (!openSerialPort(probe, port.devicePath)) {
-    traceOpenFailure(port.name, probe.lastError);
+    if (trace) traceOpenFailure(port.name, probe.lastError);
     return 0;
   }
   closeSerialPort(probe);
   return 1;
 }
 
+// The serial after the stick's vendor and product, or nullptr for any other device.
+const char* stickSerial(const PortInfo& port) {
+  if (std::strncmp(port.instanceId, dongleInstancePrefix, dongleInstancePrefixLength) != 0) return nullptr;
+  return port.instanceId + dongleInstancePrefixLength;
+}
+
+// The serial as the record keeps it: its first bytes, padded with zeros.
+void serialField(char (&field)[dongleSerialSize], const char* serial) {
+  char serialBuffer[portTextSize] = {};  // the serial in a buffer of the common width
+  std::strncpy(serialBuffer, serial, portTextSize - 1);
+  copyField(field, sizeof field, serialBuffer);
+}
+
+void recordPort(DongleRecord& record, const PortInfo& port) {
+  copyField(record.portName, sizeof record.portName, port.name);
+  std::memcpy(record.devicePath, port.devicePath, sizeof record.devicePath);
+}
+
 void examinePort(const PortInfo& port, void* context) {
   DongleSearch& search = *static_cast<DongleSearch*>(context);
   // Identifiers, serials and names come from the device: printed escaped, they cannot
   // steer the terminal.
-  serialTrace("Found instanceID: [%s]\n", printableText(port.instanceId).c_str());
-  if (std::strncmp(port.instanceId, dongleInstancePrefix, dongleInstancePrefixLength) != 0) return;
-  const char* serial = port.instanceId + dongleInstancePrefixLength;
-  serialTrace("Found one instance, serial: [%s]\n", printableText(serial).c_str());
-  serialTrace("Found PortName: [%s]\n", printableText(port.name).c_str());
-  serialTrace("Found friendly name: [%s]\r\n", printableText(port.description).c_str());
-  if (!probePort(port)) return;
+  serialTrace("Found instanceID: [%s]
+", printableText(port.instanceId).c_str());
+  const char* serial = stickSerial(port);
+  if (serial == nullptr) return;
+  serialTrace("Found one instance, serial: [%s]
+", printableText(serial).c_str());
+  serialTrace("Found PortName: [%s]
+", printableText(port.name).c_str());
+  serialTrace("Found friendly name: [%s]
+", printableText(port.description).c_str());
+  if (!probePort(port, 1)) return;
   if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
 
-  char serialBuffer[portTextSize] = {};  // the serial in a buffer of the common width
-  std::strncpy(serialBuffer, serial, portTextSize - 1);
   DongleRecord& record = *search.record;
   record.found = 1;
-  copyField(record.serial, sizeof record.serial, serialBuffer);
+  serialField(record.serial, serial);
   copyField(record.description, sizeof record.description, port.description);
-  copyField(record.portName, sizeof record.portName, port.name);
-  std::memcpy(record.devicePath, port.devicePath, sizeof record.devicePath);
+  recordPort(record, port);
   search.link->mode = dongleLinkDongle;
   serialTrace("Silabs CDC found.\n");
+}
+
+struct RecordedSearch {
+  DongleRecord* record;
+  PortInfo port;  // the last match whose port opened
+  int found;
+};
+
+void examineForRecorded(const PortInfo& port, void* context) {
+  RecordedSearch& search = *static_cast<RecordedSearch*>(context);
+  if (!isRecordedDongle(*search.record, port) || !probePort(port, 0)) return;
+  search.port = port;
+  search.found = 1;
 }
 
 // The two lines stand for the Windows class and device-set steps that udev replaces.
@@ -96,6 +128,22 @@ int findDongle(DongleRecord& record, DongleLink& link) {
   // Without udev the system's ports are unknown, but virtual ports are still searched.
   enumeratePorts(examinePort, &search, reportPortSource);
   return record.found == 1 ? 1 : 0;
+}
+
+int isRecordedDongle(const DongleRecord& record, const PortInfo& port) {
+  const char* serial = stickSerial(port);
+  if (record.found != 1 || serial == nullptr) return 0;
+  char field[dongleSerialSize];
+  serialField(field, serial);
+  return std::memcmp(field, record.serial, sizeof field) == 0 ? 1 : 0;
+}
+
+int findDongleAgain(DongleRecord& record) {
+  RecordedSearch search{&record, {}, 0};
+  enumeratePorts(examineForRecorded, &search);
+  if (!search.found) return 0;
+  recordPort(record, search.port);
+  return 1;
 }
 
 int openDonglePort(const DongleRecord& record, DongleLink& link) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/port_discovery.h"
 #include "serial/serial_port.h"
 
 constexpr int dongleSerialSize = 16;
@@ -36,6 +37,16 @@ struct DongleLink {
 // Every match is examined; the last one whose port opens and whose serial begins "ZJ" is
 // recorded. Returns 1 when record.found is 1 afterwards.
 int findDongle(DongleRecord& record, DongleLink& link);
+
+// 1 when port is the recorded stick: the stick's vendor and product and the recorded serial
+// (its first dongleSerialSize bytes, as the record holds it). 0 before any stick was found.
+int isRecordedDongle(const DongleRecord& record, const PortInfo& port);
+
+// After a hang-up: searches the ports as findDongle does, without tracing (the caller may
+// search on every port that comes and says what came of it), for the recorded stick whose
+// port opens; the last such wins. When found, only portName and devicePath change and 1 is
+// returned; else the record stays as it was and 0 is returned.
+int findDongleAgain(DongleRecord& record);
 
 // In dongle mode: (re)opens the recorded port with the dongle profile. Returns 1 when open
 // and configured; on failure traces the message, leaves the port closed and returns 0.

@@ -25,17 +25,22 @@ int startsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0 ? 1 : 0;
 }
 
+// Serial ports by kernel name: ttyUSB and ttyACM always, ttyS only with a UART behind it.
+int serialNameKind(const char* name) {
+  if (name == nullptr) return 0;
+  if (startsWith(name, "ttyUSB") || startsWith(name, "ttyACM")) return 1;
+  if (startsWith(name, "ttyS")) return 2;
+  return 0;  // virtual consoles, ptys and the rest
+}
+
 // As pyserial decides: USB and ACM ports need a device behind them; a ttyS port counts only when
 // its parent is not the platform bus, where the 8250 driver registers ports without a UART.
 int isRealSerialPort(udev_device* device) {
-  const char* name = udev_device_get_sysname(device);
-  if (name == nullptr) return 0;
-  const int usbLike = startsWith(name, "ttyUSB") || startsWith(name, "ttyACM");
-  const int builtIn = startsWith(name, "ttyS");
-  if (!usbLike && !builtIn) return 0;  // virtual consoles, ptys and the rest
+  const int kind = serialNameKind(udev_device_get_sysname(device));
+  if (kind == 0) return 0;
   udev_device* parent = udev_device_get_parent(device);
   if (parent == nullptr) return 0;
-  if (builtIn) {
+  if (kind == 2) {
     const char* subsystem = udev_device_get_subsystem(parent);
     if (subsystem != nullptr && std::strcmp(subsystem, "platform") == 0) return 0;
   }
@@ -47,7 +52,7 @@ unsigned hexAttribute(udev_device* device, const char* attribute) {
   return text ? static_cast<unsigned>(std::strtoul(text, nullptr, 16)) : 0u;
 }
 
-void describeUdevPort(udev_device* device, PortInfo& port) {
+void describeName(udev_device* device, PortInfo& port) {
   std::memset(&port, 0, sizeof port);
   const char* name = udev_device_get_sysname(device);
   copyCut(port.name, sizeof port.name, name);
@@ -57,6 +62,10 @@ void describeUdevPort(udev_device* device, PortInfo& port) {
   } else {
     std::snprintf(port.devicePath, sizeof port.devicePath, "/dev/%s", name ? name : "");
   }
+}
+
+void describeIdentity(udev_device* device, PortInfo& port) {
+  const char* name = udev_device_get_sysname(device);
   udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
   if (usb != nullptr) {
     formatUsbInstanceId(port.instanceId, sizeof port.instanceId, hexAttribute(usb, "idVendor"),
@@ -75,6 +84,19 @@ void describeUdevPort(udev_device* device, PortInfo& port) {
 int pathFits(const char* path) {
   return path != nullptr && std::strlen(path) < portTextSize ? 1 : 0;
 }
+
+}  // namespace
+
+int describeSerialDevice(udev_device* device, int present, PortInfo& port) {
+  if (present ? !isRealSerialPort(device) : !serialNameKind(udev_device_get_sysname(device))) return 0;
+  const char* node = udev_device_get_devnode(device);
+  if (node != nullptr && !pathFits(node)) return 0;
+  describeName(device, port);
+  if (present) describeIdentity(device, port);
+  return 1;
+}
+
+namespace {
 
 int enumerateUdevPorts(PortVisitor visit, void* context, PortSourceReport report) {
   udev* system = udev_new();
@@ -95,14 +117,8 @@ int enumerateUdevPorts(PortVisitor visit, void* context, PortSourceReport report
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(scan)) {
     udev_device* device = udev_device_new_from_syspath(system, udev_list_entry_get_name(entry));
     if (device == nullptr) continue;
-    if (isRealSerialPort(device)) {
-      const char* node = udev_device_get_devnode(device);
-      if (node == nullptr || pathFits(node)) {
-        PortInfo port;
-        describeUdevPort(device, port);
-        visit(port, context);
-      }
-    }
+    PortInfo port;
+    if (describeSerialDevice(device, 1, port)) visit(port, context);
     udev_device_unref(device);
   }
   udev_enumerate_unref(scan);

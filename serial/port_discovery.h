@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct udev_device;
+
 constexpr size_t portTextSize = 255;  // every discovered text is cut to fit, never overrun
 
 struct PortInfo {
@@ -26,6 +28,12 @@ using PortSourceReport = void (*)(int status, void* context);
 // order given. Ports whose device path does not fit portTextSize are skipped (a cut path opens
 // the wrong file). Returns how the udev part went; virtual ports are visited in any case.
 int enumeratePorts(PortVisitor visit, void* context, PortSourceReport report = nullptr);
+
+// Describes one udev tty device as the listing does. With present 1 the device must be a real
+// serial port and its USB identity is filled in; with present 0 (a device already gone, whose
+// sysfs parents cannot be read) only the kernel name decides and only name and path are
+// filled. Returns 0, leaving port alone, for other devices and for a path that does not fit.
+int describeSerialDevice(udev_device* device, int present, PortInfo& port);
 
 // The environment variable naming extra ports: "path" or "path|instanceId|description", ";"-separated.
 extern const char* const virtualPortsVariable;

@@ -63,13 +63,18 @@ const char usageText[] =
     "  --stall-midpayload       half an answer, the rest after --stall-ms (default 3000)\n"
     "  --stall-ms N\n"
     "  --announce LEN           dongle: after AB, a frame announcing LEN payload bytes\n"
-    "  --unknown-status         dongle: 7E 00 00 after each beacon\n";
+    "  --unknown-status         dongle: 7E 00 00 after each beacon\n"
+    "  --unplug-after MS        pull the device out MS after the start: the PTY closes (the\n"
+    "                           far side sees a hang-up) and the link is removed\n"
+    "  --replug-after MS        put it back MS after the unplug: a new PTY at the same link,\n"
+    "                           the converter's state kept; nothing new is printed\n";
 
 enum OptionId {
   optRole = 1000, optLink, optExitAfter, optTranscript, optId, optManufacturer, optVersion, optFw,
   optCounter, optKey, optOptions, optSerial, optBeaconMs, optReplyMs, optQuietAir, optSplit,
   optSplitDelay, optDouble, optBadChecksum, optStray, optE5, optZero, optSilent, optNack,
-  optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optHelp
+  optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optUnplugAfter,
+  optReplugAfter, optHelp
 };
 
 const struct option longOptions[] = {
@@ -104,6 +109,8 @@ const struct option longOptions[] = {
     {"stall-ms", required_argument, nullptr, optStallMs},
     {"announce", required_argument, nullptr, optAnnounce},
     {"unknown-status", no_argument, nullptr, optUnknownStatus},
+    {"unplug-after", required_argument, nullptr, optUnplugAfter},
+    {"replug-after", required_argument, nullptr, optReplugAfter},
     {"help", no_argument, nullptr, optHelp},
     {nullptr, 0, nullptr, 0}};
 
@@ -212,16 +219,45 @@ bool applyOption(int id, const char* arg, Settings& set, SimSession& s) {
       return true;
     case optAnnounce: return parseNumber(arg, 0, 65535, s.faults.announce);
     case optUnknownStatus: s.faults.unknownStatus = true; return true;
+    case optUnplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.unplugAfterMs);
+    case optReplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.replugAfterMs);
     default: return false;
   }
+}
+
+// When --unplug-after and --replug-after are due; -1 once done or never.
+struct PlugPlan {
+  int64_t unplugAtMs;
+  int64_t replugAtMs;
+};
+
+// Pulls the device out or puts it back when due. False when the new PTY cannot be linked.
+bool playPlug(SimPort& port, SimSession& s, PlugPlan& plan, int64_t now) {
+  if (plan.unplugAtMs >= 0 && now >= plan.unplugAtMs) {
+    simPortClose(port);
+    simSessionUnplug(s);
+    plan.unplugAtMs = -1;
+    if (s.faults.replugAfterMs >= 0) plan.replugAtMs = now + s.faults.replugAfterMs;
+  }
+  if (plan.replugAtMs >= 0 && now >= plan.replugAtMs) {
+    plan.replugAtMs = -1;
+    std::string err;
+    if (!simPortReopen(port, err)) {
+      std::fprintf(stderr, "quarn-sim: %s\n", err.c_str());
+      return false;
+    }
+  }
+  return true;
 }
 
 void serve(SimPort& port, SimSession& s, int64_t endMs) {
   uint8_t buf[4096];
   SimAction action;
+  PlugPlan plan{s.faults.unplugAfterMs >= 0 ? monotonicMs() + s.faults.unplugAfterMs : -1, -1};
   while (!stopRequested) {
     int64_t now = monotonicMs();
     if (endMs > 0 && now >= endMs) break;
+    if (!playPlug(port, s, plan, now)) return;
     int64_t due = simSessionNextDueMs(s);
     int timeout = 10;
     if (s.faults.flood) timeout = 1;
@@ -276,6 +312,10 @@ int main(int argc, char** argv) {
   }
   if (optind < argc) {
     std::fprintf(stderr, "quarn-sim: unexpected argument %s\n", argv[optind]);
+    return 2;
+  }
+  if (s.faults.replugAfterMs >= 0 && s.faults.unplugAfterMs < 0) {
+    std::fputs("quarn-sim: --replug-after needs --unplug-after\n", stderr);
     return 2;
   }
   s.role = set.role;

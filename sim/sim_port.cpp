@@ -116,7 +116,11 @@ void simPortClose(SimPort& p) {
 
 size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& clientOpen) {
   clientOpen = false;
-  if (p.master < 0) return 0;
+  if (p.master < 0) {
+    // Unplugged: wait all the same, so the serving loop does not spin.
+    if (timeoutMs > 0) usleep(static_cast<useconds_t>(timeoutMs) * 1000);
+    return 0;
+  }
   struct pollfd pfd = {p.master, POLLIN, 0};
   int rc = poll(&pfd, 1, timeoutMs);
   if (rc < 0) return 0;

@@ -341,6 +341,8 @@ SimFaults simDefaultFaults() {
   SimFaults f;
   std::memset(&f, 0, sizeof f);
   f.announce = -1;
+  f.unplugAfterMs = -1;
+  f.replugAfterMs = -1;
   return f;
 }
 
@@ -369,6 +371,11 @@ void simSessionInit(SimSession& s, SimRole role, const SimFaults& faults, const 
 void simSessionResetInput(SimSession& s) {
   simLinkReaderReset(s.linkReader);
   simDongleReaderReset(s.dongleReader);
+}
+
+void simSessionUnplug(SimSession& s) {
+  simSessionResetInput(s);
+  s.outCount = 0;
 }
 
 void simSessionFeed(SimSession& s, const uint8_t* bytes, size_t n, int64_t nowMs) {

@@ -26,6 +26,8 @@ struct SimFaults {
   long announce;         // >= 0: after AB the dongle sends a frame announcing this length
   bool unknownStatus;    // the dongle reports 7E 00 00 after each beacon
   bool quietAir;         // no other meters' frames and no 0x0D frames
+  long unplugAfterMs;    // >= 0: the device is pulled out this long after the start
+  long replugAfterMs;    // >= 0: and put back at the same path this long after that
 };
 
 struct SimTiming {
@@ -96,3 +98,7 @@ int64_t simSessionNextDueMs(const SimSession& s);
 
 // Forgets half-read requests (after a hang-up).
 void simSessionResetInput(SimSession& s);
+
+// The device was pulled out: half-read requests and unsent frames go with it; the converter
+// behind it (slots, counter, the meters it hears) stays as it was.
+void simSessionUnplug(SimSession& s);

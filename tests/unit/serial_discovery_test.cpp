@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <poll.h>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "serial/com_port_list.h"
+#include "serial/device_monitor.h"
 #include "serial/dongle_frame.h"
 #include "serial/dongle_link.h"
 #include "serial/port_discovery.h"
@@ -43,6 +45,16 @@ const char* const mockDevices =
     "P: /devices/platform/serial8250/tty/ttyS0\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyS0\nA: dev=4:64\n\n"
     "P: /devices/virtual/tty/tty0\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/tty0\nA: dev=4:0\n";
 
+// A stick plugged in and pulled out, told through the testbed's uevents.
+const char* const pluggedStick =
+    "P: /devices/pci0000:00/usb1/1-1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    "A: idVendor=10c4\nA: idProduct=0003\nA: serial=ZJ009876\nA: product=Wireless M-Bus Stick\n\n"
+    "P: /devices/pci0000:00/usb1/1-1/1-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n"
+    "P: /devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB3/tty/ttyUSB3\nE: SUBSYSTEM=tty\n"
+    "E: DEVNAME=/dev/ttyUSB3\nA: dev=188:3\n\n"
+    "P: /devices/virtual/tty/tty7\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/tty7\nA: dev=4:7\n";
+const char* const stickTty = "/sys/devices/pci0000:00/usb1/1-1/1-1:1.0/ttyUSB3/tty/ttyUSB3";
+
 class MockSystem : public ::testing::Test {
 protected:
   UMockdevTestbed* testbed = nullptr;
@@ -72,6 +84,10 @@ protected:
     EXPECT_EQ(0, symlink(pty.slavePath.c_str(), path.c_str()));
     links.push_back(path);
     return path;
+  }
+  void addStick() {
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, pluggedStick, &error)) << (error ? error->message : "");
   }
   std::vector<std::string> links;
 };
@@ -334,6 +350,111 @@ TEST_F(MockSystem, OpeningWithoutDongleDoesNothingAndAVanishedPortIsTraced) {
   std::memcpy(record.portName, "null", 5);
   trace = captureStdout([&] { EXPECT_EQ(0, openDonglePort(record, link)); });
   EXPECT_EQ("Error opening COM port null\n", trace);
+}
+
+int waitReadable(int fd) {
+  pollfd state{fd, POLLIN, 0};
+  return poll(&state, 1, 2000) > 0 && (state.revents & POLLIN) ? 1 : 0;
+}
+
+TEST_F(MockSystem, MonitorTellsTheStickAddedWithItsIdentityAndRemovedWithItsNode) {
+  addStick();  // before the monitor opens: the testbed's own add events are not seen
+  DeviceMonitor monitor;
+  ASSERT_EQ(1, openDeviceMonitor(monitor));
+  ASSERT_GE(monitor.fd, 0);
+  DeviceEvent events[4];
+  EXPECT_EQ(0, readDeviceEvents(monitor, events, 4));  // nothing waits: no blocking
+  // Passed over: a USB device (other subsystem), a console, a change of the port itself.
+  umockdev_testbed_uevent(testbed, "/sys/devices/pci0000:00/usb1/1-1", "add");
+  umockdev_testbed_uevent(testbed, "/sys/devices/virtual/tty/tty7", "add");
+  umockdev_testbed_uevent(testbed, stickTty, "change");
+  umockdev_testbed_uevent(testbed, stickTty, "add");
+  ASSERT_EQ(1, waitReadable(monitor.fd));
+  ASSERT_EQ(1, readDeviceEvents(monitor, events, 4));
+  EXPECT_EQ(deviceAdded, events[0].kind);
+  EXPECT_STREQ("ttyUSB3", events[0].port.name);
+  EXPECT_STREQ("/dev/ttyUSB3", events[0].port.devicePath);
+  EXPECT_STREQ("USB\\VID_10C4&PID_0003\\ZJ009876", events[0].port.instanceId);
+  EXPECT_STREQ("Wireless M-Bus Stick", events[0].port.description);
+
+  umockdev_testbed_uevent(testbed, stickTty, "remove");
+  umockdev_testbed_remove_device(testbed, "/sys/devices/pci0000:00/usb1/1-1");
+  ASSERT_EQ(1, waitReadable(monitor.fd));
+  ASSERT_EQ(1, readDeviceEvents(monitor, events, 4));
+  EXPECT_EQ(deviceRemoved, events[0].kind);
+  EXPECT_STREQ("ttyUSB3", events[0].port.name);
+  EXPECT_STREQ("/dev/ttyUSB3", events[0].port.devicePath);
+  EXPECT_STREQ("", events[0].port.instanceId);
+  closeDeviceMonitor(monitor);
+  EXPECT_EQ(-1, monitor.fd);
+  closeDeviceMonitor(monitor);  // twice is harmless
+}
+
+TEST_F(MockSystem, MonitorTakesABoundedNumberOfEventsPerCall) {
+  addStick();
+  DeviceMonitor monitor;
+  ASSERT_EQ(1, openDeviceMonitor(monitor));
+  // Ten: the testbed's sender gives up once the socket's queue is full.
+  for (int i = 0; i < 10; ++i) umockdev_testbed_uevent(testbed, stickTty, i % 2 ? "remove" : "add");
+  ASSERT_EQ(1, waitReadable(monitor.fd));
+  DeviceEvent events[16];
+  struct Step {
+    int capacity;
+    int expected;
+  };
+  const Step steps[] = {{16, deviceEventsPerRead}, {1, 1}, {16, 1}, {16, 0}};
+  for (const Step& step : steps) EXPECT_EQ(step.expected, readDeviceEvents(monitor, events, step.capacity));
+  EXPECT_EQ(deviceRemoved, events[0].kind);  // the tenth
+  closeDeviceMonitor(monitor);
+}
+
+// The stick of the run comes back: which entry is taken again, quietly, with only its port updated.
+TEST_F(MockSystem, RecordedStickIsFoundAgainBySerialOnly) {
+  PtyPair first;
+  PtyPair other;
+  PtyPair back;
+  PtyPair later;
+  const std::string firstPath = link(first, "ttySIM1");
+  const std::string otherPath = link(other, "ttySIM2");
+  const std::string backPath = link(back, "ttySIM5");
+  const std::string laterPath = link(later, "ttySIM6");
+  const std::string gonePath = tempDir + "/ttySIM9";
+  const std::string stick = "|USB\\VID_10C4&PID_0003\\";
+  struct Case {
+    const char* what;
+    std::string entries;
+    int found;
+    const char* portName;
+  };
+  const Case cases[] = {
+      {"another ttyUSB number", otherPath + stick + "ZJ000007|Other;" + backPath + stick + "ZJ000042|New", 1,
+       "ttySIM5"},
+      {"not back yet", gonePath + stick + "ZJ000042|Gone", 0, "ttySIM1"},
+      {"other product", backPath + "|USB\\VID_10C4&PID_EA60\\ZJ000042|Bridge", 0, "ttySIM1"},
+      {"longer serial", backPath + stick + "ZJ0000421|Longer", 0, "ttySIM1"},
+      {"last one that opens", backPath + stick + "ZJ000042;" + laterPath + stick + "ZJ000042;" + gonePath +
+                                   stick + "ZJ000042", 1, "ttySIM6"},
+  };
+  for (const Case& c : cases) {
+    setenv(virtualPortsVariable, (firstPath + stick + "ZJ000042|Stick").c_str(), 1);
+    DongleRecord record{};
+    DongleLink link;
+    captureStdout([&] { ASSERT_EQ(1, findDongle(record, link)); });
+    const DongleRecord before = record;
+    setenv(virtualPortsVariable, c.entries.c_str(), 1);
+    std::string trace = captureStdout([&] { EXPECT_EQ(c.found, findDongleAgain(record)) << c.what; });
+    EXPECT_EQ("", trace) << c.what;
+    EXPECT_STREQ(c.portName, record.portName) << c.what;
+    EXPECT_EQ(c.found ? tempDir + "/" + c.portName : firstPath, record.devicePath) << c.what;
+    EXPECT_EQ(0, std::memcmp(before.serial, record.serial, sizeof record.serial)) << c.what;
+    EXPECT_EQ(0, std::memcmp(before.description, record.description, sizeof record.description)) << c.what;
+    EXPECT_EQ(1, record.found) << c.what;
+    EXPECT_EQ(-1, link.port.fd) << c.what;
+  }
+  DongleRecord never{};
+  setenv(virtualPortsVariable, (backPath + stick).c_str(), 1);  // no stick found yet: nothing to find again
+  EXPECT_EQ(0, findDongleAgain(never));
+  EXPECT_STREQ("", never.portName);
 }
 
 TEST(DongleRecordText, FullFieldsAreCutNotOverrun) {

@@ -1,5 +1,6 @@
 // quarn-sim seen from Quarn's side: messages built here with OpenSSL alone, fed to the
 // converter model in-process, and the real binary driven over its PTY.
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
@@ -543,6 +544,25 @@ TEST(SimDongle, StartAndPartnerAreAcknowledged) {
   EXPECT_EQ(0x1F, frames[0].code);
 }
 
+TEST(SimDongle, UnplugDropsWhatWasUnderwayAndKeepsTheConverter) {
+  Harness h(SimRole::dongle);
+  h.s->conv.counter = 17;
+  const size_t meters = h.s->conv.meterCount;
+  const Bytes start = hex("AB0000");
+  const Bytes half = hex("AC0500");
+  simSessionFeed(*h.s, start.data(), start.size(), h.now);
+  simSessionFeed(*h.s, half.data(), half.size(), h.now);
+  ASSERT_GE(simSessionNextDueMs(*h.s), h.now);  // the acknowledgement waits
+  simSessionUnplug(*h.s);
+  EXPECT_EQ(-1, simSessionNextDueMs(*h.s));
+  EXPECT_EQ(17u, h.s->conv.counter);
+  EXPECT_EQ(meters, h.s->conv.meterCount);
+  // The half frame is gone with the stick: a fresh start is answered, not taken as payload.
+  auto frames = splitDongle(joined(h.exchange(start)));
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(0x20, frames[0].code);
+}
+
 TEST(SimDongle, SecuredWirelessRequestIsAnsweredOverTheAir) {
   Harness h(SimRole::dongle);
   SecuredRecipe sp;
@@ -823,6 +843,68 @@ const WireFaultCase wireFaultCases[] = {
     {"--silent", nullptr, 0, 0x00},
 };
 
+// Waits until the far side sees the hang-up of an unplug: POLLHUP, or a read of EIO or 0.
+bool sawHangup(int fd, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < end) {
+    struct pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    if (p.revents & POLLHUP) return true;
+    uint8_t buf[256];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n == 0 || (n < 0 && errno == EIO)) return true;
+  }
+  return false;
+}
+
+bool appearsWithin(const std::string& path, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    if (access(path.c_str(), F_OK) == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+TEST(SimBinary, UnplugHangsUpAndReplugLinksThePathAgain) {
+  struct Case {
+    const char* role;
+    const char* replug;  // nullptr: stays out
+    Bytes request;
+    size_t answerBytes;
+  };
+  const Case cases[] = {
+      {"dongle", "300", hex("AB0000"), 3},
+      {"wired", "300", reqUd2, 33},
+      {"dongle", nullptr, hex("AB0000"), 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.role) + (c.replug ? " replugged" : " left out"));
+    std::vector<std::string> args = {"--role", c.role, "--beacon-ms", "0", "--unplug-after", "800"};
+    if (c.replug) args.insert(args.end(), {"--replug-after", c.replug});
+    RunningSim sim(args);
+    int fd = openRaw(sim.link);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(c.request.size()), write(fd, c.request.data(), c.request.size()));
+    EXPECT_EQ(c.answerBytes, readFor(fd, c.answerBytes, 300).size());
+    EXPECT_TRUE(sawHangup(fd, 3000));
+    close(fd);
+    EXPECT_NE(0, access(sim.link.c_str(), F_OK));  // the path went with the device
+    if (!c.replug) {
+      EXPECT_FALSE(appearsWithin(sim.link, 700));
+      continue;
+    }
+    ASSERT_TRUE(appearsWithin(sim.link, 3000));
+    fd = openRaw(sim.link);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(c.request.size()), write(fd, c.request.data(), c.request.size()));
+    Bytes again = readFor(fd, c.answerBytes, 3000);
+    close(fd);
+    ASSERT_EQ(c.answerBytes, again.size());
+    EXPECT_EQ(c.role == std::string("wired") ? 0x68 : 0x20, again[0]);
+    EXPECT_EQ("", sim.readLine(100));  // nothing new printed
+  }
+}
+
 TEST(SimBinary, WiredFaultSwitchesOverThePty) {
   for (const WireFaultCase& c : wireFaultCases) {
     SCOPED_TRACE(c.flag);
@@ -961,7 +1043,8 @@ TEST(SimBinary, LinkOnlyInAFolderOfOurOwn) {
 }
 
 TEST(SimBinary, RejectsBadOptions) {
-  for (const char* bad : {"--key=00", "--role=modem", "--id=XYZ", "--bogus"}) {
+  for (const char* bad : {"--key=00", "--role=modem", "--id=XYZ", "--bogus", "--unplug-after=-1",
+                          "--replug-after=100"}) {
     pid_t pid = fork();
     if (pid == 0) {
       int devnull = open("/dev/null", O_WRONLY);

@@ -1,0 +1,37 @@
+// Watches udev for serial ports coming and going, so a run notices its stick unplugged and back.
+#pragma once
+
+#include "serial/port_discovery.h"
+
+struct udev;
+struct udev_monitor;
+
+struct DeviceMonitor {
+  udev* system = nullptr;
+  udev_monitor* monitor = nullptr;
+  int fd = -1;  // readable when events wait; -1 when not watching
+};
+
+enum DeviceEventKind : int { deviceAdded = 1, deviceRemoved = 2 };
+
+// One port that came or went. An added port carries name, path, instance identifier and
+// description as discovery gives them; a removed one only its name and path.
+struct DeviceEvent {
+  int kind;
+  PortInfo port;
+};
+
+// Events taken from the socket in one call at most, so a storm cannot hold the event loop.
+constexpr int deviceEventsPerRead = 8;
+
+// Opens a non-blocking monitor on udev's tty events. Returns 1 when watching; 0 when udev is
+// not available (a container without udevd): the caller then simply does not watch.
+int openDeviceMonitor(DeviceMonitor& monitor);
+
+// Takes pending events without waiting, at most capacity (and deviceEventsPerRead) of them,
+// and keeps the serial ports' adds and removes in events. Returns how many were kept; other
+// events are dropped. What is left over keeps the descriptor readable.
+int readDeviceEvents(DeviceMonitor& monitor, DeviceEvent* events, int capacity);
+
+// Frees everything; closing a monitor that never opened is harmless.
+void closeDeviceMonitor(DeviceMonitor& monitor);
