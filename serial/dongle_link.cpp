@@ -55,16 +55,12 @@ void examinePort(const PortInfo& port, void* context) {
   DongleSearch& search = *static_cast<DongleSearch*>(context);
   // Identifiers, serials and names come from the device: printed escaped, they cannot
   // steer the terminal.
-  serialTrace("Found instanceID: [%s]
-", printableText(port.instanceId).c_str());
+  serialTrace("Found instanceID: [%s]\n", printableText(port.instanceId).c_str());
   const char* serial = stickSerial(port);
   if (serial == nullptr) return;
-  serialTrace("Found one instance, serial: [%s]
-", printableText(serial).c_str());
-  serialTrace("Found PortName: [%s]
-", printableText(port.name).c_str());
-  serialTrace("Found friendly name: [%s]
-", printableText(port.description).c_str());
+  serialTrace("Found one instance, serial: [%s]\n", printableText(serial).c_str());
+  serialTrace("Found PortName: [%s]\n", printableText(port.name).c_str());
+  serialTrace("Found friendly name: [%s]\r\n", printableText(port.description).c_str());
   if (!probePort(port, 1)) return;
   if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
 
