@@ -64,28 +64,26 @@ void QuarnWindow::connectionChoice() {
   ConverterLinkState& link = state->link;
   link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
   if (link.linkMode == LinkMode::wireless) {
-    if (findDongle(state->dongleRecord, state->dongleLink) &&
-        openDonglePort(state->dongleRecord, state->dongleLink)) {
+    if (findDongle(state->dongleRecord, state->dongleLink) && dongleSession.open()) {
       showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
     } else {
       runDongleNotFoundDialog(this, bigIcon);
       link.linkMode = LinkMode::wired;
     }
   }
-  // One receive timer per run, for the link the run uses.
+  // The links wake the window when their port is readable; nothing polls.
   if (link.linkMode == LinkMode::wired) {
-    getApp()->addTimeout(this, ID_TIMER_WIRED, wiredPollMs);
     selectWiredPort();
   } else {
     link.securedMessages = true;
-    dongleWatch.portName = donglePortName(state->dongleRecord);
     commandChannel.answerWait = &dongleWatch.answerWait;
-    getApp()->addTimeout(this, ID_TIMER_DONGLE, firstDonglePollMs);
+    if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
+      watchingDevices = true;
+      getApp()->addInput(deviceMonitor.fd, INPUT_READ, this, ID_INPUT_DEVICES);
+    }
     writeDongleStart();
   }
+  followLinks();
 }
 
-void QuarnWindow::writeDongleStart() {
-  const uint8_t frame[dongleFrameHeaderSize] = {dongleCodeStart, 0, 0};
-  writeDongleFrame(state->dongleLink, frame, sizeof frame);
-}
+void QuarnWindow::writeDongleStart() { dongleSession.writeStart(); }

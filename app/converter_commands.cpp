@@ -22,6 +22,7 @@ long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   } else if (id == ID_SET_OPTIONS) {
     writeOptionChecks();
   }
+  followLinks();  // a request sent arms its answer's bound
   return 1;
 }
 

@@ -46,7 +46,8 @@ void QuarnWindow::selectWiredPort() {
 }
 
 void QuarnWindow::connectWired() {
-  const WiredConnectResult result = ::connectWired(wiredPort, state->linkFrame, *this);
+  const WiredConnectResult result = wiredSession.connect(*this);
+  followLinks();  // before the error box runs the event loop again
   if (!result.statusText.empty()) showStatus(result.statusText);
   if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());
 }

@@ -73,6 +73,9 @@ FXDEFMAP(QuarnWindow) QuarnWindowMap[] = {
     FXMAPFUNC(SEL_DOUBLECLICKED, QuarnWindow::ID_NEARBY_TABLE, QuarnWindow::onDblClickNearby),
     FXMAPFUNC(SEL_TIMEOUT, QuarnWindow::ID_TIMER_WIRED, QuarnWindow::onTimeoutWired),
     FXMAPFUNC(SEL_TIMEOUT, QuarnWindow::ID_TIMER_DONGLE, QuarnWindow::onTimeoutDongle),
+    FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_INPUT_WIRED, QuarnWindow::onInputWired),
+    FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_INPUT_DONGLE, QuarnWindow::onInputDongle),
+    FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_INPUT_DEVICES, QuarnWindow::onInputDevices),
     FXMAPFUNCS(SEL_COMMAND, QuarnWindow::ID_FONT_1, QuarnWindow::ID_FONT_4, QuarnWindow::onCmdFont),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_RESET_OUTPUT, QuarnWindow::onCmdResetOutput),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_FIND_CONVERTER, QuarnWindow::onCmdFindConverter),
@@ -266,6 +269,10 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
 }
 
 QuarnWindow::~QuarnWindow() {
+  if (watchedWired >= 0) getApp()->removeInput(watchedWired, INPUT_READ);
+  if (watchedDongle >= 0) getApp()->removeInput(watchedDongle, INPUT_READ);
+  if (watchingDevices) getApp()->removeInput(deviceMonitor.fd, INPUT_READ);
+  closeDeviceMonitor(deviceMonitor);
   delete logFont;  // the text widget does not own its font
   delete bigIcon;
   delete miniIcon;

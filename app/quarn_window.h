@@ -10,6 +10,8 @@
 #include "converter/slot_data.h"
 #include "dongle/dongle_session.h"
 #include "mbus/wired_connection.h"
+#include "mbus/wired_session.h"
+#include "serial/device_monitor.h"
 #include "text/log.h"
 
 constexpr int optionBitCount = 8;
@@ -55,6 +57,9 @@ public:
     ID_SCAN,
     ID_GET_OPTIONS = ID_ABOUT + 43,
     ID_SET_OPTIONS,
+    ID_INPUT_WIRED,    // the wired port is readable
+    ID_INPUT_DONGLE,   // the stick's port is readable
+    ID_INPUT_DEVICES,  // udev reports a serial port added or removed
     ID_LAST
   };
 
@@ -99,6 +104,16 @@ public:
   long onDblClickNearby(FXObject*, FXSelector, void*);
   long onTimeoutWired(FXObject*, FXSelector, void*);
   long onTimeoutDongle(FXObject*, FXSelector, void*);
+  long onInputWired(FXObject*, FXSelector, void*);
+  long onInputDongle(FXObject*, FXSelector, void*);
+  long onInputDevices(FXObject*, FXSelector, void*);
+
+  // Makes the event loop watch the descriptors the links have now and the bound timers follow
+  // their deadlines. Every handler that opens, closes or sends on a link calls it, before any
+  // modal dialog runs the loop again.
+  void followLinks();
+  bool watchesWiredPort() const { return watchedWired >= 0; }
+  bool watchesStick() const { return watchedDongle >= 0; }
   long onCmdFindConverter(FXObject*, FXSelector, void*);
   long onCmdConverterCommand(FXObject*, FXSelector, void*);
   long onCmdOptionBits(FXObject*, FXSelector, void*);
@@ -135,11 +150,16 @@ public:
   FXFont* logFont = nullptr;
   FXListBox* portList = nullptr;
   FXListBox* partnerList = nullptr;
-  WiredPort wiredPort;  // the wired port: name, device path, handle and whether it is open
-  DongleWatch dongleWatch;  // the stick's answer wait and whether it has gone
-  SerialTransport transport{wiredPort, state->dongleLink};
-  // What converter answers change, and the way converter commands leave.
+  // What converter answers change.
   AnswerTargets answerTargets{*this, *this, state->converterOptions, state->nearbyDevices};
+  // One session per link; the window watches their descriptors and calls them.
+  WiredSession wiredSession{state->linkFrame, answerTargets, state->link, state->converterKeyList};
+  DongleSession dongleSession{state->dongleRecord, state->dongleLink, state->link, state->heardConverters,
+                              answerTargets};
+  WiredPort& wiredPort = wiredSession.port;  // name, device path, handle and whether it is open
+  DongleWatch& dongleWatch = dongleSession.watch;  // the stick's answer wait and whether it has gone
+  // The way converter commands leave.
+  SerialTransport transport{wiredPort, state->dongleLink};
   // Commands arm the wait of the run's link; the connection choice points it at the stick's.
   CommandChannel commandChannel{state->link, state->linkFrame, transport, *this, &wiredPort.answerWait};
   uint8_t deviceIdBytes[4] = {};
@@ -160,6 +180,14 @@ private:
   void writeOptionChecks();
 
   FXMenuPane* menuPanes[5] = {};
+  // Descriptors the event loop watches for the links (-1: none), and the udev monitor.
+  int watchedWired = -1;
+  int watchedDongle = -1;
+  DeviceMonitor deviceMonitor;
+  bool watchingDevices = false;
+  void watchDescriptor(int& watched, int descriptor, FXSelector id);
+  void armBound(FXSelector id, long long dueMs);
+  bool wakeEnds(unsigned long writesBefore);
   // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh
   // of every widget has anything to show.
   unsigned long widgetWrites = 0;

@@ -1,23 +1,8 @@
-// The dongle poll timer, "Find converter" and the wireless partner choice.
+// "Find converter" and the wireless partner choice.
 #include "app/connection_choice.h"
 #include "app/partner_dialog.h"
 #include "app/quarn_window.h"
 #include "serial/dongle_frame.h"
-
-long QuarnWindow::onTimeoutDongle(FXObject*, FXSelector, void*) {
-  const unsigned long writesBefore = widgetWrites;
-  {
-    LogBatch batch(communicationLog);
-    DongleAnswerRouter router(answerTargets);
-    dongleTick(state->dongleLink, state->link, state->heardConverters, *this, router, &dongleWatch);
-  }
-  const std::string lost = takeLostNotice(dongleWatch);
-  if (!lost.empty()) showStatus(lost);
-  getApp()->addTimeout(this, ID_TIMER_DONGLE, donglePollMs);
-  // "Handled" makes FOX refresh every widget, 200 times a second at this rate; the log
-  // repaints itself, so only a tick that wrote another widget asks for that.
-  return widgetWrites != writesBefore ? 1 : 0;
-}
 
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {
   if (state->link.linkMode == LinkMode::wired) {
@@ -37,5 +22,5 @@ void QuarnWindow::partnerDialog() {
   if (chosen < 0) return;
   uint8_t frame[partnerFrameSize];
   showIdentity(choosePartner(shown.entries[chosen], state->link, state->converterKeyList, frame), *this);
-  writeDongleFrame(state->dongleLink, frame, sizeof frame);
+  dongleSession.writePartner(frame, sizeof frame);
 }

@@ -6,6 +6,7 @@
 
 #include "crypto/aes.h"
 #include "mbus/link_frame.h"
+#include "serial/dongle_codes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 
@@ -89,7 +90,7 @@ bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
 
 bool sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
   uint8_t frame[3 + messageCapacity];
-  frame[0] = dongleCodeSendMessage;
+  frame[0] = dongleCodeMessage;
   frame[1] = static_cast<uint8_t>(length & 0xFF);
   frame[2] = static_cast<uint8_t>(length >> 8);
   std::memcpy(frame + 3, message, length);

@@ -21,7 +21,6 @@ constexpr uint8_t ciAuthenticationLayer = 0x90;
 constexpr uint8_t ciSecuredWired = 0x5B;
 constexpr uint8_t ciSecuredWireless = 0x72;
 constexpr uint8_t encryptedFill = 0x2F;
-constexpr uint8_t dongleCodeSendMessage = 0xAC;
 constexpr uint32_t counterStep = 4;
 
 constexpr size_t plainHeaderLength = 6;

@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr uint8_t codeAck = 0x20;
-constexpr uint8_t codeNack = 0x1F;
-constexpr uint8_t codeQueuedSent = 0x50;
-constexpr uint8_t codeIgnored = 0x0D;
 constexpr uint8_t converterManufacturer0 = 0x8F;
 constexpr uint8_t converterManufacturer1 = 0x19;
 constexpr uint8_t converterDeviceType = 0x36;
@@ -19,13 +15,13 @@ constexpr size_t converterHeaderEnd = 9;  // C field and the 8 address bytes
 
 void logStatus(uint8_t code, Log& log) {
   switch (code) {
-    case codeAck:
+    case dongleCodeAck:
       log.logText("<<< ACK received.\n", logStyleDongle);
       break;
-    case codeQueuedSent:
+    case dongleCodeSent:
       log.logText("<<< Queued MSG was sent by USB stick.\n", logStyleDongle);
       break;
-    case codeNack:
+    case dongleCodeNack:
       log.logText("<<< NACK received.\n", logStyleDongle);
       break;
     default: {
@@ -43,7 +39,7 @@ uint32_t readLittleEndian32(const uint8_t* p) {
 }  // namespace
 
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
-  return code != codeIgnored && count >= converterHeaderEnd &&
+  return code != dongleCodeIgnored && count >= converterHeaderEnd &&
          payload[1] == converterManufacturer0 && payload[2] == converterManufacturer1 &&
          payload[8] == converterDeviceType;
 }

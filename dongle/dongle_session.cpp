@@ -7,6 +7,7 @@
 #include "codec/command_codes.h"
 #include "mbus/wired_connection.h"
 #include "text/hex_text.h"
+#include "text/printable_text.h"
 
 namespace {
 
@@ -47,25 +48,66 @@ std::string takeLostNotice(DongleWatch& watch) {
   return notice;
 }
 
+namespace {
+
+// Hands each frame the reader completes to the dispatch, first clearing the wait it answers.
+class DispatchSink : public DongleFrameSink {
+public:
+  DispatchSink(ConverterLinkState& link, HeardConverterList& heard, Log& log, ConverterAnswerListener& listener,
+               DongleWatch* watch)
+      : link_(link), heard_(heard), log_(log), listener_(listener), watch_(watch) {}
+  void onDongleFrame(const DongleFrameIn& frame) override {
+    if (watch_ != nullptr && watch_->answerWait.armed && isConverterFrame(frame.code, frame.payload, frame.count) &&
+        answersRequest(watch_->answerWait, frame.payload, frame.count))
+      clearAnswerWait(watch_->answerWait);
+    dispatchDongleFrame(frame, link_, heard_, log_, listener_);
+  }
+
+private:
+  ConverterLinkState& link_;
+  HeardConverterList& heard_;
+  Log& log_;
+  ConverterAnswerListener& listener_;
+  DongleWatch* watch_;
+};
+
+}  // namespace
+
 bool dongleTick(DongleLink& dongle, ConverterLinkState& link, HeardConverterList& heard, Log& log,
                 ConverterAnswerListener& listener, DongleWatch* watch) {
-  uint8_t payload[dongleFramePayloadMax];
-  DongleFrameResult read = readDongleFrame(dongle, payload, sizeof payload);
+  const long long now = answerClockMs();
   bool happened = false;
-  if (read.status == dongleFrameRead) {
-    DongleFrameIn frame{read.code, read.length, payload, read.payloadCount};
-    if (watch != nullptr && watch->answerWait.armed && isConverterFrame(read.code, payload, read.payloadCount) &&
-        answersRequest(watch->answerWait, payload, read.payloadCount))
-      clearAnswerWait(watch->answerWait);
-    dispatchDongleFrame(frame, link, heard, log, listener);
-    happened = true;
-  } else if (watch != nullptr && !watch->lost && serialPortHungUp(dongle.port)) {
-    loseStick(dongle, *watch, log);
-    return true;
+  if (dongle.mode == dongleLinkDongle && serialPortIsOpen(dongle.port)) {
+    DispatchSink sink(link, heard, log, listener, watch);
+    uint8_t chunk[dongleReadChunk];
+    size_t taken = 0;
+    size_t frames = 0;
+    bool failed = false;
+    while (taken < dongleWakeByteMax && frames < dongleWakeFrameMax) {
+      const long got = readAvailable(dongle.port, chunk, sizeof chunk);
+      if (got <= 0) {
+        failed = got < 0;
+        break;
+      }
+      taken += size_t(got);
+      frames += feedDongleBytes(dongle.reader, chunk, size_t(got), now, sink);
+    }
+    happened = frames > 0;
+    dropStalledDongleFrame(dongle.reader, now);
+    if (failed && watch != nullptr && !watch->lost) {
+      resetDongleFrameReader(dongle.reader);
+      loseStick(dongle, *watch, log);
+      return true;
+    }
   }
-  if (watch != nullptr && expireAnswerWait(watch->answerWait, answerClockMs(), log, logStyleDongle))
-    happened = true;
+  if (watch != nullptr && expireAnswerWait(watch->answerWait, now, log, logStyleDongle)) happened = true;
   return happened;
+}
+
+long long dongleTickDeadline(const DongleLink& dongle, const DongleWatch& watch) {
+  long long due = dongleFrameDeadline(dongle.reader);
+  if (watch.answerWait.armed && (due < 0 || watch.answerWait.deadlineMs < due)) due = watch.answerWait.deadlineMs;
+  return due;
 }
 
 bool SerialTransport::writeWired(const uint8_t* frame, size_t length, std::string& reason) {
@@ -81,4 +123,63 @@ bool SerialTransport::writeWired(const uint8_t* frame, size_t length, std::strin
 
 bool SerialTransport::writeDongleFrame(const uint8_t* frame, size_t length, std::string& reason) {
   return ::writeDongleFrame(dongle_, frame, length, &reason) == 1;
+}
+
+int DongleSession::open() {
+  resetDongleFrameReader(link_.reader);
+  if (!openDonglePort(record_, link_)) return 0;
+  watch.portName = donglePortName(record_);
+  watch.lost = false;
+  nextLookMs_ = -1;
+  return 1;
+}
+
+bool DongleSession::wake(Log& log) {
+  const bool happened = dongleTick(link_, state_, heard_, log, router_, &watch);
+  if (watch.lost && nextLookMs_ < 0) nextLookMs_ = answerClockMs() + stickLookIntervalMs;
+  return happened;
+}
+
+int DongleSession::descriptor() const {
+  return link_.mode == dongleLinkDongle && serialPortIsOpen(link_.port) ? link_.port.fd : -1;
+}
+
+long long DongleSession::deadline() const {
+  if (watch.lost) return nextLookMs_;
+  return dongleTickDeadline(link_, watch);
+}
+
+int DongleSession::writeStart() {
+  const uint8_t frame[dongleFrameHeaderSize] = {dongleCodeStart, 0, 0};
+  return writeDongleFrame(link_, frame, sizeof frame);
+}
+
+int DongleSession::writePartner(const uint8_t* frame, size_t length) {
+  if (length <= sizeof partner_) {
+    std::memcpy(partner_, frame, length);
+    partnerLength_ = length;
+  }
+  return writeDongleFrame(link_, frame, length);
+}
+
+int DongleSession::lookForStick(Log& log) {
+  if (!watch.lost) return 1;
+  const long long now = answerClockMs();
+  nextLookMs_ = now + stickLookIntervalMs;
+  if (!findDongleAgain(record_) || !open()) return 0;
+  // A stick that was pulled out has forgotten what it was told: start it and name the partner.
+  writeStart();
+  if (partnerLength_ > 0) writeDongleFrame(link_, partner_, partnerLength_);
+  const std::string line = "Stick " + printableText(dongleSerial(record_).c_str()) + " is back on " +
+                           printableText(watch.portName.c_str()) + ".\n";
+  log.logText(line.c_str(), logStyleDongle);
+  return 1;
+}
+
+void DongleSession::deviceRemoved(const char* devicePath, Log& log) {
+  if (watch.lost || std::strcmp(devicePath, record_.devicePath) != 0) return;
+  link_.port.lastError = ENODEV;
+  resetDongleFrameReader(link_.reader);
+  loseStick(link_, watch, log);
+  nextLookMs_ = answerClockMs() + stickLookIntervalMs;
 }

@@ -21,12 +21,22 @@ struct DongleWatch {
   std::string lostNotice;  // status line text after a hang-up, until the window takes it
 };
 
-// One tick of the dongle poll timer: reads at most one frame and dispatches it. With a watch,
-// a converter frame that answers the request waited for clears the wait, an answer overdue is
-// logged once, and a stick that hung up is logged as lost once and its port closed. Returns
-// whether a frame was read or a line logged.
+// How much one wake-up takes from the stick before the window gets its turn again: at the link's
+// full speed that is a few milliseconds of traffic, and what is left keeps the port readable.
+constexpr size_t dongleReadChunk = 1024;
+constexpr size_t dongleWakeByteMax = 16 * 1024;
+constexpr size_t dongleWakeFrameMax = 256;
+
+// One wake-up of the stick's link: reads what is queued (up to the bounds above) and dispatches
+// every frame it completes, in arrival order; a frame left half-way is kept for the next wake-up
+// and dropped once its bound has passed. With a watch, a converter frame that answers the
+// request waited for clears the wait, an answer overdue is logged once, and a stick that hung up
+// is logged as lost once and its port closed. Returns whether a frame was read or a line logged.
 bool dongleTick(DongleLink& dongle, ConverterLinkState& link, HeardConverterList& heard, Log& log,
                 ConverterAnswerListener& listener, DongleWatch* watch = nullptr);
+
+// When the next tick is due without new bytes: a frame's bound or an answer's; -1 for never.
+long long dongleTickDeadline(const DongleLink& dongle, const DongleWatch& watch);
 
 // True when the converter radio frame (payload as the stick delivers it) answers the request:
 // it carries the answer 0F 35 <code>, or, for commands answered by acknowledgement only (Set
@@ -60,3 +70,57 @@ private:
   WiredPort& wired_;
   DongleLink& dongle_;
 };
+
+// The stick as one object: its port and frame reader, the dispatch of what it hears, and what
+// the window needs to show when it goes and comes back. The window holds one and watches its
+// descriptor; nothing here waits.
+class DongleSession {
+public:
+  DongleSession(DongleRecord& record, DongleLink& link, ConverterLinkState& state, HeardConverterList& heard,
+                AnswerTargets& targets)
+      : record_(record), link_(link), state_(state), heard_(heard), router_(targets) {}
+
+  DongleWatch watch;  // the answer awaited; whether the stick has gone
+
+  // Opens the recorded stick; 1 when open. The heard list and the partner are left as they are.
+  int open();
+
+  // The descriptor to wake on, or -1 while the stick's port is closed.
+  int descriptor() const;
+
+  // Readable, or a bound due: every queued frame is dispatched; a stalled frame or an overdue
+  // answer is dropped or logged; a hang-up is logged and closes the port.
+  bool wake(Log& log);
+
+  // When to wake without new bytes: a frame's or an answer's bound, or, while the stick is gone,
+  // the next look for it; -1 for never.
+  long long deadline() const;
+
+  // Writes AB 00 00, which makes the stick start delivering.
+  int writeStart();
+  // Writes the partner frame and keeps it, so a stick that comes back is told again.
+  int writePartner(const uint8_t* frame, size_t length);
+
+  // While the stick is gone: looks for one with the same serial, reopens it, starts it and names
+  // the partner again, saying so in the log. Returns 1 when it is back.
+  int lookForStick(Log& log);
+
+  // A device of this port name or path was removed: the same as a hang-up seen on the port.
+  void deviceRemoved(const char* devicePath, Log& log);
+
+  bool lost() const { return watch.lost; }
+
+private:
+  DongleRecord& record_;
+  DongleLink& link_;
+  ConverterLinkState& state_;
+  HeardConverterList& heard_;
+  DongleAnswerRouter router_;
+  uint8_t partner_[partnerFrameSize] = {};
+  size_t partnerLength_ = 0;
+  long long nextLookMs_ = -1;
+};
+
+// How often a gone stick is looked for; a udev event makes the look happen at once.
+constexpr int stickLookIntervalMs = 1000;
+

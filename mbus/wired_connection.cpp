@@ -93,16 +93,23 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
 
 bool wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener) {
   if (!wired.portOpen) return false;
+  bool happened = false;
   uint8_t bytes[wiredReadMax];
-  long count = readAvailable(wired.port, bytes, sizeof bytes);
-  if (count < 0) {
-    loseWiredPort(wired, log);
-    return true;
+  for (size_t reads = 0; reads < wiredWakeReadsMax; ++reads) {
+    const long count = readAvailable(wired.port, bytes, sizeof bytes);
+    if (count < 0) {
+      loseWiredPort(wired, log);
+      return true;
+    }
+    if (count == 0) break;
+    happened = true;
+    if (handleWiredBytes(frames, bytes, size_t(count), log, listener) > 0) clearAnswerWait(wired.answerWait);
   }
-  if (count > 0 && handleWiredBytes(frames, bytes, size_t(count), log, listener) > 0)
-    clearAnswerWait(wired.answerWait);
-  const bool overdue = expireAnswerWait(wired.answerWait, answerClockMs(), log, logStylePlain) == 1;
-  return count > 0 || overdue;
+  return expireAnswerWait(wired.answerWait, answerClockMs(), log, logStylePlain) == 1 || happened;
+}
+
+long long wiredTickDeadline(const WiredPort& wired) {
+  return wired.answerWait.armed ? wired.answerWait.deadlineMs : -1;
 }
 
 void showIdentity(const IdentityUpdate& update, SettingsView& view) {

@@ -42,12 +42,18 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
 // Closes the port if it is open and forgets what was waited for; the poll tick then idles.
 void closeWiredPort(WiredPort& wired);
 
-// One tick of the poll timer: reads what the port holds (up to wiredReadMax) without waiting.
-// Any frame or single character from the converter counts as the answer awaited. A port that
-// hung up or fails to read is logged as lost once, closed (Reconnect opens it again) and its
-// status text left in lostNotice. An answer overdue is logged once. Returns whether anything
-// arrived or was logged.
+// Reads of wiredReadMax bytes one wake-up may make: more than a second of the line's traffic.
+constexpr size_t wiredWakeReadsMax = 16;
+
+// One wake-up of the wired link: reads what the port holds, wiredReadMax bytes at a time, and
+// feeds each read to the receiver in order, never waiting. Any frame or single character from
+// the converter counts as the answer awaited. A port that hung up or fails to read is logged as
+// lost once, closed (Reconnect opens it again) and its status text left in lostNotice. An answer
+// overdue is logged once. Returns whether anything arrived or was logged.
 bool wiredTick(WiredPort& wired, LinkFrameBuffer& frames, Log& log, WiredFrameListener& listener);
+
+// When the next tick is due without new bytes (the answer's bound), or -1 for never.
+long long wiredTickDeadline(const WiredPort& wired);
 
 // The lost-connection status text once after a hang-up, then empty.
 std::string takeLostNotice(WiredPort& wired);

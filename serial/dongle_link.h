@@ -4,6 +4,7 @@
 #include <string>
 
 #include "serial/port_discovery.h"
+#include "serial/dongle_frame_reader.h"
 #include "serial/serial_port.h"
 
 constexpr int dongleSerialSize = 16;
@@ -31,6 +32,7 @@ enum DongleLinkMode : int { dongleLinkNone = 0, dongleLinkDongle = 1 };
 struct DongleLink {
   int mode = dongleLinkNone;  // becomes dongle when a dongle is recognised, never set back
   SerialPort port;
+  DongleFrameReader reader;  // the frame under way between two wake-ups
 };
 
 // Searches udev and virtual ports for the dongle, tracing every step on standard output.

@@ -90,7 +90,10 @@ protected:
     closeSerialPort(sharedState().dongleLink.port);
     unsetenv("QUARN_VIRTUAL_PORTS");
   }
-  bool timerRuns(int id) const { return shell().app->hasTimeout(w, id); }
+  // Which link's descriptor the event loop watches: the run's own, once its port is open.
+  bool watches(int input) const {
+    return input == QuarnWindow::ID_INPUT_WIRED ? w->watchesWiredPort() : w->watchesStick();
+  }
   std::string status() const { return str(w->statusLine->getNormalText()); }
 
   QuarnWindow* w = nullptr;
@@ -157,11 +160,11 @@ TEST_F(ConnectTest, ConnectionDialogShowsItsTextsAndStartsOnWireless) {
   setenv("QUARN_VIRTUAL_PORTS", "", 1);
   script.tolerated = {"Quarn"};  // the port dialog connects to whatever port the system has first
   runWithDialogs(script, [&] { w->connectionChoice(); });
-  // Wireless asked for, no dongle: the run goes on wired, with the wired timer only.
+  // Wireless asked for, no dongle: the run goes on wired, listening to the wired port only.
   EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
   EXPECT_FALSE(sharedState().link.securedMessages);
-  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
-  EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  EXPECT_EQ(watches(QuarnWindow::ID_INPUT_WIRED), w->wiredPort.portOpen);
+  EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
   EXPECT_EQ(sharedState().dongleLink.port.fd, -1);
 }
 
@@ -191,8 +194,8 @@ TEST_F(ConnectTest, TheChoiceIsTakenHoweverTheDialogCloses) {
     ASSERT_GE(script.titles.size(), 2u);
     EXPECT_EQ(script.titles[1], c.second);
     EXPECT_EQ(sharedState().link.linkMode, c.mode);
-    EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
-    EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+    EXPECT_EQ(watches(QuarnWindow::ID_INPUT_WIRED), w->wiredPort.portOpen);
+    EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
   }
 }
 
@@ -239,15 +242,15 @@ TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterI
   EXPECT_EQ(w->wiredPort.portName, "ttySIM0");
   EXPECT_EQ(status(), "Connected to serial [ttySIM0]");
   EXPECT_EQ(logContent().rfind(">>> REQ_UD2\n0x10 0x5B 0xFB 0x56 0x16 \n", 0), 0u) << logContent();
-  // The wired timer, re-armed every 200 ms, brings in the answer.
+  // The wired port, watched by the event loop, brings in the answer.
   ASSERT_TRUE(pumpUntil([&] { return answered(1) && str(w->converterIdField->getText()).rfind("SN:", 0) == 0; }))
       << logContent();
   EXPECT_EQ(requestsSeen(), 1u);
   EXPECT_EQ(str(w->converterIdField->getText()).substr(0, 17), "SN: 12345678 ID: ");
   EXPECT_EQ(str(w->converterIdField->getText()).substr(33), " FW: 01.02");
   EXPECT_NE(logContent().find("Message counter found: "), std::string::npos);
-  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
-  EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
+  EXPECT_TRUE(watches(QuarnWindow::ID_INPUT_WIRED));
+  EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
   EXPECT_EQ(sharedState().dongleLink.port.fd, -1);  // a wired run never opens the stick
   EXPECT_EQ(str(w->aboutConnectionText()), "Wired connection COM port [ttySIM0]\r\n");
 }
@@ -310,8 +313,9 @@ TEST_F(WiredRunTest, APortThatCannotBeOpenedShowsTheErrorAndStaysClosed) {
   EXPECT_FALSE(w->wiredPort.portOpen);
   EXPECT_EQ(status(), "Not connected.");
   EXPECT_EQ(logContent(), "");
-  // The timer keeps running and idles on the closed port.
-  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+  // Nothing watches the closed port, and no answer is waited for.
+  EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
+  EXPECT_FALSE(shell().app->hasTimeout(w, QuarnWindow::ID_TIMER_WIRED));
 }
 
 TEST_F(WiredRunTest, AnEmptyPortListConnectsNothing) {
@@ -424,8 +428,8 @@ TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   EXPECT_EQ(sharedState().link.linkMode, LinkMode::wireless);
   EXPECT_TRUE(sharedState().link.securedMessages);
   EXPECT_EQ(status(), "Connected via wireless dongle ID: [ZJ000042]");
-  EXPECT_TRUE(timerRuns(QuarnWindow::ID_TIMER_DONGLE));
-  EXPECT_FALSE(timerRuns(QuarnWindow::ID_TIMER_WIRED));
+  EXPECT_TRUE(watches(QuarnWindow::ID_INPUT_DONGLE));
+  EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
   ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "accepted"}) == 1; }));
   const std::vector<std::string> lines = sim->transcript();
   ASSERT_FALSE(lines.empty());

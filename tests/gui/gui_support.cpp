@@ -124,6 +124,8 @@ void resetConnection(QuarnWindow* w) {
   s.dongleRecord = DongleRecord{};
   s.heardConverters = HeardConverterList{};
   s.link = ConverterLinkState{};
+  w->dongleWatch = DongleWatch{};
+  w->followLinks();  // the event loop must not watch the closed ports
   w->clearLog();
   w->converterIdField->setText("None selected.");
   unsetenv("QUARN_VIRTUAL_PORTS");

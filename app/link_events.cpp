@@ -1,0 +1,89 @@
+// QuarnWindow's side of the links: the event loop wakes the window when a link's port is
+// readable, when a link's bound is due or when udev reports a serial port coming or going.
+// Each wake-up's log lines go in as one batch.
+#include "app/quarn_window.h"
+#include "text/printable_text.h"
+
+void QuarnWindow::watchDescriptor(int& watched, int descriptor, FXSelector id) {
+  if (watched == descriptor) return;
+  if (watched >= 0) getApp()->removeInput(watched, INPUT_READ);
+  watched = descriptor;
+  if (descriptor >= 0) getApp()->addInput(descriptor, INPUT_READ, this, id);
+}
+
+void QuarnWindow::armBound(FXSelector id, long long dueMs) {
+  if (dueMs < 0) {
+    getApp()->removeTimeout(this, id);
+    return;
+  }
+  const long long left = dueMs - answerClockMs();
+  getApp()->addTimeout(this, id, left > 0 ? static_cast<FXuint>(left) : 1u);
+}
+
+void QuarnWindow::followLinks() {
+  watchDescriptor(watchedWired, wiredSession.descriptor(), ID_INPUT_WIRED);
+  watchDescriptor(watchedDongle, dongleSession.descriptor(), ID_INPUT_DONGLE);
+  armBound(ID_TIMER_WIRED, wiredSession.deadline());
+  armBound(ID_TIMER_DONGLE, dongleSession.deadline());
+}
+
+// "Handled" makes FOX refresh every widget; the log repaints itself, so only a wake-up that
+// wrote another widget asks for that.
+bool QuarnWindow::wakeEnds(unsigned long writesBefore) { return widgetWrites != writesBefore; }
+
+long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
+  const unsigned long writesBefore = widgetWrites;
+  {
+    LogBatch batch(communicationLog);
+    wiredSession.wake(*this);
+  }
+  const std::string lost = wiredSession.takeLostNotice();
+  if (!lost.empty()) showStatus(lost);
+  followLinks();
+  return wakeEnds(writesBefore) ? 1 : 0;
+}
+
+long QuarnWindow::onTimeoutWired(FXObject* sender, FXSelector sel, void* ptr) {
+  return onInputWired(sender, sel, ptr);
+}
+
+long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
+  const unsigned long writesBefore = widgetWrites;
+  {
+    LogBatch batch(communicationLog);
+    if (dongleSession.lost()) {
+      if (dongleSession.lookForStick(*this))
+        showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) +
+                   "]");
+    } else {
+      dongleSession.wake(*this);
+    }
+  }
+  const std::string lost = takeLostNotice(dongleWatch);
+  if (!lost.empty()) showStatus(lost);
+  followLinks();
+  return wakeEnds(writesBefore) ? 1 : 0;
+}
+
+long QuarnWindow::onTimeoutDongle(FXObject* sender, FXSelector sel, void* ptr) {
+  return onInputDongle(sender, sel, ptr);
+}
+
+long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
+  DeviceEvent events[deviceEventsPerRead];
+  const int count = readDeviceEvents(deviceMonitor, events, deviceEventsPerRead);
+  bool added = false;
+  {
+    LogBatch batch(communicationLog);
+    for (int i = 0; i < count; ++i) {
+      if (events[i].kind == deviceRemoved) dongleSession.deviceRemoved(events[i].port.devicePath, *this);
+      if (events[i].kind == deviceAdded && isRecordedDongle(state->dongleRecord, events[i].port)) added = true;
+    }
+  }
+  const std::string lost = takeLostNotice(dongleWatch);
+  if (!lost.empty()) showStatus(lost);
+  followLinks();
+  // A stick that is back is looked for at once rather than at the next round.
+  if (added && dongleSession.lost()) return onInputDongle(sender, sel, ptr);
+  return 0;
+}

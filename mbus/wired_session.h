@@ -1,0 +1,36 @@
+// The wired link as one object: its port, the receiver its bytes go through and where the
+// converter's answers go. The window holds one, watches its descriptor, and calls it when the
+// port is readable or its bound is due; nothing here waits.
+#pragma once
+#include <string>
+
+#include "mbus/wired_connection.h"
+
+class WiredSession {
+public:
+  WiredSession(LinkFrameBuffer& frames, AnswerTargets& targets, ConverterLinkState& link,
+               const ConverterKeyList& keys)
+      : frames_(frames), router_(targets, link, keys) {}
+
+  WiredPort port;  // name, device path, descriptor, the answer awaited
+
+  // Opens the port named in port.portName and sends REQ_UD2.
+  WiredConnectResult connect(Log& log) { return connectWired(port, frames_, log); }
+  void close() { closeWiredPort(port); }
+
+  // The descriptor to wake on, or -1 while the port is closed.
+  int descriptor() const { return port.portOpen ? port.port.fd : -1; }
+
+  // Readable, or a bound due: everything queued is handled; an overdue answer is logged.
+  bool wake(Log& log) { return wiredTick(port, frames_, log, router_); }
+
+  // When to wake without new bytes, or -1 for never.
+  long long deadline() const { return wiredTickDeadline(port); }
+
+  // "Connection lost: <port>" once after a hang-up, then empty.
+  std::string takeLostNotice() { return ::takeLostNotice(port); }
+
+private:
+  LinkFrameBuffer& frames_;
+  WiredAnswerRouter router_;
+};
