@@ -1,5 +1,5 @@
-// The dongle's byte stream over a real socket pair: the poll timer's ticks read frames with
-// readDongleFrame and dispatch them, until the stream is used up. The writing end is closed
+// The dongle's byte stream over a real socket pair: each wake-up of the link reads what is
+// queued, takes it apart into frames and dispatches them, until the stream is used up. The writing end is closed
 // once the input is queued, so a frame that announces more than arrives ends at once instead
 // of waiting out its time-out. Every status report in the stream up to the first frame cut
 // short must be logged: no frame is lost on the way.
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dongle.mode = dongleLinkDongle;
   dongle.port.fd = pair[0];
 
-  // Every tick that finds a header queued must consume something, or the timer would spin.
+  // Every wake-up that finds a header queued must consume something, or the event loop would spin.
   for (int queued = dongleBytesQueued(dongle); queued > 2;) {
     dongleTick(dongle, link, heard, world.log, router);
     const int after = dongleBytesQueued(dongle);
