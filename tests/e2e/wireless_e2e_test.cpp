@@ -418,3 +418,61 @@ TEST(WirelessE2e, TickSaysWhetherAFrameWasRead) {
                         [&] { return rig.log.text.find(ackLine) != std::string::npos; }));
   EXPECT_TRUE(read);
 }
+
+namespace {
+
+// Everything the stick had queued is handled in one wake-up, in order: nothing is left behind
+// to build a backlog.
+TEST(WirelessE2e, EveryQueuedFrameIsDispatchedInOneWakeUp) {
+  auto sim = startStick({"--beacon-ms", "10", "--quiet-air"});
+  WirelessRig rig;
+  ASSERT_TRUE(rig.open(*sim));
+  ASSERT_EQ(rig.start(), 1);
+  ASSERT_TRUE(rig.tickUntilLogged(incomingLine));  // the converter is on the air
+  rig.log.text.clear();
+  usleep(300 * 1000);  // about 30 frames queue up unread
+  const int queued = dongleBytesQueued(rig.dongle);
+  ASSERT_GT(queued, 600);
+  rig.tick();
+  const std::vector<Bytes> dumps = incomingDumps(rig.log.text);
+  size_t bytes = 0;
+  for (const Bytes& d : dumps) bytes += d.size() + dongleFrameHeaderSize;
+  for (const char* status : {ackLine, sentLine}) bytes += countOf(rig.log.text, status) * dongleFrameHeaderSize;
+  EXPECT_GE(bytes, size_t(queued)) << rig.log.text;  // all of it, and what came meanwhile
+  EXPECT_GE(dumps.size(), 20u);
+  EXPECT_LT(dongleBytesQueued(rig.dongle), queued / 10);
+}
+
+// The stick pulled out and plugged in again: the hang-up is said, the same serial is found on
+// the new port, started and told its partner again; what was heard is kept.
+TEST(WirelessE2e, StickPulledOutAndPluggedInAgainIsReopened) {
+  auto sim = startStick({"--beacon-ms", "100", "--unplug-after", "1000", "--replug-after", "500"});
+  WirelessRig rig;
+  DongleSession session(rig.record, rig.dongle, rig.link, rig.heard, rig.targets);
+  ASSERT_EQ(setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1), 0);
+  ASSERT_EQ(findDongle(rig.record, rig.dongle), 1);
+  ASSERT_EQ(session.open(), 1);
+  ASSERT_EQ(session.writeStart(), 1);
+  const auto wake = [&] { session.wake(rig.log); };
+  ASSERT_TRUE(tickUntil(wake, [&] { return rig.heard.count > 0; }));
+  uint8_t partner[partnerFrameSize];
+  choosePartner(rig.heard.entries[0], rig.link, *rig.keys, partner);
+  ASSERT_EQ(session.writePartner(partner, sizeof partner), 1);
+
+  ASSERT_TRUE(tickUntil(wake, [&] { return session.lost(); }));
+  EXPECT_EQ(session.descriptor(), -1);
+  EXPECT_EQ(takeLostNotice(session.watch), "Connection lost: ttySIM0");
+  const int heard = rig.heard.count;
+  EXPECT_GT(session.deadline(), 0);  // the next look for the stick
+  ASSERT_TRUE(tickUntil([&] { session.lookForStick(rig.log); }, [&] { return !session.lost(); }));
+  unsetenv("QUARN_VIRTUAL_PORTS");
+  EXPECT_NE(rig.log.text.find("Stick ZJ000042 is back on ttySIM0.\n"), std::string::npos) << rig.log.text;
+  EXPECT_GE(session.descriptor(), 0);
+  EXPECT_EQ(rig.heard.count, heard);
+  EXPECT_TRUE(waitTranscript(*sim, {"dongle 0xAB", "accepted"}, wake, 2));
+  EXPECT_TRUE(waitTranscript(*sim, {"dongle 0x01", "accepted"}, wake, 2));
+  const size_t incoming = countOf(rig.log.text, incomingLine);
+  EXPECT_TRUE(tickUntil(wake, [&] { return countOf(rig.log.text, incomingLine) > incoming; }));
+}
+
+}  // namespace
