@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quarn and quarn-sim, starts two simulators (a converter on
 # the M-Bus wire and a USB wireless stick with the converter behind it) on PTYs of their own,
-# and starts Quarn from the repository's root, where Quarnconfig.txt, dongleKeys/, meterKeys/
-# and help/ are found. The simulators end when Quarn ends.
+# and starts Quarn in a private working folder made from the repository's examples
+# (Quarnconfig.txt, dongleKeys/, meterKeys/, help/). The simulators end when Quarn ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -48,7 +48,8 @@ export QUARN_VIRTUAL_PORTS="$(head -n 1 "$demo_dir/wired-entry.txt");$(head -n 1
 
 cat <<TEXT
 
-Quarn starts from $(pwd) with two simulated devices:
+Quarn starts in $work (copies of the examples in $(pwd))
+with two simulated devices:
   ttySIM0  a converter on the M-Bus wire      (transcript: $demo_dir/wired-transcript.txt)
   ttySIM1  a USB wireless M-Bus stick, with the same converter behind it
            (transcript: $demo_dir/dongle-transcript.txt)
@@ -64,6 +65,13 @@ Quarn runs once per choice: quit it (Ctrl+Q) and run this script again for the o
 
 TEXT
 
+# Quarn reads its keys from the working folder and warns when others can read them; the
+# repository's copies are as git left them, so Quarn works on private copies.
+work=$demo_dir/work
+(umask 077 && mkdir "$work" && cp -R Quarnconfig.txt dongleKeys meterKeys "$work/")
+ln -s "$(pwd)/help" "$work/help"
+program=$(pwd)/build/release/app/quarn
+
 status=0
-build/release/app/quarn "$@" || status=$?
+(cd "$work" && "$program" "$@") || status=$?
 exit "$status"
