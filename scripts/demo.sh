@@ -46,6 +46,13 @@ start_sim wired ttySIM0
 start_sim dongle ttySIM1
 export QUARN_VIRTUAL_PORTS="$(head -n 1 "$demo_dir/wired-entry.txt");$(head -n 1 "$demo_dir/dongle-entry.txt")"
 
+# Quarn reads its keys from the working folder and warns when others can read them; the
+# repository's copies are as git left them, so Quarn works on private copies.
+work=$demo_dir/work
+(umask 077 && mkdir "$work" && cp -R Quarnconfig.txt dongleKeys meterKeys "$work/")
+ln -s "$(pwd)/help" "$work/help"
+program=$(pwd)/build/release/app/quarn
+
 cat <<TEXT
 
 Quarn starts in $work (copies of the examples in $(pwd))
@@ -64,13 +71,6 @@ Wireless: keep "Wireless connection" and press OK; the status line shows the sti
 Quarn runs once per choice: quit it (Ctrl+Q) and run this script again for the other one.
 
 TEXT
-
-# Quarn reads its keys from the working folder and warns when others can read them; the
-# repository's copies are as git left them, so Quarn works on private copies.
-work=$demo_dir/work
-(umask 077 && mkdir "$work" && cp -R Quarnconfig.txt dongleKeys meterKeys "$work/")
-ln -s "$(pwd)/help" "$work/help"
-program=$(pwd)/build/release/app/quarn
 
 status=0
 (cd "$work" && "$program" "$@") || status=$?
