@@ -29,6 +29,12 @@ void LogView::logHexDump(const uint8_t* bytes, size_t count, int style) {
   if (batchDepth == 0) flush();
 }
 
+bool LogView::atLineStart() {
+  if (!pendingText.empty()) return pendingText.back() == '\n';
+  const FXint length = text != nullptr ? text->getLength() : 0;
+  return length == 0 || text->getByte(length - 1) == '\n';
+}
+
 void LogView::clearLog() {
   pendingText.clear();
   pendingStyles.clear();

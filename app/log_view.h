@@ -22,6 +22,7 @@ public:
   void logTimestamp() override;
   void logHexDump(const uint8_t* bytes, size_t count, int style) override;
   void clearLog() override;
+  bool atLineStart() override;
 
   // Inside a batch, log calls only collect text; the batch's end appends it all at once and
   // scrolls once. Batches nest; the outermost one writes.

@@ -72,6 +72,7 @@ public:
   void logTimestamp() override;
   void logHexDump(const uint8_t* bytes, size_t count, int style) override;
   void clearLog() override;
+  bool atLineStart() override { return communicationLog.atLineStart(); }
 
   // SettingsView: the settings widgets as the converter logic reads and writes them
   SlotFields readSlot(int s) override;

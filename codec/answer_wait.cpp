@@ -46,6 +46,6 @@ int expireAnswerWait(AnswerWait& wait, long long nowMs, Log& log, int style) {
   std::snprintf(line, sizeof line, "No answer to %s within %d.%d s: %s.\n",
                 answerRequestName(wait.request), wait.boundMs / 1000, wait.boundMs % 1000 / 100,
                 causes);
-  log.logText(line, style);
+  logOwnLine(log, line, style);
   return 1;
 }

@@ -67,7 +67,7 @@ void deriveKey(const ConverterLinkState& link, uint8_t constant, const uint8_t i
 
 void logNotSent(CommandChannel& channel, const std::string& reason) {
   const std::string line = "Not sent: " + reason + "\n";
-  channel.log.logText(line.c_str(), logStylePlain);
+  logOwnLine(channel.log, line, logStylePlain);
 }
 
 bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {

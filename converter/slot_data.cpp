@@ -173,7 +173,7 @@ int setSlotData(int s, SettingsView& view, CommandChannel& channel) {
     char line[96];
     std::snprintf(line, sizeof line, ">>> Set Data of slot %d not sent: the wired address must be 0 to %d.\n",
                   s + 1, wiredAddressCount - 1);
-    channel.log.logText(line, logStylePlain);
+    logOwnLine(channel.log, line, logStylePlain);
     return 0;
   }
   const WiredSettings wired = view.readWired();

@@ -25,7 +25,7 @@ void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
   clearAnswerWait(watch.answerWait);
   watch.lostNotice = connectionLostText(watch.portName);
   const std::string line = watch.lostNotice + " (" + std::strerror(error) + ").\n";
-  log.logText(line.c_str(), logStyleDongle);
+  logOwnLine(log, line, logStyleDongle);
 }
 
 }  // namespace
@@ -172,7 +172,7 @@ int DongleSession::lookForStick(Log& log) {
   if (partnerLength_ > 0) writeDongleFrame(link_, partner_, partnerLength_);
   const std::string line = "Stick " + printableText(dongleSerial(record_).c_str()) + " is back on " +
                            printableText(watch.portName.c_str()) + ".\n";
-  log.logText(line.c_str(), logStyleDongle);
+  logOwnLine(log, line, logStyleDongle);
   return 1;
 }
 

@@ -33,7 +33,7 @@ void loseWiredPort(WiredPort& wired, Log& log) {
   wired.lostNotice = connectionLostText(wired.portName);
   const std::string line = wired.lostNotice + " (" + std::strerror(error) +
                            "). Reconnect or select a new COM port.\n";
-  log.logText(line.c_str(), logStylePlain);
+  logOwnLine(log, line, logStylePlain);
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
     armAnswerWait(wired.answerWait, answerWaitReqUd2, false, 0, wiredAnswerBoundMs, answerClockMs());
   } else {
     const std::string line = "Not sent: " + writeFailureText(written, length, wired.port.lastError) + "\n";
-    log.logText(line.c_str(), logStylePlain);
+    logOwnLine(log, line, logStylePlain);
   }
 
   result.connected = true;

@@ -21,6 +21,10 @@ void appendHexDumpText(std::string& out, const uint8_t* bytes, size_t count) {
   out += '\n';
 }
 
+void logOwnLine(Log& log, const std::string& line, int style) {
+  log.logText(log.atLineStart() ? line.c_str() : ("\n" + line).c_str(), style);
+}
+
 std::string timestampText() {
   const std::time_t now = std::time(nullptr);
   std::tm parts{};

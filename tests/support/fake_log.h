@@ -22,6 +22,7 @@ public:
     appendHexDumpText(dump, bytes, count);
     add(dump, style);
   }
+  bool atLineStart() override { return text.empty() || text.back() == '\n'; }
   void clearLog() override {
     text.clear();
     pieces.clear();
