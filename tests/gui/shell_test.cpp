@@ -665,6 +665,16 @@ TEST_F(ShellTest, BatchWritesTheWakeUpsTextAtItsEndWithEachCallsStyle) {
   EXPECT_EQ(w->logView->getStyle(10), logStyleDongle);
   EXPECT_EQ(w->logView->getStyle(11), logStylePlain);
   EXPECT_EQ(w->logView->getStyle(w->logView->getLength() - 1), logStylePlain);
+  // A line left open, in the widget or in a batch, gets Quarn's own notice on a line of its own.
+  for (bool batched : {false, true}) {
+    w->clearLog();
+    if (batched) w->communicationLog.beginBatch();
+    w->logText("Dongle ID: 0x01", logStylePlain);
+    logOwnLine(*w, "Connection lost: ttyQ\n", logStylePlain);
+    logOwnLine(*w, "Not sent\n", logStylePlain);
+    if (batched) w->communicationLog.endBatch();
+    EXPECT_EQ(logContent(), "Dongle ID: 0x01\nConnection lost: ttyQ\nNot sent\n") << batched;
+  }
 }
 
 TEST_F(ShellTest, LogKeepsItsNewestLinesWithinItsLimitBehindOneNotice) {
