@@ -1,7 +1,11 @@
 // quarn-cli's link: the window's sessions and commands, waited for with poll().
 #include "cli/cli_session.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <cerrno>
 #include <cstring>
@@ -143,7 +147,22 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
   link.linkMode = LinkMode::wireless;
   link.securedMessages = true;  // over the air every message is secured, as in the window
   channel_.answerWait = &dongle_.watch.answerWait;
-  if (!findDongle(records_->dongleRecord, records_->dongleLink) || !dongle_.open()) {
+  // The search traces on standard output, which carries the command's result here: its lines
+  // go to standard error with --verbose, else nowhere.
+  std::fflush(stdout);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int traceFd = log_.verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (traceFd >= 0) {
+    dup2(traceFd, STDOUT_FILENO);
+    close(traceFd);
+  }
+  const int found = findDongle(records_->dongleRecord, records_->dongleLink);
+  std::fflush(stdout);
+  if (savedOut >= 0) {
+    dup2(savedOut, STDOUT_FILENO);
+    close(savedOut);
+  }
+  if (!found || !dongle_.open()) {
     error = "USB wireless MBUS dongle not found";
     return exitPort;
   }
