@@ -41,6 +41,11 @@ CliSession::CliSession(CliView& view, CliLog& log)
   records_->meterKeys.count = 0;
 }
 
+CliSession::~CliSession() {
+  wired_.close();
+  closeSerialPort(records_->dongleLink.port);
+}
+
 void CliSession::loadHome(const std::string& home) {
   ConfigFile config;
   readConfigFile((home + "/" + configFileName).c_str(), config);

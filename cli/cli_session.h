@@ -46,6 +46,10 @@ enum class WaitEnd { answered, noAnswer, lost };
 class CliSession {
 public:
   CliSession(CliView& view, CliLog& log);
+  // Closes the ports the way the window does: a PTY left exclusive locks out the next run.
+  ~CliSession();
+  CliSession(const CliSession&) = delete;
+  CliSession& operator=(const CliSession&) = delete;
 
   CliRecords& records() { return *records_; }
   CliView& view() { return view_; }
