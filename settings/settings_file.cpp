@@ -248,6 +248,11 @@ bool parseSettingsText(const std::string& text, SettingsFile& settings, std::str
     const size_t cut = what.find("] ");
     return fail("", "not valid JSON (byte " + std::to_string(e.byte) + "): " +
                         (cut == std::string::npos ? what : what.substr(cut + 2)));
+  } catch (const json::exception& e) {
+    // A number too large for any type is refused by the library with another exception.
+    const std::string what = e.what();
+    const size_t cut = what.find("] ");
+    return fail("", "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2)));
   }
   return checkTop(root, settings, fail);
 }

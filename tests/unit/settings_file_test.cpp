@@ -63,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"out-of-range.json", "slots[1].wiredAddress: out of range: 251 (allowed 0 to 250)"},
                       BadFile{"bad-hex.json", "slots[1].deviceId: not a hex digit: 'G'"},
                       BadFile{"unknown-key.json", "slots[1].colour: unknown field"},
-                      BadFile{"unknown-name.json", "slots[1].wirelessMode: unknown name \"DES MODE2\""}),
+                      BadFile{"unknown-name.json", "slots[1].wirelessMode: unknown name \"DES MODE2\""},
+                      BadFile{"number-overflow.json", "not valid JSON: number overflow"}),
     [](const ::testing::TestParamInfo<BadFile>& param) {
       std::string name = param.param.name;
       std::string out;
