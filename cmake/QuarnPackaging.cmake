@@ -43,7 +43,7 @@ install(FILES ${quarn_pkg_dir}/quarn.desktop DESTINATION ${CMAKE_INSTALL_DATADIR
 # compressed when CMake configures (and again whenever one of them changes).
 set(quarn_gz_dir ${PROJECT_BINARY_DIR}/packaging/gz)
 file(MAKE_DIRECTORY ${quarn_gz_dir})
-foreach(doc quarn.1 quarn-sim.1 quarn-launcher.1 changelog)
+foreach(doc quarn.1 quarn-sim.1 quarn-launcher.1 quarn-cli.1 changelog)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quarn_pkg_dir}/${doc})
   # -n: no name or time stamp inside, so the package is the same on every build.
   execute_process(COMMAND gzip -9 -n -c ${quarn_pkg_dir}/${doc}
@@ -53,6 +53,7 @@ foreach(doc quarn.1 quarn-sim.1 quarn-launcher.1 changelog)
   endif()
 endforeach()
 install(FILES ${quarn_gz_dir}/quarn.1.gz ${quarn_gz_dir}/quarn-sim.1.gz ${quarn_gz_dir}/quarn-launcher.1.gz
+  ${quarn_gz_dir}/quarn-cli.1.gz
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${quarn_gz_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarn)
 

@@ -40,7 +40,7 @@ trap cleanup EXIT
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || die "configure failed"
 fi
-cmake --build "$build" -j 2 --target quarn quarn-sim >"$tmp/build.log" 2>&1 ||
+cmake --build "$build" -j 2 --target quarn quarn-sim quarn-cli >"$tmp/build.log" 2>&1 ||
   { tail -20 "$tmp/build.log"; die "building quarn and quarn-sim failed"; }
 # Into a folder of its own, so a package made by hand in the build folder is left alone.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/cpack" >"$tmp/cpack.log" 2>&1 ||
@@ -71,6 +71,7 @@ for f in share/quarn/help/index.html share/quarn/skel/Quarnconfig.txt \
   share/quarn/icons/quarn_big.gif share/quarn/icons/quarn_mini.gif \
   share/icons/hicolor/48x48/apps/quarn.png share/applications/quarn.desktop \
   share/man/man1/quarn.1.gz share/man/man1/quarn-sim.1.gz share/man/man1/quarn-launcher.1.gz \
+  share/man/man1/quarn-cli.1.gz bin/quarn-cli \
   share/doc/quarn/changelog.gz \
   lib/udev/rules.d/60-quarn-dongle.rules; do
   check "$f installed" test -f "$usr/$f"

@@ -1,0 +1,451 @@
+// quarn-cli's commands: each checks its input first, then connects, sends and waits.
+#include "cli/cli_commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_session.h"
+#include "cli/port_listing.h"
+#include "converter/key_find.h"
+#include "converter/nearby_devices.h"
+#include "settings/settings_file.h"
+
+using nlohmann::ordered_json;
+
+namespace {
+
+struct Run {
+  const CliOptions& options;
+  ordered_json result = ordered_json::object();
+  std::vector<std::string> written;  // steps already done, for a failure half-way
+  std::string text;                  // human-readable result
+};
+
+int failWith(Run& run, int code, const std::string& message) {
+  std::fprintf(stderr, "quarn-cli: %s\n", message.c_str());
+  if (!run.written.empty()) {
+    std::string done;
+    for (const std::string& step : run.written) done += (done.empty() ? "" : ", ") + step;
+    std::fprintf(stderr, "quarn-cli: already written: %s\n", done.c_str());
+  }
+  if (run.options.json) {
+    ordered_json out;
+    out["ok"] = false;
+    out["exitCode"] = code;
+    out["error"] = message;
+    out["written"] = run.written;
+    std::printf("%s\n", out.dump(2).c_str());
+  }
+  return code;
+}
+
+int done(Run& run) {
+  if (run.options.json) {
+    ordered_json out;
+    out["ok"] = true;
+    for (auto& item : run.result.items()) out[item.key()] = item.value();
+    std::printf("%s\n", out.dump(2).c_str());
+  } else {
+    std::fputs(run.text.c_str(), stdout);
+  }
+  return exitDone;
+}
+
+bool slotArgument(const std::string& text, int& s) {
+  if (text.size() != 1 || text[0] < '1' || text[0] > '4') return false;
+  s = text[0] - '1';
+  return true;
+}
+
+int waitFailure(Run& run, CliSession& session, WaitEnd end, const std::string& step) {
+  if (end == WaitEnd::lost)
+    return failWith(run, exitPort, step + " failed: " + (session.lostText().empty() ? "not sent" : session.lostText()));
+  return failWith(run, exitNoAnswer,
+                  step + " failed: no answer" + (session.wireless() || !session.records().link.securedMessages
+                                                     ? ""
+                                                     : " (wrong converter key, or converter out of reach)"));
+}
+
+ordered_json settingsJson(const SettingsFile& settings) {
+  return ordered_json::parse(settingsText(settings));
+}
+
+std::string slotText(int s, const SlotFields& f, const WiredSettings& w) {
+  char line[512];
+  std::snprintf(line, sizeof line,
+                "slot %d\n  active            %s\n  manufacturer      %s\n  deviceId          %s\n"
+                "  version           %s\n  media             %s\n  keyEncryptionKey  %s\n  masterKey         %s\n"
+                "  wirelessProtocol  %s\n  wirelessMode      %s\n  wiredAddress      %s\n"
+                "wired\n  protocol          %s\n  mode              %s\n",
+                s + 1, f.active ? "true" : "false", f.manufacturer.c_str(), f.deviceId.c_str(), f.version.c_str(),
+                f.media.c_str(), f.kek.c_str(), f.masterKey.c_str(), protocolEntries[f.wirelessProtocol],
+                modeEntries[f.wirelessMode], f.wiredAddress.c_str(), protocolEntries[w.protocol], modeEntries[w.mode]);
+  return line;
+}
+
+std::string optionsText(const bool bits[optionCount]) {
+  std::string text;
+  for (int i = 0; i < optionCount; ++i) text += std::string(optionKeys[i]) + (bits[i] ? " on\n" : " off\n");
+  return text;
+}
+
+void optionBits(const ConverterOptions& options, bool bits[optionCount]) {
+  for (int i = 0; i < optionCount; ++i) bits[i] = options.bytes[i] != 0;
+}
+
+// First difference between what was written and what was read back, or empty.
+std::string slotDifference(const SlotFields& w, const SlotFields& r) {
+  auto differ = [](const char* name, const std::string& a, const std::string& b) {
+    return a == b ? std::string() : std::string(name) + ": wrote " + a + ", read " + b;
+  };
+  if (w.active != r.active) return differ("active", w.active ? "true" : "false", r.active ? "true" : "false");
+  for (auto d : {differ("manufacturer", w.manufacturer, r.manufacturer), differ("deviceId", w.deviceId, r.deviceId),
+                 differ("version", w.version, r.version), differ("media", w.media, r.media),
+                 differ("keyEncryptionKey", w.kek, r.kek), differ("masterKey", w.masterKey, r.masterKey),
+                 differ("wirelessProtocol", protocolEntries[w.wirelessProtocol], protocolEntries[r.wirelessProtocol]),
+                 differ("wirelessMode", modeEntries[w.wirelessMode], modeEntries[r.wirelessMode]),
+                 differ("wiredAddress", std::to_string(std::atoi(w.wiredAddress.c_str())),
+                        std::to_string(std::atoi(r.wiredAddress.c_str())))})
+    if (!d.empty()) return d;
+  return "";
+}
+
+std::string wiredDifference(const WiredSettings& w, const WiredSettings& r) {
+  if (w.protocol != r.protocol)
+    return std::string("wired.protocol: wrote ") + protocolEntries[w.protocol] + ", read " + protocolEntries[r.protocol];
+  if (w.mode != r.mode) return std::string("wired.mode: wrote ") + modeEntries[w.mode] + ", read " + modeEntries[r.mode];
+  return "";
+}
+
+int commandPorts(Run& run) {
+  ordered_json list = ordered_json::array();
+  for (const PortListing& p : listPorts()) {
+    list.push_back({{"name", p.name}, {"devicePath", p.devicePath}, {"byId", p.byIdLink}, {"usb", p.usbId},
+                    {"serial", p.serial}, {"description", p.description}, {"stick", p.stick}});
+    run.text += p.name + "  " + p.devicePath + "  " + (p.usbId.empty() ? "-" : p.usbId) + "  " +
+                (p.serial.empty() ? "-" : p.serial) + "  " + (p.description.empty() ? "-" : p.description) +
+                (p.stick ? "  [wireless stick]" : "") + (p.byIdLink.empty() ? "" : "\n    " + p.byIdLink) + "\n";
+  }
+  if (list.empty()) run.text = "no serial ports\n";
+  run.result["ports"] = list;
+  return done(run);
+}
+
+// "SN: %s ID: %s FW: %s" as the window's "Converter ID" field shows it.
+std::string idPart(const std::string& idText, const std::string& lead) {
+  const size_t at = idText.find(lead);
+  if (at == std::string::npos) return "";
+  const size_t from = at + lead.size();
+  const size_t end = idText.find(' ', from);
+  return idText.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+int commandIdentify(Run& run, CliSession& session) {
+  const std::string& id = session.view().idText;
+  run.result["serialNumber"] = idPart(id, "SN: ");
+  run.result["address"] = idPart(id, "ID: ");
+  run.result["firmware"] = idPart(id, "FW: ");
+  run.result["messageCounter"] = session.records().link.messageCounter;
+  run.text = "serial number    " + idPart(id, "SN: ") + "\naddress          " + idPart(id, "ID: ") +
+             "\nfirmware         " + idPart(id, "FW: ") + "\nmessage counter  " +
+             std::to_string(session.records().link.messageCounter) + "\n";
+  return done(run);
+}
+
+int commandGet(Run& run, CliSession& session, int s) {
+  const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
+  SettingsFile got;
+  got.slotPresent[s] = true;
+  got.slots[s] = session.view().slots[s];
+  got.wiredPresent = true;
+  got.wired = session.view().wired;
+  run.result = settingsJson(got);
+  run.text = slotText(s, got.slots[s], got.wired);
+  return done(run);
+}
+
+// Writes slot s and reads it back; fails on any difference.
+int writeSlotVerified(Run& run, CliSession& session, int s, const SlotFields& fields, const WiredSettings& wired) {
+  const std::string name = "slot " + std::to_string(s + 1);
+  WaitEnd end = session.setSlot(s, fields, wired, run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Set Data of " + name);
+  run.written.push_back(name);
+  end = session.getSlot(s, run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of " + name + " (read-back)");
+  SlotFields wrote = fields;
+  padDeviceIdText(wrote.deviceId);
+  std::string diff = slotDifference(wrote, session.view().slots[s]);
+  if (diff.empty()) diff = wiredDifference(wired, session.view().wired);
+  if (!diff.empty()) return failWith(run, exitMismatch, name + " read back differs: " + diff);
+  return exitDone;
+}
+
+int commandSet(Run& run, CliSession& session, int s, const SettingsFile& file) {
+  // The fields not given keep what the converter holds.
+  WaitEnd end = session.getSlot(s, run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
+  SlotFields fields = session.view().slots[s];
+  WiredSettings wired = session.view().wired;
+  if (file.slotPresent[s]) fields = file.slots[s];
+  if (file.wiredPresent) wired = file.wired;
+  std::string error;
+  for (const auto& field : run.options.fields) setSettingsField(field.first, field.second, fields, wired, error);
+  const int code = writeSlotVerified(run, session, s, fields, wired);
+  if (code != exitDone) return code;
+  SettingsFile wrote;
+  wrote.slotPresent[s] = true;
+  wrote.slots[s] = session.view().slots[s];
+  wrote.wiredPresent = true;
+  wrote.wired = session.view().wired;
+  run.result = settingsJson(wrote);
+  run.result["verified"] = true;
+  run.text = "slot " + std::to_string(s + 1) + " written and read back\n";
+  return done(run);
+}
+
+int commandOptionsGet(Run& run, CliSession& session) {
+  const WaitEnd end = session.readOptions(run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
+  bool bits[optionCount];
+  optionBits(session.records().options, bits);
+  for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
+  run.text = optionsText(bits);
+  return done(run);
+}
+
+// Writes the bits and reads them back.
+int writeOptionsVerified(Run& run, CliSession& session, const bool bits[optionCount]) {
+  WaitEnd end = session.writeOptions(bits, run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "write option bits");
+  run.written.push_back("option bits");
+  end = session.readOptions(run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits (read-back)");
+  bool read[optionCount];
+  optionBits(session.records().options, read);
+  for (int i = 0; i < optionCount; ++i)
+    if (read[i] != bits[i])
+      return failWith(run, exitMismatch, std::string("option bits read back differ: ") + optionKeys[i] + ": wrote " +
+                                             (bits[i] ? "on" : "off") + ", read " + (read[i] ? "on" : "off"));
+  return exitDone;
+}
+
+int commandOptionsSet(Run& run, CliSession& session, const std::string& text) {
+  bool bits[optionCount];
+  std::string error;
+  // Names change some bits and keep the others: those are read first.
+  if (!(text.size() == size_t(optionCount) && text.find_first_not_of("01") == std::string::npos)) {
+    const WaitEnd end = session.readOptions(run.options.timeoutMs);
+    if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
+  }
+  optionBits(session.records().options, bits);
+  parseOptionBits(text, bits, error);
+  const int code = writeOptionsVerified(run, session, bits);
+  if (code != exitDone) return code;
+  for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
+  run.result["verified"] = true;
+  run.text = optionsText(bits) + "written and read back\n";
+  return done(run);
+}
+
+int runScan(Run& run, CliSession& session) {
+  const WaitEnd end = session.scan(run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Scan");
+  ordered_json list = ordered_json::array();
+  const NearbyDeviceList& nearby = session.records().nearby;
+  for (uint32_t i = 0; i < nearby.count; ++i) {
+    const NearbyRowTexts row = nearbyRowTexts(nearby.entries[i]);
+    list.push_back({{"address", row.address}, {"description", row.description}, {"rssi", std::atoi(row.rssi.c_str())}});
+    run.text += row.address + "  " + row.description + "  " + row.rssi + " dBm\n";
+  }
+  if (nearby.count == 0) run.text = "no devices heard\n";
+  run.result["devices"] = list;
+  return done(run);
+}
+
+int commandKeyFind(Run& run, CliSession& session, int s, bool offline) {
+  if (!offline) {
+    const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
+    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
+  }
+  CliView& view = session.view();
+  if (!findSlotKeys(s, view, session.records().meterKeys))
+    return failWith(run, exitFailed, "no meter key for Device ID " + view.slots[s].deviceId + " in " +
+                                         run.options.home + "/meterKeys");
+  run.result["slot"] = s + 1;
+  run.result["deviceId"] = view.slots[s].deviceId;
+  run.result["masterKey"] = view.slots[s].masterKey;
+  run.result["keyEncryptionKey"] = view.slots[s].kek;
+  run.text = "deviceId          " + view.slots[s].deviceId + "\nmasterKey         " + view.slots[s].masterKey +
+             "\nkeyEncryptionKey  " + view.slots[s].kek + "\n";
+  return done(run);
+}
+
+int commandExport(Run& run, CliSession& session, const std::string& path) {
+  SettingsFile out;
+  for (int s = 0; s < slotCount; ++s) {
+    const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
+    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
+    out.slotPresent[s] = true;
+    out.slots[s] = session.view().slots[s];
+  }
+  out.wiredPresent = true;
+  out.wired = session.view().wired;
+  const WaitEnd end = session.readOptions(run.options.timeoutMs);
+  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
+  out.optionsPresent = true;
+  optionBits(session.records().options, out.options);
+  // What the converter holds must read back as a file this program accepts.
+  SettingsFile check;
+  std::string error;
+  if (!parseSettingsText(settingsText(out), check, error))
+    return failWith(run, exitFailed, "the converter's settings do not fit a settings file: " + error);
+  if (!writeSettingsFile(path, out, error)) return failWith(run, exitFailed, "cannot write " + error);
+  run.result["file"] = path;
+  run.result["settings"] = settingsJson(out);
+  run.text = "four slots, wired settings and option bits written to " + path + "\n";
+  return done(run);
+}
+
+int commandApply(Run& run, CliSession& session, const SettingsFile& file) {
+  bool anySlot = false;
+  for (int s = 0; s < slotCount; ++s) {
+    if (!file.slotPresent[s]) continue;
+    anySlot = true;
+    const int code = writeSlotVerified(run, session, s, file.slots[s], file.wired);
+    if (code != exitDone) return code;
+  }
+  // Wired settings travel with a slot: without one in the file, slot 1 goes back as it is.
+  if (file.wiredPresent && !anySlot) {
+    const WaitEnd end = session.getSlot(0, run.options.timeoutMs);
+    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot 1");
+    const int code = writeSlotVerified(run, session, 0, session.view().slots[0], file.wired);
+    if (code != exitDone) return code;
+  }
+  if (file.optionsPresent) {
+    const int code = writeOptionsVerified(run, session, file.options);
+    if (code != exitDone) return code;
+  }
+  run.result["file"] = run.options.args[1];
+  run.result["written"] = run.written;
+  run.result["verified"] = true;
+  std::string list;
+  for (const std::string& step : run.written) list += (list.empty() ? "" : ", ") + step;
+  run.text = "written and read back: " + (list.empty() ? std::string("nothing") : list) + "\n";
+  return done(run);
+}
+
+bool isHex(const std::string& text, size_t digits) {
+  return text.size() == digits && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+}  // namespace
+
+std::string defaultHome() {
+  if (const char* home = std::getenv("QUARN_HOME"); home != nullptr && *home != '\0') return home;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
+    return std::string(data) + "/quarn";
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
+    return std::string(home) + "/.local/share/quarn";
+  return ".";
+}
+
+int runCliCommand(const CliOptions& options) {
+  Run run{options, ordered_json::object(), {}, {}};
+  const std::vector<std::string>& args = options.args;
+  if (args.empty()) return failWith(run, exitUsage, "no command given (quarn-cli --help lists them)");
+  const std::string& command = args[0];
+  auto argCount = [&args](size_t n) { return args.size() == n; };
+  if (command == "ports") {
+    if (!argCount(1)) return failWith(run, exitUsage, "ports takes no arguments");
+    return commandPorts(run);
+  }
+
+  // Everything the command line and the files say is checked before a port is opened.
+  int s = 0;
+  SettingsFile file;
+  std::string error;
+  bool offlineKeyFind = false;
+  if (command == "identify" || command == "scan") {
+    if (!argCount(1)) return failWith(run, exitUsage, command + " takes no arguments");
+  } else if (command == "get" || command == "set" || command == "key-find") {
+    if (!argCount(2) || !slotArgument(args[1], s))
+      return failWith(run, exitUsage, command + " needs a slot number 1 to 4");
+    if (command == "set" && !options.file.empty()) {
+      if (!readSettingsFile(options.file, file, error)) return failWith(run, exitUsage, error);
+      if (!file.slotPresent[s])
+        return failWith(run, exitUsage, options.file + ": slots: no entry for slot " + args[1]);
+    }
+    if (command == "set" && options.file.empty() && options.fields.empty())
+      return failWith(run, exitUsage, "set needs --file FILE or --field name=value");
+    SlotFields probe;
+    WiredSettings probeWired;
+    for (const auto& field : options.fields) {
+      if (command == "key-find" && field.first != "deviceId")
+        return failWith(run, exitUsage, "key-find takes only --field deviceId=HEX8");
+      if (!setSettingsField(field.first, field.second, probe, probeWired, error))
+        return failWith(run, exitUsage, "--field " + error);
+    }
+    if (command == "key-find" && !options.fields.empty()) offlineKeyFind = true;
+    if (command != "set" && !options.file.empty()) return failWith(run, exitUsage, "--file is for set only");
+  } else if (command == "options") {
+    if (args.size() < 2 || (args[1] == "get" && !argCount(2)) || (args[1] == "set" && !argCount(3)) ||
+        (args[1] != "get" && args[1] != "set"))
+      return failWith(run, exitUsage, "options get, or options set BITS");
+    if (args[1] == "set") {
+      bool bits[optionCount] = {};
+      if (!parseOptionBits(args[2], bits, error)) return failWith(run, exitUsage, error);
+    }
+  } else if (command == "export" || command == "apply") {
+    if (!argCount(2)) return failWith(run, exitUsage, command + " needs a FILE");
+    if (command == "apply" && !readSettingsFile(args[1], file, error)) return failWith(run, exitUsage, error);
+  } else {
+    return failWith(run, exitUsage, "unknown command " + command + " (quarn-cli --help lists them)");
+  }
+  if (!options.key.empty() && !isHex(options.key, 32))
+    return failWith(run, exitUsage, "--key: expected 32 hex digits");
+  if (!options.converterId.empty() && !isHex(options.converterId, 8))
+    return failWith(run, exitUsage, "--converter: expected the ID as 8 hex digits, as printed on the device");
+
+  CliView* view = new CliView();  // large; lives to the end of the process
+  CliLog log;
+  log.verbose = options.verbose;
+  std::unique_ptr<FILE, int (*)(FILE*)> logFile(nullptr, std::fclose);
+  if (!options.logFile.empty()) {
+    logFile.reset(std::fopen(options.logFile.c_str(), "a"));
+    if (!logFile) return failWith(run, exitFailed, "cannot open log file " + options.logFile);
+    log.file = logFile.get();
+  }
+  std::unique_ptr<CliSession> session(new CliSession(*view, log));
+  session->loadHome(options.home);
+  if (!options.key.empty()) session->forceKey(options.key);
+
+  if (command == "key-find" && offlineKeyFind) {
+    setSettingsField("deviceId", options.fields[0].second, view->slots[s], view->wired, error);
+    return commandKeyFind(run, *session, s, true);
+  }
+
+  int code;
+  if (options.wirelessLink) {
+    if (options.plain) return failWith(run, exitUsage, "--plain: over the air every request is secured");
+    code = session->connectWireless(options.converterId, options.timeoutMs, error);
+  } else if (!options.port.empty()) {
+    code = session->connectWired(options.port, !options.plain, options.timeoutMs, error);
+  } else {
+    return failWith(run, exitUsage, "no link: give --port NAME|PATH or --wireless");
+  }
+  if (code != exitDone) return failWith(run, code, error);
+
+  if (command == "identify") return commandIdentify(run, *session);
+  if (command == "get") return commandGet(run, *session, s);
+  if (command == "set") return commandSet(run, *session, s, file);
+  if (command == "key-find") return commandKeyFind(run, *session, s, false);
+  if (command == "scan") return runScan(run, *session);
+  if (command == "options") return args[1] == "get" ? commandOptionsGet(run, *session)
+                                                    : commandOptionsSet(run, *session, args[2]);
+  if (command == "export") return commandExport(run, *session, args[1]);
+  return commandApply(run, *session, file);
+}

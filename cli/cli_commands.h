@@ -1,0 +1,28 @@
+// quarn-cli's commands: what the command line asked for, run against one converter.
+#pragma once
+#include <string>
+#include <utility>
+#include <vector>
+
+struct CliOptions {
+  std::string port;          // --port: name or device path
+  bool wirelessLink = false; // --wireless
+  std::string converterId;   // --converter
+  bool plain = false;        // --plain
+  std::string key;           // --key
+  std::string home;          // --home
+  bool json = false;
+  std::string logFile;
+  int timeoutMs = 0;         // 0: the link's own bounds
+  bool verbose = false;
+  std::string file;          // --file for set
+  std::vector<std::pair<std::string, std::string>> fields;  // --field name=value
+  std::vector<std::string> args;  // the command and its arguments
+};
+
+// Runs the command; prints its result (text or JSON) on standard output and errors on standard
+// error. Returns the exit code.
+int runCliCommand(const CliOptions& options);
+
+// Working folder as the launcher chooses it: $QUARN_HOME, $XDG_DATA_HOME/quarn, ~/.local/share/quarn.
+std::string defaultHome();

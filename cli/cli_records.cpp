@@ -1,0 +1,38 @@
+// The CLI's log: the window's texts, written as they come.
+#include "cli/cli_records.h"
+
+#include <cstring>
+
+namespace {
+constexpr const char* noAnswerLead = "No answer to ";
+}
+
+void CliLog::put(const std::string& text) {
+  if (file != nullptr) {
+    std::fputs(text.c_str(), file);
+    std::fflush(file);
+  }
+  if (verbose) std::fputs(text.c_str(), stderr);
+  for (char c : text) {
+    if (c != '\n') {
+      // Lines are only looked at, never kept whole: a bound keeps a flood from growing it.
+      if (partial_.size() < 512) partial_ += c;
+      continue;
+    }
+    if (partial_.compare(0, std::strlen(noAnswerLead), noAnswerLead) == 0) ++noAnswerLines;
+    lastLine = partial_;
+    partial_.clear();
+  }
+}
+
+void CliLog::logText(const char* text, int) { put(text); }
+
+// The CLI stamps each request it sends; a stamp starts a line of its own even where the
+// window's text left one open ("Dongle ID: ...").
+void CliLog::logTimestamp() { put((partial_.empty() ? "" : "\n") + timestampText()); }
+
+void CliLog::logHexDump(const uint8_t* bytes, size_t count, int) {
+  std::string dump;
+  appendHexDumpText(dump, bytes, count);
+  put(dump);
+}

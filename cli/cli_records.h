@@ -1,0 +1,67 @@
+// quarn-cli's plain implementations of the window's two seams: the settings fields and the log.
+#pragma once
+#include <cstdio>
+#include <string>
+
+#include "converter/settings_view.h"
+#include "converter/slot_data.h"
+#include "text/log.h"
+
+// The settings fields as records; counts writes so a command can tell its answer landed.
+class CliView : public SettingsView {
+public:
+  SlotFields slots[slotCount];
+  WiredSettings wired;
+  std::string keyText;
+  std::string idText;
+  NearbyRowTexts rows[250];
+  int slotWrites[slotCount] = {};
+  int wiredWrites = 0;
+  int idWrites = 0;
+
+  SlotFields readSlot(int s) override { return slots[clampSlot(s)]; }
+  void writeSlot(int s, const SlotFields& fields) override {
+    slots[clampSlot(s)] = fields;
+    ++slotWrites[clampSlot(s)];
+  }
+  void setDeviceIdText(int s, const std::string& text) override { slots[clampSlot(s)].deviceId = text; }
+  WiredSettings readWired() override { return wired; }
+  void writeWired(const WiredSettings& w) override {
+    wired = w;
+    ++wiredWrites;
+  }
+  std::string converterKeyText() override { return keyText; }
+  void setConverterKeyText(const std::string& text) override { keyText = text; }
+  void setConverterIdText(const std::string& text) override {
+    idText = text;
+    ++idWrites;
+  }
+  // No dialog: option answers only update the option record.
+  bool optionDialogOpen() override { return false; }
+  void setOptionCheck(int, bool) override {}
+  std::string nearbyAddressText(int row) override { return rows[clampRow(row)].address; }
+  void setNearbyRow(int row, const NearbyRowTexts& texts) override { rows[clampRow(row)] = texts; }
+
+private:
+  static int clampSlot(int s) { return s < 0 ? 0 : s >= slotCount ? slotCount - 1 : s; }
+  static int clampRow(int r) { return r < 0 ? 0 : r >= 250 ? 249 : r; }
+};
+
+// The byte log in the window's text form, to a file and, when verbose, to standard error.
+// Counts the "No answer" lines the answer bounds write.
+class CliLog : public Log {
+public:
+  FILE* file = nullptr;
+  bool verbose = false;
+  int noAnswerLines = 0;
+  std::string lastLine;  // the last complete line, for error messages
+
+  void logText(const char* text, int style) override;
+  void logTimestamp() override;
+  void logHexDump(const uint8_t* bytes, size_t count, int style) override;
+  void clearLog() override {}
+
+private:
+  void put(const std::string& text);
+  std::string partial_;
+};

@@ -1,0 +1,268 @@
+// quarn-cli's link: the window's sessions and commands, waited for with poll().
+#include "cli/cli_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/config_file.h"
+#include "codec/answer_wait.h"
+#include "converter/nearby_devices.h"
+#include "converter/option_bits.h"
+#include "converter/slot_data.h"
+#include "serial/com_port_list.h"
+#include "serial/dongle_frame.h"
+#include "text/hex_text.h"
+#include "text/printable_text.h"
+
+namespace {
+
+// Converters send about once a second; this many rounds of the poll show what the stick hears.
+constexpr int defaultHearMs = 10000;
+constexpr int secondConverterMs = 2500;
+
+}  // namespace
+
+CliSession::CliSession(CliView& view, CliLog& log)
+    : view_(view),
+      log_(log),
+      records_(new CliRecords()),
+      targets_{view_, log_, records_->options, records_->nearby},
+      wired_(records_->frames, targets_, records_->link, records_->converterKeys),
+      dongle_(records_->dongleRecord, records_->dongleLink, records_->link, records_->heard, targets_),
+      transport_(wired_.port, records_->dongleLink),
+      channel_{records_->link, records_->frames, transport_, log_, &wired_.port.answerWait} {
+  records_->converterKeys.count = 0;
+  records_->meterKeys.count = 0;
+}
+
+CliSession::~CliSession() {
+  wired_.close();
+  closeSerialPort(records_->dongleLink.port);
+}
+
+void CliSession::loadHome(const std::string& home) {
+  ConfigFile config;
+  readConfigFile((home + "/" + configFileName).c_str(), config);
+  if (config.configLoaded) view_.keyText = config.configLine2;
+  loadKeyList((home + "/dongleKeys").c_str(), records_->converterKeys);
+  loadKeyList((home + "/meterKeys").c_str(), records_->meterKeys);
+}
+
+bool CliSession::linkLost() {
+  std::string notice = wireless() ? takeLostNotice(dongle_.watch) : wired_.takeLostNotice();
+  if (!notice.empty()) lost_ = notice;
+  return !lost_.empty();
+}
+
+bool CliSession::wakeOnce(long long untilMs) {
+  const int fd = wireless() ? dongle_.descriptor() : wired_.descriptor();
+  if (fd < 0) return false;
+  long long due = wireless() ? dongle_.deadline() : wired_.deadline();
+  if (due < 0 || due > untilMs) due = untilMs;
+  long long left = due - answerClockMs();
+  if (left < 0) left = 0;
+  pollfd watched{fd, POLLIN, 0};
+  const int ready = poll(&watched, 1, int(left));
+  if (ready < 0 && errno != EINTR) return false;
+  // Readable, hung up or a bound due: the session sorts out which.
+  if (wireless()) dongle_.wake(log_);
+  else wired_.wake(log_);
+  return !linkLost();
+}
+
+WaitEnd CliSession::waitFor(const std::function<bool()>& done, long long untilMs) {
+  while (!done()) {
+    if (linkLost()) return WaitEnd::lost;
+    if (log_.noAnswerLines > noAnswerBefore_) return WaitEnd::noAnswer;
+    if (answerClockMs() >= untilMs) return WaitEnd::noAnswer;
+    if (!wakeOnce(untilMs)) return linkLost() ? WaitEnd::lost : WaitEnd::noAnswer;
+  }
+  return WaitEnd::answered;
+}
+
+WaitEnd CliSession::waitAnswer(int timeoutMs, const std::function<bool()>& landed) {
+  AnswerWait& wait = answerWait();
+  // Not armed right after sending: the message was not written (the log says why).
+  if (!wait.armed) {
+    linkLost();
+    return WaitEnd::lost;
+  }
+  if (timeoutMs > 0) {
+    wait.boundMs = timeoutMs;
+    wait.deadlineMs = answerClockMs() + timeoutMs;
+  }
+  // A little past the bound, so the session's own "No answer" line is what ends the wait.
+  const long long until = wait.deadlineMs + 500;
+  const WaitEnd end = waitFor([&wait] { return !wait.armed; }, until);
+  if (end != WaitEnd::answered) return end;
+  return landed() ? WaitEnd::answered : WaitEnd::noAnswer;
+}
+
+int CliSession::connectWired(const std::string& port, bool secured, int timeoutMs, std::string& error) {
+  ConverterLinkState& link = records_->link;
+  link.linkMode = LinkMode::wired;
+  link.securedMessages = secured;
+  channel_.answerWait = &wired_.port.answerWait;
+  // A name from the list, as the port dialog offers it; anything with a "/" is a device path.
+  std::string path = port;
+  if (port.find('/') == std::string::npos) {
+    static ComPortList list;
+    listComPorts(list);
+    const int index = comPortIndex(list, port.c_str());
+    if (index < 0) {
+      error = "port " + port + " not found (quarn-cli ports lists them)";
+      return exitPort;
+    }
+    path = comPortPath(list, index);
+  }
+  const size_t slash = path.rfind('/');
+  wired_.port.portName = slash == std::string::npos ? path : path.substr(slash + 1);
+  wired_.port.devicePath = path;
+  log_.logTimestamp();
+  const WiredConnectResult result = wired_.connect(log_);
+  if (!result.connected) {
+    error = result.errorText.empty() ? "cannot open " + path : result.errorText;
+    // The error box texts begin "Serial Error\n"; one line reads better on a terminal.
+    for (char& c : error)
+      if (c == '\n') c = ' ';
+    return exitPort;
+  }
+  noAnswerBefore_ = log_.noAnswerLines;
+  const int idWrites = view_.idWrites;
+  const WaitEnd end = waitAnswer(timeoutMs, [this, idWrites] { return view_.idWrites != idWrites; });
+  if (end == WaitEnd::lost) {
+    error = lost_.empty() ? "REQ_UD2 not sent on " + wired_.port.portName : lost_;
+    return exitPort;
+  }
+  if (end != WaitEnd::answered) {
+    error = "no identification answer to REQ_UD2 on " + wired_.port.portName;
+    return exitNoAnswer;
+  }
+  return exitDone;
+}
+
+int CliSession::connectWireless(const std::string& converterId, int timeoutMs, std::string& error) {
+  ConverterLinkState& link = records_->link;
+  link.linkMode = LinkMode::wireless;
+  link.securedMessages = true;  // over the air every message is secured, as in the window
+  channel_.answerWait = &dongle_.watch.answerWait;
+  // The search traces on standard output, which carries the command's result here: its lines
+  // go to standard error with --verbose, else nowhere.
+  std::fflush(stdout);
+  const int savedOut = dup(STDOUT_FILENO);
+  const int traceFd = log_.verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (traceFd >= 0) {
+    dup2(traceFd, STDOUT_FILENO);
+    close(traceFd);
+  }
+  const int found = findDongle(records_->dongleRecord, records_->dongleLink);
+  std::fflush(stdout);
+  if (savedOut >= 0) {
+    dup2(savedOut, STDOUT_FILENO);
+    close(savedOut);
+  }
+  if (!found || !dongle_.open()) {
+    error = "USB wireless MBUS dongle not found";
+    return exitPort;
+  }
+  log_.logTimestamp();
+  if (!dongle_.writeStart()) {
+    error = "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+    return exitPort;
+  }
+  // Converters are heard as they send; wait until the wanted one is heard or time is up.
+  const long long until = answerClockMs() + (timeoutMs > 0 ? timeoutMs : defaultHearMs);
+  const HeardConverterList& heard = records_->heard;
+  auto find = [&heard, &converterId]() {
+    int chosen = -1;
+    for (int i = 0; i < heard.count; ++i) {
+      char label[9];
+      partnerLabel(heard.entries[i], label);
+      if (converterId.empty() || strcasecmp(label, converterId.c_str()) == 0) chosen = i;
+    }
+    return chosen;
+  };
+  WaitEnd end = waitFor([&] { return find() >= 0; }, until);
+  // Without an ID, a little longer shows whether a second converter is about: they send about
+  // once a second.
+  if (end == WaitEnd::answered && converterId.empty()) {
+    const long long more = answerClockMs() + secondConverterMs;
+    end = waitFor([&heard] { return heard.count > 1; }, more < until ? more : until);
+    if (end == WaitEnd::noAnswer) end = WaitEnd::answered;
+  }
+  if (end == WaitEnd::lost) {
+    error = lost_;
+    return exitPort;
+  }
+  const int chosen = find();
+  std::string names;
+  for (int i = 0; i < heard.count; ++i) {
+    char label[9];
+    partnerLabel(heard.entries[i], label);
+    names += std::string(i ? ", " : "") + label;
+  }
+  if (heard.count == 0) {
+    error = "no converter heard over the air";
+    return exitNoAnswer;
+  }
+  if (converterId.empty() && heard.count > 1) {
+    error = "more than one converter heard (" + names + "); choose one with --converter ID";
+    return exitUsage;
+  }
+  if (chosen < 0) {
+    error = "converter " + converterId + " not heard; heard: " + names;
+    return exitNoAnswer;
+  }
+  uint8_t frame[partnerFrameSize];
+  showIdentity(choosePartner(heard.entries[chosen], link, records_->converterKeys, frame), view_);
+  if (!dongle_.writePartner(frame, sizeof frame)) {
+    error = "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+    return exitPort;
+  }
+  return exitDone;
+}
+
+void CliSession::prepareCommand() {
+  if (!forcedKey_.empty()) view_.keyText = forcedKey_;
+  noAnswerBefore_ = log_.noAnswerLines;
+  log_.logTimestamp();
+}
+
+WaitEnd CliSession::getSlot(int s, int timeoutMs) {
+  prepareCommand();
+  const int writes = view_.slotWrites[s];
+  getSlotData(s, view_, channel_);
+  return waitAnswer(timeoutMs, [this, s, writes] { return view_.slotWrites[s] != writes; });
+}
+
+WaitEnd CliSession::setSlot(int s, const SlotFields& fields, const WiredSettings& wired, int timeoutMs) {
+  prepareCommand();
+  view_.slots[s] = fields;
+  view_.wired = wired;
+  setSlotData(s, view_, channel_);
+  return waitAnswer(timeoutMs, [] { return true; });
+}
+
+WaitEnd CliSession::readOptions(int timeoutMs) {
+  prepareCommand();
+  requestConverterOptions(view_, channel_);
+  return waitAnswer(timeoutMs, [] { return true; });
+}
+
+WaitEnd CliSession::writeOptions(const bool bits[8], int timeoutMs) {
+  prepareCommand();
+  confirmConverterOptions(bits, records_->options, view_, channel_);
+  return waitAnswer(timeoutMs, [] { return true; });
+}
+
+WaitEnd CliSession::scan(int timeoutMs) {
+  prepareCommand();
+  scanNearby(view_, channel_);
+  return waitAnswer(timeoutMs, [] { return true; });
+}

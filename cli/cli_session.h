@@ -1,0 +1,102 @@
+// One quarn-cli run's link to the converter: the window's records and sessions, woken by poll()
+// instead of the event loop, with every wait bounded.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cli/cli_records.h"
+#include "codec/key_list.h"
+#include "codec/link_state.h"
+#include "codec/message_codec.h"
+#include "converter/answer_parser.h"
+#include "dongle/dongle_session.h"
+#include "dongle/heard_converters.h"
+#include "mbus/link_frame.h"
+#include "mbus/wired_session.h"
+#include "serial/dongle_link.h"
+
+// Exit codes, documented in --help and the manual page.
+enum CliExit : int {
+  exitDone = 0,
+  exitFailed = 1,    // anything else: a file not written, a key not found
+  exitUsage = 2,     // command line or settings file refused; nothing was sent
+  exitPort = 3,      // port or stick not found, not openable, or lost
+  exitNoAnswer = 4,  // the converter did not answer in time (or a secured request was refused)
+  exitMismatch = 5,  // what was read back differs from what was written
+};
+
+// The process-wide records the window keeps in QuarnState; the key lists are large.
+struct CliRecords {
+  ConverterLinkState link;
+  ConverterKeyList converterKeys;
+  MeterKeyList meterKeys;
+  LinkFrameBuffer frames{};
+  DongleRecord dongleRecord{};
+  DongleLink dongleLink;
+  HeardConverterList heard{};
+  NearbyDeviceList nearby{};
+  ConverterOptions options;
+};
+
+// How a wait for the converter ended.
+enum class WaitEnd { answered, noAnswer, lost };
+
+class CliSession {
+public:
+  CliSession(CliView& view, CliLog& log);
+  // Closes the ports the way the window does: a PTY left exclusive locks out the next run.
+  ~CliSession();
+  CliSession(const CliSession&) = delete;
+  CliSession& operator=(const CliSession&) = delete;
+
+  CliRecords& records() { return *records_; }
+  CliView& view() { return view_; }
+
+  // Loads the initial key text (Quarnconfig.txt line 2) and both key lists from home.
+  void loadHome(const std::string& home);
+  // A key given on the command line wins over the key lists for every command.
+  void forceKey(const std::string& keyText) { forcedKey_ = keyText; }
+
+  // Opens the port (a name from the port list or a device path) at 2400 8E1 and sends
+  // REQ_UD2; waits for the identity. Returns an exit code; why in error.
+  int connectWired(const std::string& port, bool secured, int timeoutMs, std::string& error);
+  // Finds and opens the stick, starts it, waits up to timeoutMs for converters to be heard and
+  // makes the one with converterId (8 hex digits, or the only one heard) the partner.
+  int connectWireless(const std::string& converterId, int timeoutMs, std::string& error);
+
+  // Each sends one converter command and waits for its answer (bound: timeoutMs, or the link's
+  // own when 0). Get Data for slot s; answered only when the slot's fields were filled.
+  WaitEnd getSlot(int s, int timeoutMs);
+  WaitEnd setSlot(int s, const SlotFields& fields, const WiredSettings& wired, int timeoutMs);
+  WaitEnd readOptions(int timeoutMs);
+  WaitEnd writeOptions(const bool bits[8], int timeoutMs);
+  WaitEnd scan(int timeoutMs);
+
+  bool wireless() const { return records_->link.linkMode == LinkMode::wireless; }
+  // Text of the last lost-connection notice, if the link went.
+  const std::string& lostText() const { return lost_; }
+
+private:
+  // Wakes the link on its descriptor until done() or the wait ends; never longer than untilMs.
+  WaitEnd waitFor(const std::function<bool()>& done, long long untilMs);
+  // Waits for the answer to the request just sent; done() tells whether it did what it should.
+  WaitEnd waitAnswer(int timeoutMs, const std::function<bool()>& landed);
+  AnswerWait& answerWait() { return *channel_.answerWait; }
+  bool wakeOnce(long long untilMs);
+  void prepareCommand();
+  bool linkLost();
+
+  CliView& view_;
+  CliLog& log_;
+  std::unique_ptr<CliRecords> records_;
+  AnswerTargets targets_;
+  WiredSession wired_;
+  DongleSession dongle_;
+  SerialTransport transport_;
+  CommandChannel channel_;
+  std::string forcedKey_;
+  std::string lost_;
+  int noAnswerBefore_ = 0;
+};

@@ -1,0 +1,85 @@
+// Port listing for quarn-cli: the window's port search, with the by-id links beside it.
+#include "cli/port_listing.h"
+
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "serial/dongle_link.h"
+#include "serial/port_discovery.h"
+
+namespace {
+
+constexpr const char* vidLead = "USB\\VID_";
+constexpr const char* pidLead = "&PID_";
+
+std::string lowerText(std::string text) {
+  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+struct Collect {
+  std::vector<PortListing>* out;
+  std::string byIdFolder;
+};
+
+std::string byIdLinkFor(const std::string& folder, const char* devicePath) {
+  char target[PATH_MAX];
+  if (realpath(devicePath, target) == nullptr) return "";
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return "";
+  std::string found;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string link = folder + "/" + entry->d_name;
+    char resolved[PATH_MAX];
+    if (realpath(link.c_str(), resolved) != nullptr && std::strcmp(resolved, target) == 0) {
+      found = link;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+void visit(const PortInfo& port, void* context) {
+  Collect& collect = *static_cast<Collect*>(context);
+  PortListing listing;
+  listing.name = port.name;
+  listing.devicePath = port.devicePath;
+  listing.description = port.description;
+  describeInstance(port.instanceId, listing);
+  listing.byIdLink = byIdLinkFor(collect.byIdFolder, port.devicePath);
+  // The window's two tests: the stick's vendor and product, and a serial beginning "ZJ".
+  listing.stick = std::strncmp(port.instanceId, dongleInstancePrefix, dongleInstancePrefixLength) == 0 &&
+                  listing.serial.compare(0, std::strlen(dongleSerialPrefix), dongleSerialPrefix) == 0;
+  collect.out->push_back(listing);
+}
+
+}  // namespace
+
+void describeInstance(const char* instanceId, PortListing& listing) {
+  const std::string id = instanceId;
+  const size_t vidLength = std::strlen(vidLead), pidLength = std::strlen(pidLead);
+  if (id.compare(0, vidLength, vidLead) != 0 || id.size() < vidLength + 4 + pidLength + 4 ||
+      id.compare(vidLength + 4, pidLength, pidLead) != 0)
+    return;
+  const std::string vendor = id.substr(vidLength, 4);
+  const std::string product = id.substr(vidLength + 4 + pidLength, 4);
+  if (vendor.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos ||
+      product.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+    return;
+  listing.usbId = lowerText(vendor) + ":" + lowerText(product);
+  const size_t serialAt = vidLength + 4 + pidLength + 4;
+  if (id.size() > serialAt && id[serialAt] == '\\') listing.serial = id.substr(serialAt + 1);
+}
+
+std::vector<PortListing> listPorts(const std::string& byIdFolder) {
+  std::vector<PortListing> ports;
+  Collect collect{&ports, byIdFolder};
+  enumeratePorts(visit, &collect);
+  return ports;
+}

@@ -1,0 +1,420 @@
+// Settings files: checking every field before anything is used, and writing them privately.
+#include "settings/settings_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+using nlohmann::ordered_json;
+
+const char* const optionKeys[optionCount] = {"unencryptedWiredConfig", "converterSecondaryAddress",
+                                             "option3", "option4", "option5", "option6", "option7",
+                                             "option8"};
+
+namespace {
+
+const char* const slotKeys[] = {"slot", "active", "manufacturer", "version", "deviceId", "media",
+                                "keyEncryptionKey", "masterKey", "wirelessProtocol",
+                                "wirelessMode", "wiredAddress"};
+
+// A failed check: the field's path and why.
+struct Fail {
+  std::string& error;
+  bool operator()(const std::string& path, const std::string& reason) {
+    error = path.empty() ? reason : path + ": " + reason;
+    return false;
+  }
+};
+
+std::string typeName(const json& value) { return value.type_name(); }
+
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+std::string quoted(const std::string& text) {
+  // Cut long texts so an error line stays a line.
+  const std::string shown = text.size() > 40 ? text.substr(0, 40) + "..." : text;
+  return "\"" + shown + "\"";
+}
+
+bool checkHex(const std::string& text, size_t digits, const std::string& path, std::string& out,
+              Fail& fail) {
+  if (text.size() != digits)
+    return fail(path, "expected " + std::to_string(digits) + " hex digits, got " +
+                          std::to_string(text.size()) + " characters " + quoted(text));
+  for (char c : text)
+    if (!isHexDigit(c))
+      return fail(path, "not a hex digit: '" + std::string(1, c) + "' in " + quoted(text));
+  out = text;
+  for (char& c : out)
+    if (c >= 'a' && c <= 'f') c = char(c - 'a' + 'A');
+  return true;
+}
+
+bool checkManufacturer(const std::string& text, const std::string& path, std::string& out,
+                       Fail& fail) {
+  // Five bits a letter: "@" to "_" are the 32 values a converter can hold.
+  const std::string expected = "expected three letters A to Z (5-bit codes \"@\" to \"_\" allowed), got ";
+  if (text.size() != 3) return fail(path, expected + quoted(text));
+  for (char c : text)
+    if (c < '@' || c > '_') return fail(path, expected + quoted(text));
+  out = text;
+  return true;
+}
+
+std::string entryList(const char* const* entries, int count) {
+  std::string list;
+  for (int i = 0; i < count; ++i) list += (i ? ", \"" : "\"") + std::string(entries[i]) + "\"";
+  return list;
+}
+
+bool checkEntry(const json& value, const char* const* entries, int count, const std::string& path,
+                int& out, Fail& fail) {
+  if (!value.is_string()) return fail(path, "expected a name (string), got " + typeName(value));
+  const std::string text = value.get<std::string>();
+  for (int i = 0; i < count; ++i)
+    if (text == entries[i]) {
+      out = i;
+      return true;
+    }
+  return fail(path, "unknown name " + quoted(text) + "; one of " + entryList(entries, count));
+}
+
+bool checkString(const json& value, const std::string& path, std::string& out, Fail& fail) {
+  if (!value.is_string()) return fail(path, "expected a string, got " + typeName(value));
+  out = value.get<std::string>();
+  return true;
+}
+
+bool checkBool(const json& value, const std::string& path, bool& out, Fail& fail) {
+  if (!value.is_boolean()) return fail(path, "expected true or false, got " + typeName(value));
+  out = value.get<bool>();
+  return true;
+}
+
+bool checkWiredAddress(const json& value, const std::string& path, std::string& out, Fail& fail) {
+  if (!value.is_number_integer())
+    return fail(path, "expected a whole number 0 to " + std::to_string(wiredAddressCount - 1) +
+                          ", got " + typeName(value));
+  const long long n = value.get<long long>();
+  if (n < 0 || n >= wiredAddressCount)
+    return fail(path, "out of range: " + std::to_string(n) + " (allowed 0 to " +
+                          std::to_string(wiredAddressCount - 1) + ")");
+  out = std::to_string(n);
+  return true;
+}
+
+// One slot field by its key; the value already taken from JSON.
+bool checkSlotField(const std::string& key, const json& value, const std::string& path,
+                    SlotFields& slot, Fail& fail) {
+  std::string text;
+  if (key == "active") return checkBool(value, path, slot.active, fail);
+  if (key == "manufacturer")
+    return checkString(value, path, text, fail) && checkManufacturer(text, path, slot.manufacturer, fail);
+  if (key == "version") return checkString(value, path, text, fail) && checkHex(text, 2, path, slot.version, fail);
+  if (key == "deviceId")
+    return checkString(value, path, text, fail) && checkHex(text, deviceIdDigits, path, slot.deviceId, fail);
+  if (key == "media") return checkString(value, path, text, fail) && checkHex(text, 2, path, slot.media, fail);
+  if (key == "keyEncryptionKey")
+    return checkString(value, path, text, fail) && checkHex(text, 32, path, slot.kek, fail);
+  if (key == "masterKey")
+    return checkString(value, path, text, fail) && checkHex(text, 32, path, slot.masterKey, fail);
+  if (key == "wirelessProtocol")
+    return checkEntry(value, protocolEntries, protocolCount, path, slot.wirelessProtocol, fail);
+  if (key == "wirelessMode")
+    return checkEntry(value, modeEntries, wirelessModeCount, path, slot.wirelessMode, fail);
+  if (key == "wiredAddress") return checkWiredAddress(value, path, slot.wiredAddress, fail);
+  return fail(path, "unknown field");
+}
+
+bool checkObject(const json& value, const std::string& path, Fail& fail) {
+  if (!value.is_object()) return fail(path, "expected an object, got " + typeName(value));
+  return true;
+}
+
+bool checkSlot(const json& value, const std::string& path, SettingsFile& settings, Fail& fail) {
+  if (!checkObject(value, path, fail)) return false;
+  for (const auto& item : value.items()) {
+    bool known = false;
+    for (const char* key : slotKeys) known = known || item.key() == key;
+    if (!known) return fail(path + "." + item.key(), "unknown field");
+  }
+  for (const char* key : slotKeys)
+    if (!value.contains(key)) return fail(path + "." + key, "missing");
+  const json& number = value.at("slot");
+  if (!number.is_number_integer())
+    return fail(path + ".slot", "expected a slot number 1 to 4, got " + typeName(number));
+  const long long n = number.get<long long>();
+  if (n < 1 || n > slotCount)
+    return fail(path + ".slot", "out of range: " + std::to_string(n) + " (allowed 1 to 4)");
+  const int s = int(n) - 1;
+  if (settings.slotPresent[s]) return fail(path + ".slot", "slot " + std::to_string(n) + " given twice");
+  SlotFields slot;
+  for (const auto& item : value.items()) {
+    if (item.key() == "slot") continue;
+    if (!checkSlotField(item.key(), item.value(), path + "." + item.key(), slot, fail)) return false;
+  }
+  settings.slots[s] = slot;
+  settings.slotPresent[s] = true;
+  return true;
+}
+
+bool checkWired(const json& value, SettingsFile& settings, Fail& fail) {
+  if (!checkObject(value, "wired", fail)) return false;
+  for (const auto& item : value.items())
+    if (item.key() != "protocol" && item.key() != "mode") return fail("wired." + item.key(), "unknown field");
+  if (!value.contains("protocol")) return fail("wired.protocol", "missing");
+  if (!value.contains("mode")) return fail("wired.mode", "missing");
+  if (!checkEntry(value.at("protocol"), protocolEntries, protocolCount, "wired.protocol",
+                  settings.wired.protocol, fail))
+    return false;
+  if (!checkEntry(value.at("mode"), modeEntries, wiredModeCount, "wired.mode", settings.wired.mode, fail))
+    return false;
+  settings.wiredPresent = true;
+  return true;
+}
+
+bool checkOptions(const json& value, SettingsFile& settings, Fail& fail) {
+  if (!checkObject(value, "options", fail)) return false;
+  for (const auto& item : value.items()) {
+    bool known = false;
+    for (const char* key : optionKeys) known = known || item.key() == key;
+    if (!known) return fail("options." + item.key(), "unknown option bit");
+  }
+  for (int i = 0; i < optionCount; ++i) {
+    const std::string path = std::string("options.") + optionKeys[i];
+    if (!value.contains(optionKeys[i])) return fail(path, "missing (all eight bits are written together)");
+    if (!checkBool(value.at(optionKeys[i]), path, settings.options[i], fail)) return false;
+  }
+  settings.optionsPresent = true;
+  return true;
+}
+
+bool checkTop(const json& root, SettingsFile& settings, Fail& fail) {
+  if (!checkObject(root, "", fail)) return false;
+  for (const auto& item : root.items()) {
+    const std::string& key = item.key();
+    if (key != "format" && key != "formatVersion" && key != "wired" && key != "options" && key != "slots")
+      return fail(key, "unknown field");
+  }
+  if (!root.contains("format")) return fail("format", "missing (expected \"" + std::string(settingsFormatName) + "\")");
+  const json& format = root.at("format");
+  if (!format.is_string() || format.get<std::string>() != settingsFormatName)
+    return fail("format", "not a Quarn settings file (expected \"" + std::string(settingsFormatName) + "\")");
+  if (!root.contains("formatVersion")) return fail("formatVersion", "missing");
+  const json& version = root.at("formatVersion");
+  if (!version.is_number_integer()) return fail("formatVersion", "expected a whole number, got " + typeName(version));
+  const long long v = version.get<long long>();
+  if (v > settingsFormatVersion)
+    return fail("formatVersion", std::to_string(v) + " is newer than this program reads (" +
+                                     std::to_string(settingsFormatVersion) + "); update Quarn");
+  if (v < 1) return fail("formatVersion", "out of range: " + std::to_string(v) + " (allowed 1)");
+  if (root.contains("wired") && !checkWired(root.at("wired"), settings, fail)) return false;
+  if (root.contains("options") && !checkOptions(root.at("options"), settings, fail)) return false;
+  if (root.contains("slots")) {
+    const json& slots = root.at("slots");
+    if (!slots.is_array()) return fail("slots", "expected a list, got " + typeName(slots));
+    if (slots.size() > size_t(slotCount)) return fail("slots", "more than four slots");
+    for (size_t i = 0; i < slots.size(); ++i)
+      if (!checkSlot(slots[i], "slots[" + std::to_string(i) + "]", settings, fail)) return false;
+  }
+  bool anySlot = false;
+  for (bool present : settings.slotPresent) anySlot = anySlot || present;
+  // Every Set Data carries the wired settings, so a slot cannot be written without them.
+  if (anySlot && !settings.wiredPresent) return fail("wired", "missing (every slot write carries it)");
+  return true;
+}
+
+}  // namespace
+
+bool parseSettingsText(const std::string& text, SettingsFile& settings, std::string& error) {
+  Fail fail{error};
+  settings = SettingsFile{};
+  if (text.empty()) return fail("", "empty file");
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::parse_error& e) {
+    // Byte positions are what the user can look up; the library's own text says the rest.
+    const std::string what = e.what();
+    const size_t cut = what.find("] ");
+    return fail("", "not valid JSON (byte " + std::to_string(e.byte) + "): " +
+                        (cut == std::string::npos ? what : what.substr(cut + 2)));
+  } catch (const json::exception& e) {
+    // A number too large for any type is refused by the library with another exception.
+    const std::string what = e.what();
+    const size_t cut = what.find("] ");
+    return fail("", "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2)));
+  }
+  return checkTop(root, settings, fail);
+}
+
+bool readSettingsFile(const std::string& path, SettingsFile& settings, std::string& error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    error = path + ": not a regular file";
+    return false;
+  }
+  if (info.st_size > off_t(settingsFileByteLimit)) {
+    close(fd);
+    error = path + ": too large (" + std::to_string(info.st_size) + " bytes; a settings file is at most " +
+            std::to_string(settingsFileByteLimit) + ")";
+    return false;
+  }
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text.append(buffer, size_t(n));
+    // The file may grow while being read; the bound holds all the same.
+    if (text.size() > settingsFileByteLimit) {
+      close(fd);
+      error = path + ": too large (a settings file is at most " + std::to_string(settingsFileByteLimit) + " bytes)";
+      return false;
+    }
+  }
+  close(fd);
+  std::string reason;
+  if (!parseSettingsText(text, settings, reason)) {
+    error = path + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
+std::string settingsText(const SettingsFile& settings) {
+  ordered_json root;
+  root["format"] = settingsFormatName;
+  root["formatVersion"] = settingsFormatVersion;
+  if (settings.wiredPresent) {
+    root["wired"]["protocol"] = protocolEntries[settings.wired.protocol];
+    root["wired"]["mode"] = modeEntries[settings.wired.mode];
+  }
+  if (settings.optionsPresent)
+    for (int i = 0; i < optionCount; ++i) root["options"][optionKeys[i]] = settings.options[i];
+  ordered_json slots = ordered_json::array();
+  for (int s = 0; s < slotCount; ++s) {
+    if (!settings.slotPresent[s]) continue;
+    const SlotFields& f = settings.slots[s];
+    ordered_json slot;
+    slot["slot"] = s + 1;
+    slot["active"] = f.active;
+    slot["manufacturer"] = f.manufacturer;
+    slot["deviceId"] = f.deviceId;
+    slot["version"] = f.version;
+    slot["media"] = f.media;
+    slot["keyEncryptionKey"] = f.kek;
+    slot["masterKey"] = f.masterKey;
+    slot["wirelessProtocol"] = protocolEntries[f.wirelessProtocol];
+    slot["wirelessMode"] = modeEntries[f.wirelessMode];
+    slot["wiredAddress"] = std::atoi(f.wiredAddress.c_str());
+    slots.push_back(slot);
+  }
+  if (!slots.empty()) root["slots"] = slots;
+  return root.dump(2) + "\n";
+}
+
+bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error) {
+  const std::string text = settingsText(settings);
+  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += size_t(n);
+  }
+  const int writeErrno = errno;
+  // The umask may have been looser than the keys allow; the mode is set outright.
+  const bool ok = done == text.size() && fchmod(fd, 0600) == 0 && fsync(fd) == 0;
+  if (close(fd) != 0 || !ok) {
+    error = path + ": " + std::strerror(done == text.size() ? errno : writeErrno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    error = path + ": " + std::strerror(errno);
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool setSettingsField(const std::string& name, const std::string& value, SlotFields& slot,
+                      WiredSettings& wired, std::string& error) {
+  Fail fail{error};
+  if (name == "wiredProtocol")
+    return checkEntry(json(value), protocolEntries, protocolCount, name, wired.protocol, fail);
+  if (name == "wiredMode") return checkEntry(json(value), modeEntries, wiredModeCount, name, wired.mode, fail);
+  json typed = json(value);
+  if (name == "active") {
+    if (value == "true" || value == "1") typed = true;
+    else if (value == "false" || value == "0") typed = false;
+    else return fail(name, "expected true or false (or 1 or 0), got " + quoted(value));
+  } else if (name == "wiredAddress") {
+    if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+      return fail(name, "expected a whole number 0 to " + std::to_string(wiredAddressCount - 1) + ", got " +
+                            quoted(value));
+    typed = std::stoll(value);
+  } else if (name == "slot") {
+    return fail(name, "the slot is chosen on the command line");
+  }
+  return checkSlotField(name, typed, name, slot, fail);
+}
+
+bool parseOptionBits(const std::string& text, bool bits[optionCount], std::string& error) {
+  Fail fail{error};
+  if (text.size() == size_t(optionCount) && text.find_first_not_of("01") == std::string::npos) {
+    for (int i = 0; i < optionCount; ++i) bits[i] = text[size_t(i)] == '1';
+    return true;
+  }
+  bool result[optionCount];
+  for (int i = 0; i < optionCount; ++i) result[i] = bits[i];
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t end = text.find(',', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string item = text.substr(at, end - at);
+    const size_t eq = item.find('=');
+    const std::string name = item.substr(0, eq);
+    int index = -1;
+    for (int i = 0; i < optionCount; ++i)
+      if (name == optionKeys[i]) index = i;
+    if (index < 0 || eq == std::string::npos)
+      return fail("options", "expected eight digits 0 or 1, or name=0|1,... with names " +
+                                 entryList(optionKeys, optionCount) + "; got " + quoted(item));
+    const std::string v = item.substr(eq + 1);
+    if (v != "0" && v != "1" && v != "true" && v != "false")
+      return fail(std::string("options.") + name, "expected 0 or 1, got " + quoted(v));
+    result[index] = v == "1" || v == "true";
+    at = end + 1;
+  }
+  for (int i = 0; i < optionCount; ++i) bits[i] = result[i];
+  return true;
+}

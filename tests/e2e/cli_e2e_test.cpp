@@ -1,0 +1,151 @@
+// The real quarn-cli against quarn-sim, wired and over the air: exit codes, files, what was sent.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/sim_harness.h"
+
+namespace {
+
+const std::string dataDir = std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/";
+const char* const simKey = "000102030405060708090A0B0C0D0E0F";
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct CliResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs quarn-cli with the simulator's port listed; arguments are plain words (no quoting needed).
+CliResult runCli(const SimProcess& sim, const TempDir& dir, const std::string& arguments) {
+  const std::string out = dir.path() + "/out.txt", err = dir.path() + "/err.txt";
+  const std::string command = "QUARN_VIRTUAL_PORTS='" + sim.portEntry() + "' " + QUARN_CLI_PATH + " --home " +
+                              dir.path() + " " + arguments + " >" + out + " 2>" + err;
+  const int status = std::system(command.c_str());
+  CliResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = readText(out);
+  result.err = readText(err);
+  return result;
+}
+
+struct LinkCase {
+  const char* role;
+  const char* link;  // how quarn-cli reaches the simulator
+};
+
+class CliLink : public ::testing::TestWithParam<LinkCase> {
+protected:
+  std::string linkArgs(const SimProcess& sim) const {
+    const std::string link = GetParam().link;
+    return (link == "wired" ? "--port " + sim.linkPath() : std::string("--wireless")) + " --key " + simKey;
+  }
+};
+
+TEST_P(CliLink, ApplyThenExportGivesBackTheSameFile) {
+  SimProcess sim(GetParam().role, {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const CliResult applied = runCli(sim, dir, linkArgs(sim) + " apply " + dataDir + "good.json");
+  ASSERT_EQ(applied.exitCode, 0) << applied.err;
+  EXPECT_EQ(applied.out, "written and read back: slot 1, slot 2, slot 3, slot 4, option bits\n");
+  const CliResult exported = runCli(sim, dir, linkArgs(sim) + " export " + dir.path() + "/back.json");
+  ASSERT_EQ(exported.exitCode, 0) << exported.err;
+  EXPECT_EQ(readText(dir.path() + "/back.json"), readText(dataDir + "good.json"));
+  // Eight Set Data and option writes reached the converter, all accepted.
+  EXPECT_EQ(sim.transcriptMatching({"accepted", "Set Data"}).size(), 4u);
+  EXPECT_TRUE(sim.transcriptMatching({"refused"}).empty());
+}
+
+TEST_P(CliLink, WrongKeyGivesNoAnswerNotSuccess) {
+  SimProcess sim(GetParam().role, {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  std::string args = linkArgs(sim);
+  args.replace(args.find(simKey), 32, "FF0102030405060708090A0B0C0D0E0F");
+  const CliResult result = runCli(sim, dir, args + " --timeout 2 --json get 1");
+  EXPECT_EQ(result.exitCode, 4) << result.err;
+  EXPECT_NE(result.err.find("Get Data of slot 1 failed: no answer"), std::string::npos) << result.err;
+  EXPECT_NE(result.out.find("\"exitCode\": 4"), std::string::npos) << result.out;
+  EXPECT_FALSE(sim.transcriptMatching({"refused: bad MAC"}).empty());
+}
+
+TEST_P(CliLink, IdentifyInJson) {
+  SimProcess sim(GetParam().role, {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const CliResult result = runCli(sim, dir, linkArgs(sim) + " --json identify");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("\"serialNumber\": \"12345678\""), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\"firmware\": \"01.02\""), std::string::npos) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, CliLink,
+                         ::testing::Values(LinkCase{"wired", "wired"}, LinkCase{"dongle", "wireless"}),
+                         [](const ::testing::TestParamInfo<LinkCase>& param) {
+                           return std::string(param.param.link);
+                         });
+
+class BadFileRefused : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BadFileRefused, BeforeAnyByteIsWritten) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const std::string path = dataDir + "bad/" + GetParam();
+  const CliResult result = runCli(sim, dir, "--port " + sim.linkPath() + " apply " + path);
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_EQ(result.err.rfind("quarn-cli: " + path + ": ", 0), 0u) << result.err;
+  tickFor([] {}, 200);
+  EXPECT_TRUE(sim.transcript().empty());  // not even REQ_UD2
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BadFileRefused,
+                         ::testing::Values("empty.json", "not-json.json", "truncated.json", "future-version.json",
+                                           "wrong-type.json", "out-of-range.json", "bad-hex.json",
+                                           "unknown-key.json", "unknown-name.json"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           std::string out;
+                           for (const char* c = param.param; *c != '\0'; ++c) out += std::isalnum(*c) ? *c : '_';
+                           return out;
+                         });
+
+TEST(CliFailures, PortVanishingMidApplySaysWhatWasWritten) {
+  // Slow answers and an unplug after about two slots.
+  SimProcess sim("wired", {"--reply-ms", "150", "--unplug-after", "1500"});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const CliResult result = runCli(sim, dir, "--port " + sim.linkPath() + " --key " + simKey + " apply " + dataDir +
+                                                "good.json");
+  EXPECT_EQ(result.exitCode, 3) << result.err;
+  EXPECT_NE(result.err.find("failed: Connection lost"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("already written: slot 1"), std::string::npos) << result.err;
+}
+
+TEST(CliFailures, UsageErrorsSendNothing) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const std::string port = "--port " + sim.linkPath() + " ";
+  for (const std::string& args : {port + "get 5", port + "set 2 --field wiredAddress=300", port + "options set 0101",
+                                  port + "frobnicate", std::string("get 1"), port + "--key 12 get 1"}) {
+    const CliResult result = runCli(sim, dir, args);
+    EXPECT_EQ(result.exitCode, 2) << args << ": " << result.err;
+  }
+  tickFor([] {}, 200);
+  EXPECT_TRUE(sim.transcript().empty());
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+// Settings files: what is accepted, what is refused with which field and reason, how they are written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "settings/settings_file.h"
+
+namespace {
+
+const std::string dataDir = std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/";
+
+std::string readText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(SettingsFile, GoodFileReadsAndWritesBackTheSameText) {
+  SettingsFile settings;
+  std::string error;
+  ASSERT_TRUE(readSettingsFile(dataDir + "good.json", settings, error)) << error;
+  EXPECT_TRUE(settings.wiredPresent && settings.optionsPresent);
+  EXPECT_EQ(settings.wired.protocol, 4);
+  EXPECT_EQ(settings.wired.mode, 2);
+  EXPECT_EQ(settings.slots[1].deviceId, "87654321");
+  EXPECT_EQ(settings.slots[1].wirelessMode, 3);
+  EXPECT_EQ(settings.slots[2].wirelessProtocol, 7);
+  EXPECT_EQ(settings.slots[3].wiredAddress, "250");
+  EXPECT_TRUE(settings.options[2]);
+  EXPECT_FALSE(settings.options[1]);
+  EXPECT_EQ(settingsText(settings), readText(dataDir + "good.json"));
+}
+
+struct BadFile {
+  const char* name;
+  const char* expected;  // a piece of the error: the field path and the reason
+};
+
+class BadSettingsFile : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BadSettingsFile, IsRefusedNamingFileFieldAndReason) {
+  SettingsFile settings;
+  std::string error;
+  const std::string path = dataDir + "bad/" + GetParam().name;
+  EXPECT_FALSE(readSettingsFile(path, settings, error));
+  EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+  EXPECT_NE(error.find(GetParam().expected), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BadSettingsFile,
+    ::testing::Values(BadFile{"empty.json", "empty file"}, BadFile{"not-json.json", "not valid JSON (byte 1)"},
+                      BadFile{"truncated.json", "not valid JSON"},
+                      BadFile{"future-version.json", "formatVersion: 2 is newer than this program reads (1)"},
+                      BadFile{"wrong-type.json", "slots[1].wiredAddress: expected a whole number 0 to 250, got string"},
+                      BadFile{"out-of-range.json", "slots[1].wiredAddress: out of range: 251 (allowed 0 to 250)"},
+                      BadFile{"bad-hex.json", "slots[1].deviceId: not a hex digit: 'G'"},
+                      BadFile{"unknown-key.json", "slots[1].colour: unknown field"},
+                      BadFile{"unknown-name.json", "slots[1].wirelessMode: unknown name \"DES MODE2\""},
+                      BadFile{"number-overflow.json", "not valid JSON: number overflow"}),
+    [](const ::testing::TestParamInfo<BadFile>& param) {
+      std::string name = param.param.name;
+      std::string out;
+      for (char c : name) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return out;
+    });
+
+struct BadText {
+  const char* text;
+  const char* expected;
+};
+
+class BadSettingsText : public ::testing::TestWithParam<BadText> {};
+
+TEST_P(BadSettingsText, IsRefused) {
+  SettingsFile settings;
+  std::string error;
+  EXPECT_FALSE(parseSettingsText(GetParam().text, settings, error));
+  EXPECT_NE(error.find(GetParam().expected), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, BadSettingsText,
+    ::testing::Values(
+        BadText{"[]", "expected an object, got array"},
+        BadText{R"({"formatVersion":1})", "format: missing"},
+        BadText{R"({"format":"other","formatVersion":1})", "format: not a Quarn settings file"},
+        BadText{R"({"format":"quarn-settings","formatVersion":"1"})", "formatVersion: expected a whole number"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"extra":0})", "extra: unknown field"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"wired":{"protocol":"OMS"}})", "wired.mode: missing"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"wired":{"protocol":"OMS","mode":"MODE 9"}})",
+                "wired.mode: unknown name"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"options":{"option3":true}})",
+                "options.unencryptedWiredConfig: missing"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":{}})", "slots: expected a list"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[{"slot":1}]})", "slots[0].active: missing"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[]})" "x", "not valid JSON"}));
+
+TEST(SettingsFile, SlotsWithoutWiredSettingsAreRefused) {
+  std::string text = readText(dataDir + "good.json");
+  const size_t from = text.find("  \"wired\"");
+  const size_t to = text.find("  \"options\"");
+  text.erase(from, to - from);
+  SettingsFile settings;
+  std::string error;
+  EXPECT_FALSE(parseSettingsText(text, settings, error));
+  EXPECT_EQ(error, "wired: missing (every slot write carries it)");
+}
+
+TEST(SettingsFile, LowerCaseHexIsTakenAndWrittenUpper) {
+  std::string text = readText(dataDir + "good.json");
+  text.replace(text.find("B0B1B2B3"), 8, "b0b1b2b3");
+  SettingsFile settings;
+  std::string error;
+  ASSERT_TRUE(parseSettingsText(text, settings, error)) << error;
+  EXPECT_EQ(settings.slots[0].kek, "B0B1B2B3B4B5B6B7B8B9BABBBCBDBEBF");
+}
+
+class TempFolder : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quarn-settings-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf " + dir).c_str()); }
+  std::string dir;
+};
+
+TEST_F(TempFolder, WrittenFileIsPrivateWhateverTheUmask) {
+  SettingsFile settings;
+  std::string error;
+  ASSERT_TRUE(readSettingsFile(dataDir + "good.json", settings, error)) << error;
+  const mode_t before = umask(0);
+  const bool written = writeSettingsFile(dir + "/out.json", settings, error);
+  umask(before);
+  ASSERT_TRUE(written) << error;
+  struct stat info {};
+  ASSERT_EQ(stat((dir + "/out.json").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(readText(dir + "/out.json"), readText(dataDir + "good.json"));
+}
+
+TEST_F(TempFolder, LargeFileIsRefusedUnread) {
+  const std::string path = dir + "/big.json";
+  ASSERT_EQ(truncate(std::string(path).c_str(), 0), -1);  // not there yet
+  std::ofstream(path) << "";
+  ASSERT_EQ(truncate(path.c_str(), 100 * 1000 * 1000), 0);  // sparse: 100 MB without the disk
+  SettingsFile settings;
+  std::string error;
+  EXPECT_FALSE(readSettingsFile(path, settings, error));
+  EXPECT_NE(error.find(path + ": too large (100000000 bytes"), std::string::npos) << error;
+}
+
+TEST_F(TempFolder, FolderAndMissingFileAreRefused) {
+  SettingsFile settings;
+  std::string error;
+  EXPECT_FALSE(readSettingsFile(dir, settings, error));
+  EXPECT_EQ(error, dir + ": not a regular file");
+  EXPECT_FALSE(readSettingsFile(dir + "/none.json", settings, error));
+  EXPECT_EQ(error, dir + "/none.json: No such file or directory");
+}
+
+struct FieldCase {
+  const char* name;
+  const char* value;
+  bool accepted;
+  const char* expected;  // error piece, or the field's text after acceptance
+};
+
+class CommandLineField : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(CommandLineField, IsCheckedAsInAFile) {
+  SlotFields slot;
+  WiredSettings wired;
+  std::string error;
+  const FieldCase& c = GetParam();
+  EXPECT_EQ(setSettingsField(c.name, c.value, slot, wired, error), c.accepted) << error;
+  if (!c.accepted) {
+    EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+    return;
+  }
+  const std::string name = c.name;
+  std::string got = name == "deviceId" ? slot.deviceId
+                    : name == "wiredAddress" ? slot.wiredAddress
+                    : name == "active" ? (slot.active ? "true" : "false")
+                    : name == "wiredMode" ? std::to_string(wired.mode)
+                    : name == "wirelessProtocol" ? std::to_string(slot.wirelessProtocol)
+                                                 : slot.manufacturer;
+  EXPECT_EQ(got, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CommandLineField,
+    ::testing::Values(FieldCase{"deviceId", "abcdef01", true, "ABCDEF01"},
+                      FieldCase{"deviceId", "1234", false, "deviceId: expected 8 hex digits"},
+                      FieldCase{"wiredAddress", "250", true, "250"},
+                      FieldCase{"wiredAddress", "251", false, "wiredAddress: out of range: 251 (allowed 0 to 250)"},
+                      FieldCase{"wiredAddress", "-1", false, "wiredAddress: expected a whole number 0 to 250"},
+                      FieldCase{"active", "1", true, "true"},
+                      FieldCase{"active", "yes", false, "active: expected true or false"},
+                      FieldCase{"wiredMode", "DES MODE3", true, "9"},
+                      FieldCase{"wirelessProtocol", "RAW WMBUS", true, "11"},
+                      FieldCase{"manufacturer", "KAM", true, "KAM"},
+                      FieldCase{"manufacturer", "kam", false, "manufacturer: expected three letters"},
+                      FieldCase{"colour", "red", false, "colour: unknown field"},
+                      FieldCase{"slot", "2", false, "slot: the slot is chosen on the command line"}));
+
+TEST(OptionBits, DigitsAndNames) {
+  bool bits[optionCount] = {true, true, true, true, true, true, true, true};
+  std::string error;
+  ASSERT_TRUE(parseOptionBits("10100000", bits, error));
+  const bool digits[optionCount] = {true, false, true, false, false, false, false, false};
+  for (int i = 0; i < optionCount; ++i) EXPECT_EQ(bits[i], digits[i]) << i;
+  ASSERT_TRUE(parseOptionBits("option8=1,unencryptedWiredConfig=0", bits, error)) << error;
+  EXPECT_FALSE(bits[0]);
+  EXPECT_TRUE(bits[2]);
+  EXPECT_TRUE(bits[7]);
+  EXPECT_FALSE(parseOptionBits("option9=1", bits, error));
+  EXPECT_NE(error.find("\"option9=1\""), std::string::npos) << error;
+  EXPECT_FALSE(parseOptionBits("option3=2", bits, error));
+  EXPECT_EQ(error, "options.option3: expected 0 or 1, got \"2\"");
+  EXPECT_TRUE(bits[7]);  // a refused text changes nothing
+}
+
+}  // namespace
