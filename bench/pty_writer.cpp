@@ -219,7 +219,10 @@ int main(int argc, char** argv) {
     }
     // A frame whose last byte just went out: mark the time.
     if (markDue && pending.empty()) {
-      if (marks) std::fprintf(marks, "%lld\n", (long long)(nowNs(CLOCK_REALTIME) / 1000));
+      if (marks) {
+        std::fprintf(marks, "%lld\n", (long long)(nowNs(CLOCK_REALTIME) / 1000));
+        std::fflush(marks);
+      }
       markDue = false;
     }
     if (flooding && now >= nextSample) {
