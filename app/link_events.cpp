@@ -25,6 +25,13 @@ void QuarnWindow::followLinks() {
   watchDescriptor(watchedDongle, dongleSession.descriptor(), ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wiredSession.deadline());
   armBound(ID_TIMER_DONGLE, dongleSession.deadline());
+  armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
+}
+
+long QuarnWindow::onTimeoutLogScroll(FXObject*, FXSelector, void*) {
+  communicationLog.scrollIfDue();
+  followLinks();
+  return 0;
 }
 
 // "Handled" makes FOX refresh every widget; the log repaints itself, so only a wake-up that

@@ -1,6 +1,8 @@
 // The communication log's text widget as the Log the logic writes to.
 #include "app/log_view.h"
 
+#include "codec/answer_wait.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,7 +14,7 @@ constexpr FXint lineSearchWindow = 4096;
 void LogView::collect(const char* chars, size_t n, int style) {
   pendingText.append(chars, n);
   pendingStyles.append(n, static_cast<char>(style));
-  if (batchDepth == 0) flush();
+  if (batchDepth == 0) flush(false);
 }
 
 void LogView::logText(const char* chars, int style) { collect(chars, std::strlen(chars), style); }
@@ -26,7 +28,7 @@ void LogView::logHexDump(const uint8_t* bytes, size_t count, int style) {
   const size_t before = pendingText.size();
   appendHexDumpText(pendingText, bytes, count);
   pendingStyles.append(pendingText.size() - before, static_cast<char>(style));
-  if (batchDepth == 0) flush();
+  if (batchDepth == 0) flush(false);
 }
 
 bool LogView::atLineStart() {
@@ -39,11 +41,12 @@ void LogView::clearLog() {
   pendingText.clear();
   pendingStyles.clear();
   noticeShown = 0;
+  scrollHeld = false;
   text->setText(FXString::null, FALSE);
 }
 
 void LogView::endBatch() {
-  if (batchDepth > 0 && --batchDepth == 0) flush();
+  if (batchDepth > 0 && --batchDepth == 0) flush(true);
 }
 
 void LogView::setLimit(size_t chars) {
@@ -51,7 +54,7 @@ void LogView::setLimit(size_t chars) {
   notice = logDropNotice(limitChars);
 }
 
-void LogView::flush() {
+void LogView::flush(bool fromBatch) {
   if (pendingText.empty() || text == nullptr) return;
   keepWithinLimit();
   const FXint at = text->getLength();
@@ -63,7 +66,15 @@ void LogView::flush() {
   }
   pendingText.clear();
   pendingStyles.clear();
-  scrollToEnd();
+  if (!fromBatch || answerClockMs() - lastScrollMs >= logScrollIntervalMs) {
+    scrollToEnd();
+  } else {
+    scrollHeld = true;
+  }
+}
+
+void LogView::scrollIfDue() {
+  if (scrollHeld && answerClockMs() - lastScrollMs >= logScrollIntervalMs) scrollToEnd();
 }
 
 // Drops the oldest lines, a share of the limit at a time, behind a notice written once.
@@ -97,4 +108,8 @@ void LogView::keepWithinLimit() {
 }
 
 // The start of the last line in view, as every append has always left it.
-void LogView::scrollToEnd() { text->makePositionVisible(text->lineStart(text->getLength())); }
+void LogView::scrollToEnd() {
+  text->makePositionVisible(text->lineStart(text->getLength()));
+  lastScrollMs = answerClockMs();
+  scrollHeld = false;
+}

@@ -13,6 +13,11 @@
 // minutes of a flood) and costs about 32 MB resident: the widget keeps a style byte per character.
 constexpr size_t logLimitChars = 16 * 1000 * 1000;
 
+// A wake-up's batch scrolls the log at most this often: under a flood the X server would
+// otherwise redraw the log for every wake-up, hundreds of times a second. A quiet link's answer
+// still scrolls at once.
+constexpr long long logScrollIntervalMs = 40;
+
 class LogView : public Log {
 public:
   // The widget the log writes into; set once the window has built it.
@@ -29,6 +34,11 @@ public:
   void beginBatch() { ++batchDepth; }
   void endBatch();
 
+  // When a batch's scroll that was held back is due (ms of answerClockMs), or -1.
+  long long scrollDueMs() const { return scrollHeld ? lastScrollMs + logScrollIntervalMs : -1; }
+  // Scrolls to the end if a held-back scroll is due.
+  void scrollIfDue();
+
   // The most characters the widget keeps, the dropped-lines notice included; at least
   // logMinimumLimit.
   void setLimit(size_t chars);
@@ -36,7 +46,7 @@ public:
 
 private:
   void collect(const char* chars, size_t n, int style);
-  void flush();
+  void flush(bool fromBatch);
   void keepWithinLimit();
   void scrollToEnd();
 
@@ -47,6 +57,8 @@ private:
   size_t limitChars = logLimitChars;
   std::string notice = logDropNotice(logLimitChars);
   size_t noticeShown = 0;  // characters of the notice at the widget's top, 0 before a drop
+  long long lastScrollMs = -logScrollIntervalMs;
+  bool scrollHeld = false;
 };
 
 // Holds a batch open for the lifetime of a wake-up's handler.

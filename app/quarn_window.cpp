@@ -76,6 +76,7 @@ FXDEFMAP(QuarnWindow) QuarnWindowMap[] = {
     FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_INPUT_WIRED, QuarnWindow::onInputWired),
     FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_INPUT_DONGLE, QuarnWindow::onInputDongle),
     FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_INPUT_DEVICES, QuarnWindow::onInputDevices),
+    FXMAPFUNC(SEL_TIMEOUT, QuarnWindow::ID_TIMER_LOG_SCROLL, QuarnWindow::onTimeoutLogScroll),
     FXMAPFUNCS(SEL_COMMAND, QuarnWindow::ID_FONT_1, QuarnWindow::ID_FONT_4, QuarnWindow::onCmdFont),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_RESET_OUTPUT, QuarnWindow::onCmdResetOutput),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_FIND_CONVERTER, QuarnWindow::onCmdFindConverter),

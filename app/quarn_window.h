@@ -60,6 +60,7 @@ public:
     ID_INPUT_WIRED,    // the wired port is readable
     ID_INPUT_DONGLE,   // the stick's port is readable
     ID_INPUT_DEVICES,  // udev reports a serial port added or removed
+    ID_TIMER_LOG_SCROLL,  // a scroll of the log held back under a flood is due
     ID_LAST
   };
 
@@ -108,6 +109,7 @@ public:
   long onInputWired(FXObject*, FXSelector, void*);
   long onInputDongle(FXObject*, FXSelector, void*);
   long onInputDevices(FXObject*, FXSelector, void*);
+  long onTimeoutLogScroll(FXObject*, FXSelector, void*);
 
   // Makes the event loop watch the descriptors the links have now and the bound timers follow
   // their deadlines. Every handler that opens, closes or sends on a link calls it, before any
