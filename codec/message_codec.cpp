@@ -7,6 +7,7 @@
 #include "crypto/aes.h"
 #include "mbus/link_frame.h"
 #include "serial/dongle_codes.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 
@@ -39,10 +40,6 @@ const char* const sendLine = ">>> Send meter config message\n";
 bool commandLengthValid(size_t n) { return n >= commandMinLength && n <= commandMaxLength; }
 
 uint8_t cFieldFor(LinkMode mode) { return mode == LinkMode::wired ? cFieldWired : cFieldWireless; }
-
-void putLe32(uint8_t* dest, uint32_t value) {
-  for (int i = 0; i < 4; ++i) dest[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 void writeAddress(const ConverterLinkState& link, uint8_t* dest) {
   if (link.linkMode == LinkMode::wired) {
@@ -91,8 +88,7 @@ bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
 bool sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
   uint8_t frame[3 + messageCapacity];
   frame[0] = dongleCodeMessage;
-  frame[1] = static_cast<uint8_t>(length & 0xFF);
-  frame[2] = static_cast<uint8_t>(length >> 8);
+  writeLe16(frame + 1, static_cast<uint16_t>(length));
   std::memcpy(frame + 3, message, length);
   channel.log.logText(sendLine, logStylePlain);
   channel.log.logHexDump(message, length, logStylePlain);
@@ -147,7 +143,7 @@ size_t buildSecuredMessage(ConverterLinkState& link, const uint8_t* payload, siz
   message[3] = fragmentationControlLow;
   message[4] = fragmentationControlHigh;
   message[messageControlOffset] = messageControl;
-  putLe32(message + 6, link.messageCounter);
+  writeLe32(message + 6, link.messageCounter);
   std::memset(message + securedMacOffset, macPlaceholder, securedMacLength);
 
   const bool wired = link.linkMode == LinkMode::wired;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/message_codec.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 
@@ -132,7 +133,8 @@ void buildSlotRecord(int s, const SlotFields& fields, const WiredSettings& wired
   uint8_t id[4];
   for (int i = 0; i < 4; ++i) id[i] = idText[3 - i];
   const uint16_t code = manufacturerCode(fields.manufacturer);
-  const uint8_t manufacturer[2] = {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)};
+  uint8_t manufacturer[2];
+  writeLe16(manufacturer, code);
   const uint8_t version = hexByte(fields.version);
   const uint8_t media = hexByte(fields.media);
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "text/bytes.h"
 #include "text/hex_text.h"
 
 namespace {
@@ -32,10 +33,6 @@ void logStatus(uint8_t code, Log& log) {
   }
 }
 
-uint32_t readLittleEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
@@ -57,7 +54,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
   int counterAt = findCounterRecord(p, uint16_t(searched));
   if (counterAt != 0 && size_t(counterAt) + 7 <= searched) {
-    link.messageCounter = readLittleEndian32(p + counterAt + 3) + 4;
+    link.messageCounter = readLe32(p + counterAt + 3) + 4;
     char line[64];
     std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
                   link.messageCounter);
@@ -69,7 +66,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
     std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", p[versionAt + 3],
                   p[versionAt + 4]);
     log.logText(line, logStyleDongle);
-    uint16_t version = uint16_t(p[versionAt + 3] | p[versionAt + 4] << 8);
+    uint16_t version = readLe16(p + versionAt + 3);
     recordHeardConverter(heard, p + 1, link.messageCounter, version);
   }
 

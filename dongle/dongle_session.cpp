@@ -6,6 +6,7 @@
 
 #include "codec/command_codes.h"
 #include "mbus/wired_connection.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/printable_text.h"
 
@@ -13,10 +14,6 @@ namespace {
 
 constexpr uint8_t answerLead0 = 0x0F;
 constexpr uint8_t answerLead1 = 0x35;
-
-uint32_t readLittleEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
   const int error = dongle.port.lastError != 0 ? dongle.port.lastError : EIO;
@@ -39,7 +36,7 @@ bool answersRequest(const AnswerWait& wait, const uint8_t* payload, size_t count
     return false;
   const int counterAt = findCounterRecord(payload, uint16_t(count < 0xFFFF ? count : 0xFFFF));
   return counterAt != 0 && size_t(counterAt) + 7 <= count &&
-         readLittleEndian32(payload + counterAt + 3) >= wait.counter;
+         readLe32(payload + counterAt + 3) >= wait.counter;
 }
 
 std::string takeLostNotice(DongleWatch& watch) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/bytes.h"
+
 void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], uint32_t counter,
                           uint16_t version) {
   if (list.count < 0 || list.count > heardConverterCapacity) list.count = 0;
@@ -44,8 +46,7 @@ IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
   link.messageCounter = entry.counter;
 
   frame[0] = 0x01;
-  frame[1] = 8;
-  frame[2] = 0;
+  writeLe16(frame + 1, 8);
   std::memcpy(frame + 3, a, 8);
   return update;
 }

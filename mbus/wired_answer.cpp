@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "text/bytes.h"
 #include "text/hex_text.h"
 
 namespace {
@@ -13,10 +14,6 @@ constexpr size_t ciOffset = 6;
 constexpr size_t addressOffset = 7;      // 8 address bytes of the long data header
 constexpr size_t securedCounterOffset = 11;
 constexpr size_t frameTrailer = 2;       // checksum and stop byte
-
-uint32_t readLittleEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Bytes of the frame that are user data (the checksum and stop byte are not).
 size_t userDataEnd(uint16_t length) { return length >= frameTrailer ? length - frameTrailer : 0; }
@@ -88,7 +85,7 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
 
   if (frame[ciOffset] == ciSecurityLayer) {
     if (end < securedCounterOffset + 4) return none;
-    link.messageCounter = readLittleEndian32(frame + securedCounterOffset) + 1;
+    link.messageCounter = readLe32(frame + securedCounterOffset) + 1;
     logCounter(log, link.messageCounter);
     return none;
   }
@@ -107,7 +104,7 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
     link.messageCounter += 4;
     return none;
   }
-  link.messageCounter = readLittleEndian32(frame + counterAt + 3) + 1;
+  link.messageCounter = readLe32(frame + counterAt + 3) + 1;
   logCounter(log, link.messageCounter);
   if (!addressPresent) return none;
 

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "text/bytes.h"
+
 namespace {
 
 constexpr int manufacturerLetterBase = 64;  // 'A' is 1
@@ -69,7 +71,7 @@ int manufacturerTextToCode(const char letters[3]) {
 }
 
 void manufacturerCodeToText(const uint8_t code[2], char dest[4]) {
-  const unsigned value = static_cast<unsigned>(code[0]) | (static_cast<unsigned>(code[1]) << 8);
+  const unsigned value = readLe16(code);
   if (value & manufacturerNoLettersBit) return;
   dest[0] = static_cast<char>(manufacturerLetterBase + ((value >> 10) & manufacturerLetterMask));
   dest[1] = static_cast<char>(manufacturerLetterBase + ((value >> 5) & manufacturerLetterMask));

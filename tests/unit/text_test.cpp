@@ -1,4 +1,5 @@
 // Hex text, manufacturer letters, RSSI, record finders and the log's text forms.
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 #include "text/printable_text.h"
@@ -201,6 +202,36 @@ TEST(RssiToDbm, AllBytesMatchTruncatingArithmetic) {
     const int s = raw < 128 ? raw : raw - 256;
     const int halved = s >= 0 ? s / 2 : -((-s) / 2);
     EXPECT_EQ(rssiToDbm(static_cast<uint8_t>(raw)), halved - 74) << raw;
+  }
+}
+
+struct LeCase {
+  std::vector<uint8_t> bytes;  // four bytes as they travel
+  uint16_t value16;            // the first two read as a 16-bit value
+  uint32_t value32;
+};
+
+TEST(LittleEndian, ReadsAndWritesLeastSignificantByteFirst) {
+  const LeCase cases[] = {
+      {{0x00, 0x00, 0x00, 0x00}, 0x0000, 0x00000000},
+      {{0x01, 0x00, 0x00, 0x00}, 0x0001, 0x00000001},
+      {{0x08, 0x02, 0x00, 0x00}, 0x0208, 0x00000208},
+      {{0x78, 0x56, 0x34, 0x12}, 0x5678, 0x12345678},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFFFFFF},
+      {{0x00, 0x80, 0x00, 0x80}, 0x8000, 0x80008000},
+  };
+  for (const LeCase& c : cases) {
+    // Exact-size copies let ASan catch a read or write past the value.
+    std::vector<uint8_t> two(c.bytes.begin(), c.bytes.begin() + 2);
+    std::vector<uint8_t> four(c.bytes);
+    EXPECT_EQ(readLe16(two.data()), c.value16) << c.value32;
+    EXPECT_EQ(readLe32(four.data()), c.value32) << c.value32;
+    std::vector<uint8_t> out16(2, guard);
+    writeLe16(out16.data(), c.value16);
+    EXPECT_EQ(out16, two) << c.value32;
+    std::vector<uint8_t> out32(4, guard);
+    writeLe32(out32.data(), c.value32);
+    EXPECT_EQ(out32, four) << c.value32;
   }
 }
 
