@@ -4,8 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "text/bytes.h"
-#include "text/hex_text.h"
+#include "text/records.h"
 
 namespace {
 
@@ -52,21 +51,20 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
 
   // The records are searched only in bytes that really arrived.
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
-  int counterAt = findCounterRecord(p, uint16_t(searched));
-  if (counterAt != 0 && size_t(counterAt) + 7 <= searched) {
-    link.messageCounter = readLe32(p + counterAt + 3) + 4;
+  uint32_t counter = 0;
+  if (readCounterRecord(p, searched, counter)) {
+    link.messageCounter = counter + 4;
     char line[64];
     std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
                   link.messageCounter);
     log.logText(line, logStyleDongle);
   }
-  int versionAt = findVersionRecord(p, uint16_t(searched));
-  if (versionAt != 0 && size_t(versionAt) + 5 <= searched) {
+  uint16_t version = 0;
+  if (readVersionRecord(p, searched, version)) {
     char line[48];
-    std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", p[versionAt + 3],
-                  p[versionAt + 4]);
+    std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", version & 0xFFu,
+                  unsigned(version >> 8));
     log.logText(line, logStyleDongle);
-    uint16_t version = readLe16(p + versionAt + 3);
     recordHeardConverter(heard, p + 1, link.messageCounter, version);
   }
 

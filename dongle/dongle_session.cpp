@@ -6,8 +6,7 @@
 
 #include "codec/command_codes.h"
 #include "mbus/wired_connection.h"
-#include "text/bytes.h"
-#include "text/hex_text.h"
+#include "text/records.h"
 #include "text/printable_text.h"
 
 namespace {
@@ -34,9 +33,8 @@ bool answersRequest(const AnswerWait& wait, const uint8_t* payload, size_t count
     return true;
   if (!wait.secured || (wait.request != commandSetData && wait.request != commandWriteOptions))
     return false;
-  const int counterAt = findCounterRecord(payload, uint16_t(count < 0xFFFF ? count : 0xFFFF));
-  return counterAt != 0 && size_t(counterAt) + 7 <= count &&
-         readLe32(payload + counterAt + 3) >= wait.counter;
+  uint32_t counter = 0;
+  return readCounterRecord(payload, count, counter) && counter >= wait.counter;
 }
 
 std::string takeLostNotice(DongleWatch& watch) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "text/bytes.h"
-#include "text/hex_text.h"
+#include "text/records.h"
 
 namespace {
 
@@ -99,23 +99,24 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   }
 
   // Records count only when their value lies inside the user data, not in the checksum.
-  int counterAt = findCounterRecord(frame, uint16_t(end));
-  if (counterAt == 0 || size_t(counterAt) + 7 > end) {
+  uint32_t counter = 0;
+  if (!readCounterRecord(frame, end, counter)) {
     link.messageCounter += 4;
     return none;
   }
-  link.messageCounter = readLe32(frame + counterAt + 3) + 1;
+  link.messageCounter = counter + 1;
   logCounter(log, link.messageCounter);
   if (!addressPresent) return none;
 
   char firmware[8];
   std::snprintf(firmware, sizeof firmware, "%s", unknownFirmwareText);
-  int versionAt = findVersionRecord(frame, uint16_t(end));
-  if (versionAt != 0 && size_t(versionAt) + 5 <= end) {
-    std::snprintf(firmware, sizeof firmware, "%02X.%02X", frame[versionAt + 4], frame[versionAt + 3]);
+  uint16_t version = 0;
+  if (readVersionRecord(frame, end, version)) {
+    const unsigned high = version >> 8;
+    const unsigned low = version & 0xFFu;
+    std::snprintf(firmware, sizeof firmware, "%02X.%02X", high, low);
     char line[48];
-    std::snprintf(line, sizeof line, "FW version found: %02X,%02X\n", frame[versionAt + 4],
-                  frame[versionAt + 3]);
+    std::snprintf(line, sizeof line, "FW version found: %02X,%02X\n", high, low);
     log.logText(line, logStylePlain);
   }
 

@@ -11,29 +11,14 @@ constexpr int manufacturerLetterBase = 64;  // 'A' is 1
 constexpr int manufacturerLetterMask = 0x1F;
 constexpr unsigned manufacturerNoLettersBit = 0x8000;
 constexpr int rssiDbmOffset = 74;
-constexpr uint16_t recordScanTail = 4;  // positions up to length-4 are scanned
 constexpr size_t keyBytes = 16;
 constexpr size_t keyTextSize = 33;
-
-constexpr uint8_t counterRecordHeader[3] = {0x04, 0xFD, 0x08};
-constexpr uint8_t versionRecordHeader[3] = {0x02, 0xFD, 0x0C};
 
 // Anything that is not a hex digit is worth 0: the user's text is never refused.
 uint8_t hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
   if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
   if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  return 0;
-}
-
-int findRecordHeader(const uint8_t* bytes, uint16_t length, const uint8_t header[3]) {
-  if (bytes == nullptr || length < recordScanTail) return 0;
-  const uint16_t last = static_cast<uint16_t>(length - recordScanTail);
-  for (uint16_t i = 0; i <= last; ++i) {
-    if (bytes[i] == header[0] && bytes[i + 1] == header[1] && bytes[i + 2] == header[2]) {
-      return i;
-    }
-  }
   return 0;
 }
 
@@ -82,12 +67,4 @@ void manufacturerCodeToText(const uint8_t code[2], char dest[4]) {
 int rssiToDbm(uint8_t rssi) {
   const int s = static_cast<int8_t>(rssi);
   return s / 2 - rssiDbmOffset;  // integer division truncates toward zero
-}
-
-int findCounterRecord(const uint8_t* bytes, uint16_t length) {
-  return findRecordHeader(bytes, length, counterRecordHeader);
-}
-
-int findVersionRecord(const uint8_t* bytes, uint16_t length) {
-  return findRecordHeader(bytes, length, versionRecordHeader);
 }

@@ -20,9 +20,3 @@ void manufacturerCodeToText(const uint8_t code[2], char dest[4]);
 
 // Raw RSSI byte of a scan answer to dBm: signed byte halved toward zero, minus 74.
 int rssiToDbm(uint8_t rssi);
-
-// Position of the message-counter record header 04 FD 08 / the firmware-version
-// record header 02 FD 0C within the first `length` bytes, scanning positions
-// 0 .. length-4. Returns 0 when absent (a header at position 0 looks the same).
-int findCounterRecord(const uint8_t* bytes, uint16_t length);
-int findVersionRecord(const uint8_t* bytes, uint16_t length);

@@ -3,6 +3,7 @@
 #include "text/hex_text.h"
 #include "text/log.h"
 #include "text/printable_text.h"
+#include "text/records.h"
 
 #include <gtest/gtest.h>
 
@@ -289,6 +290,36 @@ TEST(RecordFinders, LongAnswerFindsHeaderNearEnd) {
   bytes[65533] = 0x08;
   EXPECT_EQ(findCounterRecord(bytes.data(), 65535), 65531);
   EXPECT_EQ(findCounterRecord(bytes.data(), 65534), 0);
+}
+
+struct ReaderCase {
+  std::vector<uint8_t> bytes;  // exactly `length` bytes
+  bool counterRead;
+  uint32_t counter;
+  bool versionRead;
+  uint16_t version;
+};
+
+TEST(RecordReaders, ReadTheValueOnlyWhenItFitsTheLength) {
+  const ReaderCase cases[] = {
+      {{9, 0x04, 0xFD, 0x08, 0x29, 0x00, 0x00, 0x00}, true, 41, false, 0},
+      {{9, 0x04, 0xFD, 0x08, 0x29, 0x00, 0x00}, false, 0, false, 0},
+      {{9, 0x02, 0xFD, 0x0C, 0x02, 0x01}, false, 0, true, 0x0102},
+      {{9, 0x02, 0xFD, 0x0C, 0x02}, false, 0, false, 0},
+      // A header at position 0 reads as absent.
+      {{0x04, 0xFD, 0x08, 1, 2, 3, 4, 0x02, 0xFD, 0x0C, 1, 2}, false, 0, true, 0x0201},
+      {{1, 0x04, 0xFD, 0x08, 0x78, 0x56, 0x34, 0x12, 0x02, 0xFD, 0x0C, 0x34, 0x12}, true, 0x12345678,
+       true, 0x1234},
+  };
+  for (const ReaderCase& c : cases) {
+    std::vector<uint8_t> exact(c.bytes);
+    uint32_t counter = 0xDEADBEEF;
+    uint16_t version = 0xBEEF;
+    EXPECT_EQ(readCounterRecord(exact.data(), exact.size(), counter), c.counterRead) << exact.size();
+    EXPECT_EQ(counter, c.counterRead ? c.counter : 0xDEADBEEF) << exact.size();
+    EXPECT_EQ(readVersionRecord(exact.data(), exact.size(), version), c.versionRead) << exact.size();
+    EXPECT_EQ(version, c.versionRead ? c.version : 0xBEEF) << exact.size();
+  }
 }
 
 std::string dump(const std::vector<uint8_t>& bytes) {
