@@ -21,7 +21,6 @@ constexpr uint8_t ciAuthenticationLayer = 0x90;
 constexpr uint8_t ciSecuredWired = 0x5B;
 constexpr uint8_t ciSecuredWireless = 0x72;
 constexpr uint8_t encryptedFill = 0x2F;
-constexpr uint32_t counterStep = 4;
 
 constexpr size_t plainHeaderLength = 6;
 constexpr size_t securedHeaderLength = 32;

@@ -53,7 +53,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
   uint32_t counter = 0;
   if (readCounterRecord(p, searched, counter)) {
-    link.messageCounter = counter + 4;
+    link.messageCounter = counter + counterStep;
     char line[64];
     std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
                   link.messageCounter);

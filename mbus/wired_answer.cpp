@@ -101,7 +101,7 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   // Records count only when their value lies inside the user data, not in the checksum.
   uint32_t counter = 0;
   if (!readCounterRecord(frame, end, counter)) {
-    link.messageCounter += 4;
+    link.messageCounter += counterStep;
     return none;
   }
   link.messageCounter = counter + 1;
