@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/converter_address.h"
 #include "crypto/aes.h"
 #include "mbus/link_frame.h"
 #include "serial/dongle_codes.h"
@@ -22,7 +23,6 @@ constexpr uint8_t messageControl = 0x25;  // AES-CMAC with 8-byte MAC, counter p
 constexpr uint8_t macPlaceholder = 0xFF;
 constexpr uint8_t securityModeByte = 0x07;
 constexpr uint8_t configurationExtension = 0x10;
-constexpr uint8_t converterRadioManufacturer[2] = {0x8F, 0x19};
 constexpr size_t messageControlOffset = 5;
 constexpr size_t macInputHeadLength = 5;  // message control and counter
 constexpr size_t addressOffset = 19;

@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "codec/converter_address.h"
 #include "text/records.h"
 
 namespace {
 
-constexpr uint8_t converterManufacturer0 = 0x8F;
-constexpr uint8_t converterManufacturer1 = 0x19;
-constexpr uint8_t converterDeviceType = 0x36;
 constexpr size_t converterHeaderEnd = 9;  // C field and the 8 address bytes
 
 void logStatus(uint8_t code, Log& log) {
@@ -35,9 +33,7 @@ void logStatus(uint8_t code, Log& log) {
 }  // namespace
 
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
-  return code != dongleCodeIgnored && count >= converterHeaderEnd &&
-         payload[1] == converterManufacturer0 && payload[2] == converterManufacturer1 &&
-         payload[8] == converterDeviceType;
+  return code != dongleCodeIgnored && count >= converterHeaderEnd && isConverterRadioAddress(payload + 1);
 }
 
 void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
