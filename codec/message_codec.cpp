@@ -86,14 +86,14 @@ bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
 }
 
 bool sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
-  uint8_t frame[3 + messageCapacity];
+  uint8_t frame[dongleFrameHeaderSize + messageCapacity];
   frame[0] = dongleCodeMessage;
   writeLe16(frame + 1, static_cast<uint16_t>(length));
-  std::memcpy(frame + 3, message, length);
+  std::memcpy(frame + dongleFrameHeaderSize, message, length);
   channel.log.logText(sendLine, logStylePlain);
   channel.log.logHexDump(message, length, logStylePlain);
   std::string reason;
-  const bool sent = channel.transport.writeDongleFrame(frame, length + 3, reason);
+  const bool sent = channel.transport.writeDongleFrame(frame, length + dongleFrameHeaderSize, reason);
   if (!sent) logNotSent(channel, reason);
   return sent;
 }

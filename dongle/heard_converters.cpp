@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "serial/dongle_codes.h"
 #include "text/bytes.h"
 
 void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], uint32_t counter,
@@ -45,7 +46,7 @@ IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
   std::memcpy(link.converterAddress, longOrder, 8);
   link.messageCounter = entry.counter;
 
-  frame[0] = 0x01;
+  frame[0] = dongleCodePartner;
   writeLe16(frame + 1, 8);
   std::memcpy(frame + 3, a, 8);
   return update;
