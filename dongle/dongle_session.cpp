@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr uint8_t answerLead0 = 0x0F;
-constexpr uint8_t answerLead1 = 0x35;
-
 void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
   const int error = dongle.port.lastError != 0 ? dongle.port.lastError : EIO;
   closeSerialPort(dongle.port);
@@ -28,7 +25,7 @@ void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
 
 bool answersRequest(const AnswerWait& wait, const uint8_t* payload, size_t count) {
   const size_t at = converterFramePayloadOffset;
-  if (count >= at + 3 && payload[at] == answerLead0 && payload[at + 1] == answerLead1 &&
+  if (count >= at + 3 && payload[at] == converterCommandPrefix0 && payload[at + 1] == converterCommandPrefix1 &&
       payload[at + 2] == wait.request)
     return true;
   if (!wait.secured || (wait.request != commandSetData && wait.request != commandWriteOptions))

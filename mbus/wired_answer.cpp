@@ -3,13 +3,12 @@
 
 #include <cstdio>
 
+#include "codec/message_codec.h"
 #include "text/bytes.h"
 #include "text/records.h"
 
 namespace {
 
-constexpr uint8_t ciLongHeader = 0x72;
-constexpr uint8_t ciSecurityLayer = 0x90;
 constexpr size_t ciOffset = 6;
 constexpr size_t addressOffset = 7;      // 8 address bytes of the long data header
 constexpr size_t securedCounterOffset = 11;
@@ -83,7 +82,7 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   size_t end = userDataEnd(length);
   if (end <= ciOffset) return none;
 
-  if (frame[ciOffset] == ciSecurityLayer) {
+  if (frame[ciOffset] == ciAuthenticationLayer) {
     if (end < securedCounterOffset + 4) return none;
     link.messageCounter = readLe32(frame + securedCounterOffset) + 1;
     logCounter(log, link.messageCounter);
