@@ -75,7 +75,7 @@ NearbyRowTexts nearbyRowTexts(const NearbyDevice& device) {
   char letters[4] = {};  // a code without letters shows none
   manufacturerCodeToText(b, letters);
   char id[9];
-  std::snprintf(id, sizeof id, "%02X%02X%02X%02X", b[5], b[4], b[3], b[2]);
+  idToHexText(b + 2, id);
   char type[3];
   std::snprintf(type, sizeof type, "%02X", b[7]);
   char version[3];

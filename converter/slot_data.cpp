@@ -222,8 +222,7 @@ bool applyGetDataAnswer(const uint8_t* payload, size_t length, SettingsView& vie
   manufacturerCodeToText(payload + offsetManufacturer, letters);
   fields.manufacturer = letters;
   char id[9];
-  std::snprintf(id, sizeof id, "%02X%02X%02X%02X", payload[offsetDeviceId + 3],
-                payload[offsetDeviceId + 2], payload[offsetDeviceId + 1], payload[offsetDeviceId]);
+  idToHexText(payload + offsetDeviceId, id);
   fields.deviceId = id;
   fields.version = hexText(payload[offsetVersion]);
   fields.media = hexText(payload[offsetMedia]);

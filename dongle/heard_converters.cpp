@@ -6,6 +6,7 @@
 
 #include "serial/dongle_codes.h"
 #include "text/bytes.h"
+#include "text/hex_text.h"
 
 void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], uint32_t counter,
                           uint16_t version) {
@@ -28,8 +29,7 @@ void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], ui
 }
 
 void partnerLabel(const HeardConverter& entry, char text[9]) {
-  const uint8_t* a = entry.address;
-  std::snprintf(text, 9, "%02X%02X%02X%02X", a[5], a[4], a[3], a[2]);
+  idToHexText(entry.address + 2, text);
 }
 
 IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,

@@ -1,6 +1,7 @@
 // Conversions between device byte fields and the text the user types and reads.
 #include "text/hex_text.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "text/bytes.h"
@@ -46,6 +47,10 @@ void keyToHexText(const uint8_t key[16], char dest[33]) {
     dest[2 * i] = digits[key[i] >> 4];
     dest[2 * i + 1] = digits[key[i] & 0x0F];
   }
+}
+
+void idToHexText(const uint8_t id[4], char dest[9]) {
+  std::snprintf(dest, 9, "%02X%02X%02X%02X", id[3], id[2], id[1], id[0]);
 }
 
 int manufacturerTextToCode(const char letters[3]) {

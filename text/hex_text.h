@@ -11,6 +11,10 @@ size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity);
 // 16 key bytes as 32 upper-case hex digits and a NUL (dest holds 33 bytes).
 void keyToHexText(const uint8_t key[16], char dest[33]);
 
+// Identification number as messages carry it (least significant byte first) to the 8
+// upper-case hex digits printed on the device (most significant first) and a NUL.
+void idToHexText(const uint8_t id[4], char dest[9]);
+
 // Three letters to the 16-bit M-Bus manufacturer code; characters are not checked.
 int manufacturerTextToCode(const char letters[3]);
 

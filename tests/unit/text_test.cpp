@@ -108,6 +108,22 @@ TEST(KeyToHexText, SixteenBytesGiveUpperCaseDigitsAndNul) {
   EXPECT_EQ(text[33], 'x') << "wrote beyond 33 bytes";
 }
 
+TEST(IdToHexText, MostSignificantByteFirst) {
+  const struct {
+    uint8_t id[4];
+    const char* text;
+  } cases[] = {{{0x78, 0x56, 0x34, 0x12}, "12345678"},
+               {{0x00, 0x00, 0x00, 0x00}, "00000000"},
+               {{0xEF, 0xCD, 0xAB, 0x09}, "09ABCDEF"},
+               {{0xFF, 0x00, 0xFF, 0x01}, "01FF00FF"}};
+  for (const auto& c : cases) {
+    char text[9];
+    std::memset(text, 'x', sizeof text);
+    idToHexText(c.id, text);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
 TEST(KeyToHexText, MatchesPrintfForRandomKeys) {
   std::mt19937 rng(99);
   for (int round = 0; round < 200; ++round) {
