@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/dongle_codes.h"
 #include "text/bytes.h"
 #include "text/hex_text.h"
 
