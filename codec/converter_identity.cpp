@@ -5,6 +5,10 @@
 
 #include "text/hex_text.h"
 
+void firmwareText(uint16_t version, char dest[8]) {
+  std::snprintf(dest, 8, "%02X.%02X", unsigned(version >> 8), version & 0xFFu);
+}
+
 IdentityUpdate describeConverter(const uint8_t idMsbFirst[4], const uint8_t address[8],
                                  const char* firmware, const ConverterKeyList& keys) {
   IdentityUpdate update;

@@ -1,7 +1,6 @@
 // The heard-converter list and the wireless partner choice.
 #include "dongle/heard_converters.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "text/bytes.h"
@@ -35,8 +34,7 @@ IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
                              const ConverterKeyList& keys, uint8_t frame[partnerFrameSize]) {
   const uint8_t* a = entry.address;
   char firmware[8];
-  std::snprintf(firmware, sizeof firmware, "%02X.%02X", (entry.version >> 8) & 0xFF,
-                entry.version & 0xFF);
+  firmwareText(entry.version, firmware);
   const uint8_t idMsbFirst[4] = {a[5], a[4], a[3], a[2]};
   IdentityUpdate update = describeConverter(idMsbFirst, a, firmware, keys);
 

@@ -113,7 +113,7 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   if (readVersionRecord(frame, end, version)) {
     const unsigned high = version >> 8;
     const unsigned low = version & 0xFFu;
-    std::snprintf(firmware, sizeof firmware, "%02X.%02X", high, low);
+    firmwareText(version, firmware);
     char line[48];
     std::snprintf(line, sizeof line, "FW version found: %02X,%02X\n", high, low);
     log.logText(line, logStylePlain);
