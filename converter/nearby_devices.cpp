@@ -69,8 +69,7 @@ NearbyRowTexts nearbyRowTexts(const NearbyDevice& device) {
   const uint8_t* b = device.address;
   NearbyRowTexts row;
   char address[17];
-  std::snprintf(address, sizeof address, "%02X%02X%02X%02X%02X%02X%02X%02X", b[0], b[1], b[2], b[3],
-                b[4], b[5], b[6], b[7]);
+  bytesToHexText(b, addressLength, address);
   row.address = address;
   char letters[4] = {};  // a code without letters shows none
   manufacturerCodeToText(b, letters);

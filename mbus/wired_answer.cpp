@@ -5,6 +5,7 @@
 
 #include "codec/message_codec.h"
 #include "text/bytes.h"
+#include "text/hex_text.h"
 #include "text/records.h"
 
 namespace {
@@ -120,9 +121,10 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   }
 
   const uint8_t* a = link.converterAddress;
+  char address[17];
+  bytesToHexText(a, 8, address);
   char line[64];
-  std::snprintf(line, sizeof line, "Dongle ID: 0x%02X%02X%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2],
-                a[3], a[4], a[5], a[6], a[7]);
+  std::snprintf(line, sizeof line, "Dongle ID: 0x%s", address);
   log.logText(line, logStylePlain);
 
   const uint8_t idMsbFirst[4] = {a[3], a[2], a[1], a[0]};

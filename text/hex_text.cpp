@@ -40,13 +40,18 @@ size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity) {
   return written;
 }
 
-void keyToHexText(const uint8_t key[16], char dest[33]) {
+void bytesToHexText(const uint8_t* bytes, size_t count, char* dest) {
   static const char digits[] = "0123456789ABCDEF";
-  std::memset(dest, 0, keyTextSize);
-  for (size_t i = 0; i < keyBytes; ++i) {
-    dest[2 * i] = digits[key[i] >> 4];
-    dest[2 * i + 1] = digits[key[i] & 0x0F];
+  for (size_t i = 0; i < count; ++i) {
+    dest[2 * i] = digits[bytes[i] >> 4];
+    dest[2 * i + 1] = digits[bytes[i] & 0x0F];
   }
+  dest[2 * count] = '\0';
+}
+
+void keyToHexText(const uint8_t key[16], char dest[33]) {
+  std::memset(dest, 0, keyTextSize);
+  bytesToHexText(key, keyBytes, dest);
 }
 
 void idToHexText(const uint8_t id[4], char dest[9]) {

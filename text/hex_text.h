@@ -8,6 +8,10 @@
 // the capacity contributes only its first digits. Returns the number of bytes written.
 size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity);
 
+// count bytes, in the order given, as 2*count upper-case hex digits and a NUL (dest holds
+// 2*count+1 bytes).
+void bytesToHexText(const uint8_t* bytes, size_t count, char* dest);
+
 // 16 key bytes as 32 upper-case hex digits and a NUL (dest holds 33 bytes).
 void keyToHexText(const uint8_t key[16], char dest[33]);
 

@@ -108,6 +108,21 @@ TEST(KeyToHexText, SixteenBytesGiveUpperCaseDigitsAndNul) {
   EXPECT_EQ(text[33], 'x') << "wrote beyond 33 bytes";
 }
 
+TEST(BytesToHexText, DigitsInTheOrderGivenThenNul) {
+  const struct {
+    std::vector<uint8_t> bytes;
+    const char* text;
+  } cases[] = {{{}, ""},
+               {{0x00}, "00"},
+               {{0x8F, 0x19, 0x78, 0x56, 0x34, 0x12, 0x01, 0x36}, "8F19785634120136"},
+               {{0xAB, 0xCD, 0xEF, 0x09}, "ABCDEF09"}};
+  for (const auto& c : cases) {
+    std::vector<char> text(2 * c.bytes.size() + 1, 'x');  // exactly the room it may use
+    bytesToHexText(c.bytes.data(), c.bytes.size(), text.data());
+    EXPECT_STREQ(text.data(), c.text);
+  }
+}
+
 TEST(IdToHexText, MostSignificantByteFirst) {
   const struct {
     uint8_t id[4];
