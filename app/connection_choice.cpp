@@ -1,11 +1,7 @@
 // The choice between wired and wireless operation, made once at start.
 #include "app/connection_choice.h"
 
-#include "app/quarn_window.h"
 #include "app/title_width.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
-#include "text/printable_text.h"
 
 namespace {
 
@@ -53,37 +49,3 @@ void runDongleNotFoundDialog(FXWindow* owner, FXIcon* icon) {
                buttonSidePadding, buttonSidePadding);
   dialog.execute(PLACEMENT_CURSOR);
 }
-
-void QuarnWindow::showStatus(const std::string& text) {
-  ++widgetWrites;
-  statusLine->setNormalText(text.c_str());
-  statusLine->setText(text.c_str());
-}
-
-void QuarnWindow::connectionChoice() {
-  ConverterLinkState& link = state->link;
-  link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
-  if (link.linkMode == LinkMode::wireless) {
-    if (findDongle(state->dongleRecord, state->dongleLink) && dongleSession.open()) {
-      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
-    } else {
-      runDongleNotFoundDialog(this, bigIcon);
-      link.linkMode = LinkMode::wired;
-    }
-  }
-  // The links wake the window when their port is readable; nothing polls.
-  if (link.linkMode == LinkMode::wired) {
-    selectWiredPort();
-  } else {
-    link.securedMessages = true;
-    commandChannel.answerWait = &dongleWatch.answerWait;
-    if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
-      watchingDevices = true;
-      getApp()->addInput(deviceMonitor.fd, INPUT_READ, this, ID_INPUT_DEVICES);
-    }
-    writeDongleStart();
-  }
-  followLinks();
-}
-
-void QuarnWindow::writeDongleStart() { dongleSession.writeStart(); }

@@ -1,7 +1,6 @@
-// The COM port dialog and the start of the wired connection.
+// The COM port dialog of the wired connection.
 #include "app/port_dialog.h"
 
-#include "app/quarn_window.h"
 #include "app/title_width.h"
 
 namespace {
@@ -33,21 +32,4 @@ FXint runPortDialog(FXWindow* owner, const ComPortList& ports, int preselect, FX
   const FXint chosen = list->getNumItems() > 0 ? list->getCurrentItem() : 0;
   listBox = nullptr;
   return chosen < 0 ? 0 : chosen;
-}
-
-void QuarnWindow::selectWiredPort() {
-  ComPortList ports{};
-  listComPorts(ports);
-  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, wiredPort.portName.c_str()), portList);
-  if (ports.count == 0) return;  // nothing to connect; the port stays as it was
-  wiredPort.portName = comPortName(ports, chosen);
-  wiredPort.devicePath = comPortPath(ports, chosen);
-  connectWired();
-}
-
-void QuarnWindow::connectWired() {
-  const WiredConnectResult result = wiredSession.connect(*this);
-  followLinks();  // before the error box runs the event loop again
-  if (!result.statusText.empty()) showStatus(result.statusText);
-  if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());
 }

@@ -111,3 +111,9 @@ void QuarnWindow::setNearbyRow(int row, const NearbyRowTexts& texts) {
   nearbyTable->setItemJustify(row, 0, FXTableItem::LEFT | FXTableItem::CENTER_Y);
   nearbyTable->setItemJustify(row, 1, FXTableItem::LEFT | FXTableItem::CENTER_Y);
 }
+
+void QuarnWindow::showStatus(const std::string& text) {
+  ++widgetWrites;
+  statusLine->setNormalText(text.c_str());
+  statusLine->setText(text.c_str());
+}

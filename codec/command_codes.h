@@ -2,6 +2,10 @@
 #pragma once
 #include <cstdint>
 
+// Bytes 0 and 1 of every command and answer.
+constexpr uint8_t converterCommandPrefix0 = 0x0F;
+constexpr uint8_t converterCommandPrefix1 = 0x35;
+
 constexpr uint8_t commandGetData = 0x92;
 constexpr uint8_t commandSetData = 0x93;
 constexpr uint8_t commandScan = 0x96;

@@ -5,13 +5,19 @@
 
 #include "text/hex_text.h"
 
+void firmwareText(uint16_t version, char dest[8]) {
+  std::snprintf(dest, 8, "%02X.%02X", unsigned(version >> 8), version & 0xFFu);
+}
+
 IdentityUpdate describeConverter(const uint8_t idMsbFirst[4], const uint8_t address[8],
                                  const char* firmware, const ConverterKeyList& keys) {
   IdentityUpdate update;
+  char serial[9];
+  bytesToHexText(idMsbFirst, 4, serial);
+  char id[17];
+  bytesToHexText(address, 8, id);
   char text[96];
-  std::snprintf(text, sizeof text, "SN: %02X%02X%02X%02X ID: %02X%02X%02X%02X%02X%02X%02X%02X FW: %s",
-                idMsbFirst[0], idMsbFirst[1], idMsbFirst[2], idMsbFirst[3], address[0], address[1],
-                address[2], address[3], address[4], address[5], address[6], address[7], firmware);
+  std::snprintf(text, sizeof text, "SN: %s ID: %s FW: %s", serial, id, firmware);
   update.idTextSet = true;
   update.idText = text;
 

@@ -17,6 +17,9 @@ struct IdentityUpdate {
 // Shown in place of the firmware version when the converter did not send one.
 constexpr const char* unknownFirmwareText = "--.--";
 
+// The version record's value as the "Converter ID" field shows it: high byte, ".", low byte.
+void firmwareText(uint16_t version, char dest[8]);
+
 // idMsbFirst: identification number as printed on the device; address: the 8 link-address
 // bytes in the order the caller shows them; firmware: "%02X.%02X" text or unknownFirmwareText.
 IdentityUpdate describeConverter(const uint8_t idMsbFirst[4], const uint8_t address[8],

@@ -5,6 +5,9 @@
 
 enum class LinkMode : uint8_t { wired, wireless };
 
+// The step messageCounter moves by: around each secured message, and on the converter's answers.
+constexpr uint32_t counterStep = 4;
+
 struct ConverterLinkState {
   LinkMode linkMode = LinkMode::wireless;  // settled once by the connection choice
   bool securedMessages = false;

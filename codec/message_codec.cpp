@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/converter_address.h"
 #include "crypto/aes.h"
 #include "mbus/link_frame.h"
 #include "serial/dongle_codes.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 
@@ -21,7 +23,6 @@ constexpr uint8_t messageControl = 0x25;  // AES-CMAC with 8-byte MAC, counter p
 constexpr uint8_t macPlaceholder = 0xFF;
 constexpr uint8_t securityModeByte = 0x07;
 constexpr uint8_t configurationExtension = 0x10;
-constexpr uint8_t converterRadioManufacturer[2] = {0x8F, 0x19};
 constexpr size_t messageControlOffset = 5;
 constexpr size_t macInputHeadLength = 5;  // message control and counter
 constexpr size_t addressOffset = 19;
@@ -39,10 +40,6 @@ const char* const sendLine = ">>> Send meter config message\n";
 bool commandLengthValid(size_t n) { return n >= commandMinLength && n <= commandMaxLength; }
 
 uint8_t cFieldFor(LinkMode mode) { return mode == LinkMode::wired ? cFieldWired : cFieldWireless; }
-
-void putLe32(uint8_t* dest, uint32_t value) {
-  for (int i = 0; i < 4; ++i) dest[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 void writeAddress(const ConverterLinkState& link, uint8_t* dest) {
   if (link.linkMode == LinkMode::wired) {
@@ -89,15 +86,14 @@ bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
 }
 
 bool sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
-  uint8_t frame[3 + messageCapacity];
+  uint8_t frame[dongleFrameHeaderSize + messageCapacity];
   frame[0] = dongleCodeMessage;
-  frame[1] = static_cast<uint8_t>(length & 0xFF);
-  frame[2] = static_cast<uint8_t>(length >> 8);
-  std::memcpy(frame + 3, message, length);
+  writeLe16(frame + 1, static_cast<uint16_t>(length));
+  std::memcpy(frame + dongleFrameHeaderSize, message, length);
   channel.log.logText(sendLine, logStylePlain);
   channel.log.logHexDump(message, length, logStylePlain);
   std::string reason;
-  const bool sent = channel.transport.writeDongleFrame(frame, length + 3, reason);
+  const bool sent = channel.transport.writeDongleFrame(frame, length + dongleFrameHeaderSize, reason);
   if (!sent) logNotSent(channel, reason);
   return sent;
 }
@@ -147,7 +143,7 @@ size_t buildSecuredMessage(ConverterLinkState& link, const uint8_t* payload, siz
   message[3] = fragmentationControlLow;
   message[4] = fragmentationControlHigh;
   message[messageControlOffset] = messageControl;
-  putLe32(message + 6, link.messageCounter);
+  writeLe32(message + 6, link.messageCounter);
   std::memset(message + securedMacOffset, macPlaceholder, securedMacLength);
 
   const bool wired = link.linkMode == LinkMode::wired;

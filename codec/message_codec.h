@@ -17,11 +17,11 @@ constexpr size_t commandMaxLength = 64;
 constexpr uint8_t cFieldWired = 0x53;
 constexpr uint8_t cFieldWireless = 0x43;
 constexpr uint8_t ciPlain = 0x5A;
-constexpr uint8_t ciAuthenticationLayer = 0x90;
+constexpr uint8_t ciAuthenticationLayer = 0x90;  // also heads wired answers that carry only the counter
+constexpr uint8_t ciLongHeader = 0x72;           // answers with the long data header
 constexpr uint8_t ciSecuredWired = 0x5B;
-constexpr uint8_t ciSecuredWireless = 0x72;
+constexpr uint8_t ciSecuredWireless = ciLongHeader;
 constexpr uint8_t encryptedFill = 0x2F;
-constexpr uint32_t counterStep = 4;
 
 constexpr size_t plainHeaderLength = 6;
 constexpr size_t securedHeaderLength = 32;

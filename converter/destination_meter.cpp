@@ -27,7 +27,7 @@ bool chooseDestinationMeter(int row, int s, SettingsView& view, Log& log) {
   manufacturerCodeToText(b, letters);
   fields.manufacturer = letters;
   char text[9];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X", b[5], b[4], b[3], b[2]);
+  idToHexText(b + 2, text);
   fields.deviceId = text;
   std::snprintf(text, sizeof text, "%02X", b[6]);
   fields.version = text;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/converter_address.h"
 #include "codec/message_codec.h"
 #include "converter/slot_data.h"
 #include "text/hex_text.h"
@@ -11,14 +12,8 @@
 
 namespace {
 
-constexpr uint8_t ownManufacturer[2] = {0x8F, 0x19};
-constexpr uint8_t ownDeviceType = 0x36;
 constexpr size_t addressLength = 8;
 constexpr size_t sortKeyLength = 6;
-
-bool isConverterItself(const uint8_t* a) {
-  return a[0] == ownManufacturer[0] && a[1] == ownManufacturer[1] && a[7] == ownDeviceType;
-}
 
 bool isEmptyEntry(const uint8_t* a) { return a[0] == 0 && a[1] == 0 && a[7] == 0; }
 
@@ -39,7 +34,7 @@ bool sortsBefore(const NearbyDevice& a, const NearbyDevice& b) {
 }  // namespace
 
 void addNearbyDevice(NearbyDeviceList& list, const uint8_t address[8], uint8_t rssi) {
-  if (isConverterItself(address) || isEmptyEntry(address)) return;
+  if (isConverterRadioAddress(address) || isEmptyEntry(address)) return;
   if (list.count > nearbyCapacity) list.count = nearbyCapacity;
   for (uint32_t i = 0; i < list.count; ++i) {
     if (std::memcmp(list.entries[i].address, address, addressLength) == 0) {
@@ -74,13 +69,12 @@ NearbyRowTexts nearbyRowTexts(const NearbyDevice& device) {
   const uint8_t* b = device.address;
   NearbyRowTexts row;
   char address[17];
-  std::snprintf(address, sizeof address, "%02X%02X%02X%02X%02X%02X%02X%02X", b[0], b[1], b[2], b[3],
-                b[4], b[5], b[6], b[7]);
+  bytesToHexText(b, addressLength, address);
   row.address = address;
   char letters[4] = {};  // a code without letters shows none
   manufacturerCodeToText(b, letters);
   char id[9];
-  std::snprintf(id, sizeof id, "%02X%02X%02X%02X", b[5], b[4], b[3], b[2]);
+  idToHexText(b + 2, id);
   char type[3];
   std::snprintf(type, sizeof type, "%02X", b[7]);
   char version[3];

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec/message_codec.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 
@@ -132,7 +133,8 @@ void buildSlotRecord(int s, const SlotFields& fields, const WiredSettings& wired
   uint8_t id[4];
   for (int i = 0; i < 4; ++i) id[i] = idText[3 - i];
   const uint16_t code = manufacturerCode(fields.manufacturer);
-  const uint8_t manufacturer[2] = {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)};
+  uint8_t manufacturer[2];
+  writeLe16(manufacturer, code);
   const uint8_t version = hexByte(fields.version);
   const uint8_t media = hexByte(fields.media);
 
@@ -220,8 +222,7 @@ bool applyGetDataAnswer(const uint8_t* payload, size_t length, SettingsView& vie
   manufacturerCodeToText(payload + offsetManufacturer, letters);
   fields.manufacturer = letters;
   char id[9];
-  std::snprintf(id, sizeof id, "%02X%02X%02X%02X", payload[offsetDeviceId + 3],
-                payload[offsetDeviceId + 2], payload[offsetDeviceId + 1], payload[offsetDeviceId]);
+  idToHexText(payload + offsetDeviceId, id);
   fields.deviceId = id;
   fields.version = hexText(payload[offsetVersion]);
   fields.media = hexText(payload[offsetMedia]);

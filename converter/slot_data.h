@@ -12,8 +12,6 @@ struct CommandChannel;
 
 constexpr int slotCount = 4;
 constexpr size_t slotRecordLength = 64;
-constexpr uint8_t converterCommandPrefix0 = 0x0F;
-constexpr uint8_t converterCommandPrefix1 = 0x35;
 constexpr size_t getDataLength = 4;
 
 constexpr int protocolCount = 12;

@@ -4,13 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "text/hex_text.h"
+#include "codec/converter_address.h"
+#include "text/records.h"
 
 namespace {
 
-constexpr uint8_t converterManufacturer0 = 0x8F;
-constexpr uint8_t converterManufacturer1 = 0x19;
-constexpr uint8_t converterDeviceType = 0x36;
 constexpr size_t converterHeaderEnd = 9;  // C field and the 8 address bytes
 
 void logStatus(uint8_t code, Log& log) {
@@ -32,16 +30,10 @@ void logStatus(uint8_t code, Log& log) {
   }
 }
 
-uint32_t readLittleEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
-  return code != dongleCodeIgnored && count >= converterHeaderEnd &&
-         payload[1] == converterManufacturer0 && payload[2] == converterManufacturer1 &&
-         payload[8] == converterDeviceType;
+  return code != dongleCodeIgnored && count >= converterHeaderEnd && isConverterRadioAddress(payload + 1);
 }
 
 void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
@@ -55,21 +47,20 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
 
   // The records are searched only in bytes that really arrived.
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
-  int counterAt = findCounterRecord(p, uint16_t(searched));
-  if (counterAt != 0 && size_t(counterAt) + 7 <= searched) {
-    link.messageCounter = readLittleEndian32(p + counterAt + 3) + 4;
+  uint32_t counter = 0;
+  if (readCounterRecord(p, searched, counter)) {
+    link.messageCounter = counter + counterStep;
     char line[64];
     std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
                   link.messageCounter);
     log.logText(line, logStyleDongle);
   }
-  int versionAt = findVersionRecord(p, uint16_t(searched));
-  if (versionAt != 0 && size_t(versionAt) + 5 <= searched) {
+  uint16_t version = 0;
+  if (readVersionRecord(p, searched, version)) {
     char line[48];
-    std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", p[versionAt + 3],
-                  p[versionAt + 4]);
+    std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", version & 0xFFu,
+                  unsigned(version >> 8));
     log.logText(line, logStyleDongle);
-    uint16_t version = uint16_t(p[versionAt + 3] | p[versionAt + 4] << 8);
     recordHeardConverter(heard, p + 1, link.messageCounter, version);
   }
 

@@ -6,17 +6,10 @@
 
 #include "codec/command_codes.h"
 #include "mbus/wired_connection.h"
-#include "text/hex_text.h"
+#include "text/records.h"
 #include "text/printable_text.h"
 
 namespace {
-
-constexpr uint8_t answerLead0 = 0x0F;
-constexpr uint8_t answerLead1 = 0x35;
-
-uint32_t readLittleEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
   const int error = dongle.port.lastError != 0 ? dongle.port.lastError : EIO;
@@ -32,14 +25,13 @@ void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
 
 bool answersRequest(const AnswerWait& wait, const uint8_t* payload, size_t count) {
   const size_t at = converterFramePayloadOffset;
-  if (count >= at + 3 && payload[at] == answerLead0 && payload[at + 1] == answerLead1 &&
+  if (count >= at + 3 && payload[at] == converterCommandPrefix0 && payload[at + 1] == converterCommandPrefix1 &&
       payload[at + 2] == wait.request)
     return true;
   if (!wait.secured || (wait.request != commandSetData && wait.request != commandWriteOptions))
     return false;
-  const int counterAt = findCounterRecord(payload, uint16_t(count < 0xFFFF ? count : 0xFFFF));
-  return counterAt != 0 && size_t(counterAt) + 7 <= count &&
-         readLittleEndian32(payload + counterAt + 3) >= wait.counter;
+  uint32_t counter = 0;
+  return readCounterRecord(payload, count, counter) && counter >= wait.counter;
 }
 
 std::string takeLostNotice(DongleWatch& watch) {

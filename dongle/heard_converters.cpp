@@ -1,8 +1,10 @@
 // The heard-converter list and the wireless partner choice.
 #include "dongle/heard_converters.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "text/bytes.h"
+#include "text/hex_text.h"
 
 void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], uint32_t counter,
                           uint16_t version) {
@@ -25,16 +27,14 @@ void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], ui
 }
 
 void partnerLabel(const HeardConverter& entry, char text[9]) {
-  const uint8_t* a = entry.address;
-  std::snprintf(text, 9, "%02X%02X%02X%02X", a[5], a[4], a[3], a[2]);
+  idToHexText(entry.address + 2, text);
 }
 
 IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
                              const ConverterKeyList& keys, uint8_t frame[partnerFrameSize]) {
   const uint8_t* a = entry.address;
   char firmware[8];
-  std::snprintf(firmware, sizeof firmware, "%02X.%02X", (entry.version >> 8) & 0xFF,
-                entry.version & 0xFF);
+  firmwareText(entry.version, firmware);
   const uint8_t idMsbFirst[4] = {a[5], a[4], a[3], a[2]};
   IdentityUpdate update = describeConverter(idMsbFirst, a, firmware, keys);
 
@@ -43,9 +43,8 @@ IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
   std::memcpy(link.converterAddress, longOrder, 8);
   link.messageCounter = entry.counter;
 
-  frame[0] = 0x01;
-  frame[1] = 8;
-  frame[2] = 0;
+  frame[0] = dongleCodePartner;
+  writeLe16(frame + 1, 8);
   std::memcpy(frame + 3, a, 8);
   return update;
 }

@@ -6,6 +6,7 @@
 #include "codec/converter_identity.h"
 #include "codec/key_list.h"
 #include "codec/link_state.h"
+#include "serial/dongle_codes.h"
 
 constexpr int heardConverterCapacity = 50;
 
@@ -28,7 +29,7 @@ void recordHeardConverter(HeardConverterList& list, const uint8_t address[8], ui
 // The partner dialog's item: the identification number as printed on the device.
 void partnerLabel(const HeardConverter& entry, char text[9]);
 
-constexpr size_t partnerFrameSize = 11;  // 01 08 00 and the 8 address bytes
+constexpr size_t partnerFrameSize = dongleFrameHeaderSize + 8;  // 01 08 00 and the 8 address bytes
 
 // Makes the converter the partner: identity, counter, and the dongle frame telling it so.
 // The entry is passed by value, so a list that rolls meanwhile cannot change the choice.

@@ -29,7 +29,7 @@ struct LinkFrameBuffer {
   uint8_t bytes[linkFrameCapacity];
   uint16_t length;
   uint8_t longFrameL;
-  uint8_t state;
+  ReceiveState state;
 };
 
 void buildShortFrame(LinkFrameBuffer& buffer, uint8_t a, uint8_t c);

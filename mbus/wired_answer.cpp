@@ -3,20 +3,17 @@
 
 #include <cstdio>
 
+#include "codec/message_codec.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
+#include "text/records.h"
 
 namespace {
 
-constexpr uint8_t ciLongHeader = 0x72;
-constexpr uint8_t ciSecurityLayer = 0x90;
 constexpr size_t ciOffset = 6;
 constexpr size_t addressOffset = 7;      // 8 address bytes of the long data header
 constexpr size_t securedCounterOffset = 11;
 constexpr size_t frameTrailer = 2;       // checksum and stop byte
-
-uint32_t readLittleEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Bytes of the frame that are user data (the checksum and stop byte are not).
 size_t userDataEnd(uint16_t length) { return length >= frameTrailer ? length - frameTrailer : 0; }
@@ -86,9 +83,9 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   size_t end = userDataEnd(length);
   if (end <= ciOffset) return none;
 
-  if (frame[ciOffset] == ciSecurityLayer) {
+  if (frame[ciOffset] == ciAuthenticationLayer) {
     if (end < securedCounterOffset + 4) return none;
-    link.messageCounter = readLittleEndian32(frame + securedCounterOffset) + 1;
+    link.messageCounter = readLe32(frame + securedCounterOffset) + 1;
     logCounter(log, link.messageCounter);
     return none;
   }
@@ -102,30 +99,32 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   }
 
   // Records count only when their value lies inside the user data, not in the checksum.
-  int counterAt = findCounterRecord(frame, uint16_t(end));
-  if (counterAt == 0 || size_t(counterAt) + 7 > end) {
-    link.messageCounter += 4;
+  uint32_t counter = 0;
+  if (!readCounterRecord(frame, end, counter)) {
+    link.messageCounter += counterStep;
     return none;
   }
-  link.messageCounter = readLittleEndian32(frame + counterAt + 3) + 1;
+  link.messageCounter = counter + 1;
   logCounter(log, link.messageCounter);
   if (!addressPresent) return none;
 
   char firmware[8];
   std::snprintf(firmware, sizeof firmware, "%s", unknownFirmwareText);
-  int versionAt = findVersionRecord(frame, uint16_t(end));
-  if (versionAt != 0 && size_t(versionAt) + 5 <= end) {
-    std::snprintf(firmware, sizeof firmware, "%02X.%02X", frame[versionAt + 4], frame[versionAt + 3]);
+  uint16_t version = 0;
+  if (readVersionRecord(frame, end, version)) {
+    const unsigned high = version >> 8;
+    const unsigned low = version & 0xFFu;
+    firmwareText(version, firmware);
     char line[48];
-    std::snprintf(line, sizeof line, "FW version found: %02X,%02X\n", frame[versionAt + 4],
-                  frame[versionAt + 3]);
+    std::snprintf(line, sizeof line, "FW version found: %02X,%02X\n", high, low);
     log.logText(line, logStylePlain);
   }
 
   const uint8_t* a = link.converterAddress;
+  char address[17];
+  bytesToHexText(a, 8, address);
   char line[64];
-  std::snprintf(line, sizeof line, "Dongle ID: 0x%02X%02X%02X%02X%02X%02X%02X%02X", a[0], a[1], a[2],
-                a[3], a[4], a[5], a[6], a[7]);
+  std::snprintf(line, sizeof line, "Dongle ID: 0x%s", address);
   log.logText(line, logStylePlain);
 
   const uint8_t idMsbFirst[4] = {a[3], a[2], a[1], a[0]};

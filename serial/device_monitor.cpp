@@ -7,11 +7,11 @@
 
 namespace {
 
-int eventKind(const char* action) {
-  if (action == nullptr) return 0;
+DeviceEventKind eventKind(const char* action) {
+  if (action == nullptr) return deviceUnchanged;
   if (std::strcmp(action, "add") == 0) return deviceAdded;
   if (std::strcmp(action, "remove") == 0) return deviceRemoved;
-  return 0;  // change, bind, move: the port stays where it was
+  return deviceUnchanged;  // change, bind, move: the port stays where it was
 }
 
 }  // namespace
@@ -46,9 +46,9 @@ int readDeviceEvents(DeviceMonitor& monitor, DeviceEvent* events, int capacity) 
   for (int taken = 0; taken < bound; ++taken) {
     udev_device* device = udev_monitor_receive_device(monitor.monitor);
     if (device == nullptr) break;  // nothing more waiting
-    const int kind = eventKind(udev_device_get_action(device));
+    const DeviceEventKind kind = eventKind(udev_device_get_action(device));
     DeviceEvent& event = events[kept];
-    if (kind != 0 && describeSerialDevice(device, kind == deviceAdded ? 1 : 0, event.port)) {
+    if (kind != deviceUnchanged && describeSerialDevice(device, kind == deviceAdded ? 1 : 0, event.port)) {
       event.kind = kind;
       ++kept;
     }

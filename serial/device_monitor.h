@@ -12,12 +12,12 @@ struct DeviceMonitor {
   int fd = -1;  // readable when events wait; -1 when not watching
 };
 
-enum DeviceEventKind : int { deviceAdded = 1, deviceRemoved = 2 };
+enum DeviceEventKind : int { deviceUnchanged = 0, deviceAdded = 1, deviceRemoved = 2 };
 
 // One port that came or went. An added port carries name, path, instance identifier and
 // description as discovery gives them; a removed one only its name and path.
 struct DeviceEvent {
-  int kind;
+  DeviceEventKind kind;
   PortInfo port;
 };
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include "serial/serial_trace.h"
+#include "text/bytes.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize, s
   long written = 0;
   size_t total = dongleFrameHeaderSize;
   if (frameSize >= dongleFrameHeaderSize) {
-    total += static_cast<size_t>(frame[1]) + 256u * static_cast<size_t>(frame[2]);
+    total += readLe16(frame + 1);
     if (total <= frameSize) {
       written = writeBytes(link.port, frame, total);
       if (written == static_cast<long>(total)) return 1;
@@ -121,7 +122,7 @@ DongleFrameResult readDongleFrame(DongleLink& link, uint8_t* payload, size_t cap
   for (size_t i = 0; i < dongleFrameHeaderSize; ++i) {
     if (readDongleBytes(link, header + i, 1) != 1) return result;
   }
-  const size_t length = static_cast<size_t>(header[1]) + 256u * static_cast<size_t>(header[2]);
+  const size_t length = readLe16(header + 1);
   if (length > capacity) {
     int whole = skipPayload(link, length);
     serialTrace("Dongle frame 0x%02X dropped: %u payload bytes do not fit %u.\n", header[0],

@@ -23,7 +23,7 @@ long readDongleBytes(DongleLink& link, uint8_t* buffer, size_t count);
 enum DongleFrameStatus : int { dongleFrameNone = 0, dongleFrameRead = 1 };
 
 struct DongleFrameResult {
-  int status = dongleFrameNone;
+  DongleFrameStatus status = dongleFrameNone;
   uint8_t code = 0;
   uint16_t length = 0;       // payload length announced in the header
   size_t payloadCount = 0;   // payload bytes read into the buffer

@@ -5,11 +5,12 @@
 #include <cstring>
 
 #include "serial/serial_trace.h"
+#include "text/bytes.h"
 
 namespace {
 
 size_t announcedLength(const uint8_t* header) {
-  return static_cast<size_t>(header[1]) + 256u * static_cast<size_t>(header[2]);
+  return readLe16(header + 1);
 }
 
 void deliver(DongleFrameReader& reader, DongleFrameSink& sink) {

@@ -30,7 +30,7 @@ struct DongleRecord {
 enum DongleLinkMode : int { dongleLinkNone = 0, dongleLinkDongle = 1 };
 
 struct DongleLink {
-  int mode = dongleLinkNone;  // becomes dongle when a dongle is recognised, never set back
+  DongleLinkMode mode = dongleLinkNone;  // becomes dongle when a dongle is recognised, never set back
   SerialPort port;
   DongleFrameReader reader;  // the frame under way between two wake-ups
 };

@@ -17,7 +17,7 @@ const SerialProfile wiredSerialProfile = {2400u, 50, 10};
 
 namespace {
 
-int fail(SerialPort& port, int step, int error) {
+int fail(SerialPort& port, SerialStep step, int error) {
   port.failedStep = step;
   port.lastError = error;
   return 0;
@@ -205,7 +205,7 @@ void closeSerialPort(SerialPort& port) {
   }
 }
 
-const char* serialStepMessage(int step) {
+const char* serialStepMessage(SerialStep step) {
   switch (step) {
     case serialStepGetState: return "Error getting serial parameters.";
     case serialStepSetState: return "Error setting serial parameters.";

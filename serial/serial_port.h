@@ -27,7 +27,7 @@ enum SerialStep : int {
 struct SerialPort {
   int fd = -1;
   int lastError = 0;              // errno of the last failure
-  int failedStep = serialStepNone;
+  SerialStep failedStep = serialStepNone;
   int writeConstantMs = 50;
   int writeMsPerByte = 10;
 };
@@ -69,7 +69,7 @@ void closeSerialPort(SerialPort& port);
 int serialPortIsOpen(const SerialPort& port);
 
 // The fixed message of a failed configuration step, or nullptr for none/open.
-const char* serialStepMessage(int step);
+const char* serialStepMessage(SerialStep step);
 
 // A cause the user can fix for a failed open, as a line of its own, or nullptr.
 const char* serialOpenCauseText(int error);

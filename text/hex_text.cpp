@@ -1,7 +1,10 @@
 // Conversions between device byte fields and the text the user types and reads.
 #include "text/hex_text.h"
 
+#include <cstdio>
 #include <cstring>
+
+#include "text/bytes.h"
 
 namespace {
 
@@ -9,29 +12,14 @@ constexpr int manufacturerLetterBase = 64;  // 'A' is 1
 constexpr int manufacturerLetterMask = 0x1F;
 constexpr unsigned manufacturerNoLettersBit = 0x8000;
 constexpr int rssiDbmOffset = 74;
-constexpr uint16_t recordScanTail = 4;  // positions up to length-4 are scanned
 constexpr size_t keyBytes = 16;
 constexpr size_t keyTextSize = 33;
-
-constexpr uint8_t counterRecordHeader[3] = {0x04, 0xFD, 0x08};
-constexpr uint8_t versionRecordHeader[3] = {0x02, 0xFD, 0x0C};
 
 // Anything that is not a hex digit is worth 0: the user's text is never refused.
 uint8_t hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
   if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
   if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  return 0;
-}
-
-int findRecordHeader(const uint8_t* bytes, uint16_t length, const uint8_t header[3]) {
-  if (bytes == nullptr || length < recordScanTail) return 0;
-  const uint16_t last = static_cast<uint16_t>(length - recordScanTail);
-  for (uint16_t i = 0; i <= last; ++i) {
-    if (bytes[i] == header[0] && bytes[i + 1] == header[1] && bytes[i + 2] == header[2]) {
-      return i;
-    }
-  }
   return 0;
 }
 
@@ -52,13 +40,22 @@ size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity) {
   return written;
 }
 
-void keyToHexText(const uint8_t key[16], char dest[33]) {
+void bytesToHexText(const uint8_t* bytes, size_t count, char* dest) {
   static const char digits[] = "0123456789ABCDEF";
-  std::memset(dest, 0, keyTextSize);
-  for (size_t i = 0; i < keyBytes; ++i) {
-    dest[2 * i] = digits[key[i] >> 4];
-    dest[2 * i + 1] = digits[key[i] & 0x0F];
+  for (size_t i = 0; i < count; ++i) {
+    dest[2 * i] = digits[bytes[i] >> 4];
+    dest[2 * i + 1] = digits[bytes[i] & 0x0F];
   }
+  dest[2 * count] = '\0';
+}
+
+void keyToHexText(const uint8_t key[16], char dest[33]) {
+  std::memset(dest, 0, keyTextSize);
+  bytesToHexText(key, keyBytes, dest);
+}
+
+void idToHexText(const uint8_t id[4], char dest[9]) {
+  std::snprintf(dest, 9, "%02X%02X%02X%02X", id[3], id[2], id[1], id[0]);
 }
 
 int manufacturerTextToCode(const char letters[3]) {
@@ -69,7 +66,7 @@ int manufacturerTextToCode(const char letters[3]) {
 }
 
 void manufacturerCodeToText(const uint8_t code[2], char dest[4]) {
-  const unsigned value = static_cast<unsigned>(code[0]) | (static_cast<unsigned>(code[1]) << 8);
+  const unsigned value = readLe16(code);
   if (value & manufacturerNoLettersBit) return;
   dest[0] = static_cast<char>(manufacturerLetterBase + ((value >> 10) & manufacturerLetterMask));
   dest[1] = static_cast<char>(manufacturerLetterBase + ((value >> 5) & manufacturerLetterMask));
@@ -80,12 +77,4 @@ void manufacturerCodeToText(const uint8_t code[2], char dest[4]) {
 int rssiToDbm(uint8_t rssi) {
   const int s = static_cast<int8_t>(rssi);
   return s / 2 - rssiDbmOffset;  // integer division truncates toward zero
-}
-
-int findCounterRecord(const uint8_t* bytes, uint16_t length) {
-  return findRecordHeader(bytes, length, counterRecordHeader);
-}
-
-int findVersionRecord(const uint8_t* bytes, uint16_t length) {
-  return findRecordHeader(bytes, length, versionRecordHeader);
 }

@@ -8,8 +8,16 @@
 // the capacity contributes only its first digits. Returns the number of bytes written.
 size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity);
 
+// count bytes, in the order given, as 2*count upper-case hex digits and a NUL (dest holds
+// 2*count+1 bytes).
+void bytesToHexText(const uint8_t* bytes, size_t count, char* dest);
+
 // 16 key bytes as 32 upper-case hex digits and a NUL (dest holds 33 bytes).
 void keyToHexText(const uint8_t key[16], char dest[33]);
+
+// Identification number as messages carry it (least significant byte first) to the 8
+// upper-case hex digits printed on the device (most significant first) and a NUL.
+void idToHexText(const uint8_t id[4], char dest[9]);
 
 // Three letters to the 16-bit M-Bus manufacturer code; characters are not checked.
 int manufacturerTextToCode(const char letters[3]);
@@ -20,9 +28,3 @@ void manufacturerCodeToText(const uint8_t code[2], char dest[4]);
 
 // Raw RSSI byte of a scan answer to dBm: signed byte halved toward zero, minus 74.
 int rssiToDbm(uint8_t rssi);
-
-// Position of the message-counter record header 04 FD 08 / the firmware-version
-// record header 02 FD 0C within the first `length` bytes, scanning positions
-// 0 .. length-4. Returns 0 when absent (a header at position 0 looks the same).
-int findCounterRecord(const uint8_t* bytes, uint16_t length);
-int findVersionRecord(const uint8_t* bytes, uint16_t length);

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "text/bytes.h"
 #include "text/hex_text.h"
+#include "text/records.h"
 
 namespace {
 
@@ -83,6 +85,15 @@ void checkRecords(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(found == first);
   }
+  // The readers take a value only where the finders found a header and the value fits.
+  uint32_t counterValue = 0;
+  const bool counterRead = readCounterRecord(area.get(), length, counterValue);
+  FUZZ_CHECK(counterRead == (foundCounter != 0 && foundCounter + 7 <= length));
+  if (counterRead) FUZZ_CHECK(counterValue == readLe32(area.get() + foundCounter + 3));
+  uint16_t versionValue = 0;
+  const bool versionRead = readVersionRecord(area.get(), length, versionValue);
+  FUZZ_CHECK(versionRead == (foundVersion != 0 && foundVersion + 5 <= length));
+  if (versionRead) FUZZ_CHECK(versionValue == readLe16(area.get() + foundVersion + 3));
   for (size_t i = 0; i < size; ++i) {
     const int dbm = rssiToDbm(data[i]);
     FUZZ_CHECK(dbm >= -138 && dbm <= -11);

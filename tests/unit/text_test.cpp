@@ -1,7 +1,9 @@
 // Hex text, manufacturer letters, RSSI, record finders and the log's text forms.
+#include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
 #include "text/printable_text.h"
+#include "text/records.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +108,37 @@ TEST(KeyToHexText, SixteenBytesGiveUpperCaseDigitsAndNul) {
   EXPECT_EQ(text[33], 'x') << "wrote beyond 33 bytes";
 }
 
+TEST(BytesToHexText, DigitsInTheOrderGivenThenNul) {
+  const struct {
+    std::vector<uint8_t> bytes;
+    const char* text;
+  } cases[] = {{{}, ""},
+               {{0x00}, "00"},
+               {{0x8F, 0x19, 0x78, 0x56, 0x34, 0x12, 0x01, 0x36}, "8F19785634120136"},
+               {{0xAB, 0xCD, 0xEF, 0x09}, "ABCDEF09"}};
+  for (const auto& c : cases) {
+    std::vector<char> text(2 * c.bytes.size() + 1, 'x');  // exactly the room it may use
+    bytesToHexText(c.bytes.data(), c.bytes.size(), text.data());
+    EXPECT_STREQ(text.data(), c.text);
+  }
+}
+
+TEST(IdToHexText, MostSignificantByteFirst) {
+  const struct {
+    uint8_t id[4];
+    const char* text;
+  } cases[] = {{{0x78, 0x56, 0x34, 0x12}, "12345678"},
+               {{0x00, 0x00, 0x00, 0x00}, "00000000"},
+               {{0xEF, 0xCD, 0xAB, 0x09}, "09ABCDEF"},
+               {{0xFF, 0x00, 0xFF, 0x01}, "01FF00FF"}};
+  for (const auto& c : cases) {
+    char text[9];
+    std::memset(text, 'x', sizeof text);
+    idToHexText(c.id, text);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
 TEST(KeyToHexText, MatchesPrintfForRandomKeys) {
   std::mt19937 rng(99);
   for (int round = 0; round < 200; ++round) {
@@ -204,6 +237,36 @@ TEST(RssiToDbm, AllBytesMatchTruncatingArithmetic) {
   }
 }
 
+struct LeCase {
+  std::vector<uint8_t> bytes;  // four bytes as they travel
+  uint16_t value16;            // the first two read as a 16-bit value
+  uint32_t value32;
+};
+
+TEST(LittleEndian, ReadsAndWritesLeastSignificantByteFirst) {
+  const LeCase cases[] = {
+      {{0x00, 0x00, 0x00, 0x00}, 0x0000, 0x00000000},
+      {{0x01, 0x00, 0x00, 0x00}, 0x0001, 0x00000001},
+      {{0x08, 0x02, 0x00, 0x00}, 0x0208, 0x00000208},
+      {{0x78, 0x56, 0x34, 0x12}, 0x5678, 0x12345678},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0xFFFFFFFF},
+      {{0x00, 0x80, 0x00, 0x80}, 0x8000, 0x80008000},
+  };
+  for (const LeCase& c : cases) {
+    // Exact-size copies let ASan catch a read or write past the value.
+    std::vector<uint8_t> two(c.bytes.begin(), c.bytes.begin() + 2);
+    std::vector<uint8_t> four(c.bytes);
+    EXPECT_EQ(readLe16(two.data()), c.value16) << c.value32;
+    EXPECT_EQ(readLe32(four.data()), c.value32) << c.value32;
+    std::vector<uint8_t> out16(2, guard);
+    writeLe16(out16.data(), c.value16);
+    EXPECT_EQ(out16, two) << c.value32;
+    std::vector<uint8_t> out32(4, guard);
+    writeLe32(out32.data(), c.value32);
+    EXPECT_EQ(out32, four) << c.value32;
+  }
+}
+
 struct FinderCase {
   std::vector<uint8_t> bytes;
   uint16_t length;  // may be shorter than bytes
@@ -258,6 +321,36 @@ TEST(RecordFinders, LongAnswerFindsHeaderNearEnd) {
   bytes[65533] = 0x08;
   EXPECT_EQ(findCounterRecord(bytes.data(), 65535), 65531);
   EXPECT_EQ(findCounterRecord(bytes.data(), 65534), 0);
+}
+
+struct ReaderCase {
+  std::vector<uint8_t> bytes;  // exactly `length` bytes
+  bool counterRead;
+  uint32_t counter;
+  bool versionRead;
+  uint16_t version;
+};
+
+TEST(RecordReaders, ReadTheValueOnlyWhenItFitsTheLength) {
+  const ReaderCase cases[] = {
+      {{9, 0x04, 0xFD, 0x08, 0x29, 0x00, 0x00, 0x00}, true, 41, false, 0},
+      {{9, 0x04, 0xFD, 0x08, 0x29, 0x00, 0x00}, false, 0, false, 0},
+      {{9, 0x02, 0xFD, 0x0C, 0x02, 0x01}, false, 0, true, 0x0102},
+      {{9, 0x02, 0xFD, 0x0C, 0x02}, false, 0, false, 0},
+      // A header at position 0 reads as absent.
+      {{0x04, 0xFD, 0x08, 1, 2, 3, 4, 0x02, 0xFD, 0x0C, 1, 2}, false, 0, true, 0x0201},
+      {{1, 0x04, 0xFD, 0x08, 0x78, 0x56, 0x34, 0x12, 0x02, 0xFD, 0x0C, 0x34, 0x12}, true, 0x12345678,
+       true, 0x1234},
+  };
+  for (const ReaderCase& c : cases) {
+    std::vector<uint8_t> exact(c.bytes);
+    uint32_t counter = 0xDEADBEEF;
+    uint16_t version = 0xBEEF;
+    EXPECT_EQ(readCounterRecord(exact.data(), exact.size(), counter), c.counterRead) << exact.size();
+    EXPECT_EQ(counter, c.counterRead ? c.counter : 0xDEADBEEF) << exact.size();
+    EXPECT_EQ(readVersionRecord(exact.data(), exact.size(), version), c.versionRead) << exact.size();
+    EXPECT_EQ(version, c.versionRead ? c.version : 0xBEEF) << exact.size();
+  }
 }
 
 std::string dump(const std::vector<uint8_t>& bytes) {

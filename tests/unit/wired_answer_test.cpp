@@ -124,6 +124,18 @@ TEST(WiredPayload, StartsAfterTheLongHeaderAndStopsBeforeTheChecksum) {
   EXPECT_EQ(n, 0u);
 }
 
+TEST(FirmwareText, HighByteDotLowByte) {
+  const struct {
+    uint16_t version;  // as the record carries it: low byte first
+    const char* text;
+  } cases[] = {{0x0102, "01.02"}, {0x0000, "00.00"}, {0xFF0A, "FF.0A"}, {0xABCD, "AB.CD"}};
+  for (const auto& c : cases) {
+    char text[8];
+    firmwareText(c.version, text);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
 class WiredIdentity : public ::testing::Test {
 protected:
   void SetUp() override {

@@ -1,0 +1,53 @@
+// QuarnWindow's connection commands: the choice of wired or wireless operation at start, the
+// start of the stick, and the choice and connection of the wired port.
+#include "app/connection_choice.h"
+#include "app/port_dialog.h"
+#include "app/quarn_window.h"
+#include "serial/dongle_frame.h"
+#include "serial/dongle_link.h"
+#include "text/printable_text.h"
+
+void QuarnWindow::connectionChoice() {
+  ConverterLinkState& link = state->link;
+  link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
+  if (link.linkMode == LinkMode::wireless) {
+    if (findDongle(state->dongleRecord, state->dongleLink) && dongleSession.open()) {
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
+    } else {
+      runDongleNotFoundDialog(this, bigIcon);
+      link.linkMode = LinkMode::wired;
+    }
+  }
+  // The links wake the window when their port is readable; nothing polls.
+  if (link.linkMode == LinkMode::wired) {
+    selectWiredPort();
+  } else {
+    link.securedMessages = true;
+    commandChannel.answerWait = &dongleWatch.answerWait;
+    if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
+      watchingDevices = true;
+      getApp()->addInput(deviceMonitor.fd, INPUT_READ, this, ID_INPUT_DEVICES);
+    }
+    writeDongleStart();
+  }
+  followLinks();
+}
+
+void QuarnWindow::writeDongleStart() { dongleSession.writeStart(); }
+
+void QuarnWindow::selectWiredPort() {
+  ComPortList ports{};
+  listComPorts(ports);
+  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, wiredPort.portName.c_str()), portList);
+  if (ports.count == 0) return;  // nothing to connect; the port stays as it was
+  wiredPort.portName = comPortName(ports, chosen);
+  wiredPort.devicePath = comPortPath(ports, chosen);
+  connectWired();
+}
+
+void QuarnWindow::connectWired() {
+  const WiredConnectResult result = wiredSession.connect(*this);
+  followLinks();  // before the error box runs the event loop again
+  if (!result.statusText.empty()) showStatus(result.statusText);
+  if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());
+}
