@@ -93,6 +93,9 @@ FXDEFMAP(QuarnWindow) QuarnWindowMap[] = {
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SCAN, QuarnWindow::onCmdConverterCommand),
     FXMAPFUNCS(SEL_COMMAND, QuarnWindow::ID_GET_OPTIONS, QuarnWindow::ID_SET_OPTIONS,
                QuarnWindow::onCmdConverterCommand),
+    FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SAVE_SETTINGS, QuarnWindow::onCmdSaveSettings),
+    FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_LOAD_SETTINGS, QuarnWindow::onCmdLoadSettings),
+    FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SAVE_LOG, QuarnWindow::onCmdSaveLog),
 };
 
 FXIMPLEMENT(QuarnWindow, FXMainWindow, QuarnWindowMap, ARRAYNUMBER(QuarnWindowMap))
@@ -133,6 +136,9 @@ QuarnWindow::QuarnWindow(FXApp* application, QuarnState& quarnState)
 
 void QuarnWindow::buildMenus() {
   FXMenuPane* file = menuPanes[0] = new FXMenuPane(this);
+  new FXMenuCommand(file, "Save settings…", nullptr, this, ID_SAVE_SETTINGS);
+  new FXMenuCommand(file, "Load settings…", nullptr, this, ID_LOAD_SETTINGS);
+  new FXMenuCommand(file, "Save log…", nullptr, this, ID_SAVE_LOG);
   new FXMenuCommand(file, "&quit\tctrl-q", nullptr, getApp(), FXApp::ID_QUIT);
 
   FXMenuPane* help = menuPanes[1] = new FXMenuPane(this);

@@ -61,6 +61,9 @@ public:
     ID_INPUT_DONGLE,   // the stick's port is readable
     ID_INPUT_DEVICES,  // udev reports a serial port added or removed
     ID_TIMER_LOG_SCROLL,  // a scroll of the log held back under a flood is due
+    ID_SAVE_SETTINGS,
+    ID_LOAD_SETTINGS,
+    ID_SAVE_LOG,
     ID_LAST
   };
 
@@ -124,6 +127,9 @@ public:
   long onCmdReconnect(FXObject*, FXSelector, void*);
   long onCmdSelectPort(FXObject*, FXSelector, void*);
   long onCmdKeyFind(FXObject*, FXSelector, void*);
+  long onCmdSaveSettings(FXObject*, FXSelector, void*);
+  long onCmdLoadSettings(FXObject*, FXSelector, void*);
+  long onCmdSaveLog(FXObject*, FXSelector, void*);
 
   // Widgets and state the handlers of the other subsystems work on.
   FXCheckButton* optionChecks[optionBitCount] = {};
@@ -181,6 +187,8 @@ private:
   bool wiredOperation();  // false, after saying so, in a wireless run
   void writeDongleStart();
   void writeOptionChecks();
+  // A file command's outcome: a log line, and the error box when it failed.
+  void reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error);
 
   FXMenuPane* menuPanes[5] = {};
   // Descriptors the event loop watches for the links (-1: none), and the udev monitor.

@@ -12,6 +12,7 @@
 #include "converter/key_find.h"
 #include "converter/nearby_devices.h"
 #include "settings/settings_file.h"
+#include "settings/view_settings.h"
 
 using nlohmann::ordered_json;
 
@@ -90,10 +91,6 @@ std::string optionsText(const bool bits[optionCount]) {
   std::string text;
   for (int i = 0; i < optionCount; ++i) text += std::string(optionKeys[i]) + (bits[i] ? " on\n" : " off\n");
   return text;
-}
-
-void optionBits(const ConverterOptions& options, bool bits[optionCount]) {
-  for (int i = 0; i < optionCount; ++i) bits[i] = options.bytes[i] != 0;
 }
 
 // First difference between what was written and what was read back, or empty.
@@ -211,7 +208,7 @@ int commandOptionsGet(Run& run, CliSession& session) {
   const WaitEnd end = session.readOptions(run.options.timeoutMs);
   if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
   bool bits[optionCount];
-  optionBits(session.records().options, bits);
+  optionBitsOf(session.records().options, bits);
   for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
   run.text = optionsText(bits);
   return done(run);
@@ -225,7 +222,7 @@ int writeOptionsVerified(Run& run, CliSession& session, const bool bits[optionCo
   end = session.readOptions(run.options.timeoutMs);
   if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits (read-back)");
   bool read[optionCount];
-  optionBits(session.records().options, read);
+  optionBitsOf(session.records().options, read);
   for (int i = 0; i < optionCount; ++i)
     if (read[i] != bits[i])
       return failWith(run, exitMismatch, std::string("option bits read back differ: ") + optionKeys[i] + ": wrote " +
@@ -241,7 +238,7 @@ int commandOptionsSet(Run& run, CliSession& session, const std::string& text) {
     const WaitEnd end = session.readOptions(run.options.timeoutMs);
     if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
   }
-  optionBits(session.records().options, bits);
+  optionBitsOf(session.records().options, bits);
   parseOptionBits(text, bits, error);
   const int code = writeOptionsVerified(run, session, bits);
   if (code != exitDone) return code;
@@ -285,23 +282,16 @@ int commandKeyFind(Run& run, CliSession& session, int s, bool offline) {
 }
 
 int commandExport(Run& run, CliSession& session, const std::string& path) {
-  SettingsFile out;
   for (int s = 0; s < slotCount; ++s) {
     const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
     if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-    out.slotPresent[s] = true;
-    out.slots[s] = session.view().slots[s];
   }
-  out.wiredPresent = true;
-  out.wired = session.view().wired;
   const WaitEnd end = session.readOptions(run.options.timeoutMs);
   if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
-  out.optionsPresent = true;
-  optionBits(session.records().options, out.options);
   // What the converter holds must read back as a file this program accepts.
-  SettingsFile check;
+  SettingsFile out;
   std::string error;
-  if (!parseSettingsText(settingsText(out), check, error))
+  if (!settingsFromView(session.view(), session.records().options, out, error))
     return failWith(run, exitFailed, "the converter's settings do not fit a settings file: " + error);
   if (!writeSettingsFile(path, out, error)) return failWith(run, exitFailed, "cannot write " + error);
   run.result["file"] = path;

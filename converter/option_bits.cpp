@@ -29,6 +29,7 @@ void optionChecksForDialog(const ConverterOptions& options, bool checks[optionCo
 int confirmConverterOptions(const bool checks[optionCount], ConverterOptions& options,
                             SettingsView& view, CommandChannel& channel) {
   for (int i = 0; i < optionCount; ++i) options.bytes[i] = checks[i] ? 1 : 0;
+  options.known = true;
   loadKeyFromView(view, channel);
   uint8_t payload[writeOptionsLength] = {converterCommandPrefix0, converterCommandPrefix1,
                                          commandWriteOptions};
@@ -40,6 +41,7 @@ bool applyOptionsAnswer(const uint8_t* payload, size_t length, ConverterOptions&
                         SettingsView& view, Log& log) {
   if (!answerLongEnough(payload, length, optionsAnswerLength, "option bits", log)) return false;
   for (int i = 0; i < optionCount; ++i) options.bytes[i] = payload[optionsOffset + i];
+  options.known = true;
   if (view.optionDialogOpen()) {
     // Check 0 reads any non-zero byte as on; the others only a byte of exactly 1.
     view.setOptionCheck(0, options.bytes[0] != 0);

@@ -17,6 +17,9 @@ constexpr size_t optionsAnswerLength = 3 + optionCount;
 // One byte per option, 0 off, anything else on; all on until the converter answers.
 struct ConverterOptions {
   uint8_t bytes[optionCount] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  // Set once the bytes came from an answer, a write or a settings file: only such bits
+  // are worth saving.
+  bool known = false;
 };
 
 // Check button labels in index order.

@@ -336,7 +336,10 @@ std::string settingsText(const SettingsFile& settings) {
 }
 
 bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error) {
-  const std::string text = settingsText(settings);
+  return writePrivateTextFile(path, settingsText(settings), error);
+}
+
+bool writePrivateTextFile(const std::string& path, const std::string& text, std::string& error) {
   const std::string temporary = path + ".tmp-" + std::to_string(getpid());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {

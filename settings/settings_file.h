@@ -41,6 +41,10 @@ std::string settingsText(const SettingsFile& settings);
 // hold keys), renamed over the target when complete.
 bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error);
 
+// The same for any text that should stay the user's own (a saved log shows the keys a plain
+// Get Data answer carries); error begins with the path.
+bool writePrivateTextFile(const std::string& path, const std::string& text, std::string& error);
+
 // One slot or wired field from command-line text ("active", "deviceId", "wiredProtocol", ...),
 // checked as in a file; error names the field and the allowed values.
 bool setSettingsField(const std::string& name, const std::string& value, SlotFields& slot,

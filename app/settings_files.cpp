@@ -1,0 +1,44 @@
+// QuarnWindow's file commands: settings files (the same as quarn-cli's) and the saved log.
+// Loading only fills the fields; nothing goes to the converter until the user sends it.
+#include <string>
+
+#include "app/file_dialogs.h"
+#include "app/quarn_window.h"
+#include "settings/view_settings.h"
+
+void QuarnWindow::reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error) {
+  if (ok) {
+    logText((done + "\n").c_str(), 0);
+    return;
+  }
+  logText((failed + ": " + error + "\n").c_str(), 0);
+  showFileError(this, failed + ":\n" + error);
+}
+
+long QuarnWindow::onCmdSaveSettings(FXObject*, FXSelector, void*) {
+  const std::string path = askSavePath(this, "Save settings", settingsFilePatterns);
+  if (path.empty()) return 1;
+  std::string error;
+  const bool ok = saveSettingsFile(path, *this, state->converterOptions, error);
+  reportFile(ok, "Settings saved to " + path, "Settings not saved", error);
+  return 1;
+}
+
+long QuarnWindow::onCmdLoadSettings(FXObject*, FXSelector, void*) {
+  const std::string path = askOpenPath(this, "Load settings", settingsFilePatterns);
+  if (path.empty()) return 1;
+  std::string error;
+  const bool ok = loadSettingsFile(path, *this, state->converterOptions, error);
+  reportFile(ok, "Settings loaded from " + path + "; nothing sent", "Settings not loaded", error);
+  return 1;
+}
+
+long QuarnWindow::onCmdSaveLog(FXObject*, FXSelector, void*) {
+  const std::string path = askSavePath(this, "Save log", logFilePatterns);
+  if (path.empty()) return 1;
+  const FXString text = logView->getText();
+  std::string error;
+  const bool ok = writePrivateTextFile(path, std::string(text.text(), static_cast<size_t>(text.length())), error);
+  reportFile(ok, "Log saved to " + path, "Log not saved", error);
+  return 1;
+}
