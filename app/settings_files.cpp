@@ -8,10 +8,10 @@
 
 void QuarnWindow::reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error) {
   if (ok) {
-    logText((done + "\n").c_str(), 0);
+    logOwnLine(*this, done + "\n", logStylePlain);
     return;
   }
-  logText((failed + ": " + error + "\n").c_str(), 0);
+  logOwnLine(*this, failed + ": " + error + "\n", logStylePlain);
   showFileError(this, failed + ":\n" + error);
 }
 
