@@ -6,8 +6,9 @@
 
 #ifdef _WIN32
 namespace {
-// How often an open port is looked at on Windows.
-constexpr long long linkPollMs = 20;
+// How often an open port is looked at on Windows: 120 bytes at the wire's 2400 baud, and well
+// within the stick's 4096-byte driver queue at the rate radio frames arrive.
+constexpr long long linkPollMs = 50;
 
 // While a link's port is open its bound timer comes at least every linkPollMs; a closed port
 // keeps only its own bound, and with neither no timer runs.
