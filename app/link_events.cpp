@@ -4,12 +4,28 @@
 #include "app/quarn_window.h"
 #include "text/printable_text.h"
 
+#ifdef _WIN32
+namespace {
+// How often an open port is looked at on Windows: 120 bytes at the wire's 2400 baud, and well
+// within the stick's 4096-byte driver queue at the rate radio frames arrive.
+constexpr long long linkPollMs = 50;
+
+// While a link's port is open its bound timer comes at least every linkPollMs; a closed port
+// keeps only its own bound, and with neither no timer runs.
+long long pollDue(int descriptor, long long deadline, long long nowMs) {
+  if (descriptor < 0) return deadline;
+  const long long due = nowMs + linkPollMs;
+  return deadline >= 0 && deadline < due ? deadline : due;
+}
+}  // namespace
+#else
 void QuarnWindow::watchDescriptor(int& watched, int descriptor, FXSelector id) {
   if (watched == descriptor) return;
   if (watched >= 0) getApp()->removeInput(watched, INPUT_READ);
   watched = descriptor;
   if (descriptor >= 0) getApp()->addInput(descriptor, INPUT_READ, this, id);
 }
+#endif
 
 void QuarnWindow::armBound(FXSelector id, long long dueMs) {
   if (dueMs < 0) {
@@ -20,6 +36,20 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
   getApp()->addTimeout(this, id, left > 0 ? static_cast<FXuint>(left) : 1u);
 }
 
+#ifdef _WIN32
+// Windows: FOX waits on handles, not descriptors, and a serial port's handle signals nothing
+// useful when bytes arrive (overlapped waits misbehave on emulated ports). An open port is
+// therefore looked at on a timer, the bound timer brought forward to linkPollMs: a wake-up that
+// finds nothing queued costs one ClearCommError, and no timer runs while no port is open.
+void QuarnWindow::followLinks() {
+  watchedWired = wiredSession.descriptor();
+  watchedDongle = dongleSession.descriptor();
+  const long long now = answerClockMs();
+  armBound(ID_TIMER_WIRED, pollDue(watchedWired, wiredSession.deadline(), now));
+  armBound(ID_TIMER_DONGLE, pollDue(watchedDongle, dongleSession.deadline(), now));
+  armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
+}
+#else
 void QuarnWindow::followLinks() {
   watchDescriptor(watchedWired, wiredSession.descriptor(), ID_INPUT_WIRED);
   watchDescriptor(watchedDongle, dongleSession.descriptor(), ID_INPUT_DONGLE);
@@ -27,6 +57,7 @@ void QuarnWindow::followLinks() {
   armBound(ID_TIMER_DONGLE, dongleSession.deadline());
   armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
 }
+#endif
 
 long QuarnWindow::onTimeoutLogScroll(FXObject*, FXSelector, void*) {
   communicationLog.scrollIfDue();

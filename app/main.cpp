@@ -16,7 +16,9 @@ QuarnState quarnState;
 int main(int argc, char* argv[]) {
   // Trace lines go to stdout: a reader that went away (`quarn | head`, a closed terminal)
   // must cost those lines, not the program.
+#ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   loadStartupFiles(quarnState);
 
   FXApp application(quarnVersionText, vendorName);

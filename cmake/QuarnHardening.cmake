@@ -6,6 +6,17 @@ if(NOT QUARN_HARDEN)
   return()
 endif()
 
+if(WIN32)
+  # MinGW-w64: stack protector and fortified calls (both from libssp, linked statically), and
+  # the PE flags for address-space randomisation and no-execute data.
+  add_compile_options(-fstack-protector-strong -Werror=format-security
+                      "$<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>")
+  add_link_options(-fstack-protector-strong -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
+  link_libraries(ssp)
+  message(STATUS "Hardening (MinGW-w64): stack protector, _FORTIFY_SOURCE=2, dynamicbase, nxcompat, high-entropy-va")
+  return()
+endif()
+
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 include(CheckPIESupported)
 check_pie_supported()

@@ -3,7 +3,14 @@
 
 #include <cerrno>
 #include <chrono>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <poll.h>
+#endif
 
 #include "serial/serial_trace.h"
 #include "text/bytes.h"
@@ -23,6 +30,10 @@ long long frameDeadline(size_t count) {
 
 // Sleeps briefly on the port; returns 0 when the port has hung up or failed.
 int pauseOnPort(SerialPort& port) {
+#ifdef _WIN32
+  Sleep(queuePollMs);
+  return serialPortHungUp(port) ? 0 : 1;
+#else
   pollfd waitFor{port.fd, POLLIN, 0};
   int ready = poll(&waitFor, 1, queuePollMs);
   if (ready > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -30,6 +41,7 @@ int pauseOnPort(SerialPort& port) {
     return 0;
   }
   return 1;
+#endif
 }
 
 // Waits until count bytes are queued or the deadline passes. Returns 1 when they are there.

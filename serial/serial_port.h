@@ -1,9 +1,13 @@
-// Linux serial port layer: exclusive open, line profile, non-blocking reads, bounded writes.
+// Serial port layer: exclusive open, line profile, non-blocking reads, bounded writes.
+// serial_port.cpp is the Linux half (termios), serial_port_win.cpp the Windows half (Win32
+// communications functions); the build picks one.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 // Line settings applied after opening; every other termios field keeps what the port had.
 struct SerialProfile {
@@ -25,7 +29,7 @@ enum SerialStep : int {
 };
 
 struct SerialPort {
-  int fd = -1;
+  int fd = -1;                    // on Windows the C runtime's descriptor of the port's handle
   int lastError = 0;              // errno of the last failure
   SerialStep failedStep = serialStepNone;
   int writeConstantMs = 50;
@@ -40,9 +44,11 @@ int openSerialPort(SerialPort& port, const char* devicePath);
 // Returns 1 on success; on failure 0 with failedStep and lastError set (the port stays open).
 int applyProfile(SerialPort& port, const SerialProfile& profile);
 
+#ifndef _WIN32
 // Turns state into the profile's line settings, leaving every other field as it is.
 // Returns 0 for a baud rate the layer does not know.
 int profileLineSettings(termios& state, const SerialProfile& profile);
+#endif
 
 // Reads what is queued, up to capacity bytes, never waiting. Returns the count (0 when nothing
 // is queued) or -1 when the read fails (a port that has gone away fails with EIO).

@@ -3,13 +3,31 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
+
+#ifdef _WIN32
+// The Windows C runtime has no such descriptor flags and no owner-only mode to set (the folder's
+// access list decides); files are opened binary so that line ends stay as written.
+namespace {
+constexpr int O_CLOEXEC = _O_NOINHERIT | _O_BINARY;
+constexpr int O_NOCTTY = 0;
+constexpr int O_NONBLOCK = 0;
+constexpr int O_NOFOLLOW = 0;
+int fchmod(int, int) { return 0; }
+int fsync(int fd) { return _commit(fd); }
+}  // namespace
+#endif
 
 using nlohmann::json;
 using nlohmann::ordered_json;

@@ -3,6 +3,12 @@
 
 #include <cstdio>
 #include <ctime>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
 
 namespace {
 constexpr size_t hexDumpItemsPerLine = 16;
@@ -26,6 +32,17 @@ void logOwnLine(Log& log, const std::string& line, int style) {
 }
 
 std::string timestampText() {
+#ifdef _WIN32
+  // The system's UTC time, formatted by the system.
+  SYSTEMTIME now{};
+  GetSystemTime(&now);
+  char text[timeTextSize] = "00:00:00";
+  if (GetTimeFormatA(LOCALE_INVARIANT, TIME_FORCE24HOURFORMAT, &now, "HH':'mm':'ss", text,
+                     static_cast<int>(sizeof text)) == 0) {
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", now.wHour % 100u, now.wMinute % 100u, now.wSecond % 100u);
+  }
+  return std::string(text) + ":   ";
+#else
   const std::time_t now = std::time(nullptr);
   std::tm parts{};
   char text[timeTextSize] = "00:00:00";
@@ -33,4 +50,5 @@ std::string timestampText() {
     std::strftime(text, sizeof text, "%H:%M:%S", &parts);
   }
   return std::string(text) + ":   ";
+#endif
 }

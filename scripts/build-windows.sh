@@ -1,0 +1,135 @@
+#!/bin/bash
+# Cross-builds quarn.exe for 64-bit Windows on Debian 12: installs what is missing (MinGW-w64,
+# Wine, zip, NSIS), builds FOX 1.6 for MinGW once into a cache outside the repository, builds
+# Quarn into build/windows and packs build/windows/quarn-<version>-win64.zip (and, when NSIS
+# can build it, an installer next to it).
+#
+#   scripts/build-windows.sh            everything
+#   QUARN_WIN_CACHE=/some/dir ...        where FOX's source and build are kept
+#                                        (default ~/.cache/quarn-win)
+#   QUARN_WIN_NO_INSTALL=1 ...           never call apt-get (fail when something is missing)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cache=${QUARN_WIN_CACHE:-${HOME:-/tmp}/.cache/quarn-win}
+build=$repo/build/windows
+fox_version=1.6.57
+fox_prefix=$cache/fox-$fox_version-mingw64
+host=x86_64-w64-mingw32
+jobs=${QUARN_JOBS:-$(nproc 2>/dev/null || echo 2)}
+
+say() { printf '== %s\n' "$*"; }
+
+as_root() {
+  if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Packages by the program that shows they are there.
+missing=()
+need() {  # need <program> <package>
+  command -v "$1" >/dev/null 2>&1 || missing+=("$2")
+}
+need $host-g++ g++-mingw-w64-x86-64
+need $host-windres binutils-mingw-w64-x86-64
+need wine wine
+[ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null 2>&1 || missing+=(wine64)
+need zip zip
+need makensis nsis
+need cmake cmake
+need make make
+need reswrap-1.6 libfox-1.6-dev
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ -n "${QUARN_WIN_NO_INSTALL:-}" ]; then
+    echo "missing packages: ${missing[*]}" >&2
+    exit 1
+  fi
+  say "installing ${missing[*]}"
+  as_root apt-get update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# FOX's source: the .orig tarball of Debian's own source package, once.
+fox_tarball=$cache/src/fox1.6_$fox_version.orig.tar.gz
+if [ ! -f "$fox_tarball" ]; then
+  mkdir -p "$cache/src"
+  if ! apt-cache showsrc fox1.6 2>/dev/null | grep -q "^Version: $fox_version"; then
+    [ -n "${QUARN_WIN_NO_INSTALL:-}" ] && { echo "no deb-src entry for fox1.6" >&2; exit 1; }
+    # A source entry of its own, for the archive the binary packages come from.
+    say "adding a deb-src entry (/etc/apt/sources.list.d/quarn-deb-src.sources)"
+    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    as_root tee /etc/apt/sources.list.d/quarn-deb-src.sources >/dev/null <<EOF
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $suite
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    as_root apt-get update -q
+  fi
+  say "fetching FOX $fox_version's source"
+  # Only the .orig tarball is needed; a mirror missing the Debian patch tarball is no obstacle.
+  (cd "$cache/src" && apt-get source --download-only "fox1.6=$fox_version-1" >/dev/null) || true
+  [ -f "$fox_tarball" ] || { echo "apt-get source gave no $fox_tarball" >&2; exit 1; }
+  # The tarball must match the checksum that the archive's signed source index gives for it.
+  want=$(apt-cache showsrc fox1.6 | awk -v f="$(basename "$fox_tarball")" \
+    '/^Checksums-Sha256:/{s=1;next} /^[^ ]/{s=0} s && $3==f {print $1; exit}')
+  have=$(sha256sum "$fox_tarball" | cut -d' ' -f1)
+  if [ -z "$want" ] || [ "$want" != "$have" ]; then
+    rm -f "$fox_tarball"
+    echo "$fox_tarball does not match the archive's checksum" >&2
+    exit 1
+  fi
+fi
+
+# FOX for MinGW: a static library without X11 or image libraries, built once.
+if [ ! -f "$fox_prefix/.built" ]; then
+  say "building FOX $fox_version for $host (once; a few minutes)"
+  started=$(date +%s)
+  rm -rf "$cache/fox-build" "$fox_prefix"
+  mkdir -p "$cache/fox-build"
+  tar -xzf "$fox_tarball" -C "$cache/fox-build"
+  src=$(find "$cache/fox-build" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+  (
+    cd "$src"
+    ./configure --host=$host --prefix="$fox_prefix" --disable-shared --enable-static --enable-release \
+      --without-x --without-xft --without-xshm --without-shape --without-xcursor --without-xrender \
+      --without-xrandr --without-xfixes --without-xinput --without-xim --with-opengl=no \
+      --disable-jpeg --disable-png --disable-tiff --disable-zlib --disable-bz2lib >"$cache/fox-configure.log" 2>&1
+    nice make -C src -j"$jobs" RESWRAP=reswrap-1.6 >"$cache/fox-make.log" 2>&1
+  ) || { echo "FOX build failed; see $cache/fox-configure.log and $cache/fox-make.log" >&2; exit 1; }
+  mkdir -p "$fox_prefix/lib" "$fox_prefix/include/fox-1.6"
+  cp "$src"/src/.libs/libFOX-1.6.a "$fox_prefix/lib/"
+  cp "$src"/include/*.h "$fox_prefix/include/fox-1.6/"
+  echo "$(( $(date +%s) - started )) s" >"$fox_prefix/.built"
+  say "FOX built in $(cat "$fox_prefix/.built")"
+fi
+
+say "building Quarn for Windows into $build"
+cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=OFF >/dev/null
+nice cmake --build "$build" -j"$jobs"
+
+# The zip: the program, the help page, an example configuration and the key folders.
+version=$(sed -n 's/^project(Quarn VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
+stage=$build/stage/quarn-$version
+rm -rf "$build/stage"
+mkdir -p "$stage"
+cp "$build/app/quarn.exe" "$stage/"
+cp -r "$repo/help" "$stage/"
+cp "$repo/Quarnconfig.txt" "$stage/"
+cp -r "$repo/dongleKeys" "$repo/meterKeys" "$stage/"
+zip_file=$build/quarn-$version-win64.zip
+rm -f "$zip_file"
+(cd "$build/stage" && zip -qr "$zip_file" "quarn-$version")
+say "zip: $zip_file"
+
+# The installer, when NSIS is there and its script builds.
+if [ -f "$repo/packaging/windows/quarn.nsi" ] && command -v makensis >/dev/null 2>&1; then
+  installer=$build/quarn-$version-setup.exe
+  if makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$installer" \
+      "$repo/packaging/windows/quarn.nsi"; then
+    say "installer: $installer"
+  else
+    say "the installer did not build (makensis failed); the zip is complete"
+  fi
+fi
