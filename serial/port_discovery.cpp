@@ -6,20 +6,9 @@
 #include <cstring>
 #include <libudev.h>
 
-const char* const virtualPortsVariable = "QUARN_VIRTUAL_PORTS";
+#include "serial/port_platform.h"
 
 namespace {
-
-// Copies at most outSize-1 bytes of src and always terminates.
-void copyCut(char* out, size_t outSize, const char* src, size_t srcLen) {
-  size_t n = srcLen < outSize - 1 ? srcLen : outSize - 1;
-  if (n > 0) std::memcpy(out, src, n);
-  out[n] = '\0';
-}
-
-void copyCut(char* out, size_t outSize, const char* src) {
-  copyCut(out, outSize, src ? src : "", src ? std::strlen(src) : 0);
-}
 
 int startsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0 ? 1 : 0;
@@ -96,9 +85,7 @@ int describeSerialDevice(udev_device* device, int present, PortInfo& port) {
   return 1;
 }
 
-namespace {
-
-int enumerateUdevPorts(PortVisitor visit, void* context, PortSourceReport report) {
+int enumerateSystemPorts(PortVisitor visit, void* context, PortSourceReport report) {
   udev* system = udev_new();
   if (system == nullptr) {
     if (report) report(portSourceNoUdev, context);
@@ -126,53 +113,11 @@ int enumerateUdevPorts(PortVisitor visit, void* context, PortSourceReport report
   return portSourceUdev;
 }
 
-void visitVirtualEntry(const char* entry, size_t length, PortVisitor visit, void* context) {
-  const char* fields[3] = {entry, nullptr, nullptr};
-  size_t lengths[3] = {length, 0, 0};
-  int field = 0;
-  for (size_t i = 0; i < length && field < 2; ++i) {
-    if (entry[i] == '|') {
-      lengths[field] = static_cast<size_t>(entry + i - fields[field]);
-      ++field;
-      fields[field] = entry + i + 1;
-      lengths[field] = static_cast<size_t>(entry + length - fields[field]);
-    }
-  }
-  if (lengths[0] == 0 || lengths[0] >= portTextSize) return;
-  PortInfo port;
-  std::memset(&port, 0, sizeof port);
-  copyCut(port.devicePath, sizeof port.devicePath, fields[0], lengths[0]);
+int virtualPortPaths(const char* first, PortInfo& port) {
+  copyCut(port.devicePath, sizeof port.devicePath, first);
   const char* slash = std::strrchr(port.devicePath, '/');
   const char* name = slash ? slash + 1 : port.devicePath;
-  if (*name == '\0') return;
+  if (*name == '\0') return 0;
   copyCut(port.name, sizeof port.name, name);
-  if (fields[1] != nullptr) copyCut(port.instanceId, sizeof port.instanceId, fields[1], lengths[1]);
-  if (fields[2] != nullptr) copyCut(port.description, sizeof port.description, fields[2], lengths[2]);
-  visit(port, context);
-}
-
-}  // namespace
-
-void formatUsbInstanceId(char* out, size_t outSize, unsigned vendorId, unsigned productId,
-                         const char* serial) {
-  std::snprintf(out, outSize, "USB\\VID_%04X&PID_%04X\\%s", vendorId & 0xFFFFu, productId & 0xFFFFu,
-                serial ? serial : "");
-}
-
-void enumerateVirtualPorts(const char* text, PortVisitor visit, void* context) {
-  if (text == nullptr) return;
-  const char* entry = text;
-  for (;;) {
-    const char* end = std::strchr(entry, ';');
-    size_t length = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
-    visitVirtualEntry(entry, length, visit, context);
-    if (end == nullptr) break;
-    entry = end + 1;
-  }
-}
-
-int enumeratePorts(PortVisitor visit, void* context, PortSourceReport report) {
-  int status = enumerateUdevPorts(visit, context, report);
-  enumerateVirtualPorts(std::getenv(virtualPortsVariable), visit, context);
-  return status;
+  return 1;
 }

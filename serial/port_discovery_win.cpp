@@ -13,20 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
-const char* const virtualPortsVariable = "QUARN_VIRTUAL_PORTS";
+#include "serial/port_platform.h"
 
 namespace {
-
-// Copies at most outSize-1 bytes of src and always terminates.
-void copyCut(char* out, size_t outSize, const char* src, size_t srcLen) {
-  size_t n = srcLen < outSize - 1 ? srcLen : outSize - 1;
-  if (n > 0) std::memcpy(out, src, n);
-  out[n] = '\0';
-}
-
-void copyCut(char* out, size_t outSize, const char* src) {
-  copyCut(out, outSize, src ? src : "", src ? std::strlen(src) : 0);
-}
 
 // "\\.\COM7" for COM7; 0 when it does not fit.
 int devicePathOf(const char* name, char (&path)[portTextSize]) {
@@ -108,6 +97,10 @@ void visitSerialCommPorts(PortVisitor visit, void* context) {
   RegCloseKey(key);
 }
 
+int isSeparator(char c) { return c == '\\' || c == '/' ? 1 : 0; }
+
+}  // namespace
+
 int enumerateSystemPorts(PortVisitor visit, void* context, PortSourceReport report) {
   GUID portsClass{};
   DWORD classes = 0;
@@ -129,65 +122,19 @@ int enumerateSystemPorts(PortVisitor visit, void* context, PortSourceReport repo
   return portSourceUdev;
 }
 
-int isSeparator(char c) { return c == '\\' || c == '/' ? 1 : 0; }
-
 // An entry's first field is a port name (COM7: opened as \\.\COM7) or a path, whose name is its
 // last component.
-void visitVirtualEntry(const char* entry, size_t length, PortVisitor visit, void* context) {
-  const char* fields[3] = {entry, nullptr, nullptr};
-  size_t lengths[3] = {length, 0, 0};
-  int field = 0;
-  for (size_t i = 0; i < length && field < 2; ++i) {
-    if (entry[i] == '|') {
-      lengths[field] = static_cast<size_t>(entry + i - fields[field]);
-      ++field;
-      fields[field] = entry + i + 1;
-      lengths[field] = static_cast<size_t>(entry + length - fields[field]);
-    }
-  }
-  if (lengths[0] == 0 || lengths[0] >= portTextSize) return;
-  PortInfo port;
-  std::memset(&port, 0, sizeof port);
-  char first[portTextSize] = {};
-  copyCut(first, sizeof first, fields[0], lengths[0]);
+int virtualPortPaths(const char* first, PortInfo& port) {
   const char* name = first;
   for (const char* c = first; *c != '\0'; ++c) {
     if (isSeparator(*c)) name = c + 1;
   }
-  if (*name == '\0') return;
+  if (*name == '\0') return 0;
   if (name == first) {
-    if (!devicePathOf(first, port.devicePath)) return;
+    if (!devicePathOf(first, port.devicePath)) return 0;
   } else {
     copyCut(port.devicePath, sizeof port.devicePath, first);
   }
   copyCut(port.name, sizeof port.name, name);
-  if (fields[1] != nullptr) copyCut(port.instanceId, sizeof port.instanceId, fields[1], lengths[1]);
-  if (fields[2] != nullptr) copyCut(port.description, sizeof port.description, fields[2], lengths[2]);
-  visit(port, context);
-}
-
-}  // namespace
-
-void formatUsbInstanceId(char* out, size_t outSize, unsigned vendorId, unsigned productId,
-                         const char* serial) {
-  std::snprintf(out, outSize, "USB\\VID_%04X&PID_%04X\\%s", vendorId & 0xFFFFu, productId & 0xFFFFu,
-                serial ? serial : "");
-}
-
-void enumerateVirtualPorts(const char* text, PortVisitor visit, void* context) {
-  if (text == nullptr) return;
-  const char* entry = text;
-  for (;;) {
-    const char* end = std::strchr(entry, ';');
-    size_t length = end ? static_cast<size_t>(end - entry) : std::strlen(entry);
-    visitVirtualEntry(entry, length, visit, context);
-    if (end == nullptr) break;
-    entry = end + 1;
-  }
-}
-
-int enumeratePorts(PortVisitor visit, void* context, PortSourceReport report) {
-  int status = enumerateSystemPorts(visit, context, report);
-  enumerateVirtualPorts(std::getenv(virtualPortsVariable), visit, context);
-  return status;
+  return 1;
 }

@@ -205,15 +205,6 @@ void closeSerialPort(SerialPort& port) {
   }
 }
 
-const char* serialStepMessage(SerialStep step) {
-  switch (step) {
-    case serialStepGetState: return "Error getting serial parameters.";
-    case serialStepSetState: return "Error setting serial parameters.";
-    case serialStepTimeouts: return "Error setting timeouts.";
-    default: return nullptr;
-  }
-}
-
 const char* serialOpenCauseText(int error) {
   if (error == EACCES || error == EPERM) {
     return "Permission denied: the user is not in the dialout group.";

@@ -191,15 +191,6 @@ void closeSerialPort(SerialPort& port) {
   }
 }
 
-const char* serialStepMessage(SerialStep step) {
-  switch (step) {
-    case serialStepGetState: return "Error getting serial parameters.";
-    case serialStepSetState: return "Error setting serial parameters.";
-    case serialStepTimeouts: return "Error setting timeouts.";
-    default: return nullptr;
-  }
-}
-
 const char* serialOpenCauseText(int error) {
   if (error == EBUSY) return "The port is in use by another program.";
   return nullptr;
