@@ -400,7 +400,8 @@ int runCliCommand(const CliOptions& options) {
   if (!options.converterId.empty() && !isHex(options.converterId, 8))
     return failWith(run, exitUsage, "--converter: expected the ID as 8 hex digits, as printed on the device");
 
-  CliView* view = new CliView();  // large; lives to the end of the process
+  // Large, so on the heap; declared before the session, which refers to it, so it goes last.
+  std::unique_ptr<CliView> view(new CliView());
   CliLog log;
   log.verbose = options.verbose;
   std::unique_ptr<FILE, int (*)(FILE*)> logFile(nullptr, std::fclose);
