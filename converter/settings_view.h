@@ -14,6 +14,13 @@ struct SlotFields {
   std::string wiredAddress;  // text of the editable combo; "0".."250" name its entries
   int wirelessProtocol = 4;  // entry index in the protocol table
   int wirelessMode = 2;      // entry index in the mode table (0..7)
+
+  bool operator==(const SlotFields& o) const {
+    return active == o.active && manufacturer == o.manufacturer && version == o.version &&
+           deviceId == o.deviceId && media == o.media && kek == o.kek && masterKey == o.masterKey &&
+           wiredAddress == o.wiredAddress && wirelessProtocol == o.wirelessProtocol &&
+           wirelessMode == o.wirelessMode;
+  }
 };
 
 // "Converter wired interface settings": entry indexes of the two lists.

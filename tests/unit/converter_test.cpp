@@ -134,13 +134,6 @@ SlotFields sampleSlot() {
   return f;
 }
 
-bool sameSlot(const SlotFields& a, const SlotFields& b) {
-  return a.active == b.active && a.manufacturer == b.manufacturer && a.version == b.version &&
-         a.deviceId == b.deviceId && a.media == b.media && a.kek == b.kek && a.masterKey == b.masterKey &&
-         a.wiredAddress == b.wiredAddress && a.wirelessProtocol == b.wirelessProtocol &&
-         a.wirelessMode == b.wirelessMode;
-}
-
 // ---- Set Data record ----
 
 TEST(SlotRecord, EveryFieldInPlace) {
@@ -378,7 +371,7 @@ TEST(GetDataAnswer, SetThenGetLeavesFieldsAsTheyWere) {
   f.view.slots[1] = SlotFields{};
   f.view.wired = WiredSettings{};
   ASSERT_TRUE(parseConverterAnswer(p.data(), p.size(), f.targets));
-  EXPECT_TRUE(sameSlot(f.view.slots[1], before));
+  EXPECT_TRUE(f.view.slots[1] == before);
   EXPECT_EQ(f.view.wired.protocol, 7);
   EXPECT_EQ(f.view.wired.mode, 6);
 }
@@ -771,7 +764,7 @@ TEST(DestinationMeter, SetsAddressFieldsOfChosenSlot) {
   f.view.slots[1].media = "EE";
   ASSERT_TRUE(chooseDestinationMeter(5, 1, f.view, f.log));
   EXPECT_EQ(f.log.lines, std::vector<std::string>{"Sending data [4304785634120107] to meter 2\n"});
-  EXPECT_TRUE(sameSlot(f.view.slots[1], sampleSlot()));
+  EXPECT_TRUE(f.view.slots[1] == sampleSlot());
   EXPECT_TRUE(f.transport.frames.empty());
 }
 
