@@ -2,8 +2,9 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(quarn_mingw x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${quarn_mingw}-gcc)
-set(CMAKE_CXX_COMPILER ${quarn_mingw}-g++)
+# The POSIX-threads variant: its libstdc++ has std::mutex, which GoogleTest needs.
+set(CMAKE_C_COMPILER ${quarn_mingw}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${quarn_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${quarn_mingw}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${quarn_mingw})
 # Programs (reswrap) come from the build machine; libraries and headers from the target's root.

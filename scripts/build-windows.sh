@@ -5,6 +5,8 @@
 # can build it, an installer next to it).
 #
 #   scripts/build-windows.sh            everything
+#   scripts/build-windows.sh --tests    also the plain libraries' unit tests, run under Wine with
+#                                       ctest --test-dir build/windows
 #   QUARN_WIN_CACHE=/some/dir ...        where FOX's source and build are kept
 #                                        (default ~/.cache/quarn-win)
 #   QUARN_WIN_NO_INSTALL=1 ...           never call apt-get (fail when something is missing)
@@ -17,6 +19,8 @@ fox_version=1.6.57
 fox_prefix=$cache/fox-$fox_version-mingw64
 host=x86_64-w64-mingw32
 jobs=${QUARN_JOBS:-$(nproc 2>/dev/null || echo 2)}
+tests=OFF
+[ "${1:-}" = --tests ] && tests=ON
 
 say() { printf '== %s\n' "$*"; }
 
@@ -106,7 +110,7 @@ fi
 
 say "building Quarn for Windows into $build"
 cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=$tests >/dev/null
 nice cmake --build "$build" -j"$jobs"
 
 # The zip: the program, the help page, an example configuration and the key folders.

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include "serial/com_port_list.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
@@ -57,16 +58,22 @@ TEST(ComPortIndex, ACountAboveTheSlotsIsBounded) {
 
 TEST(ComPortIndex, FindsAVirtualPortAfterListing) {
   // Virtual ports need no device behind them to be listed by name; the list is sorted first.
-  ASSERT_EQ(setenv("QUARN_VIRTUAL_PORTS", "/tmp/quarn-none/ttyQB;/tmp/quarn-none/ttyQA", 1), 0);
+#ifdef _WIN32
+  const char *first = "COM98", *second = "COM99";
+  ASSERT_EQ(setTestEnv("QUARN_VIRTUAL_PORTS", "COM99;COM98"), 0);
+#else
+  const char *first = "ttyQA", *second = "ttyQB";
+  ASSERT_EQ(setTestEnv("QUARN_VIRTUAL_PORTS", "/tmp/quarn-none/ttyQB;/tmp/quarn-none/ttyQA"), 0);
+#endif
   auto list = std::make_unique<ComPortList>();
   listComPorts(*list);
-  unsetenv("QUARN_VIRTUAL_PORTS");
-  const int a = comPortIndex(*list, "ttyQA");
-  const int b = comPortIndex(*list, "ttyQB");
+  unsetTestEnv("QUARN_VIRTUAL_PORTS");
+  const int a = comPortIndex(*list, first);
+  const int b = comPortIndex(*list, second);
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
   EXPECT_LT(a, b);
-  EXPECT_STREQ(comPortName(*list, a), "ttyQA");
+  EXPECT_STREQ(comPortName(*list, a), first);
 }
 
 }  // namespace

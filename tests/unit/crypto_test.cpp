@@ -1,8 +1,12 @@
 // AES-128, CBC, ECB, CMAC and derivation blocks against published vectors and OpenSSL libcrypto.
 #include <gtest/gtest.h>
+// The Windows build has no OpenSSL to check against; there the published vectors stand alone.
+#ifndef _WIN32
+#define QUARN_OPENSSL_REFERENCE 1
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/params.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -46,6 +50,7 @@ Bytes chainingBlock() { return Bytes(aesChainingBlock, aesChainingBlock + aesBlo
 
 void setChainingBlock(const uint8_t* value) { std::memcpy(aesChainingBlock, value, aesBlockSize); }
 
+#ifdef QUARN_OPENSSL_REFERENCE
 // ---- OpenSSL reference -------------------------------------------------------------------
 
 Bytes opensslEncrypt(const EVP_CIPHER* cipher, const uint8_t* key, const uint8_t* iv,
@@ -106,6 +111,7 @@ class OpensslCmac {
   EVP_MAC_CTX* ctx_ = nullptr;
 };
 
+#endif
 // ---- Published vectors -------------------------------------------------------------------
 
 // FIPS-197 Appendix C.1 (AES-128 example).
@@ -180,7 +186,9 @@ TEST(AesBlock, Fips197AppendixC1) {
   uint8_t out[aesBlockSize] = {};
   EXPECT_EQ(aesEncryptBlock(plain.data(), out, schedule), 1);
   EXPECT_EQ(Bytes(out, out + aesBlockSize), fromHex(fipsC1Cipher));
+#ifdef QUARN_OPENSSL_REFERENCE
   EXPECT_EQ(fromHex(fipsC1Cipher), opensslEcb(key.data(), plain)) << "vector disagrees with OpenSSL";
+#endif
 }
 
 TEST(AesBlock, InPlaceEncryptionReadsAllInputFirst) {
@@ -204,6 +212,7 @@ TEST(AesKeyExpansion, Fips197AppendixA1AllWords) {
   }
 }
 
+#ifdef QUARN_OPENSSL_REFERENCE
 TEST(AesKeyExpansion, AppendixA1ScheduleEncryptsLikeOpenssl) {
   // A schedule that differs from the true one cannot match OpenSSL on these blocks, so this
   // ties the A.1 words above to an independent implementation.
@@ -222,6 +231,7 @@ TEST(AesKeyExpansion, AppendixA1ScheduleEncryptsLikeOpenssl) {
   }
 }
 
+#endif
 TEST(AesKeyExpansion, RoundKeyZeroIsTheKey) {
   const Block key = blockFromHex(fipsC1Key);
   AesKeySchedule schedule;
@@ -245,8 +255,10 @@ TEST_P(AesCbcSp800_38a, BlocksInOneCall) {
   const Bytes expected = sp38aCipherBlocks(blocks);
   EXPECT_EQ(buffer, expected);
   EXPECT_EQ(chainingBlock(), fromHex(sp38aCipher[blocks - 1]));
+#ifdef QUARN_OPENSSL_REFERENCE
   EXPECT_EQ(expected, opensslCbc(key.data(), iv.data(), sp38aPlainBlocks(blocks)))
       << "vector disagrees with OpenSSL";
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(TwoAndFour, AesCbcSp800_38a, ::testing::Values(size_t{2}, size_t{4}),
@@ -299,6 +311,7 @@ TEST(AesCbc, ClearChainingBlockZeroes) {
 
 // ---- ECB ---------------------------------------------------------------------------------
 
+#ifdef QUARN_OPENSSL_REFERENCE
 TEST(AesEcb, EncryptsEachBlockAndZeroesChainingBlock) {
   const Block key = blockFromHex(sp38aKey);
   std::memset(aesChainingBlock, 0xA5, aesBlockSize);
@@ -309,6 +322,7 @@ TEST(AesEcb, EncryptsEachBlockAndZeroesChainingBlock) {
   EXPECT_EQ(chainingBlock(), Bytes(aesBlockSize, 0));
 }
 
+#endif
 TEST(AesEcb, LengthZeroKeepsBytesButZeroesChainingBlock) {
   const Block key = blockFromHex(sp38aKey);
   std::memset(aesChainingBlock, 0xA5, aesBlockSize);
@@ -319,6 +333,7 @@ TEST(AesEcb, LengthZeroKeepsBytesButZeroesChainingBlock) {
   EXPECT_EQ(chainingBlock(), Bytes(aesBlockSize, 0));
 }
 
+#ifdef QUARN_OPENSSL_REFERENCE
 // ---- Lengths that are not whole blocks ---------------------------------------------------
 
 constexpr uint8_t guardByte = 0xC3;
@@ -396,6 +411,7 @@ INSTANTIATE_TEST_SUITE_P(NotWholeBlocks, AesPartialLength,
                            return "Length" + std::to_string(param.param);
                          });
 
+#endif
 // ---- CMAC --------------------------------------------------------------------------------
 
 class AesCmacRfc4493 : public ::testing::TestWithParam<CmacExample> {};
@@ -414,10 +430,12 @@ TEST_P(AesCmacRfc4493, Example) {
   EXPECT_EQ(message, before) << "message must stay unchanged";
   EXPECT_EQ(chainingBlock(), Bytes(aesBlockSize, 0));
 
+#ifdef QUARN_OPENSSL_REFERENCE
   OpensslCmac reference;
   EXPECT_EQ(fromHex(example.tag),
             reference.tag(key.data(), message.data(), static_cast<size_t>(example.length)))
       << "vector disagrees with OpenSSL";
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Section4, AesCmacRfc4493, ::testing::ValuesIn(rfc4493Examples),
@@ -435,6 +453,7 @@ TEST(AesCmac, EmptyOrNegativeLengthNeverReadsMessage) {
   }
 }
 
+#ifdef QUARN_OPENSSL_REFERENCE
 TEST(AesCmac, MessageKeyFromDerivationBlockMatchesOpenssl) {
   // The codec's use: the CMAC of a derivation block under the converter key.
   const Block converterKey = blockFromHex(fipsC1Key);
@@ -451,6 +470,7 @@ TEST(AesCmac, MessageKeyFromDerivationBlockMatchesOpenssl) {
   }
 }
 
+#endif
 // ---- Derivation block --------------------------------------------------------------------
 
 struct DerivationCase {
@@ -484,6 +504,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, DerivationBlock, ::testing::ValuesIn(derivationC
                            return "Case" + std::to_string(param.index);
                          });
 
+#ifdef QUARN_OPENSSL_REFERENCE
 // ---- Random inputs against OpenSSL -------------------------------------------------------
 
 constexpr uint32_t differentialSeed = 0x51A7C0DEu;
@@ -544,4 +565,5 @@ TEST(AesDifferential, MatchesOpensslOnRandomInputs) {
   }
 }
 
+#endif
 }  // namespace

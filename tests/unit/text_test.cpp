@@ -4,6 +4,7 @@
 #include "text/log.h"
 #include "text/printable_text.h"
 #include "text/records.h"
+#include "tests/support/test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -390,7 +391,11 @@ TEST(HexDump, AppendsToExistingText) {
 
 std::string formatUtc(std::time_t t) {
   std::tm parts{};
+#ifdef _WIN32
+  gmtime_s(&parts, &t);
+#else
   gmtime_r(&t, &parts);
+#endif
   char text[16];
   std::strftime(text, sizeof text, "%H:%M:%S", &parts);
   return std::string(text) + ":   ";
@@ -406,12 +411,12 @@ TEST(Timestamp, IsUtcWhateverTheLocalZone) {
   // A zone seven hours off UTC: a local-time stamp could not match gmtime.
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
-  setenv("TZ", "QRN-07", 1);
+  setTestEnv("TZ", "QRN-07");
   tzset();
   const std::time_t before = std::time(nullptr);
   const std::string text = timestampText();
   const std::time_t after = std::time(nullptr);
-  if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (old) setTestEnv("TZ", saved.c_str()); else unsetTestEnv("TZ");
   tzset();
   EXPECT_TRUE(text == formatUtc(before) || text == formatUtc(after))
       << "'" << text << "' vs '" << formatUtc(before) << "'";
