@@ -40,9 +40,17 @@ cleanup() {
   local p
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
+# The newest process of that name in this run's prefix (other Wine runs may share the machine).
+ours() {  # ours name-pattern
+  local p found=""
+  for p in $(pgrep -x "$1"); do
+    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && found=$p
+  done
+  echo "$found"
+}
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 display=:$((500 + RANDOM % 300))
@@ -68,6 +76,9 @@ turn() {  # turn name
   local pid server p0 s0 x0 p s x exe=$bare
   [ "$1" = quarn ] && exe=$quarn
   if [ "$1" = quarn ]; then
+    # Wine sets 2,000,000 baud in a way its own next tcsetattr refuses (EINVAL), so a second
+    # open of the same PTY fails unless the line is set back (raw, 38400) from this side first.
+    stty -F "$(readlink -f "$work/ttyStick")" raw 38400
     (cd "$work/run" && QUARN_VIRTUAL_PORTS='COM6|USB\VID_10C4&PID_0003\ZJ000042|stick' exec wine "$quarn") \
       >"$work/quarn.out" 2>&1 &
     local dialog=""
@@ -81,20 +92,29 @@ turn() {  # turn name
     eval "$(xdotool getwindowgeometry --shell "$dialog")"
     xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 26)) click 1  # OK: wireless is chosen
     sleep 5
-    grep -q "Silabs CDC found." "$work/quarn.out" || { echo "wine_idle: the stick was not opened" >&2; exit 1; }
+    if ! grep -q "Silabs CDC found." "$work/quarn.out" || grep -q "^Error" "$work/quarn.out"; then
+      echo "wine_idle: the stick was not opened:" >&2; cat "$work/quarn.out" >&2; exit 1
+    fi
   else
     (exec wine "$bare") >"$work/bare.out" 2>&1 &
     sleep 6
   fi
-  pid=$(pgrep -n -f "$(basename "$exe")")
-  server=$(pgrep -n -x wineserver || pgrep -n -f wineserver)
+  # Wine names the process after the program (cut to 15 characters, as the kernel keeps it).
+  pid=$(ours "$(basename "$exe" | cut -c1-15)")
+  server=$(ours 'wineserver(64)?')
+  [ -n "$pid" ] && [ -n "$server" ] || { echo "wine_idle: $1 or the Wine server is not running" >&2; exit 1; }
   p0=$(ticks "$pid"); s0=$(ticks "$server"); x0=$(ticks "$xPid")
   sleep "$idleS"
+  [ -d "/proc/$pid" ] && [ -d "/proc/$server" ] || {
+    echo "wine_idle: $1 ended during the turn" >&2; ps -eo pid,comm,args | grep -i -E 'wine|quarn' >&2; exit 1; }
+  [ -z "${KEEP:-}" ] || import -window root "$work/$1-$(date +%s).png"
   p=$(($(ticks "$pid") - p0)); s=$(($(ticks "$server") - s0)); x=$(($(ticks "$xPid") - x0))
   awk -v w="$1" -v p="$p" -v s="$s" -v x="$x" -v c="$clk" -v t="$idleS" 'BEGIN {
     printf "wine idle %-6s %d s: program %.2f %% (%d ticks), wineserver %.2f %% (%d), X %.2f %% (%d), together %.2f %% of a core\n",
       w, t, 100 * p / c / t, p, 100 * s / c / t, s, 100 * x / c / t, x, 100 * (p + s + x) / c / t }'
-  wineserver -k >/dev/null 2>&1 || true
+  # The program alone ends; the Wine server and its services stay for the next turn.
+  kill "$pid" 2>/dev/null || true
+  for _ in $(seq 50); do [ -d "/proc/$pid" ] || break; sleep 0.1; done
   sleep 1
 }
 
