@@ -1,8 +1,9 @@
 #!/bin/bash
 # Smoke run of the Windows build under Wine on a private Xvfb display: quarn.exe starts, the
 # connection dialog appears, a wired run reaches the Linux quarn-sim through a pseudo-terminal
-# that Wine maps as COM5 (REQ_UD2 goes out, the answer comes back), and a wireless run finds a
-# simulated stick named through QUARN_VIRTUAL_PORTS. Screenshots are left in the output folder.
+# that Wine maps as COM5 (REQ_UD2 goes out, the answer comes back; the simulator then ends and
+# the saved log must say the connection was lost), and a wireless run finds a simulated stick
+# named through QUARN_VIRTUAL_PORTS. Screenshots are left in the output folder.
 #
 #   scripts/windows-test.sh [output folder]
 #   QUARN_WIN_EXE=...   the program (default build/windows/app/quarn.exe)
@@ -28,6 +29,9 @@ done
 
 out=${1:-$(mktemp -d "${TMPDIR:-/tmp}/quarn-wine.XXXXXX")}
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
+# Nothing of an earlier run may pass for this one's (the simulator appends to its transcript).
+rm -f "$out"/*.png "$out"/*.out "$out"/*.txt
 work=$(mktemp -d "${TMPDIR:-/tmp}/quarn-wine-run.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset QUARN_VIRTUAL_PORTS
@@ -87,6 +91,28 @@ click_in() {  # click_in window x y
 
 shot() { import -window root "$out/$1.png"; }
 
+# File -> Save log... into a Linux path; FOX's own chooser takes a typed full name.
+save_log() {  # save_log main-window path
+  rm -f "$2"
+  xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+  xdotool key alt+f
+  sleep 0.5
+  xdotool key Down Down Down Return
+  local chooser
+  chooser=$(wait_window "Save log" 10) || { shot no-save-dialog; fail "no Save log dialog"; }
+  sleep 0.5
+  # Without a window manager the keyboard stays where it was: click into "File Name" (left of
+  # OK, second row from the bottom), select its text with a triple click and type over it.
+  eval "$(xdotool getwindowgeometry --shell "$chooser")"
+  xdotool mousemove $(( X + WIDTH / 2 )) $(( Y + HEIGHT - 40 )) click --repeat 3 --delay 80 1
+  sleep 0.3
+  xdotool type --delay 20 "Z:${2//\//\\}"
+  xdotool key Return
+  for _ in $(seq 30); do [ -s "$2" ] && return 0; sleep 0.2; done
+  shot no-saved-log
+  fail "the log was not saved to $2"
+}
+
 start_quarn() {  # start_quarn log-name
   (cd "$run_dir" && exec wine "$exe") >"$out/$1.out" 2>&1 &
   quarn_pid=$!
@@ -118,7 +144,8 @@ stop_quarn() {
 say "wired run"
 "$sim" --role wired --link "$work/ttySIM0" --transcript "$out/wired-transcript.txt" --exit-after 120 \
   >"$out/sim-wired.out" 2>&1 &
-pids+=($!)
+sim_wired=$!
+pids+=($sim_wired)
 for _ in $(seq 50); do [ -L "$work/ttySIM0" ] && break; sleep 0.1; done
 [ -L "$work/ttySIM0" ] || fail "quarn-sim made no link"
 map_port COM5 "$(readlink -f "$work/ttySIM0")"
@@ -152,6 +179,19 @@ shot 2-wired-run
 grep -q . "$out/wired-transcript.txt" 2>/dev/null || fail "quarn-sim received no request"
 say "quarn-sim received: $(head -n 1 "$out/wired-transcript.txt")"
 idle_cpu "wired, COM5 open"
+
+# The port vanishing: quarn-sim ends and its pseudo-terminal with it. The log, saved through
+# File -> Save log... (Wine sees the Linux root as Z:), must hold the request, the answer and
+# the loss.
+kill "$sim_wired"
+sleep 2
+shot 3-wired-port-gone
+main=$(wait_window "Quarn v[0-9.]*" 5) || fail "no main window"
+save_log "$main" "$out/wired-log.txt"
+for line in ">>> REQ_UD2" "<<< Answer" "Connection lost: COM5"; do
+  grep -qF "$line" "$out/wired-log.txt" || fail "the saved log has no \"$line\""
+done
+say "the log holds the request, the answer and \"$(grep -o 'Connection lost: COM5[^.]*' "$out/wired-log.txt" | head -n 1)\""
 stop_quarn
 
 # --- Wireless: a simulated stick on a pseudo-terminal mapped as COM6, named as the stick through
@@ -171,7 +211,7 @@ sleep 1
 eval "$(xdotool getwindowgeometry --shell "$choice")"
 click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))
 sleep 4
-shot 3-wireless-run
+shot 4-wireless-run
 unset QUARN_VIRTUAL_PORTS
 grep -q "Silabs CDC found." "$out/wireless.out" || fail "the stick was not found (see wireless.out)"
 grep -q . "$out/dongle-transcript.txt" 2>/dev/null || fail "the simulated stick received no frame"
