@@ -219,4 +219,31 @@ say "stick found; it received: $(head -n 1 "$out/dongle-transcript.txt")"
 idle_cpu "wireless, stick open"
 stop_quarn
 
+# --- A stick that floods garbage at full speed (COM7): the window must keep answering. The About
+# box (ctrl-a) has to come up within 5 s while the flood goes on.
+say "flooding stick"
+"$sim" --role dongle --flood --link "$work/ttySIM2" --exit-after 120 >"$out/sim-flood.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -L "$work/ttySIM2" ] && break; sleep 0.1; done
+[ -L "$work/ttySIM2" ] || fail "quarn-sim (flooding stick) made no link"
+map_port COM7 "$(readlink -f "$work/ttySIM2")"
+export QUARN_VIRTUAL_PORTS='COM7|USB\VID_10C4&PID_0003\ZJ000042|Wireless M-Bus stick (flooding)'
+start_quarn flood
+choice=$(wait_window "Select wired or wireless operation." 60) || { shot no-dialog-flood; fail "no connection dialog"; }
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$choice")"
+click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))
+unset QUARN_VIRTUAL_PORTS
+sleep 3
+main=$(wait_window "Quarn v[0-9.]*" 5) || fail "no main window under the flood"
+xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
+asked=$(date +%s%N)
+xdotool key ctrl+a
+about=$(wait_window "About Quarn" 5) || { shot no-about-under-flood; fail "the window did not answer ctrl-a within 5 s under the flood"; }
+say "About box $(( ($(date +%s%N) - asked) / 1000000 )) ms after ctrl-a, under the flood"
+shot 5-about-under-flood
+kill -0 "$quarn_pid" 2>/dev/null || fail "quarn.exe ended under the flood"
+grep -q "^Dongle frame .* dropped" "$out/flood.out" || fail "no flood reached quarn.exe (see flood.out)"
+stop_quarn
+
 say "screenshots and output in $out"
