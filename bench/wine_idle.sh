@@ -76,8 +76,8 @@ turn() {  # turn name
   local pid server p0 s0 x0 p s x exe=$bare
   [ "$1" = quarn ] && exe=$quarn
   if [ "$1" = quarn ]; then
-    # Wine sets 2,000,000 baud in a way its own next tcsetattr refuses (EINVAL), so a second
-    # open of the same PTY fails unless the line is set back (raw, 38400) from this side first.
+    # A PTY keeps no parity: on a second open Wine's only change is the parity it drops, and
+    # glibc's tcsetattr fails (EINVAL). Setting the line back from this side gives it changes.
     stty -F "$(readlink -f "$work/ttyStick")" raw 38400
     (cd "$work/run" && QUARN_VIRTUAL_PORTS='COM6|USB\VID_10C4&PID_0003\ZJ000042|stick' exec wine "$quarn") \
       >"$work/quarn.out" 2>&1 &

@@ -1,14 +1,8 @@
-// quarn-cli's link: the window's sessions and commands, waited for with poll().
+// quarn-cli's link: the window's sessions and commands, waited for by the port layer.
 #include "cli/cli_session.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
+#include <cctype>
 #include <cstdio>
-
-#include <cerrno>
-#include <cstring>
 
 #include "app/config_file.h"
 #include "codec/answer_wait.h"
@@ -17,14 +11,22 @@
 #include "converter/slot_data.h"
 #include "serial/com_port_list.h"
 #include "serial/dongle_frame.h"
+#include "serial/serial_port.h"
+#include "serial/serial_trace.h"
 #include "text/hex_text.h"
 #include "text/printable_text.h"
 
 namespace {
 
-// Converters send about once a second; this many rounds of the poll show what the stick hears.
+// Converters send about once a second; this many rounds of the wait show what the stick hears.
 constexpr int defaultHearMs = 10000;
 constexpr int secondConverterMs = 2500;
+
+bool sameIgnoringCase(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b)
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+  return *a == *b;
+}
 
 }  // namespace
 
@@ -67,9 +69,7 @@ bool CliSession::wakeOnce(long long untilMs) {
   if (due < 0 || due > untilMs) due = untilMs;
   long long left = due - answerClockMs();
   if (left < 0) left = 0;
-  pollfd watched{fd, POLLIN, 0};
-  const int ready = poll(&watched, 1, int(left));
-  if (ready < 0 && errno != EINTR) return false;
+  if (waitForInput(fd, int(left)) < 0) return false;
   // Readable, hung up or a bound due: the session sorts out which.
   if (wireless()) dongle_.wake(log_);
   else wired_.wake(log_);
@@ -109,9 +109,10 @@ int CliSession::connectWired(const std::string& port, bool secured, int timeoutM
   link.linkMode = LinkMode::wired;
   link.securedMessages = secured;
   channel_.answerWait = &wired_.port.answerWait;
-  // A name from the list, as the port dialog offers it; anything with a "/" is a device path.
+  // A name from the list, as the port dialog offers it; anything with "/" or "\" in it
+  // is a device path.
   std::string path = port;
-  if (port.find('/') == std::string::npos) {
+  if (port.find_first_of("/\\") == std::string::npos) {
     static ComPortList list;
     listComPorts(list);
     const int index = comPortIndex(list, port.c_str());
@@ -121,7 +122,7 @@ int CliSession::connectWired(const std::string& port, bool secured, int timeoutM
     }
     path = comPortPath(list, index);
   }
-  const size_t slash = path.rfind('/');
+  const size_t slash = path.find_last_of("/\\");
   wired_.port.portName = slash == std::string::npos ? path : path.substr(slash + 1);
   wired_.port.devicePath = path;
   log_.logTimestamp();
@@ -154,18 +155,10 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
   channel_.answerWait = &dongle_.watch.answerWait;
   // The search traces on standard output, which carries the command's result here: its lines
   // go to standard error with --verbose, else nowhere.
-  std::fflush(stdout);
-  const int savedOut = dup(STDOUT_FILENO);
-  const int traceFd = log_.verbose ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (traceFd >= 0) {
-    dup2(traceFd, STDOUT_FILENO);
-    close(traceFd);
-  }
-  const int found = findDongle(records_->dongleRecord, records_->dongleLink);
-  std::fflush(stdout);
-  if (savedOut >= 0) {
-    dup2(savedOut, STDOUT_FILENO);
-    close(savedOut);
+  int found;
+  {
+    SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
+    found = findDongle(records_->dongleRecord, records_->dongleLink);
   }
   if (!found || !dongle_.open()) {
     error = "USB wireless MBUS dongle not found";
@@ -184,7 +177,7 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
     for (int i = 0; i < heard.count; ++i) {
       char label[9];
       partnerLabel(heard.entries[i], label);
-      if (converterId.empty() || strcasecmp(label, converterId.c_str()) == 0) chosen = i;
+      if (converterId.empty() || sameIgnoringCase(label, converterId.c_str())) chosen = i;
     }
     return chosen;
   };

@@ -1,5 +1,5 @@
-// One quarn-cli run's link to the converter: the window's records and sessions, woken by poll()
-// instead of the event loop, with every wait bounded.
+// One quarn-cli run's link to the converter: the window's records and sessions, woken by the
+// port layer's waitForInput instead of the event loop, with every wait bounded.
 #pragma once
 #include <cstdint>
 #include <functional>

@@ -1,12 +1,9 @@
 // Port listing for quarn-cli: the window's port search, with the by-id links beside it.
 #include "cli/port_listing.h"
 
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
-
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 #include "serial/dongle_link.h"
 #include "serial/port_discovery.h"
@@ -26,23 +23,22 @@ struct Collect {
   std::string byIdFolder;
 };
 
+// The link in folder that resolves to the device; without the folder the device itself is not
+// looked at.
 std::string byIdLinkFor(const std::string& folder, const char* devicePath) {
-  char target[PATH_MAX];
-  if (realpath(devicePath, target) == nullptr) return "";
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return "";
-  std::string found;
-  while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    const std::string link = folder + "/" + entry->d_name;
-    char resolved[PATH_MAX];
-    if (realpath(link.c_str(), resolved) != nullptr && std::strcmp(resolved, target) == 0) {
-      found = link;
-      break;
-    }
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator entry(folder, error);
+  if (error) return "";
+  const fs::path target = fs::canonical(devicePath, error);
+  if (error) return "";
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    const fs::path link = entry->path();
+    if (link.filename().string().rfind('.', 0) == 0) continue;
+    std::error_code resolveError;
+    if (fs::canonical(link, resolveError) == target && !resolveError) return link.string();
   }
-  closedir(dir);
-  return found;
+  return "";
 }
 
 void visit(const PortInfo& port, void* context) {

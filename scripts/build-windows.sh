@@ -1,8 +1,8 @@
 #!/bin/bash
-# Cross-builds quarn.exe for 64-bit Windows on Debian 12: installs what is missing (MinGW-w64,
-# Wine, zip, NSIS), builds FOX 1.6 for MinGW once into a cache outside the repository, builds
-# Quarn into build/windows and packs build/windows/quarn-<version>-win64.zip (and, when NSIS
-# can build it, an installer next to it).
+# Cross-builds quarn.exe and quarn-cli.exe for 64-bit Windows on Debian 12: installs what is
+# missing (MinGW-w64, Wine, zip, NSIS), builds FOX 1.6 for MinGW once into a cache outside the
+# repository, builds Quarn into build/windows and packs build/windows/quarn-<version>-win64.zip
+# (and, when NSIS can build it, an installer next to it).
 #
 #   scripts/build-windows.sh            everything
 #   scripts/build-windows.sh --tests    also the plain libraries' unit tests, run under Wine with
@@ -113,12 +113,12 @@ cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake
   -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=$tests >/dev/null
 nice cmake --build "$build" -j"$jobs"
 
-# The zip: the program, the help page, an example configuration and the key folders.
+# The zip: the program and quarn-cli, the help page, an example configuration and the key folders.
 version=$(sed -n 's/^project(Quarn VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
 stage=$build/stage/quarn-$version
 rm -rf "$build/stage"
 mkdir -p "$stage"
-cp "$build/app/quarn.exe" "$stage/"
+cp "$build/app/quarn.exe" "$build/cli/quarn-cli.exe" "$stage/"
 cp -r "$repo/help" "$stage/"
 cp "$repo/Quarnconfig.txt" "$stage/"
 cp -r "$repo/dongleKeys" "$repo/meterKeys" "$stage/"

@@ -182,6 +182,13 @@ int serialPortHungUp(SerialPort& port) {
   return 0;
 }
 
+int waitForInput(int descriptor, int timeoutMs) {
+  pollfd watched{descriptor, POLLIN, 0};
+  const int ready = poll(&watched, 1, timeoutMs > 0 ? timeoutMs : 0);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  return ready > 0 ? 1 : 0;
+}
+
 int bytesQueued(SerialPort& port) {
   if (port.fd < 0) {
     port.lastError = EBADF;

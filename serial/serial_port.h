@@ -69,6 +69,13 @@ int serialPortHungUp(SerialPort& port);
 // Received bytes waiting in the input queue, or -1 when the query fails.
 int bytesQueued(SerialPort& port);
 
+// Waits until the port open on descriptor (SerialPort::fd) has input queued, has hung up or
+// failed, or timeoutMs has passed; a read then tells which. Returns 1 when there is something to
+// look at, 0 when the time is up (or a signal came), -1 when the wait itself failed. Linux polls
+// the descriptor; Windows looks at the queued count every few milliseconds, as comm events and
+// overlapped reads are not to be trusted on emulated ports.
+int waitForInput(int descriptor, int timeoutMs);
+
 // Closes the port if open; fd becomes -1.
 void closeSerialPort(SerialPort& port);
 

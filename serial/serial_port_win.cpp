@@ -21,6 +21,7 @@ const SerialProfile wiredSerialProfile = {2400u, 50, 10};
 namespace {
 
 constexpr DWORD dongleQueueBytes = 4096;  // driver queues of the stick's port, each way
+constexpr DWORD inputCheckMs = 5;         // how often waitForInput looks at the input queue
 
 int fail(SerialPort& port, SerialStep step, int error) {
   port.failedStep = step;
@@ -47,9 +48,11 @@ int errnoOf(DWORD error) {
   }
 }
 
-HANDLE handleOf(const SerialPort& port) {
-  return port.fd >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(port.fd)) : INVALID_HANDLE_VALUE;
+HANDLE handleOf(int descriptor) {
+  return descriptor >= 0 ? reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)) : INVALID_HANDLE_VALUE;
 }
+
+HANDLE handleOf(const SerialPort& port) { return handleOf(port.fd); }
 
 // The input queue's byte count; -1 with lastError set when the port no longer answers.
 long queuedBytes(SerialPort& port) {
@@ -182,6 +185,21 @@ int serialPortHungUp(SerialPort& port) {
 int bytesQueued(SerialPort& port) {
   const long queued = queuedBytes(port);
   return queued < 0 ? -1 : static_cast<int>(queued);
+}
+
+int waitForInput(int descriptor, int timeoutMs) {
+  HANDLE handle = handleOf(descriptor);
+  if (handle == INVALID_HANDLE_VALUE) return -1;
+  const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    // A port that no longer answers is something to look at too: the read reports it.
+    if (!ClearCommError(handle, &errors, &status) || status.cbInQue > 0) return 1;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= until) return 0;
+    Sleep(static_cast<DWORD>(until - now < inputCheckMs ? until - now : inputCheckMs));
+  }
 }
 
 void closeSerialPort(SerialPort& port) {

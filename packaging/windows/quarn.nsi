@@ -1,8 +1,8 @@
 ; Quarn's Windows installer, built by scripts/build-windows.sh:
 ;   makensis -DVERSION=1.3.0 -DSTAGE=<folder with quarn.exe ...> -DOUTFILE=<setup.exe> quarn.nsi
-; The program goes to Program Files; the help page next to it. Each user's working folder
-; (Documents\Quarn) gets the example configuration and key folders on first start of the
-; shortcut, never overwriting what is there.
+; The program and quarn-cli go to Program Files; the help page next to them. Each user's
+; working folder (Documents\Quarn) gets the example configuration and key folders on first
+; start of the shortcut, never overwriting what is there.
 Unicode true
 !ifndef VERSION
   !error "VERSION not given"
@@ -28,6 +28,7 @@ UninstPage instfiles
 Section "Quarn"
   SetOutPath "$INSTDIR"
   File "${STAGE}\quarn.exe"
+  File "${STAGE}\quarn-cli.exe"
   SetOutPath "$INSTDIR\help"
   File /r "${STAGE}\help\*.*"
   SetOutPath "$INSTDIR\examples"
@@ -65,6 +66,7 @@ Section "Uninstall"
   SetShellVarContext current
   Delete "$SMPROGRAMS\Quarn.lnk"
   Delete "$INSTDIR\quarn.exe"
+  Delete "$INSTDIR\quarn-cli.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir /r "$INSTDIR\help"
   RMDir /r "$INSTDIR\examples"

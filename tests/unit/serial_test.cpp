@@ -13,6 +13,7 @@
 #include "serial/dongle_frame.h"
 #include "serial/dongle_link.h"
 #include "serial/serial_port.h"
+#include "serial/serial_trace.h"
 #include "tests/unit/serial_pty.h"
 
 namespace {
@@ -247,6 +248,54 @@ TEST(SerialPort, ClosedPortFailsEveryCall) {
   EXPECT_EQ(-1, writeBytes(port, &b, 1));
   EXPECT_EQ(-1, bytesQueued(port));
   closeSerialPort(port);  // harmless when closed
+}
+
+TEST(SerialPort, WaitForInputEndsWhenTheTimeIsUp) {
+  OpenPort open(wiredSerialProfile);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, waitForInput(open.port.fd, 60));
+  const long long took = elapsedMs(start);
+  EXPECT_GE(took, 55);
+  EXPECT_LT(took, 400);
+  EXPECT_EQ(0, waitForInput(open.port.fd, 0));  // a look, no wait
+}
+
+TEST(SerialPort, WaitForInputEndsWhenBytesArriveOrTheFarSideHangsUp) {
+  OpenPort open(wiredSerialProfile);
+  open.pty.send({0x10, 0x5B});
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(1, waitForInput(open.port.fd, 2000));
+  EXPECT_LT(elapsedMs(start), 500);
+  uint8_t got[4] = {};
+  waitQueued(open.port, 2);
+  EXPECT_EQ(2, readAvailable(open.port, got, sizeof got));
+  open.pty.hangUp();
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(1, waitForInput(open.port.fd, 2000));
+  EXPECT_LT(elapsedMs(start), 500);
+  EXPECT_EQ(1, serialPortHungUp(open.port));
+}
+
+TEST(SerialTrace, RedirectSendsLinesElsewhereWhileItLives) {
+  std::FILE* elsewhere = std::tmpfile();
+  ASSERT_NE(elsewhere, nullptr);
+  const std::string seen = captureStdout([elsewhere] {
+    serialTrace("before\n");
+    {
+      SerialTraceRedirect away(elsewhere);
+      serialTrace("there %d\n", 1);
+      SerialTraceRedirect nowhere(nullptr);
+      serialTrace("lost\n");
+    }
+    serialTrace("after\n");
+  });
+  EXPECT_EQ("before\nafter\n", seen);
+  char line[32] = {};
+  std::rewind(elsewhere);
+  ASSERT_NE(std::fgets(line, sizeof line, elsewhere), nullptr);
+  EXPECT_STREQ("there 1\n", line);
+  EXPECT_EQ(nullptr, std::fgets(line, sizeof line, elsewhere));
+  std::fclose(elsewhere);
 }
 
 // ---- dongle frames ----
