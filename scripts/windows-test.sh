@@ -124,6 +124,29 @@ start_quarn() {  # start_quarn log-name
 }
 
 
+# quarn-sim on a new pseudo-terminal that Wine maps as COMn; its pid in $sim_pid, the PTY in $sim_tty.
+start_sim() {  # start_sim COMn name quarn-sim-options...
+  local com=$1 name=$2
+  shift 2
+  "$sim" --link "$work/tty-$name" --exit-after 120 "$@" >"$out/sim-$name.out" 2>&1 &
+  sim_pid=$!
+  pids+=($sim_pid)
+  for _ in $(seq 50); do [ -L "$work/tty-$name" ] && break; sleep 0.1; done
+  [ -L "$work/tty-$name" ] || fail "quarn-sim ($name) made no link"
+  sim_tty=$(readlink -f "$work/tty-$name")
+  map_port "$com" "$sim_tty"
+}
+
+# quarn.exe told through QUARN_VIRTUAL_PORTS that the stick is on COMn (Wine's SetupAPI knows no
+# USB identity); "Wireless connection" is chosen already, so the connection dialog gets OK.
+start_stick_quarn() {  # start_stick_quarn COMn name description
+  QUARN_VIRTUAL_PORTS="$1|USB\VID_10C4&PID_0003\ZJ000042|$3" start_quarn "$2"
+  choice=$(wait_window "Select wired or wireless operation." 60) || { shot "no-dialog-$2"; fail "no connection dialog"; }
+  sleep 1
+  eval "$(xdotool getwindowgeometry --shell "$choice")"
+  click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))
+}
+
 stop_quarn() {
   kill "$quarn_pid" 2>/dev/null || true
   wineserver -k >/dev/null 2>&1 || true
@@ -132,13 +155,8 @@ stop_quarn() {
 
 # --- Wired: quarn-sim on a pseudo-terminal mapped as COM5.
 say "wired run"
-"$sim" --role wired --link "$work/ttySIM0" --transcript "$out/wired-transcript.txt" --exit-after 120 \
-  >"$out/sim-wired.out" 2>&1 &
-sim_wired=$!
-pids+=($sim_wired)
-for _ in $(seq 50); do [ -L "$work/ttySIM0" ] && break; sleep 0.1; done
-[ -L "$work/ttySIM0" ] || fail "quarn-sim made no link"
-map_port COM5 "$(readlink -f "$work/ttySIM0")"
+start_sim COM5 wired --role wired --transcript "$out/wired-transcript.txt"
+sim_wired=$sim_pid
 
 start_quarn wired
 choice=$(wait_window "Select wired or wireless operation." 60) || { shot no-dialog; fail "no connection dialog"; }
@@ -186,22 +204,10 @@ stop_quarn
 # --- Wireless: a simulated stick on a pseudo-terminal mapped as COM6, named as the stick through
 # QUARN_VIRTUAL_PORTS (Wine's SetupAPI knows no USB identity for it).
 say "wireless run"
-"$sim" --role dongle --link "$work/ttySIM1" --transcript "$out/dongle-transcript.txt" --exit-after 120 \
-  >"$out/sim-dongle.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -L "$work/ttySIM1" ] && break; sleep 0.1; done
-[ -L "$work/ttySIM1" ] || fail "quarn-sim (stick) made no link"
-map_port COM6 "$(readlink -f "$work/ttySIM1")"
-export QUARN_VIRTUAL_PORTS='COM6|USB\VID_10C4&PID_0003\ZJ000042|Wireless M-Bus stick (simulated)'
-start_quarn wireless
-choice=$(wait_window "Select wired or wireless operation." 60) || { shot no-dialog-wireless; fail "no connection dialog"; }
-sleep 1
-# "Wireless connection" is chosen already: OK.
-eval "$(xdotool getwindowgeometry --shell "$choice")"
-click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))
+start_sim COM6 dongle --role dongle --transcript "$out/dongle-transcript.txt"
+start_stick_quarn COM6 wireless "Wireless M-Bus stick (simulated)"
 sleep 4
 shot 4-wireless-run
-unset QUARN_VIRTUAL_PORTS
 grep -q "Silabs CDC found." "$out/wireless.out" || fail "the stick was not found (see wireless.out)"
 grep -q . "$out/dongle-transcript.txt" 2>/dev/null || fail "the simulated stick received no frame"
 say "stick found; it received: $(head -n 1 "$out/dongle-transcript.txt")"
@@ -210,18 +216,8 @@ stop_quarn
 # --- A stick that floods garbage at full speed (COM7): the window must keep answering. The About
 # box (ctrl-a) has to come up within 5 s while the flood goes on.
 say "flooding stick"
-"$sim" --role dongle --flood --link "$work/ttySIM3" --exit-after 120 >"$out/sim-flood.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -L "$work/ttySIM3" ] && break; sleep 0.1; done
-[ -L "$work/ttySIM3" ] || fail "quarn-sim (flooding stick) made no link"
-map_port COM7 "$(readlink -f "$work/ttySIM3")"
-export QUARN_VIRTUAL_PORTS='COM7|USB\VID_10C4&PID_0003\ZJ000042|Wireless M-Bus stick (flooding)'
-start_quarn flood
-choice=$(wait_window "Select wired or wireless operation." 60) || { shot no-dialog-flood; fail "no connection dialog"; }
-sleep 1
-eval "$(xdotool getwindowgeometry --shell "$choice")"
-click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))
-unset QUARN_VIRTUAL_PORTS
+start_sim COM7 flood --role dongle --flood
+start_stick_quarn COM7 flood "Wireless M-Bus stick (flooding)"
 sleep 3
 main=$(wait_window "Quarn v[0-9.]*" 5) || fail "no main window under the flood"
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
@@ -237,13 +233,8 @@ stop_quarn
 # --- quarn-cli.exe: a fresh wired quarn-sim on the pseudo-terminal mapped as COM5.
 say "quarn-cli.exe"
 [ -f "$cli" ] || fail "no quarn-cli.exe at $cli"
-"$sim" --role wired --link "$work/ttySIM2" --transcript "$out/cli-transcript.txt" --exit-after 120 \
-  >"$out/sim-cli.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -L "$work/ttySIM2" ] && break; sleep 0.1; done
-[ -L "$work/ttySIM2" ] || fail "quarn-sim (for quarn-cli) made no link"
-cli_tty=$(readlink -f "$work/ttySIM2")
-map_port COM5 "$cli_tty"
+start_sim COM5 cli --role wired --transcript "$out/cli-transcript.txt"
+cli_tty=$sim_tty
 cp "$repo/tests/data/settings/good.json" "$run_dir/"
 sim_key=000102030405060708090A0B0C0D0E0F
 run_cli() {  # run_cli name args...: output in $out/cli-name.out and .err, exit code in $code
