@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/about_dialog.h"
+#include "app/log_text.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
 
@@ -266,8 +267,8 @@ void QuarnWindow::buildNearbyGroup(FXComposite* container) {
 void QuarnWindow::buildLogPage(FXComposite* page) {
   FXGroupBox* group = new FXGroupBox(page, "Communication log", ridgeGroup | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   FXHorizontalFrame* frame = new FXHorizontalFrame(group, LAYOUT_FILL_X | LAYOUT_FILL_Y);
-  logView = new FXText(frame, nullptr, 0,
-                       TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  logView = new LogText(frame, nullptr, 0,
+                        TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   logView->setStyled(TRUE);
   logView->setHiliteStyles(logHiliteStyles);
   logFont = makeLogFont(getApp(), builtInFont);

@@ -1,0 +1,217 @@
+// LogText beside a plain FXText of the same size, options and font: every sequence of log
+// operations leaves both in the same state, field by field, after every step.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/log_text.h"
+#include "gui_support.h"
+
+const char* const guiProgramName = "log_text_test";
+
+namespace {
+
+constexpr FXuint logOptions = TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FIX_WIDTH | LAYOUT_FIX_HEIGHT;
+constexpr FXint viewWidth = 420;
+constexpr FXint viewHeight = 180;
+
+// Everything FXText keeps about its text, rows, view, cursor and ranges, as one comparable text.
+template <typename Base>
+class Probe : public Base {
+public:
+  explicit Probe(FXComposite* p) : Base(p, nullptr, 0, logOptions, 0, 0, viewWidth, viewHeight) {}
+
+  std::string state() const {
+    std::string out;
+    auto field = [&out](const char* name, long value) { out += std::string(name) + "=" + std::to_string(value) + " "; };
+    field("length", this->length);
+    field("nrows", this->nrows);
+    field("toprow", this->toprow);
+    field("toppos", this->toppos);
+    field("keeppos", this->keeppos);
+    field("nvisrows", this->nvisrows);
+    field("cursorpos", this->cursorpos);
+    field("cursorstart", this->cursorstart);
+    field("cursorend", this->cursorend);
+    field("cursorrow", this->cursorrow);
+    field("cursorcol", this->cursorcol);
+    field("prefcol", this->prefcol);
+    field("selstart", this->selstartpos);
+    field("selend", this->selendpos);
+    field("hilitestart", this->hilitestartpos);
+    field("hiliteend", this->hiliteendpos);
+    field("anchor", this->anchorpos);
+    field("textWidth", this->textWidth);
+    field("textHeight", this->textHeight);
+    field("posX", this->pos_x);
+    field("posY", this->pos_y);
+    field("viewportH", this->viewport_h);
+    out += "visrows=";
+    for (FXint i = 0; i <= this->nvisrows; ++i) out += std::to_string(this->visrows[i]) + ",";
+    return out;
+  }
+
+  // The selection as replace() sees it, without taking the display's selection from the other
+  // text of the pair.
+  void selectQuietly(FXint start, FXint end) {
+    this->selstartpos = start;
+    this->selendpos = end;
+  }
+
+  std::string styles() const {
+    std::string out;
+    if (!this->isStyled()) return out;
+    for (FXint i = 0; i < this->getLength(); ++i) out += static_cast<char>('0' + this->getStyle(i));
+    return out;
+  }
+};
+
+enum class Op { append, replaceFront, removeAt, scrollEnd, cursorAt, select, anchorAt, unstyle };
+
+struct Step {
+  Op op;
+  std::string text;  // appended or put in place of what goes
+  FXint at = 0;      // position, see resolve()
+  FXint count = 0;   // characters removed or selected
+  int style = 0;
+};
+
+Step append(const std::string& text, int style = 2) { return {Op::append, text, 0, 0, style}; }
+Step scrollEnd() { return {Op::scrollEnd, "", 0, 0, 0}; }
+
+// count lines "prefix NNNN 0x01 ...\n", one append each, the view scrolled after every every-th.
+std::vector<Step> lines(const char* prefix, int count, int every) {
+  std::vector<Step> steps;
+  for (int i = 0; i < count; ++i) {
+    char line[80];
+    std::snprintf(line, sizeof line, "%s %04d 0x01 0x02 0x03 0x04 0x05 0x06\n", prefix, i);
+    steps.push_back(append(line, i % 2 == 0 ? 0 : 2));
+    if (every > 0 && i % every == every - 1) steps.push_back(scrollEnd());
+  }
+  return steps;
+}
+
+std::vector<Step> join(std::initializer_list<std::vector<Step>> parts) {
+  std::vector<Step> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct Sequence {
+  const char* name;
+  std::vector<Step> steps;
+};
+
+std::string bigBatch(int lineCount) {
+  std::string text;
+  for (int i = 0; i < lineCount; ++i) text += "12:00:00:   <<< Incoming Received 30 bytes, message with CField 0x44.\n";
+  return text;
+}
+
+const std::vector<Sequence>& sequences() {
+  static const std::vector<Sequence> all = {
+      {"lines into an empty log, scrolled every fifth", lines("line", 60, 5)},
+      {"lines never scrolled", lines("quiet", 40, 0)},
+      {"a line left open and completed later",
+       {append("Dongle ID: 0x01"), append("\n<<< next\n"), append("12:00:00:   ", 0), append("text\n"), scrollEnd(),
+        append("open"), append(" still open"), scrollEnd(), append("\n")}},
+      {"tabs and control characters",
+       {append("a\tb\tc\n"), append("\x01\x02 control\n"), append("x\ty"), append("\tz\n"), scrollEnd()}},
+      {"multi-byte characters", {append("Gr\xC3\xBC\xC3\x9F" "e\n"), append("\xE2\x82\xAC 5"), append(" more\n"), scrollEnd()}},
+      {"one batch taller than the view, then held scrolls",
+       join({{append(bigBatch(300)), scrollEnd()}, lines("held", 30, 10), {append(bigBatch(50)), scrollEnd()}})},
+      {"front drops behind a notice, as the bound does",
+       join({lines("old", 80, 8),
+             {{Op::replaceFront, "--- earlier lines dropped ---\n", 0, 900, 0}, append("after drop\n"), scrollEnd()},
+             lines("mid", 20, 4),
+             {{Op::removeAt, "", 30, 700, 0}, append("after second drop\n")},
+             lines("new", 20, 0),
+             {scrollEnd()}})},
+      {"the cursor put elsewhere, then back at the end",
+       join({lines("a", 20, 5),
+             {{Op::cursorAt, "", 7, 0, 0}, append("while inside\n"), scrollEnd(), {Op::cursorAt, "", -3, 0, 0},
+              append("x"), {Op::cursorAt, "", -1, 0, 0}, append("at the end again\n")},
+             lines("b", 10, 3)})},
+      {"a selection and the anchor at the end",
+       join({lines("s", 12, 4),
+             {{Op::select, "", -11, 10, 0}, append("after selection\n"), {Op::select, "", -1, 0, 0}, append("more\n"),
+              {Op::select, "", 3, 20, 0}, append("after a selection at the top\n"),
+              {Op::anchorAt, "", -1, 0, 0}, append("after the anchor\n"), scrollEnd()}})},
+      {"an unstyled log", join({{{Op::unstyle, "", 0, 0, 0}}, lines("plain", 30, 6)})},
+  };
+  return all;
+}
+
+// A step's position: -1 is the end, -2 the character before it, and so on.
+FXint resolve(FXint at, FXint length) { return at < 0 ? length + 1 + at : at; }
+
+template <typename Text>
+void apply(Text* text, const Step& step) {
+  const FXint length = text->getLength();
+  switch (step.op) {
+    case Op::append:
+      text->appendStyledText(step.text.data(), static_cast<FXint>(step.text.size()), step.style, FALSE);
+      break;
+    case Op::replaceFront:
+      text->replaceStyledText(0, step.count, step.text.data(), static_cast<FXint>(step.text.size()), step.style, FALSE);
+      break;
+    case Op::removeAt:
+      text->removeText(resolve(step.at, length), step.count, FALSE);
+      break;
+    case Op::scrollEnd:
+      text->makePositionVisible(text->lineStart(length));
+      break;
+    case Op::cursorAt:
+      text->setCursorPos(resolve(step.at, length), FALSE);
+      break;
+    case Op::select:
+      text->selectQuietly(resolve(step.at, length), resolve(step.at, length) + step.count);
+      break;
+    case Op::anchorAt:
+      text->setAnchorPos(resolve(step.at, length));
+      break;
+    case Op::unstyle:
+      text->setStyled(FALSE);
+      break;
+  }
+}
+
+class LogTextTest : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(LogTextTest, LeavesTheStateAPlainTextWouldAfterEveryStep) {
+  const Sequence& sequence = sequences()[GetParam()];
+  Shell& s = shell();
+  FXMainWindow* window = new FXMainWindow(s.app, "log text pair", nullptr, nullptr, DECOR_ALL, 0, 0, 900, 220);
+  FXHorizontalFrame* frame = new FXHorizontalFrame(window, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  auto* plain = new Probe<FXText>(frame);
+  auto* log = new Probe<LogText>(frame);
+  for (FXText* text : {static_cast<FXText*>(plain), static_cast<FXText*>(log)}) {
+    text->setStyled(TRUE);
+    text->setFont(s.window->logFont);
+  }
+  window->create();
+  window->show();
+  pump();
+  ASSERT_GT(plain->getViewportHeight(), 0);
+  ASSERT_EQ(plain->state(), log->state());
+
+  for (size_t i = 0; i < sequence.steps.size(); ++i) {
+    apply(plain, sequence.steps[i]);
+    apply(log, sequence.steps[i]);
+    ASSERT_EQ(plain->state(), log->state()) << sequence.name << ", step " << i;
+  }
+  EXPECT_EQ(str(plain->getText()), str(log->getText())) << sequence.name;
+  EXPECT_EQ(plain->styles(), log->styles()) << sequence.name;
+  // Painting and the layout that follows it change nothing either.
+  pump();
+  EXPECT_EQ(plain->state(), log->state()) << sequence.name;
+  delete window;
+  pump();
+}
+
+INSTANTIATE_TEST_SUITE_P(Sequences, LogTextTest, ::testing::Range<size_t>(0, sequences().size()),
+                         [](const ::testing::TestParamInfo<size_t>& param) { return std::to_string(param.param); });
+
+}  // namespace
