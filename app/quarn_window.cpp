@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/about_dialog.h"
+#include "app/log_font.h"
 #include "app/log_text.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
@@ -48,9 +49,9 @@ constexpr const char* fontDescriptions[fontChoiceCount] = {
 constexpr int builtInFont = 1;
 
 FXFont* makeLogFont(FXApp* app, int choice) {
-  if (fontDescriptions[choice] != nullptr) return new FXFont(app, fontDescriptions[choice]);
-  return new FXFont(app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
-                    FXFont::NonExpanded, 0);
+  if (fontDescriptions[choice] != nullptr) return new LogFont(app, fontDescriptions[choice]);
+  return new LogFont(app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
+                     FXFont::NonExpanded, 0);
 }
 
 // The entry tables are the converter's: an entry's index is the code it exchanges.
