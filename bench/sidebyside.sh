@@ -3,7 +3,8 @@
 #
 #   bench/sidebyside.sh [section ...]   sections: idle wireless wired latency long (default: all)
 #   BUILD=dir (default build)  IDLE_S=60  FLOOD_S=30  LONG_S=180  RATE=5000
-#   PERF='perf record options' (e.g. -g): each quarn flood recorded, perf.data in its run's folder
+#   PERF='perf record options' (e.g. -g): each quarn flood recorded, perf.data (quarn) and
+#             perf-x.data (its X server) in its run's folder
 #
 # Every program runs on its own Xvfb; CPU is utime+stime from /proc/<pid>/stat of the program
 # plus its own X server. The traffic comes from bench/pty_writer.cpp (quarn_pty_writer): a PTY
@@ -188,6 +189,8 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
     perf record $PERF -o "$dir/perf.data" -p "$progPid" -- sleep "$s" >"$dir/perf-out.txt" 2>&1 &
     perfPid=$!
     pids+=($perfPid)
+    perf record $PERF -o "$dir/perf-x.data" -p "$xPid" -- sleep "$s" >"$dir/perf-x-out.txt" 2>&1 &
+    pids+=($!)
   fi
   : >"$dir/rss.txt"
   local i
