@@ -1,7 +1,14 @@
 // The communication log's text widget.
 #include "app/log_text.h"
 
+#include <algorithm>
 #include <cstring>
+
+namespace {
+// FXText widens its gap to just what an insertion needs, so every append at the end of a long
+// log reallocated both buffers. The log's appends widen it by this much at a time instead.
+constexpr FXint appendGapReserve = 64 * 1024;
+}  // namespace
 
 void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) {
   // Wrapped rows are not lines: only the unwrapped log takes the short way.
@@ -23,7 +30,7 @@ void LogText::appendAtCursor(const FXchar* text, FXint n, FXint style) {
   FXint widthBefore = 0, heightBefore = 0, widthAfter = 0, heightAfter = 0;
   const FXint rowsBefore = measureText(changeBegin, changeEnd, widthBefore, heightBefore);
 
-  sizegap(n);
+  if (n >= gapend - gapstart) sizegap(std::max(n, appendGapReserve));
   movegap(pos);
   std::memcpy(&buffer[pos], text, static_cast<size_t>(n));
   if (sbuffer) std::memset(&sbuffer[pos], style, static_cast<size_t>(n));

@@ -60,6 +60,8 @@ public:
     this->selendpos = end;
   }
 
+  FXint gap() const { return this->gapend - this->gapstart; }
+
   std::string styles() const {
     std::string out;
     if (!this->isStyled()) return out;
@@ -209,6 +211,23 @@ TEST_P(LogTextTest, LeavesTheStateAPlainTextWouldAfterEveryStep) {
   EXPECT_EQ(plain->state(), log->state()) << sequence.name;
   delete window;
   pump();
+}
+
+// Appends at the end leave room for the next ones instead of growing both buffers each time.
+TEST(LogText, AppendsLeaveRoomForMore) {
+  Shell& s = shell();
+  FXMainWindow* window = new FXMainWindow(s.app, "log text", nullptr, nullptr, DECOR_ALL, 0, 0, 500, 220);
+  auto* log = new Probe<LogText>(window);
+  log->setStyled(TRUE);
+  window->create();
+  const std::string line = "12:00:00:   <<< Incoming Received 30 bytes, message with CField 0x44.\n";
+  // The widget starts with a small gap; the first append that outgrows it widens it.
+  for (int i = 0; i < 3; ++i) log->appendStyledText(line.data(), static_cast<FXint>(line.size()), 2, FALSE);
+  const FXint room = log->gap();
+  EXPECT_GE(room, 32 * 1024);
+  for (int i = 0; i < 100; ++i) log->appendStyledText(line.data(), static_cast<FXint>(line.size()), 2, FALSE);
+  EXPECT_EQ(log->gap(), room - 100 * static_cast<FXint>(line.size()));
+  delete window;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sequences, LogTextTest, ::testing::Range<size_t>(0, sequences().size()),
