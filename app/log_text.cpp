@@ -6,58 +6,120 @@
 
 namespace {
 // FXText widens its gap to just what an insertion needs, so every append at the end of a long
-// log reallocated both buffers. The log's appends widen it by this much at a time instead.
-constexpr FXint appendGapReserve = 64 * 1024;
+// log reallocated both buffers. The log widens it by this much at a time instead.
+constexpr FXint insertGapReserve = 64 * 1024;
+
+FXint lineBreaks(const FXchar* from, FXint n) {
+  return n > 0 ? static_cast<FXint>(std::count(from, from + n, '\n')) : 0;
+}
 }  // namespace
 
-void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) {
-  // Wrapped rows are not lines: only the unwrapped log takes the short way.
-  if (pos == length && removed == 0 && cursorpos == length && n > 0 && !(options & TEXT_WORDWRAP)) {
-    appendAtCursor(text, n, style);
-  } else {
-    FXText::replace(pos, removed, text, n, style);
+FXint LogText::rowsIn(FXint start, FXint end) const {
+  if (start >= end) return 0;
+  const FXint stop = FXMIN(end, length);
+  FXint rows = 0;
+  if (start < gapstart) rows += lineBreaks(buffer + start, FXMIN(stop, gapstart) - start);
+  if (stop > gapstart) {
+    const FXint from = FXMAX(start, gapstart);
+    rows += lineBreaks(buffer + from - gapstart + gapend, stop - from);
   }
+  if (end > length) ++rows;
+  return rows;
 }
 
-// FXText::replace for text added at the end with the cursor there, step by step, the cursor's
-// row counted from the text added instead of from the top of the view.
-void LogText::appendAtCursor(const FXchar* text, FXint n, FXint style) {
+FXint LogText::measure(FXint start, FXint end, FXint& widest) const {
+  FXint rows = 0;
+  FXint rowWidth = 0;
+  widest = 0;
+  const FXint stop = FXMIN(end, length);
+  for (FXint p = start; p < stop; ++p) {
+    const FXuchar c = byteAt(p);
+    if (c >= 0x80) {  // a multi-byte character: FXText's own measure
+      FXint ignored = 0;
+      return measureText(start, end, widest, ignored);
+    }
+    if (c == '\n') {
+      widest = FXMAX(widest, rowWidth);
+      ++rows;
+      rowWidth = 0;
+    } else {
+      rowWidth += c < ' ' ? charWidth(c, rowWidth) : font->getCharWidth(c);
+    }
+  }
+  if (end > length && start < end) {
+    widest = FXMAX(widest, rowWidth);
+    ++rows;
+  }
+  return rows;
+}
+
+void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) {
+  if (options & TEXT_WORDWRAP) {
+    FXText::replace(pos, removed, text, n, style);
+    return;
+  }
   drawCursor(0);
-  const FXint pos = length;
-  // The range whose rows may change: the last line, and one past the end as FXText counts it.
+  const FXint delta = n - removed;
+
+  // The range whose rows may change: whole lines around the change.
   const FXint changeBegin = lineStart(pos);
-  const FXint changeEnd = pos + 1;
-  FXint widthBefore = 0, heightBefore = 0, widthAfter = 0, heightAfter = 0;
-  const FXint rowsBefore = measureText(changeBegin, changeEnd, widthBefore, heightBefore);
+  const FXint changeEndBefore = changeEnd(pos + removed);
+  const FXint rowsBefore = rowsIn(changeBegin, changeEndBefore);
 
-  if (n >= gapend - gapstart) sizegap(std::max(n, appendGapReserve));
+  if (delta >= gapend - gapstart) sizegap(FXMAX(delta, insertGapReserve));
   movegap(pos);
-  std::memcpy(&buffer[pos], text, static_cast<size_t>(n));
-  if (sbuffer) std::memset(&sbuffer[pos], style, static_cast<size_t>(n));
+  if (n > 0) {
+    std::memcpy(&buffer[pos], text, static_cast<size_t>(n));
+    if (sbuffer) std::memset(&sbuffer[pos], style, static_cast<size_t>(n));
+  }
   gapstart += n;
-  length += n;
+  gapend += removed;
+  length += delta;
 
-  const FXint rowsAfter = measureText(changeBegin, changeEnd + n, widthAfter, heightAfter);
-  mutation(changeBegin, changeEnd + n - changeBegin, changeEnd - changeBegin, rowsAfter, rowsBefore);
-  textHeight += heightAfter - heightBefore;
+  const FXint changeEndAfter = changeEndBefore + delta;
+  FXint widthAfter = 0;
+  const FXint rowsAfter = measure(changeBegin, changeEndAfter, widthAfter);
+  mutation(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+  textHeight += (rowsAfter - rowsBefore) * font->getFontHeight();
   textWidth = FXMAX(textWidth, widthAfter);
 
-  // Ranges that start at the old end move with it; none can end beyond it.
-  if (pos <= selstartpos) {
-    selstartpos += n;
-    selendpos += n;
+  // Ranges after the change move with it; ranges inside it shrink or grow to its new end.
+  if (pos + removed <= selstartpos) {
+    selstartpos += delta;
+    selendpos += delta;
+  } else if (pos < selendpos) {
+    selendpos = selendpos <= pos + removed ? pos + n : selendpos + delta;
+    if (pos <= selstartpos) selstartpos = pos + n;
   }
-  if (pos <= hilitestartpos) {
-    hilitestartpos += n;
-    hiliteendpos += n;
+  if (pos + removed <= hilitestartpos) {
+    hilitestartpos += delta;
+    hiliteendpos += delta;
+  } else if (pos < hiliteendpos) {
+    hiliteendpos = hiliteendpos <= pos + removed ? pos + n : hiliteendpos + delta;
+    if (pos <= hilitestartpos) hilitestartpos = pos + n;
   }
-  if (pos <= anchorpos) anchorpos += n;
+  if (pos + removed <= anchorpos) {
+    anchorpos += delta;
+  } else if (pos <= anchorpos) {
+    anchorpos = pos + n;
+  }
 
-  cursorpos = length;
-  cursorstart = rowStart(cursorpos);
-  cursorend = nextRow(cursorstart);
-  cursorcol = indentFromPos(cursorstart, cursorpos);
-  cursorrow += rowsAfter - rowsBefore;
+  if (changeEndBefore <= cursorpos) {
+    cursorpos += delta;
+    cursorstart += delta;
+    cursorend += delta;
+    cursorrow += rowsAfter - rowsBefore;
+  } else if (changeBegin <= cursorpos) {
+    if (pos + removed <= cursorpos) {
+      cursorpos += delta;
+    } else if (pos <= cursorpos) {
+      cursorpos = pos + n;
+    }
+    cursorstart = rowStart(cursorpos);
+    cursorend = nextRow(cursorstart);
+    cursorcol = indentFromPos(cursorstart, cursorpos);
+    cursorrow = cursorstart < toppos ? toprow - rowsIn(cursorstart, toppos) : toprow + rowsIn(toppos, cursorstart);
+  }
 
   FXScrollArea::layout();
   prefcol = -1;

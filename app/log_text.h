@@ -1,13 +1,17 @@
-// The communication log's text widget: an FXText whose appends cost what the appended text
-// costs, however much the log already holds.
+// The communication log's text widget: an FXText whose appends and front drops cost what the
+// text added or removed costs, however much the log already holds.
 #pragma once
 #include <fx.h>
 
-// FXText recomputes its cursor's row whenever a change touches the cursor's line, by counting
-// rows from the top of the view one character at a time. A log that follows its end keeps the
-// cursor there, so every append counted everything appended since the last scroll. Here an
-// append at the cursor moves the cursor's row by the rows it adds, and leaves every other field
-// as FXText would; anything else is FXText's own.
+// FXText::replace, for text that is not wrapped, with the same steps and the same results, but:
+// - rows are line breaks, counted a buffer at a time instead of one character at a time through
+//   the widget's accessors: the cursor's row after a change was counted from the top of the view
+//   (a log that follows its end keeps its cursor there, so every append counted everything
+//   appended since the last scroll), and the rows of a dropped front were counted the same way;
+// - widths are measured only where FXText uses them (the text after a change, not the text
+//   removed), ASCII straight from the font;
+// - an insertion widens the gap a block at a time, not by just what it needs.
+// Wrapped text is left to FXText.
 class LogText : public FXText {
 public:
   LogText(FXComposite* p, FXObject* tgt = nullptr, FXSelector sel = 0, FXuint opts = 0, FXint x = 0, FXint y = 0,
@@ -18,5 +22,12 @@ protected:
   void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
 
 private:
-  void appendAtCursor(const FXchar* text, FXint n, FXint style);
+  FXuchar byteAt(FXint pos) const {
+    return static_cast<FXuchar>(pos < gapstart ? buffer[pos] : buffer[pos - gapstart + gapend]);
+  }
+  // FXText's row count of [start, end) without wrapping: its line breaks, and one more for a
+  // range that reaches past the end.
+  FXint rowsIn(FXint start, FXint end) const;
+  // FXText's measureText without wrapping: rows as rowsIn, widest the widest line it ends.
+  FXint measure(FXint start, FXint end, FXint& widest) const;
 };

@@ -70,13 +70,13 @@ public:
   }
 };
 
-enum class Op { append, replaceFront, removeAt, scrollEnd, cursorAt, select, anchorAt, unstyle };
+enum class Op { append, insertAt, replaceAt, removeAt, scrollEnd, cursorAt, select, anchorAt, unstyle };
 
 struct Step {
   Op op;
   std::string text;  // appended or put in place of what goes
   FXint at = 0;      // position, see resolve()
-  FXint count = 0;   // characters removed or selected
+  FXint count = 0;   // characters removed or selected, see count()
   int style = 0;
 };
 
@@ -126,7 +126,7 @@ const std::vector<Sequence>& sequences() {
        join({{append(bigBatch(300)), scrollEnd()}, lines("held", 30, 10), {append(bigBatch(50)), scrollEnd()}})},
       {"front drops behind a notice, as the bound does",
        join({lines("old", 80, 8),
-             {{Op::replaceFront, "--- earlier lines dropped ---\n", 0, 900, 0}, append("after drop\n"), scrollEnd()},
+             {{Op::replaceAt, "--- earlier lines dropped ---\n", 0, 900, 0}, append("after drop\n"), scrollEnd()},
              lines("mid", 20, 4),
              {{Op::removeAt, "", 30, 700, 0}, append("after second drop\n")},
              lines("new", 20, 0),
@@ -142,12 +142,38 @@ const std::vector<Sequence>& sequences() {
               {Op::select, "", 3, 20, 0}, append("after a selection at the top\n"),
               {Op::anchorAt, "", -1, 0, 0}, append("after the anchor\n"), scrollEnd()}})},
       {"an unstyled log", join({{{Op::unstyle, "", 0, 0, 0}}, lines("plain", 30, 6)})},
+      {"changes inside the view and above it",
+       join({lines("v", 40, 10),
+             {{Op::insertAt, "inserted\ntwo lines\n", -200, 0, 1},
+              {Op::insertAt, "no break", -120, 0, 0},
+              {Op::removeAt, "", -300, 150, 0},
+              {Op::replaceAt, "one\ntwo\nthree\n", -260, 40, 2},
+              {Op::replaceAt, "\tshort", 100, 300, 0},
+              {Op::removeAt, "", -30, 29, 0},
+              append("tail\n"), scrollEnd(),
+              {Op::removeAt, "", 0, 50, 0},
+              {Op::insertAt, "Gr\xC3\xBC\xC3\x9F" "e\n", 10, 0, 0},
+              {Op::replaceAt, "\xE2\x82\xAC", -20, 5, 0}}})},
+      {"removals that take the cursor, the selection and the anchor with them",
+       join({lines("c", 30, 10),
+             {{Op::cursorAt, "", 400, 0, 0}, {Op::select, "", 380, 60, 0}, {Op::anchorAt, "", 390, 0, 0},
+              {Op::removeAt, "", 350, 100, 0},
+              {Op::cursorAt, "", 500, 0, 0}, {Op::select, "", 450, 100, 0}, {Op::anchorAt, "", 520, 0, 0},
+              {Op::replaceAt, "replaced\nrows\n", 480, 200, 2},
+              {Op::select, "", 100, 30, 0}, {Op::removeAt, "", 110, 10, 0},
+              {Op::select, "", 100, 30, 0}, {Op::replaceAt, "xx", 90, 20, 0},
+              append("end\n"), scrollEnd()}})},
+      {"everything removed, then written again",
+       join({lines("all", 25, 5), {{Op::removeAt, "", 0, -1, 0}}, lines("again", 25, 5),
+             {{Op::removeAt, "", -40, 39, 0}, {Op::replaceAt, "", 0, -1, 0}}, lines("last", 5, 2)})},
   };
   return all;
 }
 
 // A step's position: -1 is the end, -2 the character before it, and so on.
 FXint resolve(FXint at, FXint length) { return at < 0 ? length + 1 + at : at; }
+// A step's count of characters: -1 for all from its position to the end.
+FXint count(const Step& step, FXint length) { return step.count < 0 ? length - resolve(step.at, length) : step.count; }
 
 template <typename Text>
 void apply(Text* text, const Step& step) {
@@ -156,11 +182,16 @@ void apply(Text* text, const Step& step) {
     case Op::append:
       text->appendStyledText(step.text.data(), static_cast<FXint>(step.text.size()), step.style, FALSE);
       break;
-    case Op::replaceFront:
-      text->replaceStyledText(0, step.count, step.text.data(), static_cast<FXint>(step.text.size()), step.style, FALSE);
+    case Op::insertAt:
+      text->insertStyledText(resolve(step.at, length), step.text.data(), static_cast<FXint>(step.text.size()),
+                             step.style, FALSE);
+      break;
+    case Op::replaceAt:
+      text->replaceStyledText(resolve(step.at, length), count(step, length), step.text.data(),
+                              static_cast<FXint>(step.text.size()), step.style, FALSE);
       break;
     case Op::removeAt:
-      text->removeText(resolve(step.at, length), step.count, FALSE);
+      text->removeText(resolve(step.at, length), count(step, length), FALSE);
       break;
     case Op::scrollEnd:
       text->makePositionVisible(text->lineStart(length));
