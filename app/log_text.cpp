@@ -66,14 +66,29 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   const FXint changeEndBefore = changeEnd(pos + removed);
   const FXint rowsBefore = rowsIn(changeBegin, changeEndBefore);
 
+  // The cursor's row, when the change takes in its line, is counted again from the change's
+  // first row, not from the top of the view.
+  const bool cursorInChange = changeBegin <= cursorpos && cursorpos < changeEndBefore;
+  const FXint changeBeginRow = cursorInChange ? cursorrow - rowsIn(changeBegin, cursorstart) : 0;
+
   if (delta >= gapend - gapstart) sizegap(FXMAX(delta, insertGapReserve));
-  movegap(pos);
+  if (pos + removed <= gapstart) {
+    // The gap lies after the change (the log keeps it at its end): what lies between the two
+    // moves by delta and the gap stays put, where FXText would move the gap here and, at the
+    // next append, everything back.
+    const size_t between = static_cast<size_t>(gapstart - pos - removed);
+    std::memmove(&buffer[pos + n], &buffer[pos + removed], between);
+    if (sbuffer) std::memmove(&sbuffer[pos + n], &sbuffer[pos + removed], between);
+    gapstart += delta;
+  } else {
+    movegap(pos);
+    gapstart += n;
+    gapend += removed;
+  }
   if (n > 0) {
     std::memcpy(&buffer[pos], text, static_cast<size_t>(n));
     if (sbuffer) std::memset(&sbuffer[pos], style, static_cast<size_t>(n));
   }
-  gapstart += n;
-  gapend += removed;
   length += delta;
 
   const FXint changeEndAfter = changeEndBefore + delta;
@@ -109,7 +124,7 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
     cursorstart += delta;
     cursorend += delta;
     cursorrow += rowsAfter - rowsBefore;
-  } else if (changeBegin <= cursorpos) {
+  } else if (cursorInChange) {
     if (pos + removed <= cursorpos) {
       cursorpos += delta;
     } else if (pos <= cursorpos) {
@@ -118,7 +133,7 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
     cursorstart = rowStart(cursorpos);
     cursorend = nextRow(cursorstart);
     cursorcol = indentFromPos(cursorstart, cursorpos);
-    cursorrow = cursorstart < toppos ? toprow - rowsIn(cursorstart, toppos) : toprow + rowsIn(toppos, cursorstart);
+    cursorrow = changeBeginRow + rowsIn(changeBegin, cursorstart);
   }
 
   FXScrollArea::layout();

@@ -61,6 +61,9 @@ public:
   }
 
   FXint gap() const { return this->gapend - this->gapstart; }
+  // Where the widget keeps its gap is its own business, but changes must come out the same
+  // wherever it is.
+  void moveGap(FXint pos) { this->movegap(pos); }
 
   std::string styles() const {
     std::string out;
@@ -70,7 +73,7 @@ public:
   }
 };
 
-enum class Op { append, insertAt, replaceAt, removeAt, scrollEnd, cursorAt, select, anchorAt, unstyle };
+enum class Op { append, insertAt, replaceAt, removeAt, scrollEnd, cursorAt, select, anchorAt, gapAt, unstyle };
 
 struct Step {
   Op op;
@@ -145,10 +148,13 @@ const std::vector<Sequence>& sequences() {
       {"changes inside the view and above it",
        join({lines("v", 40, 10),
              {{Op::insertAt, "inserted\ntwo lines\n", -200, 0, 1},
+              {Op::gapAt, "", 30, 0, 0},
               {Op::insertAt, "no break", -120, 0, 0},
+              {Op::gapAt, "", -100, 0, 0},
               {Op::removeAt, "", -300, 150, 0},
               {Op::replaceAt, "one\ntwo\nthree\n", -260, 40, 2},
               {Op::replaceAt, "\tshort", 100, 300, 0},
+              {Op::gapAt, "", 120, 0, 0},
               {Op::removeAt, "", -30, 29, 0},
               append("tail\n"), scrollEnd(),
               {Op::removeAt, "", 0, 50, 0},
@@ -160,11 +166,12 @@ const std::vector<Sequence>& sequences() {
               {Op::removeAt, "", 350, 100, 0},
               {Op::cursorAt, "", 500, 0, 0}, {Op::select, "", 450, 100, 0}, {Op::anchorAt, "", 520, 0, 0},
               {Op::replaceAt, "replaced\nrows\n", 480, 200, 2},
-              {Op::select, "", 100, 30, 0}, {Op::removeAt, "", 110, 10, 0},
+              {Op::select, "", 100, 30, 0}, {Op::gapAt, "", 115, 0, 0}, {Op::removeAt, "", 110, 10, 0},
               {Op::select, "", 100, 30, 0}, {Op::replaceAt, "xx", 90, 20, 0},
               append("end\n"), scrollEnd()}})},
       {"everything removed, then written again",
-       join({lines("all", 25, 5), {{Op::removeAt, "", 0, -1, 0}}, lines("again", 25, 5),
+       join({lines("all", 25, 5), {{Op::removeAt, "", 0, -1, 0}}, lines("again", 10, 5), {{Op::gapAt, "", 0, 0, 0}},
+             lines("more", 15, 5),
              {{Op::removeAt, "", -40, 39, 0}, {Op::replaceAt, "", 0, -1, 0}}, lines("last", 5, 2)})},
   };
   return all;
@@ -201,6 +208,9 @@ void apply(Text* text, const Step& step) {
       break;
     case Op::select:
       text->selectQuietly(resolve(step.at, length), resolve(step.at, length) + step.count);
+      break;
+    case Op::gapAt:
+      text->moveGap(resolve(step.at, length));
       break;
     case Op::anchorAt:
       text->setAnchorPos(resolve(step.at, length));
