@@ -139,3 +139,39 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   FXScrollArea::layout();
   prefcol = -1;
 }
+
+// FXText::makePositionVisible for the last line's start, whose row is the last row: FXText counts
+// the rows from the bottom of the view to it, one character at a time.
+void LogText::showLastLine() {
+  if (options & TEXT_WORDWRAP) {
+    makePositionVisible(lineStart(length));
+    return;
+  }
+  const FXint fontHeight = font->getFontHeight();
+  const FXint y = margintop + (nrows - 1) * fontHeight;
+  FXint ny = pos_y;
+  if (pos_y + y < margintop) {
+    ny = margintop - y;
+  } else if (pos_y + y + fontHeight > viewport_h - marginbottom) {
+    ny = viewport_h - fontHeight - marginbottom - y;
+  }
+  // A line's start is at the left margin: in view once the view is scrolled fully left.
+  if (pos_x != 0 || ny != pos_y) setPosition(0, ny);
+}
+
+// FXText finds the new top row of a scroll down by walking line by line from the old one: after a
+// flood, everything appended since the last scroll. When the new top is nearer the end, its walk
+// starts a view's height above it instead, found from the end; it then lays out the whole view
+// as it does for any scroll of more than a view's height.
+void LogText::moveContents(FXint x, FXint y) {
+  if (!(options & TEXT_WORDWRAP)) {
+    const FXint top = -y / font->getFontHeight();
+    const FXint start = top - nvisrows;
+    const FXint lastRow = nrows - 1;
+    if (top < lastRow && start > toprow && lastRow - start < start - toprow) {
+      toppos = prevRow(lineStart(length), lastRow - start);
+      toprow = start;
+    }
+  }
+  FXText::moveContents(x, y);
+}

@@ -11,15 +11,20 @@
 // - widths are measured only where FXText uses them (the text after a change, not the text
 //   removed), ASCII straight from the font;
 // - an insertion widens the gap a block at a time, not by just what it needs.
-// Wrapped text is left to FXText.
+// Scrolling to the last line, and a scroll far down, find their rows from the end instead of
+// walking every line from the old top. Wrapped text is left to FXText.
 class LogText : public FXText {
 public:
   LogText(FXComposite* p, FXObject* tgt = nullptr, FXSelector sel = 0, FXuint opts = 0, FXint x = 0, FXint y = 0,
           FXint w = 0, FXint h = 0)
       : FXText(p, tgt, sel, opts, x, y, w, h) {}
 
+  // makePositionVisible(lineStart(getLength())): the last line in view, at its start.
+  void showLastLine();
+
 protected:
   void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
+  void moveContents(FXint x, FXint y) override;
 
 private:
   FXuchar byteAt(FXint pos) const {

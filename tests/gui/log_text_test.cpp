@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/log_text.h"
@@ -73,7 +74,7 @@ public:
   }
 };
 
-enum class Op { append, insertAt, replaceAt, removeAt, scrollEnd, cursorAt, select, anchorAt, gapAt, unstyle };
+enum class Op { append, insertAt, replaceAt, removeAt, scrollEnd, scrollToRow, cursorAt, select, anchorAt, gapAt, unstyle };
 
 struct Step {
   Op op;
@@ -169,6 +170,15 @@ const std::vector<Sequence>& sequences() {
               {Op::select, "", 100, 30, 0}, {Op::gapAt, "", 115, 0, 0}, {Op::removeAt, "", 110, 10, 0},
               {Op::select, "", 100, 30, 0}, {Op::replaceAt, "xx", 90, 20, 0},
               append("end\n"), scrollEnd()}})},
+      {"scrolled up by hand, then the log follows its end again",
+       join({lines("u", 120, 30),
+             {append(std::string(200, 'w') + "\n"), {Op::scrollToRow, "", 0, 0, 0}},
+             lines("while up", 10, 0),
+             {scrollEnd(), {Op::scrollToRow, "", 60, 0, 0}, {Op::scrollToRow, "", 64, 0, 0}, {Op::scrollToRow, "", 58, 0, 0},
+              scrollEnd(), {Op::scrollToRow, "", 20, 0, 0}, {Op::scrollToRow, "", 125, 0, 0},
+              {Op::scrollToRow, "", 125, 60, 0}, scrollEnd(), {Op::scrollToRow, "", 2, 30, 0}},
+             lines("far", 200, 0),
+             {scrollEnd()}})},
       {"everything removed, then written again",
        join({lines("all", 25, 5), {{Op::removeAt, "", 0, -1, 0}}, lines("again", 10, 5), {{Op::gapAt, "", 0, 0, 0}},
              lines("more", 15, 5),
@@ -201,7 +211,15 @@ void apply(Text* text, const Step& step) {
       text->removeText(resolve(step.at, length), count(step, length), FALSE);
       break;
     case Op::scrollEnd:
-      text->makePositionVisible(text->lineStart(length));
+      // What the log does after a batch, against what FXText does for it.
+      if constexpr (std::is_base_of_v<LogText, Text>) {
+        text->showLastLine();
+      } else {
+        text->makePositionVisible(text->lineStart(length));
+      }
+      break;
+    case Op::scrollToRow:  // count: pixels scrolled right
+      text->setPosition(-step.count, -step.at * text->getFont()->getFontHeight());
       break;
     case Op::cursorAt:
       text->setCursorPos(resolve(step.at, length), FALSE);
