@@ -25,32 +25,16 @@ public:
   explicit Probe(FXComposite* p) : Base(p, nullptr, 0, logOptions, 0, 0, viewWidth, viewHeight) {}
 
   std::string state() const {
-    std::string out;
-    auto field = [&out](const char* name, long value) { out += std::string(name) + "=" + std::to_string(value) + " "; };
-    field("length", this->length);
-    field("nrows", this->nrows);
-    field("toprow", this->toprow);
-    field("toppos", this->toppos);
-    field("keeppos", this->keeppos);
-    field("nvisrows", this->nvisrows);
-    field("cursorpos", this->cursorpos);
-    field("cursorstart", this->cursorstart);
-    field("cursorend", this->cursorend);
-    field("cursorrow", this->cursorrow);
-    field("cursorcol", this->cursorcol);
-    field("prefcol", this->prefcol);
-    field("selstart", this->selstartpos);
-    field("selend", this->selendpos);
-    field("hilitestart", this->hilitestartpos);
-    field("hiliteend", this->hiliteendpos);
-    field("anchor", this->anchorpos);
-    field("textWidth", this->textWidth);
-    field("textHeight", this->textHeight);
-    field("posX", this->pos_x);
-    field("posY", this->pos_y);
-    field("viewportH", this->viewport_h);
-    out += "visrows=";
-    for (FXint i = 0; i <= this->nvisrows; ++i) out += std::to_string(this->visrows[i]) + ",";
+    const long fields[] = {this->length, this->nrows, this->toprow, this->toppos, this->keeppos, this->nvisrows,
+                           this->cursorpos, this->cursorstart, this->cursorend, this->cursorrow, this->cursorcol,
+                           this->prefcol, this->selstartpos, this->selendpos, this->hilitestartpos,
+                           this->hiliteendpos, this->anchorpos, this->textWidth, this->textHeight, this->pos_x,
+                           this->pos_y, this->viewport_h};
+    std::string out = "length nrows toprow toppos keeppos nvisrows cursor(pos start end row col) prefcol "
+                      "sel(start end) hilite(start end) anchor textWidth textHeight pos(x y) viewportH:";
+    for (long value : fields) out += " " + std::to_string(value);
+    out += "; visrows:";
+    for (FXint i = 0; i <= this->nvisrows; ++i) out += " " + std::to_string(this->visrows[i]);
     return out;
   }
 
