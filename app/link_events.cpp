@@ -52,7 +52,7 @@ void QuarnWindow::followLinks() {
 #else
 void QuarnWindow::followLinks() {
   watchDescriptor(watchedWired, wiredSession.descriptor(), ID_INPUT_WIRED);
-  watchDescriptor(watchedDongle, dongleSession.descriptor(), ID_INPUT_DONGLE);
+  watchDescriptor(watchedDongle, dongleSession.descriptorToWatch(answerClockMs()), ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wiredSession.deadline());
   armBound(ID_TIMER_DONGLE, dongleSession.deadline());
   armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());

@@ -109,7 +109,7 @@ void LogView::keepWithinLimit() {
 
 // The start of the last line in view, as every append has always left it.
 void LogView::scrollToEnd() {
-  text->makePositionVisible(text->lineStart(text->getLength()));
+  text->showLastLine();
   lastScrollMs = answerClockMs();
   scrollHeld = false;
 }

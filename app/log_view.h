@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "app/log_text.h"
 #include "text/log.h"
 #include "text/log_bound.h"
 
@@ -21,7 +22,7 @@ constexpr long long logScrollIntervalMs = 40;
 class LogView : public Log {
 public:
   // The widget the log writes into; set once the window has built it.
-  void attach(FXText* widget) { text = widget; }
+  void attach(LogText* widget) { text = widget; }
 
   void logText(const char* text, int style) override;
   void logTimestamp() override;
@@ -50,7 +51,7 @@ private:
   void keepWithinLimit();
   void scrollToEnd();
 
-  FXText* text = nullptr;
+  LogText* text = nullptr;
   std::string pendingText;
   std::string pendingStyles;  // one style byte per pending character
   int batchDepth = 0;

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/about_dialog.h"
+#include "app/log_font.h"
+#include "app/log_text.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
 
@@ -47,9 +49,9 @@ constexpr const char* fontDescriptions[fontChoiceCount] = {
 constexpr int builtInFont = 1;
 
 FXFont* makeLogFont(FXApp* app, int choice) {
-  if (fontDescriptions[choice] != nullptr) return new FXFont(app, fontDescriptions[choice]);
-  return new FXFont(app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
-                    FXFont::NonExpanded, 0);
+  if (fontDescriptions[choice] != nullptr) return new LogFont(app, fontDescriptions[choice]);
+  return new LogFont(app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
+                     FXFont::NonExpanded, 0);
 }
 
 // The entry tables are the converter's: an entry's index is the code it exchanges.
@@ -266,8 +268,8 @@ void QuarnWindow::buildNearbyGroup(FXComposite* container) {
 void QuarnWindow::buildLogPage(FXComposite* page) {
   FXGroupBox* group = new FXGroupBox(page, "Communication log", ridgeGroup | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   FXHorizontalFrame* frame = new FXHorizontalFrame(group, LAYOUT_FILL_X | LAYOUT_FILL_Y);
-  logView = new FXText(frame, nullptr, 0,
-                       TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  logView = new LogText(frame, nullptr, 0,
+                        TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   logView->setStyled(TRUE);
   logView->setHiliteStyles(logHiliteStyles);
   logFont = makeLogFont(getApp(), builtInFont);

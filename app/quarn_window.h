@@ -153,7 +153,7 @@ public:
   FXListBox* wiredModeList = nullptr;
   FXTextField* converterKeyField = nullptr;
   FXTextField* converterIdField = nullptr;
-  FXText* logView = nullptr;
+  LogText* logView = nullptr;
   // What the Log calls above write through: batches, scrolling and the bound on logView.
   LogView communicationLog;
   FXFont* logFont = nullptr;

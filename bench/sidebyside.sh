@@ -3,6 +3,8 @@
 #
 #   bench/sidebyside.sh [section ...]   sections: idle wireless wired latency long (default: all)
 #   BUILD=dir (default build)  IDLE_S=60  FLOOD_S=30  LONG_S=180  RATE=5000
+#   PERF='perf record options' (e.g. -g): each quarn flood recorded, perf.data (quarn) and
+#             perf-x.data (its X server) in its run's folder
 #
 # Every program runs on its own Xvfb; CPU is utime+stime from /proc/<pid>/stat of the program
 # plus its own X server. The traffic comes from bench/pty_writer.cpp (quarn_pty_writer): a PTY
@@ -182,10 +184,19 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
     DISPLAY=$display "$ping" "$winId" 100 "$((s - 1))" >"$dir/ping.txt" 2>"$dir/ping-err.txt" &
     pids+=($!)
   fi
+  local perfPid=""
+  if [ "$prog" = quarn ] && [ -n "${PERF:-}" ]; then
+    perf record $PERF -o "$dir/perf.data" -p "$progPid" -- sleep "$s" >"$dir/perf-out.txt" 2>&1 &
+    perfPid=$!
+    pids+=($perfPid)
+    perf record $PERF -o "$dir/perf-x.data" -p "$xPid" -- sleep "$s" >"$dir/perf-x-out.txt" 2>&1 &
+    pids+=($!)
+  fi
   : >"$dir/rss.txt"
   local i
   for i in $(seq "$s"); do sleep 1; echo "$i $(rssKb "$progPid")" >>"$dir/rss.txt"; done
   for i in $(seq 30); do grep -q '^done' "$dir/writer.txt" && break; sleep 0.2; done
+  [ -z "$perfPid" ] || wait "$perfPid" 2>/dev/null || true
   t1="$(ticks "$progPid")"; x1="$(ticks "$xPid")"; r1="$(rssKb "$progPid")"
   DISPLAY=$display import -window root "$dir/screen.png" 2>/dev/null || true
   local frames bytes

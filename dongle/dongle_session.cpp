@@ -126,9 +126,18 @@ int DongleSession::open() {
   return 1;
 }
 
+void DongleRest::afterWake(bool busy, long long nowMs) {
+  untilMs = -1;
+  if (!busy) return;
+  if (lastBusyMs >= 0 && nowMs - lastBusyMs < dongleBusyGapMs) untilMs = nowMs + dongleRestMs;
+  lastBusyMs = nowMs;
+}
+
 bool DongleSession::wake(Log& log) {
   const bool happened = dongleTick(link_, state_, heard_, log, router_, &watch);
-  if (watch.lost && nextLookMs_ < 0) nextLookMs_ = answerClockMs() + stickLookIntervalMs;
+  const long long now = answerClockMs();
+  if (watch.lost && nextLookMs_ < 0) nextLookMs_ = now + stickLookIntervalMs;
+  rest_.afterWake(happened && !watch.lost, now);
   return happened;
 }
 
@@ -136,9 +145,15 @@ int DongleSession::descriptor() const {
   return link_.mode == dongleLinkDongle && serialPortIsOpen(link_.port) ? link_.port.fd : -1;
 }
 
+int DongleSession::descriptorToWatch(long long nowMs) const {
+  return rest_.resting(nowMs) ? -1 : descriptor();
+}
+
 long long DongleSession::deadline() const {
   if (watch.lost) return nextLookMs_;
-  return dongleTickDeadline(link_, watch);
+  const long long due = dongleTickDeadline(link_, watch);
+  if (rest_.untilMs >= 0 && (due < 0 || rest_.untilMs < due)) return rest_.untilMs;
+  return due;
 }
 
 int DongleSession::writeStart() {

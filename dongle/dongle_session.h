@@ -27,6 +27,25 @@ constexpr size_t dongleReadChunk = 1024;
 constexpr size_t dongleWakeByteMax = 16 * 1024;
 constexpr size_t dongleWakeFrameMax = 256;
 
+// Under a flood the stick's frames come a few at a time, thousands of wake-ups a second, and each
+// wake-up pays for a read, a log append and a flush to the display whatever it carries. A wake-up
+// that dispatched frames within dongleBusyGapMs of the previous such wake-up lets the port rest
+// for dongleRestMs: what arrives meanwhile waits in the driver's queue (a few KB at the stick's
+// speed) and the next wake-up takes it in one batch. A quiet link's frames are read as they come,
+// and a busy one's wait at most dongleRestMs, well within the 20 ms an answer may take to show.
+constexpr long long dongleRestMs = 8;
+constexpr long long dongleBusyGapMs = 20;
+
+// Whether the stick's port rests after a wake-up, and until when.
+struct DongleRest {
+  long long lastBusyMs = -1;  // the last wake-up that dispatched frames; -1 for none yet
+  long long untilMs = -1;     // the port is left unwatched until then; -1 for not resting
+
+  // After a wake-up at nowMs; busy when it dispatched frames.
+  void afterWake(bool busy, long long nowMs);
+  bool resting(long long nowMs) const { return untilMs >= 0 && nowMs < untilMs; }
+};
+
 // One wake-up of the stick's link: reads what is queued (up to the bounds above) and dispatches
 // every frame it completes, in arrival order; a frame left half-way is kept for the next wake-up
 // and dropped once its bound has passed. With a watch, a converter frame that answers the
@@ -87,13 +106,16 @@ public:
 
   // The descriptor to wake on, or -1 while the stick's port is closed.
   int descriptor() const;
+  // The descriptor to watch now: -1 also while the port rests after a busy wake-up (deadline()
+  // then says when to wake).
+  int descriptorToWatch(long long nowMs) const;
 
   // Readable, or a bound due: every queued frame is dispatched; a stalled frame or an overdue
   // answer is dropped or logged; a hang-up is logged and closes the port.
   bool wake(Log& log);
 
-  // When to wake without new bytes: a frame's or an answer's bound, or, while the stick is gone,
-  // the next look for it; -1 for never.
+  // When to wake without new bytes: a frame's or an answer's bound, the end of a rest, or, while
+  // the stick is gone, the next look for it; -1 for never.
   long long deadline() const;
 
   // Writes AB 00 00, which makes the stick start delivering.
@@ -119,6 +141,7 @@ private:
   uint8_t partner_[partnerFrameSize] = {};
   size_t partnerLength_ = 0;
   long long nextLookMs_ = -1;
+  DongleRest rest_;
 };
 
 // How often a gone stick is looked for; a udev event makes the look happen at once.

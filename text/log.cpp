@@ -12,16 +12,17 @@
 
 namespace {
 constexpr size_t hexDumpItemsPerLine = 16;
-constexpr size_t hexDumpItemSize = 8;   // "0xAB " and its NUL, with room to spare
+constexpr size_t hexDumpItemChars = 5;  // "0xAB "
 constexpr size_t timeTextSize = 16;     // "HH:MM:SS" and its NUL
 }  // namespace
 
+// Every received byte passes through here: digits from a table, not a formatted print per byte.
 void appendHexDumpText(std::string& out, const uint8_t* bytes, size_t count) {
-  char item[hexDumpItemSize];
-  out.reserve(out.size() + count * 5 + count / hexDumpItemsPerLine + 1);
+  static constexpr char digits[] = "0123456789ABCDEF";
+  out.reserve(out.size() + count * hexDumpItemChars + count / hexDumpItemsPerLine + 1);
   for (size_t i = 0; i < count; ++i) {
-    std::snprintf(item, sizeof item, "0x%02X ", bytes[i]);
-    out += item;
+    const char item[hexDumpItemChars] = {'0', 'x', digits[bytes[i] >> 4], digits[bytes[i] & 0x0F], ' '};
+    out.append(item, sizeof item);
     if (i % hexDumpItemsPerLine == hexDumpItemsPerLine - 1) out += '\n';
   }
   out += '\n';

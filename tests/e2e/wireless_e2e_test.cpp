@@ -443,6 +443,29 @@ TEST(WirelessE2e, EveryQueuedFrameIsDispatchedInOneWakeUp) {
   EXPECT_LT(dongleBytesQueued(rig.dongle), queued / 10);
 }
 
+// A quiet stick's frames are read as they come: a wake-up that finds frames long after the last
+// one leaves the port watched, with no wake-up of its own scheduled.
+TEST(WirelessE2e, QuietStickIsWatchedAgainAtOnce) {
+  auto sim = startStick({"--beacon-ms", "10", "--quiet-air"});
+  WirelessRig rig;
+  DongleSession session(rig.record, rig.dongle, rig.link, rig.heard, rig.targets);
+  ASSERT_EQ(setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1), 0);
+  ASSERT_EQ(findDongle(rig.record, rig.dongle), 1);
+  unsetenv("QUARN_VIRTUAL_PORTS");
+  ASSERT_EQ(session.open(), 1);
+  ASSERT_EQ(session.writeStart(), 1);
+  for (int round = 0; round < 3; ++round) {
+    usleep(useconds_t(dongleBusyGapMs + 30) * 1000);  // frames queue; the last busy wake-up is past the gap
+    ASSERT_GT(dongleBytesQueued(rig.dongle), 0) << round;
+    ASSERT_TRUE(session.wake(rig.log)) << round;
+    const long long now = answerClockMs();
+    EXPECT_EQ(session.descriptorToWatch(now), session.descriptor()) << round;
+    EXPECT_GE(session.descriptor(), 0) << round;
+    const long long due = session.deadline();
+    EXPECT_TRUE(due < 0 || due > now + dongleRestMs) << round << ": " << due - now;
+  }
+}
+
 // The stick pulled out and plugged in again: the hang-up is said, the same serial is found on
 // the new port, started and told its partner again; what was heard is kept.
 TEST(WirelessE2e, StickPulledOutAndPluggedInAgainIsReopened) {

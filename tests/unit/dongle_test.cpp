@@ -179,4 +179,40 @@ TEST(DongleAnswerWait, ConverterFrameAnswersItsRequest) {
   }
 }
 
+// A flood rests the port between wake-ups; a quiet link never waits.
+TEST(DongleRest, RestsOnlyAfterBusyWakeUpsCloseTogether) {
+  struct Wake {
+    bool busy;
+    long long nowMs;
+    long long untilMs;  // expected after it
+  };
+  struct Case {
+    const char* name;
+    std::vector<Wake> wakes;
+  };
+  const Case cases[] = {
+      {"first frames ever", {{true, 1000, -1}}},
+      {"frames again within the gap", {{true, 1000, -1}, {true, 1000 + dongleBusyGapMs - 1, 1000 + dongleBusyGapMs - 1 + dongleRestMs}}},
+      {"frames again just at the gap", {{true, 1000, -1}, {true, 1000 + dongleBusyGapMs, -1}}},
+      {"a flood keeps resting", {{true, 0, -1}, {true, 9, 9 + dongleRestMs}, {true, 18, 18 + dongleRestMs}, {true, 27, 27 + dongleRestMs}}},
+      {"a wake-up without frames ends the rest", {{true, 0, -1}, {true, 5, 5 + dongleRestMs}, {false, 13, -1}}},
+      {"the gap counts from the last busy wake-up", {{true, 0, -1}, {false, 5, -1}, {true, 19, 19 + dongleRestMs}}},
+      {"frames after a quiet while", {{true, 0, -1}, {true, 5, 5 + dongleRestMs}, {true, 500, -1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DongleRest rest;
+    EXPECT_FALSE(rest.resting(0));
+    for (const Wake& w : c.wakes) {
+      rest.afterWake(w.busy, w.nowMs);
+      EXPECT_EQ(rest.untilMs, w.untilMs) << w.nowMs;
+      EXPECT_EQ(rest.resting(w.nowMs), w.untilMs >= 0) << w.nowMs;
+      if (w.untilMs >= 0) {
+        EXPECT_TRUE(rest.resting(w.untilMs - 1)) << w.nowMs;
+        EXPECT_FALSE(rest.resting(w.untilMs)) << w.nowMs;
+      }
+    }
+  }
+}
+
 }  // namespace

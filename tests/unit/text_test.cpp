@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -380,6 +381,19 @@ TEST(HexDump, SeventeenBytesBreakAfterSixteen) {
   std::string line;
   for (int i = 0; i < 16; ++i) line += "0x5A ";
   EXPECT_EQ(dump(bytes), line + "\n0x0F \n");
+}
+
+TEST(HexDump, EveryByteValueAsTheFormat0x02XWritesIt) {
+  std::vector<uint8_t> bytes;
+  std::string expected;
+  for (int value = 0; value < 256; ++value) {
+    bytes.push_back(static_cast<uint8_t>(value));
+    char item[8];
+    std::snprintf(item, sizeof item, "0x%02X ", value);
+    expected += item;
+    if (value % 16 == 15) expected += '\n';
+  }
+  EXPECT_EQ(dump(bytes), expected + "\n");
 }
 
 TEST(HexDump, AppendsToExistingText) {

@@ -1,0 +1,177 @@
+// The communication log's text widget.
+#include "app/log_text.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+// FXText widens its gap to just what an insertion needs, so every append at the end of a long
+// log reallocated both buffers. The log widens it by this much at a time instead.
+constexpr FXint insertGapReserve = 64 * 1024;
+
+FXint lineBreaks(const FXchar* from, FXint n) {
+  return n > 0 ? static_cast<FXint>(std::count(from, from + n, '\n')) : 0;
+}
+}  // namespace
+
+FXint LogText::rowsIn(FXint start, FXint end) const {
+  if (start >= end) return 0;
+  const FXint stop = FXMIN(end, length);
+  FXint rows = 0;
+  if (start < gapstart) rows += lineBreaks(buffer + start, FXMIN(stop, gapstart) - start);
+  if (stop > gapstart) {
+    const FXint from = FXMAX(start, gapstart);
+    rows += lineBreaks(buffer + from - gapstart + gapend, stop - from);
+  }
+  if (end > length) ++rows;
+  return rows;
+}
+
+FXint LogText::measure(FXint start, FXint end, FXint& widest) const {
+  FXint rows = 0;
+  FXint rowWidth = 0;
+  widest = 0;
+  const FXint stop = FXMIN(end, length);
+  for (FXint p = start; p < stop; ++p) {
+    const FXuchar c = byteAt(p);
+    if (c >= 0x80) {  // a multi-byte character: FXText's own measure
+      FXint ignored = 0;
+      return measureText(start, end, widest, ignored);
+    }
+    if (c == '\n') {
+      widest = FXMAX(widest, rowWidth);
+      ++rows;
+      rowWidth = 0;
+    } else {
+      rowWidth += c < ' ' ? charWidth(c, rowWidth) : font->getCharWidth(c);
+    }
+  }
+  if (end > length && start < end) {
+    widest = FXMAX(widest, rowWidth);
+    ++rows;
+  }
+  return rows;
+}
+
+void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) {
+  if (options & TEXT_WORDWRAP) {
+    FXText::replace(pos, removed, text, n, style);
+    return;
+  }
+  drawCursor(0);
+  const FXint delta = n - removed;
+
+  // The range whose rows may change: whole lines around the change.
+  const FXint changeBegin = lineStart(pos);
+  const FXint changeEndBefore = changeEnd(pos + removed);
+  const FXint rowsBefore = rowsIn(changeBegin, changeEndBefore);
+
+  // The cursor's row, when the change takes in its line, is counted again from the change's
+  // first row, not from the top of the view.
+  const bool cursorInChange = changeBegin <= cursorpos && cursorpos < changeEndBefore;
+  const FXint changeBeginRow = cursorInChange ? cursorrow - rowsIn(changeBegin, cursorstart) : 0;
+
+  if (delta >= gapend - gapstart) sizegap(FXMAX(delta, insertGapReserve));
+  if (pos + removed <= gapstart) {
+    // The gap lies after the change (the log keeps it at its end): what lies between the two
+    // moves by delta and the gap stays put, where FXText would move the gap here and, at the
+    // next append, everything back.
+    const size_t between = static_cast<size_t>(gapstart - pos - removed);
+    std::memmove(&buffer[pos + n], &buffer[pos + removed], between);
+    if (sbuffer) std::memmove(&sbuffer[pos + n], &sbuffer[pos + removed], between);
+    gapstart += delta;
+  } else {
+    movegap(pos);
+    gapstart += n;
+    gapend += removed;
+  }
+  if (n > 0) {
+    std::memcpy(&buffer[pos], text, static_cast<size_t>(n));
+    if (sbuffer) std::memset(&sbuffer[pos], style, static_cast<size_t>(n));
+  }
+  length += delta;
+
+  const FXint changeEndAfter = changeEndBefore + delta;
+  FXint widthAfter = 0;
+  const FXint rowsAfter = measure(changeBegin, changeEndAfter, widthAfter);
+  mutation(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+  textHeight += (rowsAfter - rowsBefore) * font->getFontHeight();
+  textWidth = FXMAX(textWidth, widthAfter);
+
+  // Ranges after the change move with it; ranges inside it shrink or grow to its new end.
+  if (pos + removed <= selstartpos) {
+    selstartpos += delta;
+    selendpos += delta;
+  } else if (pos < selendpos) {
+    selendpos = selendpos <= pos + removed ? pos + n : selendpos + delta;
+    if (pos <= selstartpos) selstartpos = pos + n;
+  }
+  if (pos + removed <= hilitestartpos) {
+    hilitestartpos += delta;
+    hiliteendpos += delta;
+  } else if (pos < hiliteendpos) {
+    hiliteendpos = hiliteendpos <= pos + removed ? pos + n : hiliteendpos + delta;
+    if (pos <= hilitestartpos) hilitestartpos = pos + n;
+  }
+  if (pos + removed <= anchorpos) {
+    anchorpos += delta;
+  } else if (pos <= anchorpos) {
+    anchorpos = pos + n;
+  }
+
+  if (changeEndBefore <= cursorpos) {
+    cursorpos += delta;
+    cursorstart += delta;
+    cursorend += delta;
+    cursorrow += rowsAfter - rowsBefore;
+  } else if (cursorInChange) {
+    if (pos + removed <= cursorpos) {
+      cursorpos += delta;
+    } else if (pos <= cursorpos) {
+      cursorpos = pos + n;
+    }
+    cursorstart = rowStart(cursorpos);
+    cursorend = nextRow(cursorstart);
+    cursorcol = indentFromPos(cursorstart, cursorpos);
+    cursorrow = changeBeginRow + rowsIn(changeBegin, cursorstart);
+  }
+
+  FXScrollArea::layout();
+  prefcol = -1;
+}
+
+// FXText::makePositionVisible for the last line's start, whose row is the last row: FXText counts
+// the rows from the bottom of the view to it, one character at a time.
+void LogText::showLastLine() {
+  if (options & TEXT_WORDWRAP) {
+    makePositionVisible(lineStart(length));
+    return;
+  }
+  const FXint fontHeight = font->getFontHeight();
+  const FXint y = margintop + (nrows - 1) * fontHeight;
+  FXint ny = pos_y;
+  if (pos_y + y < margintop) {
+    ny = margintop - y;
+  } else if (pos_y + y + fontHeight > viewport_h - marginbottom) {
+    ny = viewport_h - fontHeight - marginbottom - y;
+  }
+  // A line's start is at the left margin: in view once the view is scrolled fully left.
+  if (pos_x != 0 || ny != pos_y) setPosition(0, ny);
+}
+
+// FXText finds the new top row of a scroll down by walking line by line from the old one: after a
+// flood, everything appended since the last scroll. When the new top is nearer the end, its walk
+// starts a view's height above it instead, found from the end; it then lays out the whole view
+// as it does for any scroll of more than a view's height.
+void LogText::moveContents(FXint x, FXint y) {
+  if (!(options & TEXT_WORDWRAP)) {
+    const FXint top = -y / font->getFontHeight();
+    const FXint start = top - nvisrows;
+    const FXint lastRow = nrows - 1;
+    if (top < lastRow && start > toprow && lastRow - start < start - toprow) {
+      toppos = prevRow(lineStart(length), lastRow - start);
+      toprow = start;
+    }
+  }
+  FXText::moveContents(x, y);
+}

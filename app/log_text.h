@@ -1,0 +1,38 @@
+// The communication log's text widget: an FXText whose appends and front drops cost what the
+// text added or removed costs, however much the log already holds.
+#pragma once
+#include <fx.h>
+
+// FXText::replace, for text that is not wrapped, with the same steps and the same results, but:
+// - rows are line breaks, counted a buffer at a time instead of one character at a time through
+//   the widget's accessors: the cursor's row after a change was counted from the top of the view
+//   (a log that follows its end keeps its cursor there, so every append counted everything
+//   appended since the last scroll), and the rows of a dropped front were counted the same way;
+// - widths are measured only where FXText uses them (the text after a change, not the text
+//   removed), ASCII straight from the font;
+// - an insertion widens the gap a block at a time, not by just what it needs.
+// Scrolling to the last line, and a scroll far down, find their rows from the end instead of
+// walking every line from the old top. Wrapped text is left to FXText.
+class LogText : public FXText {
+public:
+  LogText(FXComposite* p, FXObject* tgt = nullptr, FXSelector sel = 0, FXuint opts = 0, FXint x = 0, FXint y = 0,
+          FXint w = 0, FXint h = 0)
+      : FXText(p, tgt, sel, opts, x, y, w, h) {}
+
+  // makePositionVisible(lineStart(getLength())): the last line in view, at its start.
+  void showLastLine();
+
+protected:
+  void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
+  void moveContents(FXint x, FXint y) override;
+
+private:
+  FXuchar byteAt(FXint pos) const {
+    return static_cast<FXuchar>(pos < gapstart ? buffer[pos] : buffer[pos - gapstart + gapend]);
+  }
+  // FXText's row count of [start, end) without wrapping: its line breaks, and one more for a
+  // range that reaches past the end.
+  FXint rowsIn(FXint start, FXint end) const;
+  // FXText's measureText without wrapping: rows as rowsIn, widest the widest line it ends.
+  FXint measure(FXint start, FXint end, FXint& widest) const;
+};
