@@ -8,10 +8,15 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+started=$(date +%s)
+# Each part says when it starts, in seconds since the command began.
+section() { echo "== $* (at $(( $(date +%s) - started )) s)"; }
 
+section "build (release, -Werror)"
 cmake -S . -B build/release -DQUARN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs"
 
+section "build (ASan+UBSan)"
 # The sanitizer build covers the plain libraries and their tests; FOX itself is not instrumented.
 cmake -S . -B build/asan -DQUARN_WERROR=ON -DQUARN_SANITIZE=ON -DQUARN_BUILD_GUI=OFF \
   -DCMAKE_BUILD_TYPE=Debug >/dev/null
@@ -30,15 +35,15 @@ run_ctest() {
   fi
 }
 
-echo "== tests (release build)"
+section "tests (release build)"
 run_ctest build/release
-echo "== tests (ASan+UBSan build)"
+section "tests (ASan+UBSan build)"
 run_ctest build/asan
 
 # Root ignores file modes and exclusive opens, so what touches ports, files or the real program
 # (label asuser) runs again as an unprivileged account, on an X server of its own.
 if [ "$(id -u)" -eq 0 ]; then
-  echo "== tests as the unprivileged user quarn-test (release build, label asuser)"
+  section "tests as the unprivileged user quarn-test (release build, label asuser)"
   # The test lists are written into the build folder as root; the listing here keeps them current.
   ctest --test-dir build/release -N >/dev/null
   scripts/as-test-user.sh --writable build/release/Testing \
@@ -51,9 +56,9 @@ fi
 # smoke run drives it against quarn-sim through pseudo-terminals mapped as COM ports. Users run
 # it from an ordinary account, so as root both run as quarn-test; the screenshots stay in
 # build/windows/smoke.
-echo "== Windows build (MinGW-w64) and its tests under Wine"
+section "Windows build (MinGW-w64) and its tests under Wine"
 scripts/build-windows.sh --tests
-windows_tests='ctest --test-dir build/windows --output-on-failure && scripts/windows-test.sh build/windows/smoke'
+windows_tests="ctest --test-dir build/windows --output-on-failure -j $jobs && scripts/windows-test.sh build/windows/smoke"
 if [ "$(id -u)" -eq 0 ]; then
   scripts/as-test-user.sh --writable build/windows/Testing --writable build/windows/smoke \
     bash -c "$windows_tests"
@@ -63,5 +68,6 @@ fi
 
 # A few seconds per fuzz target keeps every device and file input under the fuzzer at each
 # run; scripts/fuzz.sh 600 is the long run.
-echo "== fuzz targets (short run)"
+section "fuzz targets (short run)"
 scripts/fuzz.sh 3
+section "done"
