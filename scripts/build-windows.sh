@@ -33,7 +33,7 @@ missing=()
 need() {  # need <program> <package>
   command -v "$1" >/dev/null 2>&1 || missing+=("$2")
 }
-need $host-g++-posix g++-mingw-w64-x86-64-posix
+need $host-g++-posix g++-mingw-w64-x86-64  # both thread variants; the build uses -posix
 need $host-windres binutils-mingw-w64-x86-64
 need wine wine
 [ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null 2>&1 || missing+=(wine64)
