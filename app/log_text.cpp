@@ -12,6 +12,19 @@ constexpr FXint insertGapReserve = 64 * 1024;
 FXint lineBreaks(const FXchar* from, FXint n) {
   return n > 0 ? static_cast<FXint>(std::count(from, from + n, '\n')) : 0;
 }
+
+// A range after a change moves with it; a range that reaches into it shrinks or grows to its
+// new end.
+void moveRange(FXint& start, FXint& end, FXint pos, FXint removed, FXint n) {
+  const FXint delta = n - removed;
+  if (pos + removed <= start) {
+    start += delta;
+    end += delta;
+  } else if (pos < end) {
+    end = end <= pos + removed ? pos + n : end + delta;
+    if (pos <= start) start = pos + n;
+  }
+}
 }  // namespace
 
 FXint LogText::rowsIn(FXint start, FXint end) const {
@@ -98,21 +111,8 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   textHeight += (rowsAfter - rowsBefore) * font->getFontHeight();
   textWidth = FXMAX(textWidth, widthAfter);
 
-  // Ranges after the change move with it; ranges inside it shrink or grow to its new end.
-  if (pos + removed <= selstartpos) {
-    selstartpos += delta;
-    selendpos += delta;
-  } else if (pos < selendpos) {
-    selendpos = selendpos <= pos + removed ? pos + n : selendpos + delta;
-    if (pos <= selstartpos) selstartpos = pos + n;
-  }
-  if (pos + removed <= hilitestartpos) {
-    hilitestartpos += delta;
-    hiliteendpos += delta;
-  } else if (pos < hiliteendpos) {
-    hiliteendpos = hiliteendpos <= pos + removed ? pos + n : hiliteendpos + delta;
-    if (pos <= hilitestartpos) hilitestartpos = pos + n;
-  }
+  moveRange(selstartpos, selendpos, pos, removed, n);
+  moveRange(hilitestartpos, hiliteendpos, pos, removed, n);
   if (pos + removed <= anchorpos) {
     anchorpos += delta;
   } else if (pos <= anchorpos) {
