@@ -23,7 +23,8 @@ starts="${STARTS:-5}"
 sections=("$@")
 [ ${#sections[@]} -gt 0 ] || sections=(hot start idle load log timer)
 
-wants() { local s; for s in "${sections[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1; }
+# shellcheck source=bench/lib.sh
+. "$here/bench/lib.sh"
 
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "measure: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
@@ -41,35 +42,6 @@ work="$(mktemp -d /tmp/quarn-measure-XXXXXX)"
 clk="$(getconf CLK_TCK)"
 echo "measure: files in $work"
 
-# ---- processes this script started, ended by their ids ----
-pids=()
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  pids=()
-}
-trap cleanup EXIT
-
-startXvfb() {  # sets display; retries when the server does not answer (a display taken meanwhile)
-  local fdFile="$1/display" attempt i pid
-  for attempt in 1 2 3; do
-    rm -f "$fdFile"
-    Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp -noreset 9>"$fdFile" 2>/dev/null &
-    pid=$!
-    pids+=($pid)
-    for i in $(seq 100); do [ -s "$fdFile" ] && break; sleep 0.05; done
-    display=":$(head -n 1 "$fdFile" 2>/dev/null)"
-    for i in $(seq 20); do
-      DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-      sleep 0.1
-    done
-    kill "$pid" 2>/dev/null || true
-  done
-  echo "measure: no X server came up" >&2
-  return 1
-}
-
 startSim() {  # startSim DIR LINKNAME ARGS... ; sets simPid, simEntry
   local dir="$1" name="$2"
   shift 2
@@ -81,19 +53,6 @@ startSim() {  # startSim DIR LINKNAME ARGS... ; sets simPid, simEntry
   simEntry="$(head -n 1 "$dir/sim-entry.txt")"
 }
 
-waitWindow() {  # waitWindow TITLE SECONDS: prints the id of the visible window, or nothing
-  local title="$1" deadline=$((SECONDS + $2)) id=""
-  while [ -z "$id" ] && [ $SECONDS -le "$deadline" ]; do
-    id="$(DISPLAY=$display xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1 || true)"
-    [ -n "$id" ] || sleep 0.01
-  done
-  echo "$id"
-}
-
-keys() { DISPLAY=$display xdotool windowfocus --sync "$1" 2>/dev/null || true; shift; DISPLAY=$display xdotool key --delay 60 "$@"; }
-
-cpuTicks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-rssKb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$1/status"; }
 cpuPercent() { awk -v t="$1" -v s="$2" -v c="$clk" 'BEGIN { printf "%.3f", 100 * t / c / s }'; }
 
 # Full key lists in a working directory: 65,536 converters and 65,536 meters.
@@ -116,36 +75,17 @@ startQuarn() {
   pids+=($quarnPid)
 }
 
-# Picks the connection in the dialog: wireless is preselected; wired is one Shift+Tab away from OK.
-chooseConnection() {
-  local dir="$1" mode="$2" dialog
-  dialog="$(waitWindow "Select wired or wireless operation." 10)"
-  [ -n "$dialog" ] || { echo "measure: no connection dialog ($dir)" >&2; return 1; }
-  sleep 0.5  # a key sent while the dialog is still being mapped gets lost
-  if [ "$mode" = wired ]; then
-    keys "$dialog" shift+Tab space Tab Return
-    local port
-    port="$(waitWindow "Select wired parameters." 10)"
-    if [ -z "$port" ]; then
-      local notFound
-      notFound="$(waitWindow "USB wireless MBUS dongle not found!" 2)"
-      [ -n "$notFound" ] || { echo "measure: no port dialog ($dir)" >&2; return 1; }
-      echo "measure: the wired radio button was not taken; went wired through the not-found notice" >&2
-      keys "$notFound" Return
-      port="$(waitWindow "Select wired parameters." 10)"
-    fi
-    keys "$port" Return
-  else
-    keys "$dialog" Return
-    local i
-    for i in $(seq 50); do grep -q "AB0000" "$dir/transcript.txt" 2>/dev/null && return 0; sleep 0.1; done
-    echo "measure: the stick got no AB 00 00 ($dir)" >&2
-    return 1
-  fi
+# The connection dialog answered; over the air, also until the stick got its start command.
+connectQuarn() {  # connectQuarn DIR MODE
+  chooseConnection "$1" "$2" || return 1
+  [ "$2" = wired ] && return 0
+  local i
+  for i in $(seq 50); do grep -q "AB0000" "$1/transcript.txt" 2>/dev/null && return 0; sleep 0.1; done
+  echo "measure: the stick got no AB 00 00 ($1)" >&2
+  return 1
 }
 
 summary="$work/summary.txt"
-note() { echo "$*" | tee -a "$summary"; }
 
 # ---- hot paths ----
 if wants hot; then
@@ -189,12 +129,12 @@ idleRun() {  # idleRun MODE
     ports="$simEntry"
   fi
   startQuarn "$dir" "$ports"
-  chooseConnection "$dir" "$mode" || { cleanup; return 1; }
+  connectQuarn "$dir" "$mode" || { cleanup; return 1; }
   sleep 3  # connect, first answers, first repaints
   r0="$(rssKb "$quarnPid")"
-  t0="$(cpuTicks "$quarnPid")"
+  t0="$(ticks "$quarnPid")"
   sleep "$idleSeconds"
-  t1="$(cpuTicks "$quarnPid")"
+  t1="$(ticks "$quarnPid")"
   note "$mode: $(cpuPercent $((t1 - t0)) "$idleSeconds") % of one core over $idleSeconds s ($((t1 - t0)) ticks of 1/$clk s); resident $r0 kB after connecting, $(rssKb "$quarnPid") kB at the end"
   note "$mode: simulator saw $(grep -c accepted "$dir/transcript.txt" || true) accepted requests: $(cut -f4 "$dir/transcript.txt" | sort | uniq -c | tr -s ' ' | tr '\n' ',')"
   cleanup
@@ -220,17 +160,17 @@ if wants load; then
   startXvfb "$dir"
   startSim "$dir" ttyUSB9 --role dongle --beacon-ms 10
   startQuarn "$dir" "$simEntry"
-  if chooseConnection "$dir" wireless; then
+  if connectQuarn "$dir" wireless; then
     sleep 2
     r0="$(rssKb "$quarnPid")"
-    t0="$(cpuTicks "$quarnPid")"
+    t0="$(ticks "$quarnPid")"
     w0="$(awk '$1 == "wchar:" { print $2 }' "/proc/$simPid/io")"
     : >"$dir/queue.txt"
     for s in $(seq "$loadSeconds"); do
       sleep 1
       echo "$s $(queuedBytes "$dir/ttyUSB9") $(rssKb "$quarnPid")" >>"$dir/queue.txt"
     done
-    t1="$(cpuTicks "$quarnPid")"
+    t1="$(ticks "$quarnPid")"
     w1="$(awk '$1 == "wchar:" { print $2 }' "/proc/$simPid/io")"
     note "load: the stick wrote $(((w1 - w0) / loadSeconds)) bytes/s to quarn; $(grep -c 'wrote' "$dir/sim-err.txt" || true) of its writes were cut short (PTY full)"
     note "load: CPU $(cpuPercent $((t1 - t0)) "$loadSeconds") % of one core; resident $r0 kB -> $(rssKb "$quarnPid") kB"

@@ -32,7 +32,8 @@ longS="${LONG_S:-180}"
 rate="${RATE:-5000}"
 sections=("$@")
 [ ${#sections[@]} -gt 0 ] || sections=(idle wireless wired latency long)
-wants() { local s; for s in "${sections[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1; }
+# shellcheck source=bench/lib.sh
+. "$here/bench/lib.sh"
 
 command -v cutecom >/dev/null || apt-get install -y --no-install-recommends cutecom >/dev/null
 for tool in Xvfb xdotool strace cutecom; do
@@ -53,40 +54,8 @@ stick='USB\VID_10C4&PID_0003\ZJ000042'
 work="$(mktemp -d /tmp/quarn-sidebyside-XXXXXX)"
 clk="$(getconf CLK_TCK)"
 summary="$work/summary.txt"
-note() { echo "$*" | tee -a "$summary"; }
 echo "sidebyside: files in $work"
 
-pids=()
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  pids=()
-}
-trap cleanup EXIT
-
-startXvfb() {  # startXvfb DIR: sets display, xPid
-  local fdFile="$1/display" i
-  rm -f "$fdFile"
-  Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp -noreset 9>"$fdFile" 2>/dev/null &
-  xPid=$!
-  pids+=($xPid)
-  for i in $(seq 100); do [ -s "$fdFile" ] && break; sleep 0.05; done
-  display=":$(head -n 1 "$fdFile")"
-  for i in $(seq 50); do DISPLAY=$display xdotool getdisplaygeometry >/dev/null 2>&1 && return 0; sleep 0.1; done
-  return 1
-}
-waitWindow() {  # waitWindow TITLE-REGEX SECONDS
-  local deadline=$((SECONDS + $2)) id=""
-  while [ -z "$id" ] && [ $SECONDS -le "$deadline" ]; do
-    id="$(DISPLAY=$display xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)"
-    [ -n "$id" ] || sleep 0.05
-  done
-  echo "$id"
-}
-keys() { DISPLAY=$display xdotool windowfocus --sync "$1" 2>/dev/null || true; shift; DISPLAY=$display xdotool key --delay 60 "$@"; }
-ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-rssKb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$1/status"; }
 
 startWriter() {  # startWriter DIR LINKNAME ARGS...: sets writerPid
   local dir="$1" name="$2"
@@ -101,7 +70,7 @@ startWriter() {  # startWriter DIR LINKNAME ARGS...: sets writerPid
 
 # quarn on the current display, connected: sets progPid, winId.
 startQuarn() {  # startQuarn DIR MODE
-  local dir="$1" mode="$2" ports dialog
+  local dir="$1" mode="$2" ports
   mkdir -p "$dir/dongleKeys" "$dir/meterKeys"
   echo "simulated converter;12345678;000102030405060708090A0B0C0D0E0F" >"$dir/dongleKeys/keys.txt"
   echo "Meter 0;20000000;000102030405060708090A0B0C0D0E0F;000102030405060708090A0B0C0D0E0F" >"$dir/meterKeys/keys.txt"
@@ -109,20 +78,9 @@ startQuarn() {  # startQuarn DIR MODE
   (cd "$dir" && DISPLAY=$display QUARN_VIRTUAL_PORTS="$ports" exec "$quarn" >"$dir/quarn-out.txt" 2>&1) &
   progPid=$!
   pids+=($progPid)
-  dialog="$(waitWindow "^Select wired or wireless operation.\$" 10)"
-  [ -n "$dialog" ] || { echo "sidebyside: no connection dialog ($dir)" >&2; return 1; }
-  sleep 0.5
-  if [ "$mode" = wired ]; then
-    keys "$dialog" shift+Tab space Tab Return
-    local port
-    port="$(waitWindow "^Select wired parameters.\$" 10)"
-    [ -n "$port" ] || { echo "sidebyside: no port dialog ($dir)" >&2; return 1; }
-    keys "$port" Return
-  else
-    keys "$dialog" Return
-  fi
+  chooseConnection "$dir" "$mode" || return 1
   sleep 2
-  winId="$(waitWindow "^Quarn v[0-9.]*\$" 5)"
+  winId="$(waitWindow "Quarn v[0-9.]*" 5)"
   # The log in view, as CuteCom's is: the "Communication log" tab (its place in the window).
   [ -n "$winId" ] && DISPLAY=$display xdotool mousemove --window "$winId" 131 43 click 1
   sleep 0.5
@@ -152,7 +110,7 @@ EOF
   (HOME="$dir/home" XDG_RUNTIME_DIR="$dir" DISPLAY=$display LD_PRELOAD="$shim" exec cutecom >"$dir/cutecom-out.txt" 2>&1) &
   progPid=$!
   pids+=($progPid)
-  winId="$(waitWindow "^CuteCom - Default\$" 15)"
+  winId="$(waitWindow "CuteCom - Default" 15)"
   [ -n "$winId" ] || { echo "sidebyside: no CuteCom window ($dir)" >&2; return 1; }
   sleep 1
   # "Hex output" check box and "Open" button (positions in CuteCom 0.51's default layout).
@@ -224,7 +182,7 @@ if wants idle; then
     mkdir -p "$dir"
     startXvfb "$dir"
     case $who in
-      bare) DISPLAY=$display "$bare" & progPid=$!; pids+=($progPid); waitWindow "^Bare FOX window\$" 10 >/dev/null ;;
+      bare) DISPLAY=$display "$bare" & progPid=$!; pids+=($progPid); waitWindow "Bare FOX window" 10 >/dev/null ;;
       quarn-wired) startWriter "$dir" COM1 --mode wired; startQuarn "$dir" wired ;;
       quarn-wireless) startWriter "$dir" ttyUSB9 --mode dongle; startQuarn "$dir" wireless ;;
       cutecom) startWriter "$dir" ttyUSB9 --mode wired; startCutecom "$dir" ttyUSB9 2400 ;;
@@ -244,20 +202,24 @@ if wants idle; then
   cleanup
 fi
 
+# quarn, CuteCom, quarn, CuteCom on the same traffic: runs PROGRAM-NAME-1 and PROGRAM-NAME-2.
+interleaved() {  # interleaved NAME MODE
+  local n program
+  for n in 1 2; do
+    for program in quarn cutecom; do
+      floodRun "$program-$1-$n" "$program" "$2" "$floodS" || note "$program-$1-$n failed"
+    done
+  done
+}
+
 if wants wireless; then
   note "== wireless: $rate stick frames/s of 33 bytes (30-byte converter frames), $floodS s each, interleaved"
-  floodRun quarn-wl-1 quarn wireless "$floodS" || note "quarn-wl-1 failed"
-  floodRun cutecom-wl-1 cutecom wireless "$floodS" || note "cutecom-wl-1 failed"
-  floodRun quarn-wl-2 quarn wireless "$floodS" || note "quarn-wl-2 failed"
-  floodRun cutecom-wl-2 cutecom wireless "$floodS" || note "cutecom-wl-2 failed"
+  interleaved wl wireless
 fi
 
 if wants wired; then
   note "== wired: 112-byte long frames at a 2400-baud 8E1 line's pace (218 B/s, 10 ms chunks), $floodS s each, interleaved"
-  floodRun quarn-wired-1 quarn wired "$floodS" || note "quarn-wired-1 failed"
-  floodRun cutecom-wired-1 cutecom wired "$floodS" || note "cutecom-wired-1 failed"
-  floodRun quarn-wired-2 quarn wired "$floodS" || note "quarn-wired-2 failed"
-  floodRun cutecom-wired-2 cutecom wired "$floodS" || note "cutecom-wired-2 failed"
+  interleaved wired wired
 fi
 
 if wants latency; then

@@ -51,14 +51,9 @@ fi
 cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
 
 work="$(mktemp -d /tmp/quarn-soak-XXXXXX)"
-pids=()
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-  pids=()
-}
-trap cleanup EXIT
+sections=()
+# shellcheck source=bench/lib.sh
+. "$here/bench/lib.sh"
 
 mkdir -p "$work/dongleKeys" "$work/meterKeys"
 echo "simulated converter;12345678;$converterKey" >"$work/dongleKeys/keys.txt"
@@ -76,20 +71,7 @@ entry="$(head -n 1 "$work/entry.txt")"
 
 echo "soak: $seconds s$([ $gui = 1 ] && echo ', real program'), radio frame period ${beaconMs} ms, a command every ${commandMs} ms; files in $work"
 
-rssKb() { awk '$1 == "VmRSS:" { print $2 }' "/proc/$1/status"; }
-
 # ---- the real program, driven through the X server ----
-display=""
-x() { DISPLAY=$display "$@"; }
-findWindow() {  # findWindow TITLE SECONDS
-  local deadline=$((SECONDS + $2)) id=""
-  while [ -z "$id" ] && [ $SECONDS -le "$deadline" ]; do
-    id="$(x xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)"
-    [ -n "$id" ] || sleep 0.05
-  done
-  echo "$id"
-}
-keysTo() { x xdotool windowfocus --sync "$1" 2>/dev/null || true; shift; x xdotool key --delay 60 "$@"; }
 declare -A at
 clickAt() {  # clickAt LABEL#N [DY]: clicks the centre of a button or menu title, DY pixels lower
   local xy="${at[$1]:-}"
@@ -102,11 +84,7 @@ clickAt() {  # clickAt LABEL#N [DY]: clicks the centre of a button or menu title
 acceptedCount() { awk -F'\t' '$4 == "secured" && $5 == "accepted"' "$work/transcript.txt" | wc -l; }
 
 runGui() {
-  Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp -noreset 9>"$work/display" 2>/dev/null &
-  pids+=($!)
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
-  display=":$(head -n 1 "$work/display")"
-  for _ in $(seq 30); do x xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+  startXvfb "$work"
   x "$build/bench/quarn_widget_positions" >"$work/positions.txt"
   local kind label px py h
   while IFS=$'\t' read -r kind label px py h; do at["$label"]="$px $py"; done <"$work/positions.txt"
@@ -116,18 +94,18 @@ runGui() {
   quarnPid=$!
   pids+=($quarnPid)
   local dialog
-  dialog="$(findWindow "Select wired or wireless operation." 10)"
+  dialog="$(waitWindow "Select wired or wireless operation." 10)"
   [ -n "$dialog" ] || { echo "soak: no connection dialog" >&2; return 1; }
   sleep 0.5
-  keysTo "$dialog" Return
-  main="$(findWindow "Quarn v1.3.0" 10)"
+  keys "$dialog" Return
+  main="$(waitWindow "Quarn v1.3.0" 10)"
   sleep 2  # the converter's first radio frames
   clickAt "Find converter#1"
   local partner
-  partner="$(findWindow "Select wireless partner." 10)"
+  partner="$(waitWindow "Select wireless partner." 10)"
   [ -n "$partner" ] || { echo "soak: no partner dialog" >&2; return 1; }
   sleep 0.5
-  keysTo "$partner" Return
+  keys "$partner" Return
   for _ in $(seq 50); do grep -q "dongle 0x01.*accepted" "$work/transcript.txt" && break; sleep 0.1; done
   grep -q "dongle 0x01.*accepted" "$work/transcript.txt" || { echo "soak: no partner chosen" >&2; return 1; }
 
@@ -145,14 +123,14 @@ runGui() {
       clickAt "Converter options#1"
       sleep 0.3
       clickAt "Converter options#1" "$menuDrop"
-      options="$(findWindow "Set converter options." 3)"
+      options="$(waitWindow "Set converter options." 3)"
       if [ -n "$options" ]; then
         sleep 1  # the answer ticks the checks
-        keysTo "$options" Return
+        keys "$options" Return
         expected=$((expected + 2))
       else
         misses=$((misses + 1))
-        keysTo "$main" Escape
+        keys "$main" Escape
       fi
     else
       local before
@@ -169,14 +147,14 @@ runGui() {
     fi
     sleep "$(awk -v m="$commandMs" 'BEGIN { print m / 1000 }')"
     if [ $SECONDS -ge $nextSample ]; then
-      keysTo "$main" ctrl+r
+      keys "$main" ctrl+r
       sleep 0.2
       echo "$((SECONDS - begin)) $(rssKb "$quarnPid") $(acceptedCount)" >>"$work/rss.txt"
       nextSample=$((SECONDS + 10))
     fi
   done
   sleep 2  # the last answers
-  keysTo "$main" ctrl+r
+  keys "$main" ctrl+r
   sleep 0.5
   rssStart="$(awk 'NR == 1 { print $2 }' "$work/rss.txt")"
   rssEnd="$(rssKb "$quarnPid")"
