@@ -28,6 +28,35 @@ as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# The URIs of the machine's own deb entries for a suite, from one-line and deb822 source files.
+apt_deb_uris() {  # apt_deb_uris <suite>
+  local f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    case $f in
+      *.sources)  # stanzas of Types:, URIs:, Suites:, separated by blank lines
+        awk -v suite="$1" '
+          function flush() {
+            if (types ~ /(^|[ \t])deb([ \t]|$)/ && (" " suites " ") ~ (" " suite " ")) {
+              n = split(uris, u, /[ \t]+/); for (k = 1; k <= n; k++) if (u[k] != "") print u[k]
+            }
+            types = ""; uris = ""; suites = ""
+          }
+          /^[ \t]*$/ { flush(); next }
+          $1 == "Types:" { types = $0 }
+          $1 == "URIs:" { uris = $0; sub(/^URIs:[ \t]*/, "", uris) }
+          $1 == "Suites:" { suites = $0; sub(/^Suites:[ \t]*/, "", suites) }
+          END { flush() }' "$f" ;;
+      *)  # deb [options] URI suite components
+        awk -v suite="$1" '$1 == "deb" {
+            i = 2
+            if ($i ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
+            if ($(i + 1) == suite) print $i
+          }' "$f" ;;
+    esac
+  done | awk '!seen[$0]++' | paste -sd' '
+}
+
 # Packages by the program that shows they are there.
 missing=()
 need() {  # need <program> <package>
@@ -58,12 +87,16 @@ if [ ! -f "$fox_tarball" ]; then
   mkdir -p "$cache/src"
   if ! apt-cache showsrc fox1.6 2>/dev/null | grep -q "^Version: $fox_version"; then
     [ -n "${QUARN_WIN_NO_INSTALL:-}" ] && { echo "no deb-src entry for fox1.6" >&2; exit 1; }
-    # A source entry of its own, for the archive the binary packages come from.
-    say "adding a deb-src entry (/etc/apt/sources.list.d/quarn-deb-src.sources)"
+    # A source entry for the archive the binary packages already come from: the machine's own
+    # deb entries name it, so a local mirror keeps working and no host is written here.
+    # shellcheck disable=SC1091 # the running system's file, not ours to follow
     suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+    uris=$(apt_deb_uris "$suite")
+    [ -n "$uris" ] || { echo "no deb entry for $suite in the apt sources to base a deb-src entry on" >&2; exit 1; }
+    say "adding a deb-src entry for $uris (/etc/apt/sources.list.d/quarn-deb-src.sources)"
     as_root tee /etc/apt/sources.list.d/quarn-deb-src.sources >/dev/null <<EOF
 Types: deb-src
-URIs: http://deb.debian.org/debian
+URIs: $uris
 Suites: $suite
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
