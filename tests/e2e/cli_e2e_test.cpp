@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/e2e/sim_harness.h"
 
@@ -147,5 +151,71 @@ TEST(CliFailures, UsageErrorsSendNothing) {
   tickFor([] {}, 200);
   EXPECT_TRUE(sim.transcript().empty());
 }
+
+// Every command against a converter that does not answer as asked: the right exit code, the
+// failure in JSON, and nothing reported as read, written or verified.
+struct Outcome {
+  const char* name;
+  const char* role;
+  std::vector<std::string> simArgs;
+  std::string cliArgs;  // the link and key; "PORT" stands for the simulator's link
+  int exitCode;
+  const char* transcript;  // what the simulator logged for the requests, or "" when none arrived
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* out) { *out << outcome.name; }
+
+class CliOutcome : public ::testing::TestWithParam<Outcome> {};
+
+const char* const wrongKey = "FF0102030405060708090A0B0C0D0E0F";
+
+TEST_P(CliOutcome, EveryCommandFailsWithItsExitCode) {
+  const Outcome& c = GetParam();
+  const bool lost = c.exitCode == 3;
+  std::unique_ptr<SimProcess> sim;
+  for (const std::string& command : std::vector<std::string>{"get 1", "set 1 --field active=true", "options get", "options set 10100000",
+                                    "scan", "key-find 1", "export EXPORTED", "apply " + dataDir + "good.json"}) {
+    // A lost link needs a device that goes away during each command.
+    if (!sim || lost) sim.reset(new SimProcess(c.role, c.simArgs));
+    ASSERT_TRUE(sim->running()) << sim->failure();
+    TempDir dir;
+    std::string args = c.cliArgs + " --json " + command;
+    if (args.find("PORT") != std::string::npos) args.replace(args.find("PORT"), 4, sim->linkPath());
+    const std::string exported = dir.path() + "/exported.json";
+    if (args.find("EXPORTED") != std::string::npos) args.replace(args.find("EXPORTED"), 8, exported);
+    const CliResult result = runCli(*sim, dir, args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << command << ": " << result.err;
+    nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);
+    ASSERT_TRUE(out.is_object()) << command << ": " << result.out;
+    EXPECT_EQ(out.value("ok", true), false) << command;
+    EXPECT_EQ(out.value("exitCode", 0), c.exitCode) << command;
+    EXPECT_EQ(out["written"], nlohmann::json::array()) << command;
+    EXPECT_EQ(result.out.find("verified"), std::string::npos) << command;
+    struct stat info {};
+    EXPECT_NE(stat(exported.c_str(), &info), 0) << command;
+  }
+  if (*c.transcript != '\0') {
+    EXPECT_FALSE(sim->transcriptMatching({c.transcript}).empty()) << c.transcript;
+  }
+}
+
+const std::string wiredLink = std::string("--port PORT --timeout 0.5 --key ");
+const std::string airLink = std::string("--wireless --converter 12345678 --timeout 0.5 --key ");
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CliOutcome,
+    ::testing::Values(
+        Outcome{"wired_wrong_key", "wired", {}, wiredLink + wrongKey, 4, "refused: bad MAC"},
+        Outcome{"wired_silent", "wired", {"--silent"}, wiredLink + simKey, 4, "REQ_UD2"},
+        Outcome{"wired_refused", "wired", {"--options", "0000000000000000"}, wiredLink + simKey + " --plain", 4,
+                "refused: plain not allowed"},
+        Outcome{"wired_lost", "wired", {"--reply-ms", "500", "--unplug-after", "800"},
+                std::string("--port PORT --key ") + simKey, 3, ""},
+        Outcome{"air_wrong_key", "dongle", {}, airLink + wrongKey, 4, "refused: bad MAC"},
+        Outcome{"air_silent", "dongle", {"--silent"}, airLink + simKey, 4, ""},
+        Outcome{"air_refused", "dongle", {"--nack"}, airLink + simKey, 4, "refused: nack"},
+        Outcome{"air_lost", "dongle", {"--reply-ms", "2000", "--unplug-after", "1500"},
+                std::string("--wireless --converter 12345678 --key ") + simKey, 3, ""}),
+    [](const ::testing::TestParamInfo<Outcome>& param) { return std::string(param.param.name); });
 
 }  // namespace
