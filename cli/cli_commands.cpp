@@ -18,6 +18,7 @@
 #include "converter/key_find.h"
 #include "converter/nearby_devices.h"
 #include "settings/settings_file.h"
+#include "serial/serial_trace.h"
 #include "settings/view_settings.h"
 #include "text/printable_text.h"
 #include "text/private_files.h"
@@ -399,7 +400,7 @@ int commandLineKey(const CliOptions& options, std::string& key, std::string& err
 #endif
     if (std::fgets(line, sizeof line, file.get()) == nullptr) line[0] = '\0';
     key = line;
-  } else {
+  } else if (key.empty()) {
     return exitDone;
   }
   while (!key.empty() && std::isspace(static_cast<unsigned char>(key.back()))) key.pop_back();
@@ -446,6 +447,8 @@ std::string defaultHome() {
 }
 
 int runCliCommand(const CliOptions& options) {
+  // Standard output carries the result alone.
+  SerialTraceRedirect trace(stderr);
   Run run{options, ordered_json::object(), {}, {}};
   const std::vector<std::string>& args = options.args;
   if (args.empty()) return failWith(run, exitUsage, "no command given (quarn-cli --help lists them)");

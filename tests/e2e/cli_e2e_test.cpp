@@ -199,6 +199,81 @@ TEST_P(CliOutcome, EveryCommandFailsWithItsExitCode) {
   }
 }
 
+// Hostile names, files, keys and numbers: refused with a message or done, and with --json the
+// answer always parses.
+struct Hostile {
+  const char* name;
+  const char* role;
+  std::vector<std::string> simArgs;
+  std::string args;  // PORT: the simulator's link; DIR: a folder holding the files below
+  int exitCode;
+  const char* err;   // a piece of standard error
+  bool secured;      // whether secured requests may reach the converter
+};
+
+class CliHostile : public ::testing::TestWithParam<Hostile> {};
+
+void PrintTo(const Hostile& hostile, std::ostream* out) { *out << hostile.name; }
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+TEST_P(CliHostile, IsRefusedOrDoneAndPrintsValidJson) {
+  const Hostile& c = GetParam();
+  SimProcess sim(c.role, c.simArgs);
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const std::string good = readText(dataDir + "good.json");
+  dir.write("bad\xE9.json", good);
+  dir.write("twice.json", R"({"format":"quarn-settings","formatVersion":1,"slots":[],"slots":[]})");
+  dir.write("nul.json", good + std::string(1, '\0') + "{}");
+  chmod(dir.write("open.key", std::string(simKey) + "\n").c_str(), 0644);
+  chmod(dir.write("own.key", std::string(simKey) + "\n").c_str(), 0600);
+  mkdir((dir.path() + "/home2").c_str(), 0700);
+  dir.write("home2/Quarnconfig.txt", "first line\nnot a key\n");
+  std::string args = c.args;
+  replaceAll(args, "PORT", sim.linkPath());
+  replaceAll(args, "DIR", dir.path());
+  const CliResult result = runCli(sim, dir, args);
+  EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+  EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+  if (args.find("--json") != std::string::npos) {
+    const nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);
+    ASSERT_TRUE(out.is_object()) << result.out;
+    EXPECT_EQ(out.value("ok", false), c.exitCode == 0) << result.out;
+  }
+  if (!c.secured) {
+    EXPECT_TRUE(sim.transcriptMatching({"secured"}).empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliHostile,
+    ::testing::Values(
+        Hostile{"unknown_command", "wired", {}, "--json foo\xE9", 2, "unknown command foo\\xE9", false},
+        Hostile{"unknown_option", "wired", {}, "--bogus\xE9 --json get 1", 2, "option --bogus\\xE9", false},
+        Hostile{"file_name", "wired", {}, std::string("--port PORT --key ") + simKey + " --json apply DIR/bad\xE9.json",
+                0, "", true},
+        Hostile{"key_twice", "wired", {}, "--port PORT --json apply DIR/twice.json", 2, "slots: given twice", false},
+        Hostile{"after_nul", "wired", {}, "--port PORT --json apply DIR/nul.json", 2, "a NUL byte", false},
+        Hostile{"timeout_short", "wired", {}, "--port PORT --timeout 0.05 get 1", 2, "--timeout", false},
+        Hostile{"timeout_long", "wired", {}, "--port PORT --json --timeout 86401 get 1", 2, "--timeout", false},
+        Hostile{"key_file_open", "wired", {}, "--port PORT --key-file DIR/open.key get 1", 2,
+                "other accounts can read it", false},
+        Hostile{"key_file_own", "wired", {}, "--port PORT --key-file DIR/own.key --json get 1", 0, "", true},
+        Hostile{"key_stdin", "wired", {}, "--port PORT --key - get 1 <DIR/own.key", 0, "", true},
+        Hostile{"key_bad", "wired", {}, "--port PORT --key 0123 get 1", 2, "--key: expected", false},
+        Hostile{"no_key", "wired", {}, "--port PORT --json get 1", 1, "no converter key: ", false},
+        Hostile{"line_2_bad", "wired", {}, "--port PORT --home DIR/home2 get 1", 2,
+                "Quarnconfig.txt line 2: expected", false},
+        Hostile{"no_port", "wired", {}, "--port /nonexistent/ttyX get 1", 3, "port /nonexistent/ttyX not found", false},
+        // Dropped stick frames trace on standard error, never into the JSON.
+        Hostile{"stick_drops", "dongle", {"--announce", "3000"},
+                std::string("--wireless --converter 12345678 --key ") + simKey + " --json identify", 0, "dropped", true}),
+    [](const ::testing::TestParamInfo<Hostile>& param) { return std::string(param.param.name); });
+
 const std::string wiredLink = std::string("--port PORT --timeout 0.5 --key ");
 const std::string airLink = std::string("--wireless --converter 12345678 --timeout 0.5 --key ");
 
