@@ -271,7 +271,7 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"no_port", "wired", {}, "--port /nonexistent/ttyX get 1", 3, "port /nonexistent/ttyX not found", false},
         // Dropped stick frames trace on standard error, never into the JSON.
         Hostile{"stick_drops", "dongle", {"--announce", "3000"},
-                std::string("--wireless --converter 12345678 --key ") + simKey + " --json identify", 0, "dropped", true}),
+                std::string("--wireless --key ") + simKey + " --json identify", 0, "dropped", true}),
     [](const ::testing::TestParamInfo<Hostile>& param) { return std::string(param.param.name); });
 
 const std::string wiredLink = std::string("--port PORT --timeout 0.5 --key ");
