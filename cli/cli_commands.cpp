@@ -1,18 +1,27 @@
 // quarn-cli's commands: each checks its input first, then connects, sends and waits.
 #include "cli/cli_commands.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <nlohmann/json.hpp>
 
+#include "app/config_file.h"
 #include "cli/cli_session.h"
 #include "cli/port_listing.h"
 #include "converter/key_find.h"
 #include "converter/nearby_devices.h"
 #include "settings/settings_file.h"
+#include "serial/serial_trace.h"
 #include "settings/view_settings.h"
+#include "text/printable_text.h"
+#include "text/private_files.h"
 
 using nlohmann::ordered_json;
 
@@ -25,8 +34,37 @@ struct Run {
   std::string text;                  // human-readable result
 };
 
-int failWith(Run& run, int code, const std::string& message) {
-  std::fprintf(stderr, "quarn-cli: %s\n", message.c_str());
+std::string shown(const std::string& text) { return printableText(text.c_str()); }
+
+// Every string in it made printable: file names, device texts and arguments may hold any byte.
+void makePrintable(ordered_json& value) {
+  if (value.is_string()) value = shown(value.get<std::string>());
+  if (!value.is_structured()) return;
+  for (auto& item : value) makePrintable(item);
+}
+
+// JSON that always prints: strings already escaped, and never an exception from the library.
+void printJson(ordered_json& out) {
+  makePrintable(out);
+  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
+}
+
+// Text lines as the window shows device texts: controls and broken UTF-8 as \xNN.
+std::string printableLines(const std::string& text) {
+  std::string out;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    out += shown(text.substr(from, end - from)) + (end < text.size() ? "\n" : "");
+    from = end + 1;
+  }
+  return out;
+}
+
+int failWith(Run& run, int code, const std::string& message, const char* hint = nullptr) {
+  std::fprintf(stderr, "quarn-cli: %s\n", shown(message).c_str());
+  if (hint != nullptr) std::fprintf(stderr, "%s\n", hint);
   if (!run.written.empty()) {
     std::string done;
     for (const std::string& step : run.written) done += (done.empty() ? "" : ", ") + step;
@@ -38,7 +76,7 @@ int failWith(Run& run, int code, const std::string& message) {
     out["exitCode"] = code;
     out["error"] = message;
     out["written"] = run.written;
-    std::printf("%s\n", out.dump(2).c_str());
+    printJson(out);
   }
   return code;
 }
@@ -48,9 +86,9 @@ int done(Run& run) {
     ordered_json out;
     out["ok"] = true;
     for (auto& item : run.result.items()) out[item.key()] = item.value();
-    std::printf("%s\n", out.dump(2).c_str());
+    printJson(out);
   } else {
-    std::fputs(run.text.c_str(), stdout);
+    std::fputs(printableLines(run.text).c_str(), stdout);
   }
   return exitDone;
 }
@@ -63,7 +101,8 @@ bool slotArgument(const std::string& text, int& s) {
 
 int waitFailure(Run& run, CliSession& session, WaitEnd end, const std::string& step) {
   if (end == WaitEnd::lost)
-    return failWith(run, exitPort, step + " failed: " + (session.lostText().empty() ? "not sent" : session.lostText()));
+    return failWith(run, exitPort, step + " failed: " + (session.lostText().empty() ? "link lost" : session.lostText()));
+  if (end == WaitEnd::notSent) return failWith(run, exitPort, step + " failed: " + session.notSentText());
   return failWith(run, exitNoAnswer,
                   step + " failed: no answer" + (session.wireless() || !session.records().link.securedMessages
                                                      ? ""
@@ -332,7 +371,71 @@ bool isHex(const std::string& text, size_t digits) {
   return text.size() == digits && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
+// The key the command line gives: --key HEX, --key - (standard input) or --key-file FILE.
+int commandLineKey(const CliOptions& options, std::string& key, std::string& error) {
+  if (!options.key.empty() && !options.keyFile.empty()) {
+    error = "--key and --key-file exclude each other";
+    return exitUsage;
+  }
+  std::string from = "--key";
+  key = options.key;
+  char line[128] = {};
+  if (options.key == "-") {
+    from = "--key - (standard input)";
+    if (std::fgets(line, sizeof line, stdin) == nullptr) line[0] = '\0';
+    key = line;
+  } else if (!options.keyFile.empty()) {
+    from = "--key-file " + options.keyFile;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(options.keyFile.c_str(), "r"), std::fclose);
+    struct stat info {};
+    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+      error = from + ": " + (file ? "not a regular file" : std::strerror(errno));
+      return exitUsage;
+    }
+#ifndef _WIN32
+    if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+      error = from + ": other accounts can read it (chmod 600 " + options.keyFile + ")";
+      return exitUsage;
+    }
+#endif
+    if (std::fgets(line, sizeof line, file.get()) == nullptr) line[0] = '\0';
+    key = line;
+  } else if (key.empty()) {
+    return exitDone;
+  }
+  while (!key.empty() && std::isspace(static_cast<unsigned char>(key.back()))) key.pop_back();
+  if (!isHex(key, 32)) {
+    error = from + ": expected the converter key as 32 hex digits";
+    return exitUsage;
+  }
+  return exitDone;
+}
+
+// Warns, as the window does, where key files and folders are open to other accounts.
+void warnExposedFiles(const CliOptions& options, CliLog& log) {
+  const std::string paths[] = {options.home + "/" + configFileName, options.home + "/dongleKeys",
+                               options.home + "/meterKeys", options.keyFile};
+  const char* names[4];
+  size_t count = 0;
+  for (const std::string& path : paths)
+    if (!path.empty()) names[count++] = path.c_str();
+  ExposedFile found[4];
+  const size_t exposed = findExposedFiles(names, count, found, 4);
+  for (size_t i = 0; i < exposed; ++i) {
+    char line[512];
+    exposedFileWarning(found[i], line, sizeof line);
+    const std::string text = shown(std::string(line, std::strcspn(line, "\n")));
+    std::fprintf(stderr, "quarn-cli: warning: %s\n", text.c_str());
+    log.logText((text + "\n").c_str(), 0);
+  }
+}
+
 }  // namespace
+
+int usageFailure(const CliOptions& options, const std::string& message) {
+  Run run{options, ordered_json::object(), {}, {}};
+  return failWith(run, exitUsage, message, "(quarn-cli --help lists the options)");
+}
 
 std::string defaultHome() {
   if (const char* home = std::getenv("QUARN_HOME"); home != nullptr && *home != '\0') return home;
@@ -344,6 +447,8 @@ std::string defaultHome() {
 }
 
 int runCliCommand(const CliOptions& options) {
+  // Standard output carries the result alone.
+  SerialTraceRedirect trace(stderr);
   Run run{options, ordered_json::object(), {}, {}};
   const std::vector<std::string>& args = options.args;
   if (args.empty()) return failWith(run, exitUsage, "no command given (quarn-cli --help lists them)");
@@ -395,8 +500,8 @@ int runCliCommand(const CliOptions& options) {
   } else {
     return failWith(run, exitUsage, "unknown command " + command + " (quarn-cli --help lists them)");
   }
-  if (!options.key.empty() && !isHex(options.key, 32))
-    return failWith(run, exitUsage, "--key: expected 32 hex digits");
+  std::string key;
+  if (const int code = commandLineKey(options, key, error); code != exitDone) return failWith(run, code, error);
   if (!options.converterId.empty() && !isHex(options.converterId, 8))
     return failWith(run, exitUsage, "--converter: expected the ID as 8 hex digits, as printed on the device");
 
@@ -410,9 +515,13 @@ int runCliCommand(const CliOptions& options) {
     if (!logFile) return failWith(run, exitFailed, "cannot open log file " + options.logFile);
     log.file = logFile.get();
   }
+  warnExposedFiles(options, log);
   std::unique_ptr<CliSession> session(new CliSession(*view, log));
   session->loadHome(options.home);
-  if (!options.key.empty()) session->forceKey(options.key);
+  const std::string configPath = options.home + "/" + configFileName;
+  if (!key.empty()) session->forceKey(key);
+  else if (!view->keyText.empty() && !isHex(view->keyText, 32))
+    return failWith(run, exitUsage, configPath + " line 2: expected the converter key as 32 hex digits");
 
   if (command == "key-find" && offlineKeyFind) {
     setSettingsField("deviceId", options.fields[0].second, view->slots[s], view->wired, error);
@@ -429,6 +538,12 @@ int runCliCommand(const CliOptions& options) {
     return failWith(run, exitUsage, "no link: give --port NAME|PATH or --wireless");
   }
   if (code != exitDone) return failWith(run, code, error);
+  // No key, no secured request: an all-zero key would only be refused.
+  const bool secured = options.wirelessLink || !options.plain;
+  if (command != "identify" && secured && key.empty() && !isHex(view->keyText, 32))
+    return failWith(run, exitFailed, "no converter key: none given with --key or --key-file, no usable line 2 in " +
+                                         configPath + ", and converter " + idPart(view->idText, "SN: ") +
+                                         " not in " + options.home + "/dongleKeys/");
 
   if (command == "identify") return commandIdentify(run, *session);
   if (command == "get") return commandGet(run, *session, s);

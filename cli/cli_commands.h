@@ -9,7 +9,8 @@ struct CliOptions {
   bool wirelessLink = false; // --wireless
   std::string converterId;   // --converter
   bool plain = false;        // --plain
-  std::string key;           // --key
+  std::string key;           // --key: 32 hex digits, or "-" for standard input
+  std::string keyFile;       // --key-file
   std::string home;          // --home
   bool json = false;
   std::string logFile;
@@ -23,6 +24,10 @@ struct CliOptions {
 // Runs the command; prints its result (text or JSON) on standard output and errors on standard
 // error. Returns the exit code.
 int runCliCommand(const CliOptions& options);
+
+// A command line refused before it was understood: the message on standard error, and with
+// --json the failure as JSON. Returns the usage exit code.
+int usageFailure(const CliOptions& options, const std::string& message);
 
 // Working folder as the launcher chooses it: $QUARN_HOME, $XDG_DATA_HOME/quarn, ~/.local/share/quarn.
 std::string defaultHome();

@@ -3,10 +3,6 @@
 
 #include <cstring>
 
-namespace {
-constexpr const char* noAnswerLead = "No answer to ";
-}
-
 void CliLog::put(const std::string& text) {
   if (file != nullptr) {
     std::fputs(text.c_str(), file);
@@ -19,7 +15,6 @@ void CliLog::put(const std::string& text) {
       if (partial_.size() < 512) partial_ += c;
       continue;
     }
-    if (partial_.compare(0, std::strlen(noAnswerLead), noAnswerLead) == 0) ++noAnswerLines;
     lastLine = partial_;
     partial_.clear();
   }

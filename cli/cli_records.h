@@ -48,12 +48,10 @@ private:
 };
 
 // The byte log in the window's text form, to a file and, when verbose, to standard error.
-// Counts the "No answer" lines the answer bounds write.
 class CliLog : public Log {
 public:
   FILE* file = nullptr;
   bool verbose = false;
-  int noAnswerLines = 0;
   std::string lastLine;  // the last complete line, for error messages
 
   void logText(const char* text, int style) override;

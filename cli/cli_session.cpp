@@ -1,8 +1,17 @@
 // quarn-cli's link: the window's sessions and commands, waited for by the port layer.
 #include "cli/cli_session.h"
 
+#ifndef _WIN32
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/config_file.h"
 #include "codec/answer_wait.h"
@@ -21,6 +30,37 @@ namespace {
 // Converters send about once a second; this many rounds of the wait show what the stick hears.
 constexpr int defaultHearMs = 10000;
 constexpr int secondConverterMs = 2500;
+
+// Why a port did not open, in quarn-cli's own words; path as the user gave it.
+std::string openFailureText(const std::string& path, const SerialPort& port) {
+  const int error = port.lastError;
+  if (port.failedStep != serialStepOpen && port.failedStep != serialStepNone) {
+    const char* step = serialStepMessage(port.failedStep);
+    return "cannot set up " + path + ": " + (step != nullptr ? step : std::strerror(error));
+  }
+  if (error == ENOENT) return "port " + path + " not found";
+  if (error == EBUSY || error == EWOULDBLOCK) return "cannot open " + path + ": in use by another program";
+#ifndef _WIN32
+  struct stat info {};
+  if ((error == EACCES || error == EPERM) && stat(path.c_str(), &info) == 0) {
+    const group* g = getgrgid(info.st_gid);
+    const passwd* owner = getpwuid(info.st_uid);
+    const std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
+    const std::string owned = "owner " + (owner != nullptr ? std::string(owner->pw_name) : std::to_string(info.st_uid)) +
+                              ":" + groupName + ", mode " + mode;
+    gid_t groups[256];
+    const int count = getgroups(256, groups);
+    bool member = getegid() == info.st_gid;
+    for (int i = 0; i < count; ++i) member = member || groups[i] == info.st_gid;
+    if (groupName == "dialout" && !member)
+      return "cannot open " + path + ": not in the dialout group (" + owned + ")";
+    return "cannot open " + path + ": permission denied (" + owned + ")";
+  }
+#endif
+  return "cannot open " + path + ": " + std::strerror(error);
+}
 
 bool sameIgnoringCase(const char* a, const char* b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b)
@@ -79,7 +119,6 @@ bool CliSession::wakeOnce(long long untilMs) {
 WaitEnd CliSession::waitFor(const std::function<bool()>& done, long long untilMs) {
   while (!done()) {
     if (linkLost()) return WaitEnd::lost;
-    if (log_.noAnswerLines > noAnswerBefore_) return WaitEnd::noAnswer;
     if (answerClockMs() >= untilMs) return WaitEnd::noAnswer;
     if (!wakeOnce(untilMs)) return linkLost() ? WaitEnd::lost : WaitEnd::noAnswer;
   }
@@ -88,19 +127,23 @@ WaitEnd CliSession::waitFor(const std::function<bool()>& done, long long untilMs
 
 WaitEnd CliSession::waitAnswer(int timeoutMs, const std::function<bool()>& landed) {
   AnswerWait& wait = answerWait();
-  // Not armed right after sending: the message was not written (the log says why).
+  // Not armed right after sending: the message was not written (the log's last line says why).
   if (!wait.armed) {
-    linkLost();
-    return WaitEnd::lost;
+    if (linkLost()) return WaitEnd::lost;
+    notSent_ = log_.lastLine.empty() ? "not sent" : log_.lastLine;
+    return WaitEnd::notSent;
   }
   if (timeoutMs > 0) {
     wait.boundMs = timeoutMs;
     wait.deadlineMs = answerClockMs() + timeoutMs;
   }
-  // A little past the bound, so the session's own "No answer" line is what ends the wait.
+  // A little past the bound, so the session's own "No answer" line is logged before the wait ends.
   const long long until = wait.deadlineMs + 500;
   const WaitEnd end = waitFor([&wait] { return !wait.armed; }, until);
   if (end != WaitEnd::answered) return end;
+  // The wait is also cleared when its bound passes or the link goes: neither is an answer.
+  if (linkLost()) return WaitEnd::lost;
+  if (wait.expired) return WaitEnd::noAnswer;
   return landed() ? WaitEnd::answered : WaitEnd::noAnswer;
 }
 
@@ -128,17 +171,13 @@ int CliSession::connectWired(const std::string& port, bool secured, int timeoutM
   log_.logTimestamp();
   const WiredConnectResult result = wired_.connect(log_);
   if (!result.connected) {
-    error = result.errorText.empty() ? "cannot open " + path : result.errorText;
-    // The error box texts begin "Serial Error\n"; one line reads better on a terminal.
-    for (char& c : error)
-      if (c == '\n') c = ' ';
+    error = openFailureText(path, wired_.port.port);
     return exitPort;
   }
-  noAnswerBefore_ = log_.noAnswerLines;
   const int idWrites = view_.idWrites;
   const WaitEnd end = waitAnswer(timeoutMs, [this, idWrites] { return view_.idWrites != idWrites; });
-  if (end == WaitEnd::lost) {
-    error = lost_.empty() ? "REQ_UD2 not sent on " + wired_.port.portName : lost_;
+  if (end == WaitEnd::lost || end == WaitEnd::notSent) {
+    error = end == WaitEnd::lost ? lost_ : "REQ_UD2 not sent on " + wired_.port.portName + ": " + notSent_;
     return exitPort;
   }
   if (end != WaitEnd::answered) {
@@ -223,7 +262,7 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
 
 void CliSession::prepareCommand() {
   if (!forcedKey_.empty()) view_.keyText = forcedKey_;
-  noAnswerBefore_ = log_.noAnswerLines;
+  notSent_.clear();
   log_.logTimestamp();
 }
 
@@ -244,8 +283,10 @@ WaitEnd CliSession::setSlot(int s, const SlotFields& fields, const WiredSettings
 
 WaitEnd CliSession::readOptions(int timeoutMs) {
   prepareCommand();
+  // Known again only once an answer stored the bits.
+  records_->options.known = false;
   requestConverterOptions(view_, channel_);
-  return waitAnswer(timeoutMs, [] { return true; });
+  return waitAnswer(timeoutMs, [this] { return records_->options.known; });
 }
 
 WaitEnd CliSession::writeOptions(const bool bits[8], int timeoutMs) {
@@ -256,6 +297,7 @@ WaitEnd CliSession::writeOptions(const bool bits[8], int timeoutMs) {
 
 WaitEnd CliSession::scan(int timeoutMs) {
   prepareCommand();
+  const uint32_t answers = records_->nearby.answers;
   scanNearby(view_, channel_);
-  return waitAnswer(timeoutMs, [] { return true; });
+  return waitAnswer(timeoutMs, [this, answers] { return records_->nearby.answers != answers; });
 }

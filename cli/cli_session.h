@@ -41,7 +41,9 @@ struct CliRecords {
 };
 
 // How a wait for the converter ended.
-enum class WaitEnd { answered, noAnswer, lost };
+// How a wait for the converter ended: its answer came, its bound passed, the request never left
+// (notSentText() says why), or the link went.
+enum class WaitEnd { answered, noAnswer, notSent, lost };
 
 class CliSession {
 public:
@@ -77,6 +79,7 @@ public:
   bool wireless() const { return records_->link.linkMode == LinkMode::wireless; }
   // Text of the last lost-connection notice, if the link went.
   const std::string& lostText() const { return lost_; }
+  const std::string& notSentText() const { return notSent_; }
 
 private:
   // Wakes the link on its descriptor until done() or the wait ends; never longer than untilMs.
@@ -98,5 +101,5 @@ private:
   CommandChannel channel_;
   std::string forcedKey_;
   std::string lost_;
-  int noAnswerBefore_ = 0;
+  std::string notSent_;
 };

@@ -36,7 +36,9 @@ const char helpText[] =
     "Options:\n"
     "  --plain                wired requests without security (secured is the default)\n"
     "  --key HEX              converter key, 32 hex digits; else Quarnconfig.txt line 2 and\n"
-    "                         dongleKeys/ in the working folder, as the window looks it up\n"
+    "                         dongleKeys/ in the working folder, as the window looks it up;\n"
+    "                         --key - reads it from standard input\n"
+    "  --key-file FILE        the key from the file's first line; refused when others can read it\n"
     "  --home DIR             working folder (default $QUARN_HOME, $XDG_DATA_HOME/quarn or\n"
     "                         ~/.local/share/quarn, as quarn-launcher)\n"
     "  --file FILE            settings file for set\n"
@@ -46,22 +48,22 @@ const char helpText[] =
     "  --json                 machine-readable output\n"
     "  --log FILE             append the byte log (the window's log format, UTC time stamps)\n"
     "  --timeout SECONDS      bound of each answer wait (default 2 s wired, 6 s wireless) and\n"
-    "                         of listening for converters (default 10 s)\n"
+    "                         of listening for converters (default 10 s); 0.1 to 86400\n"
     "  --verbose              the byte log on standard error too\n"
     "  --help, --version\n"
     "\n"
     "Exit codes:\n"
     "  0  done\n"
-    "  1  other failure (file not written, key not found)\n"
-    "  2  usage error or settings file refused; nothing was sent\n"
+    "  1  other failure (file not written, no converter key, key not found)\n"
+    "  2  usage error, key or settings file refused; nothing was sent\n"
     "  3  port error: not found, not openable, or lost\n"
     "  4  no answer: the converter did not answer in time (a refused secured request, for\n"
-    "     example with a wrong key, gets no answer)\n"
+    "     example with a wrong key, gets no answer); nothing it did not answer is reported\n"
     "  5  verification mismatch: what was read back differs from what was written\n";
 
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
-  optTimeout, optVerbose, optHelp, optVersion
+  optTimeout, optVerbose, optHelp, optVersion, optKeyFile
 };
 
 const struct option longOptions[] = {
@@ -72,18 +74,18 @@ const struct option longOptions[] = {
     {"json", no_argument, nullptr, optJson},             {"log", required_argument, nullptr, optLog},
     {"timeout", required_argument, nullptr, optTimeout}, {"verbose", no_argument, nullptr, optVerbose},
     {"help", no_argument, nullptr, optHelp},             {"version", no_argument, nullptr, optVersion},
+    {"key-file", required_argument, nullptr, optKeyFile},
     {nullptr, 0, nullptr, 0}};
 
-int usage(const std::string& message) {
-  std::fprintf(stderr, "quarn-cli: %s\n(quarn-cli --help lists the options)\n", message.c_str());
-  return exitUsage;
-}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CliOptions options;
   options.home = defaultHome();
+  // A refused command line answers in JSON too when --json is anywhere on it.
+  for (int i = 1; i < argc; ++i) options.json = options.json || std::string(argv[i]) == "--json";
+  auto usage = [&options](const std::string& message) { return usageFailure(options, message); };
   opterr = 0;
   int c;
   while ((c = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
@@ -94,6 +96,7 @@ int main(int argc, char** argv) {
       case optConverter: options.converterId = value; break;
       case optPlain: options.plain = true; break;
       case optKey: options.key = value; break;
+      case optKeyFile: options.keyFile = value; break;
       case optHome: options.home = value; break;
       case optFile: options.file = value; break;
       case optField: {
@@ -107,8 +110,8 @@ int main(int argc, char** argv) {
       case optTimeout: {
         char* end = nullptr;
         const double seconds = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 3600)
-          return usage("--timeout: expected seconds, more than 0 and at most 3600");
+        if (value.empty() || *end != '\0' || !(seconds >= 0.1) || seconds > 86400)
+          return usage("--timeout: expected seconds from 0.1 to 86400 (a day)");
         options.timeoutMs = int(seconds * 1000);
         break;
       }

@@ -27,6 +27,7 @@ const char* answerRequestName(uint8_t request) {
 void armAnswerWait(AnswerWait& wait, uint8_t request, bool secured, uint32_t counter, int boundMs,
                    long long nowMs) {
   wait.armed = true;
+  wait.expired = false;
   wait.request = request;
   wait.secured = secured;
   wait.counter = counter;
@@ -39,6 +40,7 @@ void clearAnswerWait(AnswerWait& wait) { wait.armed = false; }
 int expireAnswerWait(AnswerWait& wait, long long nowMs, Log& log, int style) {
   if (!wait.armed || nowMs < wait.deadlineMs) return 0;
   wait.armed = false;
+  wait.expired = true;
   // Plain requests carry no key, so only a secured one can fail on it.
   const char* causes = wait.secured ? "wrong converter key or address, or converter out of reach"
                                     : "wrong address, or converter out of reach";

@@ -22,6 +22,7 @@ constexpr uint8_t answerWaitReqUd2 = 0x00;
 
 struct AnswerWait {
   bool armed = false;
+  bool expired = false;     // the last armed wait ended by its bound, not by an answer
   uint8_t request = 0;      // converter command code, or answerWaitReqUd2
   bool secured = false;     // a key was involved: a wrong one is a likely cause
   uint32_t counter = 0;     // the message counter the request carried, when secured

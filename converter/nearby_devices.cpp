@@ -97,6 +97,7 @@ int scanNearby(SettingsView& view, CommandChannel& channel) {
 bool applyScanAnswer(const uint8_t* payload, size_t length, NearbyDeviceList& list,
                      SettingsView& view, Log& log) {
   if (!answerLongEnough(payload, length, scanAnswerLength, "Scan", log)) return false;
+  ++list.answers;
   for (int e = 0; e < scanEntryCount; ++e) {
     const uint8_t* entry = payload + scanEntriesOffset + static_cast<size_t>(e) * scanEntryLength;
     addNearbyDevice(list, entry, entry[addressLength]);

@@ -30,6 +30,7 @@ struct NearbyDevice {
 struct NearbyDeviceList {
   NearbyDevice entries[nearbyCapacity] = {};
   uint32_t count = 0;
+  uint32_t answers = 0;  // Scan answers taken, so an answer naming no device still counts
 };
 
 // Skips the converter itself (8F 19 .. 36) and empty entries (manufacturer and device

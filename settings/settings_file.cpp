@@ -11,10 +11,15 @@
 #endif
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "text/printable_text.h"
 
 #ifdef _WIN32
 // The Windows C runtime has no such descriptor flags and no owner-only mode to set (the folder's
@@ -42,16 +47,83 @@ const char* const slotKeys[] = {"slot", "active", "manufacturer", "version", "de
                                 "keyEncryptionKey", "masterKey", "wirelessProtocol",
                                 "wirelessMode", "wiredAddress"};
 
+std::string shownPath(const std::string& path) { return printableText(path.c_str()); }
+
 // A failed check: the field's path and why.
 struct Fail {
   std::string& error;
   bool operator()(const std::string& path, const std::string& reason) {
-    error = path.empty() ? reason : path + ": " + reason;
+    // Texts from the file may hold any bytes; the error reaches terminals and the log.
+    error = printableText((path.empty() ? reason : path + ": " + reason).c_str());
     return false;
   }
 };
 
 std::string typeName(const json& value) { return value.type_name(); }
+
+// A whole number in lo..hi into n; numbers past 2^63 are out of range, never wrapped.
+bool wholeIn(const json& value, long long lo, long long hi, long long& n) {
+  if (value.is_number_unsigned() && value.get<unsigned long long>() > static_cast<unsigned long long>(hi)) return false;
+  n = value.get<long long>();
+  return n >= lo && n <= hi;
+}
+
+// Finds a key given twice in one object (a second "slots" list included), naming its path.
+class DuplicateKeys : public nlohmann::json_sax<json> {
+public:
+  std::string found;
+  bool null() override { return element(); }
+  bool boolean(bool) override { return element(); }
+  bool number_integer(number_integer_t) override { return element(); }
+  bool number_unsigned(number_unsigned_t) override { return element(); }
+  bool number_float(number_float_t, const string_t&) override { return element(); }
+  bool string(string_t&) override { return element(); }
+  bool binary(binary_t&) override { return element(); }
+  bool start_object(std::size_t) override { return open(true); }
+  bool start_array(std::size_t) override { return open(false); }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool key(string_t& name) override {
+    Level& level = levels_.back();
+    level.current = name;
+    if (level.keys.insert(name).second) return true;
+    found = path();
+    return false;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+  struct Level {
+    bool object;
+    std::set<std::string> keys;
+    std::string current;
+    size_t elements = 0;
+  };
+  bool element() {
+    if (!levels_.empty() && !levels_.back().object) ++levels_.back().elements;
+    return true;
+  }
+  bool open(bool object) {
+    element();
+    levels_.push_back(Level{object, {}, {}, 0});
+    return true;
+  }
+  bool close() {
+    levels_.pop_back();
+    return true;
+  }
+  // Slots counted from 1, as the window names them.
+  std::string path() const {
+    std::string out;
+    for (const Level& level : levels_) {
+      if (level.object) out += (out.empty() ? "" : ".") + level.current;
+      else if (out == "slots") out = "slot " + std::to_string(level.elements);
+      else out += "[" + std::to_string(level.elements - 1) + "]";
+    }
+    return out;
+  }
+  std::vector<Level> levels_;
+};
 
 bool isHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -122,9 +194,9 @@ bool checkWiredAddress(const json& value, const std::string& path, std::string& 
   if (!value.is_number_integer())
     return fail(path, "expected a whole number 0 to " + std::to_string(wiredAddressCount - 1) +
                           ", got " + typeName(value));
-  const long long n = value.get<long long>();
-  if (n < 0 || n >= wiredAddressCount)
-    return fail(path, "out of range: " + std::to_string(n) + " (allowed 0 to " +
+  long long n = 0;
+  if (!wholeIn(value, 0, wiredAddressCount - 1, n))
+    return fail(path, "out of range: " + value.dump() + " (allowed 0 to " +
                           std::to_string(wiredAddressCount - 1) + ")");
   out = std::to_string(n);
   return true;
@@ -170,9 +242,9 @@ bool checkSlot(const json& value, const std::string& path, SettingsFile& setting
   const json& number = value.at("slot");
   if (!number.is_number_integer())
     return fail(path + ".slot", "expected a slot number 1 to 4, got " + typeName(number));
-  const long long n = number.get<long long>();
-  if (n < 1 || n > slotCount)
-    return fail(path + ".slot", "out of range: " + std::to_string(n) + " (allowed 1 to 4)");
+  long long n = 0;
+  if (!wholeIn(number, 1, slotCount, n))
+    return fail(path + ".slot", "out of range: " + number.dump() + " (allowed 1 to 4)");
   const int s = int(n) - 1;
   if (settings.slotPresent[s]) return fail(path + ".slot", "slot " + std::to_string(n) + " given twice");
   SlotFields slot;
@@ -230,9 +302,9 @@ bool checkTop(const json& root, SettingsFile& settings, Fail& fail) {
   if (!root.contains("formatVersion")) return fail("formatVersion", "missing");
   const json& version = root.at("formatVersion");
   if (!version.is_number_integer()) return fail("formatVersion", "expected a whole number, got " + typeName(version));
-  const long long v = version.get<long long>();
-  if (v > settingsFormatVersion)
-    return fail("formatVersion", std::to_string(v) + " is newer than this program reads (" +
+  long long v = 0;
+  if (!wholeIn(version, LLONG_MIN, settingsFormatVersion, v))
+    return fail("formatVersion", version.dump() + " is newer than this program reads (" +
                                      std::to_string(settingsFormatVersion) + "); update Quarn");
   if (v < 1) return fail("formatVersion", "out of range: " + std::to_string(v) + " (allowed 1)");
   if (root.contains("wired") && !checkWired(root.at("wired"), settings, fail)) return false;
@@ -242,7 +314,7 @@ bool checkTop(const json& root, SettingsFile& settings, Fail& fail) {
     if (!slots.is_array()) return fail("slots", "expected a list, got " + typeName(slots));
     if (slots.size() > size_t(slotCount)) return fail("slots", "more than four slots");
     for (size_t i = 0; i < slots.size(); ++i)
-      if (!checkSlot(slots[i], "slots[" + std::to_string(i) + "]", settings, fail)) return false;
+      if (!checkSlot(slots[i], "slot " + std::to_string(i + 1), settings, fail)) return false;
   }
   bool anySlot = false;
   for (bool present : settings.slotPresent) anySlot = anySlot || present;
@@ -272,24 +344,32 @@ bool parseSettingsText(const std::string& text, SettingsFile& settings, std::str
     const size_t cut = what.find("] ");
     return fail("", "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2)));
   }
+  // The library ends a text at a NUL byte as at its end: what follows would go unread.
+  const size_t nul = text.find('\0');
+  if (nul != std::string::npos)
+    return fail("", "not valid JSON (byte " + std::to_string(nul + 1) + "): a NUL byte, then " +
+                        std::to_string(text.size() - nul - 1) + " more bytes");
+  // The library keeps the last of two equal keys; a file must mean one thing.
+  DuplicateKeys keys;
+  if (!json::sax_parse(text, &keys) && !keys.found.empty()) return fail(keys.found, "given twice");
   return checkTop(root, settings, fail);
 }
 
 bool readSettingsFile(const std::string& path, SettingsFile& settings, std::string& error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
+    error = printableText((path + ": " + std::strerror(errno)).c_str());
     return false;
   }
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     close(fd);
-    error = path + ": not a regular file";
+    error = shownPath(path) + ": not a regular file";
     return false;
   }
   if (info.st_size > off_t(settingsFileByteLimit)) {
     close(fd);
-    error = path + ": too large (" + std::to_string(info.st_size) + " bytes; a settings file is at most " +
+    error = shownPath(path) + ": too large (" + std::to_string(info.st_size) + " bytes; a settings file is at most " +
             std::to_string(settingsFileByteLimit) + ")";
     return false;
   }
@@ -299,7 +379,7 @@ bool readSettingsFile(const std::string& path, SettingsFile& settings, std::stri
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      error = path + ": " + std::strerror(errno);
+      error = shownPath(path) + ": " + std::strerror(errno);
       close(fd);
       return false;
     }
@@ -308,14 +388,14 @@ bool readSettingsFile(const std::string& path, SettingsFile& settings, std::stri
     // The file may grow while being read; the bound holds all the same.
     if (text.size() > settingsFileByteLimit) {
       close(fd);
-      error = path + ": too large (a settings file is at most " + std::to_string(settingsFileByteLimit) + " bytes)";
+      error = shownPath(path) + ": too large (a settings file is at most " + std::to_string(settingsFileByteLimit) + " bytes)";
       return false;
     }
   }
   close(fd);
   std::string reason;
   if (!parseSettingsText(text, settings, reason)) {
-    error = path + ": " + reason;
+    error = printableText((path + ": " + reason).c_str());
     return false;
   }
   return true;
@@ -361,7 +441,7 @@ bool writePrivateTextFile(const std::string& path, const std::string& text, std:
   const std::string temporary = path + ".tmp-" + std::to_string(getpid());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
+    error = shownPath(path) + ": " + std::strerror(errno);
     return false;
   }
   size_t done = 0;
@@ -375,12 +455,12 @@ bool writePrivateTextFile(const std::string& path, const std::string& text, std:
   // The umask may have been looser than the keys allow; the mode is set outright.
   const bool ok = done == text.size() && fchmod(fd, 0600) == 0 && fsync(fd) == 0;
   if (close(fd) != 0 || !ok) {
-    error = path + ": " + std::strerror(done == text.size() ? errno : writeErrno);
+    error = shownPath(path) + ": " + std::strerror(done == text.size() ? errno : writeErrno);
     unlink(temporary.c_str());
     return false;
   }
   if (rename(temporary.c_str(), path.c_str()) != 0) {
-    error = path + ": " + std::strerror(errno);
+    error = shownPath(path) + ": " + std::strerror(errno);
     unlink(temporary.c_str());
     return false;
   }

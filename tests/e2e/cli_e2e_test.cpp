@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/e2e/sim_harness.h"
 
@@ -147,5 +151,146 @@ TEST(CliFailures, UsageErrorsSendNothing) {
   tickFor([] {}, 200);
   EXPECT_TRUE(sim.transcript().empty());
 }
+
+// Every command against a converter that does not answer as asked: the right exit code, the
+// failure in JSON, and nothing reported as read, written or verified.
+struct Outcome {
+  const char* name;
+  const char* role;
+  std::vector<std::string> simArgs;
+  std::string cliArgs;  // the link and key; "PORT" stands for the simulator's link
+  int exitCode;
+  const char* transcript;  // what the simulator logged for the requests, or "" when none arrived
+};
+
+void PrintTo(const Outcome& outcome, std::ostream* out) { *out << outcome.name; }
+
+class CliOutcome : public ::testing::TestWithParam<Outcome> {};
+
+const char* const wrongKey = "FF0102030405060708090A0B0C0D0E0F";
+
+TEST_P(CliOutcome, EveryCommandFailsWithItsExitCode) {
+  const Outcome& c = GetParam();
+  const bool lost = c.exitCode == 3;
+  std::unique_ptr<SimProcess> sim;
+  for (const std::string& command : std::vector<std::string>{"get 1", "set 1 --field active=true", "options get", "options set 10100000",
+                                    "scan", "key-find 1", "export EXPORTED", "apply " + dataDir + "good.json"}) {
+    // A lost link needs a device that goes away during each command.
+    if (!sim || lost) sim.reset(new SimProcess(c.role, c.simArgs));
+    ASSERT_TRUE(sim->running()) << sim->failure();
+    TempDir dir;
+    std::string args = c.cliArgs + " --json " + command;
+    if (args.find("PORT") != std::string::npos) args.replace(args.find("PORT"), 4, sim->linkPath());
+    const std::string exported = dir.path() + "/exported.json";
+    if (args.find("EXPORTED") != std::string::npos) args.replace(args.find("EXPORTED"), 8, exported);
+    const CliResult result = runCli(*sim, dir, args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << command << ": " << result.err;
+    nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);
+    ASSERT_TRUE(out.is_object()) << command << ": " << result.out;
+    EXPECT_EQ(out.value("ok", true), false) << command;
+    EXPECT_EQ(out.value("exitCode", 0), c.exitCode) << command;
+    EXPECT_EQ(out["written"], nlohmann::json::array()) << command;
+    EXPECT_EQ(result.out.find("verified"), std::string::npos) << command;
+    struct stat info {};
+    EXPECT_NE(stat(exported.c_str(), &info), 0) << command;
+  }
+  if (*c.transcript != '\0') {
+    EXPECT_FALSE(sim->transcriptMatching({c.transcript}).empty()) << c.transcript;
+  }
+}
+
+// Hostile names, files, keys and numbers: refused with a message or done, and with --json the
+// answer always parses.
+struct Hostile {
+  const char* name;
+  const char* role;
+  std::vector<std::string> simArgs;
+  std::string args;  // PORT: the simulator's link; DIR: a folder holding the files below
+  int exitCode;
+  const char* err;   // a piece of standard error
+  bool secured;      // whether secured requests may reach the converter
+};
+
+class CliHostile : public ::testing::TestWithParam<Hostile> {};
+
+void PrintTo(const Hostile& hostile, std::ostream* out) { *out << hostile.name; }
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+TEST_P(CliHostile, IsRefusedOrDoneAndPrintsValidJson) {
+  const Hostile& c = GetParam();
+  SimProcess sim(c.role, c.simArgs);
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const std::string good = readText(dataDir + "good.json");
+  dir.write("bad\xE9.json", good);
+  dir.write("twice.json", R"({"format":"quarn-settings","formatVersion":1,"slots":[],"slots":[]})");
+  dir.write("nul.json", good + std::string(1, '\0') + "{}");
+  chmod(dir.write("open.key", std::string(simKey) + "\n").c_str(), 0644);
+  chmod(dir.write("own.key", std::string(simKey) + "\n").c_str(), 0600);
+  mkdir((dir.path() + "/home2").c_str(), 0700);
+  dir.write("home2/Quarnconfig.txt", "first line\nnot a key\n");
+  std::string args = c.args;
+  replaceAll(args, "PORT", sim.linkPath());
+  replaceAll(args, "DIR", dir.path());
+  const CliResult result = runCli(sim, dir, args);
+  EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+  EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+  if (args.find("--json") != std::string::npos) {
+    const nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);
+    ASSERT_TRUE(out.is_object()) << result.out;
+    EXPECT_EQ(out.value("ok", false), c.exitCode == 0) << result.out;
+  }
+  if (!c.secured) {
+    EXPECT_TRUE(sim.transcriptMatching({"secured"}).empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliHostile,
+    ::testing::Values(
+        Hostile{"unknown_command", "wired", {}, "--json foo\xE9", 2, "unknown command foo\\xE9", false},
+        Hostile{"unknown_option", "wired", {}, "--bogus\xE9 --json get 1", 2, "option --bogus\\xE9", false},
+        Hostile{"file_name", "wired", {}, std::string("--port PORT --key ") + simKey + " --json apply DIR/bad\xE9.json",
+                0, "", true},
+        Hostile{"key_twice", "wired", {}, "--port PORT --json apply DIR/twice.json", 2, "slots: given twice", false},
+        Hostile{"after_nul", "wired", {}, "--port PORT --json apply DIR/nul.json", 2, "a NUL byte", false},
+        Hostile{"timeout_short", "wired", {}, "--port PORT --timeout 0.05 get 1", 2, "--timeout", false},
+        Hostile{"timeout_long", "wired", {}, "--port PORT --json --timeout 86401 get 1", 2, "--timeout", false},
+        Hostile{"key_file_open", "wired", {}, "--port PORT --key-file DIR/open.key get 1", 2,
+                "other accounts can read it", false},
+        Hostile{"key_file_own", "wired", {}, "--port PORT --key-file DIR/own.key --json get 1", 0, "", true},
+        Hostile{"key_stdin", "wired", {}, "--port PORT --key - get 1 <DIR/own.key", 0, "", true},
+        Hostile{"key_bad", "wired", {}, "--port PORT --key 0123 get 1", 2, "--key: expected", false},
+        Hostile{"no_key", "wired", {}, "--port PORT --json get 1", 1, "no converter key: ", false},
+        Hostile{"line_2_bad", "wired", {}, "--port PORT --home DIR/home2 get 1", 2,
+                "Quarnconfig.txt line 2: expected", false},
+        Hostile{"no_port", "wired", {}, "--port /nonexistent/ttyX get 1", 3, "port /nonexistent/ttyX not found", false},
+        // Dropped stick frames trace on standard error, never into the JSON.
+        Hostile{"stick_drops", "dongle", {"--announce", "3000"},
+                std::string("--wireless --key ") + simKey + " --json identify", 0, "dropped", true}),
+    [](const ::testing::TestParamInfo<Hostile>& param) { return std::string(param.param.name); });
+
+const std::string wiredLink = std::string("--port PORT --timeout 0.5 --key ");
+const std::string airLink = std::string("--wireless --converter 12345678 --timeout 0.5 --key ");
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CliOutcome,
+    ::testing::Values(
+        Outcome{"wired_wrong_key", "wired", {}, wiredLink + wrongKey, 4, "refused: bad MAC"},
+        Outcome{"wired_silent", "wired", {"--silent"}, wiredLink + simKey, 4, "REQ_UD2"},
+        Outcome{"wired_refused", "wired", {"--options", "0000000000000000"}, wiredLink + simKey + " --plain", 4,
+                "refused: plain not allowed"},
+        Outcome{"wired_lost", "wired", {"--reply-ms", "500", "--unplug-after", "800"},
+                std::string("--port PORT --key ") + simKey, 3, ""},
+        Outcome{"air_wrong_key", "dongle", {}, airLink + wrongKey, 4, "refused: bad MAC"},
+        Outcome{"air_silent", "dongle", {"--silent"}, airLink + simKey, 4, ""},
+        Outcome{"air_refused", "dongle", {"--nack"}, airLink + simKey, 4, "refused: nack"},
+        Outcome{"air_lost", "dongle", {"--reply-ms", "2000", "--unplug-after", "1500"},
+                std::string("--wireless --converter 12345678 --key ") + simKey, 3, ""}),
+    [](const ::testing::TestParamInfo<Outcome>& param) { return std::string(param.param.name); });
 
 }  // namespace

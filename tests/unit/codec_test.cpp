@@ -593,7 +593,9 @@ TEST(CodecAnswerWait, OverdueAnswerIsLoggedOnceWithItsLikelyCauses) {
     armAnswerWait(wait, c.request, c.secured, 0, c.bound, 1000);
     EXPECT_EQ(expireAnswerWait(wait, 1000 + c.bound - 1, log, logStyleDongle), 0);
     EXPECT_TRUE(log.entries.empty());
+    EXPECT_FALSE(wait.expired);
     EXPECT_EQ(expireAnswerWait(wait, 1000 + c.bound, log, logStyleDongle), 1);
+    EXPECT_TRUE(wait.expired);  // cleared by its bound, which is no answer
     EXPECT_EQ(expireAnswerWait(wait, 1000 + 2 * c.bound, log, logStyleDongle), 0);
     ASSERT_EQ(log.entries.size(), 1u);
     EXPECT_EQ(log.entries[0].text, c.line);
@@ -601,6 +603,7 @@ TEST(CodecAnswerWait, OverdueAnswerIsLoggedOnceWithItsLikelyCauses) {
     // An answer in time leaves nothing to say.
     armAnswerWait(wait, c.request, c.secured, 0, c.bound, 1000);
     clearAnswerWait(wait);
+    EXPECT_FALSE(wait.expired);
     EXPECT_EQ(expireAnswerWait(wait, 1000 + 2 * c.bound, log, logStyleDongle), 0);
     EXPECT_EQ(log.entries.size(), 1u);
   }

@@ -59,11 +59,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadFile{"empty.json", "empty file"}, BadFile{"not-json.json", "not valid JSON (byte 1)"},
                       BadFile{"truncated.json", "not valid JSON"},
                       BadFile{"future-version.json", "formatVersion: 2 is newer than this program reads (1)"},
-                      BadFile{"wrong-type.json", "slots[1].wiredAddress: expected a whole number 0 to 250, got string"},
-                      BadFile{"out-of-range.json", "slots[1].wiredAddress: out of range: 251 (allowed 0 to 250)"},
-                      BadFile{"bad-hex.json", "slots[1].deviceId: not a hex digit: 'G'"},
-                      BadFile{"unknown-key.json", "slots[1].colour: unknown field"},
-                      BadFile{"unknown-name.json", "slots[1].wirelessMode: unknown name \"DES MODE2\""},
+                      BadFile{"wrong-type.json", "slot 2.wiredAddress: expected a whole number 0 to 250, got string"},
+                      BadFile{"out-of-range.json", "slot 2.wiredAddress: out of range: 251 (allowed 0 to 250)"},
+                      BadFile{"bad-hex.json", "slot 2.deviceId: not a hex digit: 'G'"},
+                      BadFile{"unknown-key.json", "slot 2.colour: unknown field"},
+                      BadFile{"unknown-name.json", "slot 2.wirelessMode: unknown name \"DES MODE2\""},
                       BadFile{"number-overflow.json", "not valid JSON: number overflow"}),
     [](const ::testing::TestParamInfo<BadFile>& param) {
       std::string name = param.param.name;
@@ -73,9 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 struct BadText {
-  const char* text;
+  std::string text;
   const char* expected;
 };
+
+void PrintTo(const BadText& bad, std::ostream* out) { *out << bad.expected; }
 
 class BadSettingsText : public ::testing::TestWithParam<BadText> {};
 
@@ -100,8 +102,21 @@ INSTANTIATE_TEST_SUITE_P(
         BadText{R"({"format":"quarn-settings","formatVersion":1,"options":{"option3":true}})",
                 "options.unencryptedWiredConfig: missing"},
         BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":{}})", "slots: expected a list"},
-        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[{"slot":1}]})", "slots[0].active: missing"},
-        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[]})" "x", "not valid JSON"}));
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[{"slot":1}]})", "slot 1.active: missing"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[]})" "x", "not valid JSON"},
+        // One meaning only: a key twice, bytes after a NUL, a second list of slots.
+        BadText{R"({"format":"quarn-settings","format":"quarn-settings","formatVersion":1})", "format: given twice"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[{},{"slot":2,"slot":3}]})",
+                "slot 2.slot: given twice"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"slots":[],"slots":[]})", "slots: given twice"},
+        BadText{R"({"format":"quarn-settings","formatVersion":1,"wired":{"mode":"MODE 1","mode":"MODE 2"}})",
+                "wired.mode: given twice"},
+        BadText{{"{\"format\":\"quarn-settings\",\"formatVersion\":1}\0{}", 48}, "(byte 46): a NUL byte, then 2 more"},
+        // Numbers past 2^63 as written, never wrapped to -1.
+        BadText{R"({"format":"quarn-settings","formatVersion":18446744073709551615})",
+                "formatVersion: 18446744073709551615 is newer"},
+        // Bytes from the file reach terminals and the log escaped.
+        BadText{"{\"format\":\"quarn-settings\",\"formatVersion\":1,\"\xE9x\":0}", "last read: '\"\\xE9x'"}));
 
 TEST(SettingsFile, SlotsWithoutWiredSettingsAreRefused) {
   std::string text = readText(dataDir + "good.json");
@@ -112,6 +127,16 @@ TEST(SettingsFile, SlotsWithoutWiredSettingsAreRefused) {
   std::string error;
   EXPECT_FALSE(parseSettingsText(text, settings, error));
   EXPECT_EQ(error, "wired: missing (every slot write carries it)");
+}
+
+TEST(SettingsFile, NumbersPastTwoToTheSixtyThreeAreShownAsWritten) {
+  std::string text = readText(dataDir + "good.json");
+  const size_t at = text.find("\"wiredAddress\": ") + 16;
+  text.replace(at, text.find_first_of(",\n", at) - at, "18446744073709551615");
+  SettingsFile settings;
+  std::string error;
+  EXPECT_FALSE(parseSettingsText(text, settings, error));
+  EXPECT_EQ(error, "slot 1.wiredAddress: out of range: 18446744073709551615 (allowed 0 to 250)");
 }
 
 TEST(SettingsFile, LowerCaseHexIsTakenAndWrittenUpper) {
