@@ -404,11 +404,9 @@ int runCliCommand(const CliOptions& options) {
   std::unique_ptr<CliView> view(new CliView());
   CliLog log;
   log.verbose = options.verbose;
-  std::unique_ptr<FILE, int (*)(FILE*)> logFile(nullptr, std::fclose);
-  if (!options.logFile.empty()) {
-    logFile.reset(std::fopen(options.logFile.c_str(), "a"));
-    if (!logFile) return failWith(run, exitFailed, "cannot open log file " + options.logFile);
-    log.file = logFile.get();
+  if (!options.logFile.empty() && options.logSink != nullptr) {
+    if (!options.logSink->open(options.logFile, error)) return failWith(run, exitFailed, error);
+    log.file = options.logSink;
   }
   std::unique_ptr<CliSession> session(new CliSession(*view, log));
   session->loadHome(options.home);

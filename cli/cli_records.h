@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/log_file.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
 #include "text/log.h"
@@ -51,7 +52,7 @@ private:
 // Counts the "No answer" lines the answer bounds write.
 class CliLog : public Log {
 public:
-  FILE* file = nullptr;
+  LogFile* file = nullptr;
   bool verbose = false;
   int noAnswerLines = 0;
   std::string lastLine;  // the last complete line, for error messages

@@ -1,12 +1,16 @@
 // quarn-cli: configures the converter from scripts, with the window's libraries and no display.
 #include <getopt.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -79,9 +83,42 @@ int usage(const std::string& message) {
   return exitUsage;
 }
 
+// Write errors are reported, not fatal: a reader that went away (`| head`) or a file size limit
+// ends in a message and exit code instead of a silent death.
+void ignoreWriteSignals() {
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+// What the command did, for a message about output that did not arrive.
+std::string outcomeText(int code) {
+  return code == exitDone ? "the command itself succeeded" : "the command itself ended with exit code " + std::to_string(code);
+}
+
+// The command's exit code, unless the log or standard output lost what was written to them.
+int checkOutputs(int code, LogFile& log) {
+  if (!log.finish()) {
+    std::fprintf(stderr, "quarn-cli: %s; %s\n", log.failureText().c_str(), outcomeText(code).c_str());
+    if (code == exitDone) code = exitFailed;
+  }
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "quarn-cli: standard output: write failed (%s); %s\n",
+                 errno != 0 ? std::strerror(errno) : "error", outcomeText(code).c_str());
+    if (code == exitDone) code = exitFailed;
+  }
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ignoreWriteSignals();
+  releasePortsOnSignals();
   CliOptions options;
   options.home = defaultHome();
   opterr = 0;
@@ -121,5 +158,7 @@ int main(int argc, char** argv) {
   }
   if (!options.port.empty() && options.wirelessLink) return usage("--port and --wireless exclude each other");
   for (int i = optind; i < argc; ++i) options.args.emplace_back(argv[i]);
-  return runCliCommand(options);
+  LogFile log;
+  options.logSink = &log;
+  return checkOutputs(runCliCommand(options), log);
 }
