@@ -119,6 +119,7 @@ int checkOutputs(int code, LogFile& log) {
 int main(int argc, char** argv) {
   ignoreWriteSignals();
   releasePortsOnSignals();
+  LogFile log;
   CliOptions options;
   options.home = defaultHome();
   opterr = 0;
@@ -150,15 +151,14 @@ int main(int argc, char** argv) {
         break;
       }
       case optVerbose: options.verbose = true; break;
-      case optHelp: std::fputs(helpText, stdout); return exitDone;
-      case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return exitDone;
+      case optHelp: std::fputs(helpText, stdout); return checkOutputs(exitDone, log);
+      case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return checkOutputs(exitDone, log);
       default:
         return usage(std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : ""));
     }
   }
   if (!options.port.empty() && options.wirelessLink) return usage("--port and --wireless exclude each other");
   for (int i = optind; i < argc; ++i) options.args.emplace_back(argv[i]);
-  LogFile log;
   options.logSink = &log;
   return checkOutputs(runCliCommand(options), log);
 }
