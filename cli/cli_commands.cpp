@@ -404,9 +404,11 @@ int runCliCommand(const CliOptions& options) {
   std::unique_ptr<CliView> view(new CliView());
   CliLog log;
   log.verbose = options.verbose;
-  if (!options.logFile.empty() && options.logSink != nullptr) {
-    if (!options.logSink->open(options.logFile, error)) return failWith(run, exitFailed, error);
-    log.file = options.logSink;
+  LogFile ownLog;  // when the caller keeps none to check
+  LogFile& logFile = options.logSink != nullptr ? *options.logSink : ownLog;
+  if (!options.logFile.empty()) {
+    if (!logFile.open(options.logFile, error)) return failWith(run, exitFailed, error);
+    log.file = &logFile;
   }
   std::unique_ptr<CliSession> session(new CliSession(*view, log));
   session->loadHome(options.home);

@@ -1,7 +1,6 @@
 // quarn-cli's --log file: opened so that no kind of file can hang or leak it, every write checked.
 #include "cli/log_file.h"
 
-#include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
 #else
