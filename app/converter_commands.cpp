@@ -11,6 +11,7 @@ static_assert(optionBitCount == optionCount, "one check button per option bit");
 
 long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   const FXint id = FXSELID(sel);
+  transport.notSent.clear();
   if (id >= ID_GET_DATA_1 && id <= ID_GET_DATA_4) {
     getSlotData(id - ID_GET_DATA_1, *this, commandChannel);
   } else if (id >= ID_SET_DATA_1 && id <= ID_SET_DATA_4) {
@@ -23,6 +24,8 @@ long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
     writeOptionChecks();
   }
   followLinks();  // a request sent arms its answer's bound
+  // The log tab may not be the one shown: a request that did not leave is said where it is seen.
+  if (!transport.notSent.empty()) showStatus("Not sent: " + transport.notSent);
   return 1;
 }
 

@@ -5,6 +5,7 @@
 #include "app/about_dialog.h"
 #include "app/quarn_window.h"
 #include "app/startup_files.h"
+#include "serial/serial_port.h"
 
 namespace {
 constexpr const char* vendorName = "quarn.example.org";
@@ -28,6 +29,8 @@ int main(int argc, char* argv[]) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
 
   application.init(argc, argv);
+  // After the toolkit's start, so no handler of its own replaces this one.
+  releasePortsOnSignals();
   QuarnWindow* window = new QuarnWindow(&application, quarnState);
   application.create();
   reportExposedFiles(*window);

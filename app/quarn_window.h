@@ -4,6 +4,7 @@
 
 #include "app/log_view.h"
 #include "app/quarn_state.h"
+#include "app/status_transport.h"
 #include "codec/message_codec.h"
 #include "converter/answer_parser.h"
 #include "converter/settings_view.h"
@@ -167,11 +168,13 @@ public:
                               answerTargets};
   WiredPort& wiredPort = wiredSession.port;  // name, device path, handle and whether it is open
   DongleWatch& dongleWatch = dongleSession.watch;  // the stick's answer wait and whether it has gone
-  // The way converter commands leave.
-  SerialTransport transport{wiredPort, state->dongleLink};
+  // The way converter commands leave; it keeps why the last one did not.
+  StatusTransport transport{wiredPort, state->dongleLink};
   // Commands arm the wait of the run's link; the connection choice points it at the stick's.
   CommandChannel commandChannel{state->link, state->linkFrame, transport, *this, &wiredPort.answerWait};
   uint8_t deviceIdBytes[4] = {};
+  // The folder the file choosers open in: the last one used in this run, empty for the working folder.
+  std::string fileFolder;
 
 protected:
   QuarnWindow() = default;  // for the metaclass only; builds nothing

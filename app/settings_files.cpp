@@ -9,14 +9,16 @@
 void QuarnWindow::reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error) {
   if (ok) {
     logOwnLine(*this, done + "\n", logStylePlain);
+    showStatus(done);
     return;
   }
   logOwnLine(*this, failed + ": " + error + "\n", logStylePlain);
+  showStatus(failed + ": " + error);
   showFileError(this, failed + ":\n" + error);
 }
 
 long QuarnWindow::onCmdSaveSettings(FXObject*, FXSelector, void*) {
-  const std::string path = askSavePath(this, "Save settings", settingsFilePatterns);
+  const std::string path = askSavePath(this, {"Save settings", settingsFilePatterns, suggestedSettingsName, ".json"}, fileFolder);
   if (path.empty()) return 1;
   std::string error;
   const bool ok = saveSettingsFile(path, *this, state->converterOptions, error);
@@ -25,7 +27,7 @@ long QuarnWindow::onCmdSaveSettings(FXObject*, FXSelector, void*) {
 }
 
 long QuarnWindow::onCmdLoadSettings(FXObject*, FXSelector, void*) {
-  const std::string path = askOpenPath(this, "Load settings", settingsFilePatterns);
+  const std::string path = askOpenPath(this, "Load settings", settingsFilePatterns, fileFolder);
   if (path.empty()) return 1;
   std::string error;
   const bool ok = loadSettingsFile(path, *this, state->converterOptions, error);
@@ -34,7 +36,7 @@ long QuarnWindow::onCmdLoadSettings(FXObject*, FXSelector, void*) {
 }
 
 long QuarnWindow::onCmdSaveLog(FXObject*, FXSelector, void*) {
-  const std::string path = askSavePath(this, "Save log", logFilePatterns);
+  const std::string path = askSavePath(this, {"Save log", logFilePatterns, suggestedLogName, nullptr}, fileFolder);
   if (path.empty()) return 1;
   const FXString text = logView->getText();
   std::string error;

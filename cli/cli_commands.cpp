@@ -509,11 +509,11 @@ int runCliCommand(const CliOptions& options) {
   std::unique_ptr<CliView> view(new CliView());
   CliLog log;
   log.verbose = options.verbose;
-  std::unique_ptr<FILE, int (*)(FILE*)> logFile(nullptr, std::fclose);
+  LogFile ownLog;  // when the caller keeps none to check
+  LogFile& logFile = options.logSink != nullptr ? *options.logSink : ownLog;
   if (!options.logFile.empty()) {
-    logFile.reset(std::fopen(options.logFile.c_str(), "a"));
-    if (!logFile) return failWith(run, exitFailed, "cannot open log file " + options.logFile);
-    log.file = logFile.get();
+    if (!logFile.open(options.logFile, error)) return failWith(run, exitFailed, error);
+    log.file = &logFile;
   }
   warnExposedFiles(options, log);
   std::unique_ptr<CliSession> session(new CliSession(*view, log));

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "cli/log_file.h"
+
 struct CliOptions {
   std::string port;          // --port: name or device path
   bool wirelessLink = false; // --wireless
@@ -14,6 +16,7 @@ struct CliOptions {
   std::string home;          // --home
   bool json = false;
   std::string logFile;
+  LogFile* logSink = nullptr;  // where --log goes; the caller checks it for write errors
   int timeoutMs = 0;         // 0: the link's own bounds
   bool verbose = false;
   std::string file;          // --file for set

@@ -4,10 +4,7 @@
 #include <cstring>
 
 void CliLog::put(const std::string& text) {
-  if (file != nullptr) {
-    std::fputs(text.c_str(), file);
-    std::fflush(file);
-  }
+  if (file != nullptr) file->write(text);
   if (verbose) std::fputs(text.c_str(), stderr);
   for (char c : text) {
     if (c != '\n') {

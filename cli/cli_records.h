@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/log_file.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
 #include "text/log.h"
@@ -50,7 +51,7 @@ private:
 // The byte log in the window's text form, to a file and, when verbose, to standard error.
 class CliLog : public Log {
 public:
-  FILE* file = nullptr;
+  LogFile* file = nullptr;
   bool verbose = false;
   std::string lastLine;  // the last complete line, for error messages
 

@@ -1,12 +1,16 @@
 // quarn-cli: configures the converter from scripts, with the window's libraries and no display.
 #include <getopt.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -78,9 +82,43 @@ const struct option longOptions[] = {
     {nullptr, 0, nullptr, 0}};
 
 
+// Write errors are reported, not fatal: a reader that went away (`| head`) or a file size limit
+// ends in a message and exit code instead of a silent death.
+void ignoreWriteSignals() {
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
+// What the command did, for a message about output that did not arrive.
+std::string outcomeText(int code) {
+  return code == exitDone ? "the command itself succeeded" : "the command itself ended with exit code " + std::to_string(code);
+}
+
+// The command's exit code, unless the log or standard output lost what was written to them.
+int checkOutputs(int code, LogFile& log) {
+  if (!log.finish()) {
+    std::fprintf(stderr, "quarn-cli: %s; %s\n", log.failureText().c_str(), outcomeText(code).c_str());
+    if (code == exitDone) code = exitFailed;
+  }
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "quarn-cli: standard output: write failed (%s); %s\n",
+                 errno != 0 ? std::strerror(errno) : "error", outcomeText(code).c_str());
+    if (code == exitDone) code = exitFailed;
+  }
+  return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ignoreWriteSignals();
+  releasePortsOnSignals();
+  LogFile log;
   CliOptions options;
   options.home = defaultHome();
   // A refused command line answers in JSON too when --json is anywhere on it.
@@ -116,13 +154,14 @@ int main(int argc, char** argv) {
         break;
       }
       case optVerbose: options.verbose = true; break;
-      case optHelp: std::fputs(helpText, stdout); return exitDone;
-      case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return exitDone;
+      case optHelp: std::fputs(helpText, stdout); return checkOutputs(exitDone, log);
+      case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return checkOutputs(exitDone, log);
       default:
         return usage(std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : ""));
     }
   }
   if (!options.port.empty() && options.wirelessLink) return usage("--port and --wireless exclude each other");
   for (int i = optind; i < argc; ++i) options.args.emplace_back(argv[i]);
-  return runCliCommand(options);
+  options.logSink = &log;
+  return checkOutputs(runCliCommand(options), log);
 }

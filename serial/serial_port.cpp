@@ -1,12 +1,14 @@
 // Linux serial port layer: exclusive open, line profile, non-blocking reads, bounded writes.
 #include "serial/serial_port.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -45,6 +47,40 @@ int onlyParityRefused(int fd, const termios& wanted, int error) {
              : 0;
 }
 
+// Descriptors held exclusive, for the signal handler: a fixed table of lock-free slots, as a
+// handler may touch nothing else. -1 marks a free slot.
+constexpr int heldPortCapacity = 8;
+std::atomic<int> heldPorts[heldPortCapacity] = {-1, -1, -1, -1, -1, -1, -1, -1};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free slots");
+
+void holdPort(int fd) {
+  for (std::atomic<int>& slot : heldPorts) {
+    int free = -1;
+    if (slot.compare_exchange_strong(free, fd)) return;
+  }
+}
+
+void unholdPort(int fd) {
+  for (std::atomic<int>& slot : heldPorts) {
+    int held = fd;
+    if (slot.compare_exchange_strong(held, -1)) return;
+  }
+}
+
+// Only async-signal-safe calls: ioctl, close, raise.
+void releaseHeldPorts(int signalNumber) {
+  const int saved = errno;
+  for (std::atomic<int>& slot : heldPorts) {
+    const int fd = slot.exchange(-1);
+    if (fd < 0) continue;
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+  }
+  errno = saved;
+  // The handler was reset to the default on entry: the signal ends the process once this returns.
+  raise(signalNumber);
+}
+
 long long nowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -73,6 +109,7 @@ int openSerialPort(SerialPort& port, const char* devicePath) {
     return fail(port, serialStepOpen, error);
   }
   port.fd = fd;
+  holdPort(fd);
   return 1;
 }
 
@@ -207,8 +244,22 @@ void closeSerialPort(SerialPort& port) {
     // On a pseudo-terminal whose other end stays open the flag outlives the close and every
     // later non-root open fails with EBUSY; a port that has gone away may refuse, which is fine.
     ioctl(port.fd, TIOCNXCL);
+    unholdPort(port.fd);  // after the flag is cleared: a signal in between finds nothing left to do
     close(port.fd);  // also drops the lock
     port.fd = -1;
+  }
+}
+
+void releasePortsOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = releaseHeldPorts;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT}) {
+    struct sigaction old {};
+    // A signal ignored at start (nohup, a shell's background job) stays ignored.
+    if (sigaction(signalNumber, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(signalNumber, &action, nullptr);
   }
 }
 

@@ -81,6 +81,12 @@ void closeSerialPort(SerialPort& port);
 
 int serialPortIsOpen(const SerialPort& port);
 
+// Makes the ports open at the time clear their exclusive flag and close when the process is
+// ended by SIGINT, SIGTERM, SIGHUP or SIGQUIT, or aborts; the process then ends by
+// the same signal. Without it a pseudo-terminal stays locked for every other account until its
+// other end goes away. Call once at start; Windows frees a process's ports itself.
+void releasePortsOnSignals();
+
 // The fixed message of a failed configuration step, or nullptr for none/open.
 const char* serialStepMessage(SerialStep step);
 

@@ -213,3 +213,6 @@ const char* serialOpenCauseText(int error) {
   if (error == EBUSY) return "The port is in use by another program.";
   return nullptr;
 }
+
+// Windows closes a process's handles when it ends, and there is no exclusive flag left behind.
+void releasePortsOnSignals() {}

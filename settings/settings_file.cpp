@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "text/printable_text.h"
+#include "text/output_file.h"
 
 #ifdef _WIN32
 // The Windows C runtime has no such descriptor flags and no owner-only mode to set (the folder's
@@ -438,6 +439,11 @@ bool writeSettingsFile(const std::string& path, const SettingsFile& settings, st
 }
 
 bool writePrivateTextFile(const std::string& path, const std::string& text, std::string& error) {
+  char kind[64];
+  if (!replaceableFile(path.c_str(), kind, sizeof kind)) {
+    error = path + ": " + kind + "; not replaced";
+    return false;
+  }
   const std::string temporary = path + ".tmp-" + std::to_string(getpid());
   const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
@@ -459,7 +465,7 @@ bool writePrivateTextFile(const std::string& path, const std::string& text, std:
     unlink(temporary.c_str());
     return false;
   }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!replaceFile(temporary.c_str(), path.c_str())) {
     error = shownPath(path) + ": " + std::strerror(errno);
     unlink(temporary.c_str());
     return false;

@@ -30,23 +30,79 @@ bool makeParents(const std::string& path, std::string& err) {
   return true;
 }
 
-// Quarn opens whatever the link points at: a folder that another account owns or may write
-// to would let it put its own PTY behind the link.
-bool parentIsPrivate(const std::string& path, std::string& err) {
-  size_t slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+// Quarn opens whatever the link points at. Every folder on the way to it, and every symbolic
+// link met, is looked at with lstat: one that another account owns, or a folder it may write to
+// (without the sticky bit), would let that account re-point the path at its own PTY.
+bool entryIsSafe(const std::string& path, const struct stat& st, std::string& err) {
+  if (st.st_uid != 0 && st.st_uid != geteuid()) {
+    err = "refusing to link below " + path + ": it belongs to uid " + std::to_string(st.st_uid) + ", not to uid " +
+          std::to_string(geteuid()) + " or root";
+    return false;
+  }
+  if (S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    err = "refusing to link below " + path + ": other users may write to it";
+    return false;
+  }
+  return true;
+}
+
+bool pathIsPrivate(const std::string& linkPath, std::string& err) {
+  size_t slash = linkPath.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : linkPath.substr(0, slash);
+  if (dir[0] != '/') {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+      err = std::string("cannot inspect the working folder: ") + std::strerror(errno);
+      return false;
+    }
+    dir = std::string(cwd) + "/" + dir;
+  }
+  // Components still to walk, and the checked path so far; links put their target in front.
+  std::string rest = dir;
+  std::string done;
   struct stat st;
-  if (stat(dir.c_str(), &st) != 0) {
-    err = "cannot inspect " + dir + ": " + std::strerror(errno);
-    return false;
+  int links = 0;
+  if (lstat("/", &st) != 0 || !entryIsSafe("/", st, err)) return false;
+  while (!rest.empty()) {
+    const size_t start = rest.find_first_not_of('/');
+    if (start == std::string::npos) break;
+    const size_t stop = rest.find('/', start);
+    const std::string name = rest.substr(start, stop == std::string::npos ? std::string::npos : stop - start);
+    rest = stop == std::string::npos ? std::string() : rest.substr(stop);
+    if (name == ".") continue;
+    if (name == "..") {
+      done = done.substr(0, done.find_last_of('/'));
+      continue;
+    }
+    const std::string next = done + "/" + name;
+    if (lstat(next.c_str(), &st) != 0) {
+      err = "cannot inspect " + next + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!entryIsSafe(next, st, err)) return false;
+    if (S_ISLNK(st.st_mode)) {
+      char target[4096];
+      const ssize_t n = readlink(next.c_str(), target, sizeof target - 1);
+      if (n < 0 || ++links > 40) {
+        err = "cannot follow " + next;
+        return false;
+      }
+      target[n] = '\0';
+      if (target[0] == '/') done.clear();
+      rest = std::string(target) + rest;
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      err = "cannot link below " + next + ": not a folder";
+      return false;
+    }
+    done = next;
   }
-  if (st.st_uid != geteuid()) {
-    err = "refusing to link in " + dir + ": it belongs to uid " + std::to_string(st.st_uid) + ", not to uid " +
-          std::to_string(geteuid());
-    return false;
-  }
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    err = "refusing to link in " + dir + ": other users may write to it";
+  // The folder that holds the link: the user's own, and nobody else may write to it.
+  if (lstat(done.empty() ? "/" : done.c_str(), &st) != 0 || st.st_uid != geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    err = "refusing to link in " + dir + ": it must belong to uid " + std::to_string(geteuid()) +
+          " and be writable by nobody else";
     return false;
   }
   return true;
@@ -89,7 +145,7 @@ bool link(SimPort& p, std::string& err) {
 bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
   p.master = -1;
   p.linkPath = linkPath;
-  if (!makeParents(linkPath, err) || !parentIsPrivate(linkPath, err) || !openPty(p, err)) return false;
+  if (!makeParents(linkPath, err) || !pathIsPrivate(linkPath, err) || !openPty(p, err)) return false;
   if (!link(p, err)) {
     close(p.master);
     p.master = -1;

@@ -28,3 +28,14 @@ target_include_directories(cli_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(cli_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
   QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
 add_dependencies(cli_e2e_test quarn-sim quarn-cli)
+
+# quarn-cli meeting hostile output files and ended by signals on a port: also as a user, whom an
+# exclusive flag left behind would lock out.
+quarn_add_test(NAME cli_files_e2e_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/cli_files_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
+  LIBS quarn_text
+  LABELS e2e asuser)
+target_include_directories(cli_files_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(cli_files_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
+  QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
+add_dependencies(cli_files_e2e_test quarn-sim quarn-cli)

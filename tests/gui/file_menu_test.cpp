@@ -220,3 +220,66 @@ TEST_F(FileMenuTest, RefusedFilesShowTheErrorBoxAndChangeNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a chooser showed when it came up, then the path typed and accepted.
+struct ChooserSeen {
+  std::string directory;
+  std::string filename;  // the full path its name field gives
+  int width = 0;
+  int height = 0;
+};
+
+DialogStep inspectChooser(ChooserSeen* seen, const std::string& typed) {
+  return [seen, typed](FXDialogBox* dialog) {
+    ASSERT_TRUE(dialog->isMemberOf(FXMETACLASS(FXFileDialog)));
+    FXFileDialog* chooser = static_cast<FXFileDialog*>(dialog);
+    seen->directory = str(chooser->getDirectory());
+    seen->filename = str(chooser->getFilename());
+    seen->width = dialog->getWidth();
+    seen->height = dialog->getHeight();
+    chooser->setFilename(typed.c_str());
+    dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
+  };
+}
+
+TEST_F(FileMenuTest, ChoosersStartInTheWorkingFolderSuggestANameAndRememberTheFolder) {
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  const std::string other = dir + "/site";
+  ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
+  w->fileFolder.clear();  // a fresh run
+  w->writeSlot(0, fullSlot());
+
+  // The working folder itself, not its parent with the folder's name as the file's.
+  ChooserSeen seen;
+  runItem(w, "Save settings…", {inspectChooser(&seen, other + "/north")});
+  EXPECT_EQ(seen.directory, dir);
+  EXPECT_EQ(seen.filename, dir + "/quarn-settings.json");
+  EXPECT_GE(seen.width, 700);
+  EXPECT_GE(seen.height, 450);
+  // A name typed without .json gets it; the status line confirms.
+  EXPECT_EQ(access((other + "/north.json").c_str(), F_OK), 0);
+  EXPECT_EQ(access((other + "/north").c_str(), F_OK), -1);
+  EXPECT_EQ(str(w->statusLine->getText()), "Settings saved to " + other + "/north.json");
+
+  // The next chooser opens where the last file went.
+  runItem(w, "Load settings…", {inspectChooser(&seen, other + "/north.json")});
+  EXPECT_EQ(seen.directory, other);
+  EXPECT_EQ(str(w->statusLine->getText()), "Settings loaded from " + other + "/north.json; nothing sent");
+  runItem(w, "Save log…", {inspectChooser(&seen, other + "/quarn-log.txt")});
+  EXPECT_EQ(seen.directory, other);
+  EXPECT_EQ(seen.filename, other + "/quarn-log.txt");
+  EXPECT_EQ(access((other + "/quarn-log.txt").c_str(), F_OK), 0);
+  EXPECT_EQ(str(w->statusLine->getText()), "Log saved to " + other + "/quarn-log.txt");
+
+  // A command with no port open says so where the user looks, not only in the log tab.
+  command(QuarnWindow::ID_GET_DATA_1);
+  EXPECT_EQ(str(w->statusLine->getText()), "Not sent: no COM port open");
+  rmdir(other.c_str());
+  ASSERT_EQ(chdir(previous), 0);
+}
+
+}  // namespace

@@ -7,12 +7,16 @@
 // server of its own.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -143,8 +147,8 @@ protected:
   PrivateDisplay display;
 };
 
-TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
-  SimProcess sim("wired", {});
+// Starts quarn, chooses the wired link and the simulator's port, and waits for its REQ_UD2.
+void startWiredRun(SimProcess& sim, QuarnProcess& quarn, const std::string& trace) {
   ASSERT_TRUE(sim.running()) << sim.failure();
   setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
   // Where the simulated port sits among the system's own ports in the sorted list.
@@ -153,8 +157,7 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   const int index = comPortIndex(*ports, "ttySIM0");
   ASSERT_GE(index, 0);
 
-  QuarnProcess quarn;
-  ASSERT_TRUE(quarn.start(outputPath("smoke-wired-trace.txt")));
+  ASSERT_TRUE(quarn.start(outputPath(trace)));
   const std::string choice = findWindow("Select wired or wireless operation.");
   ASSERT_FALSE(choice.empty()) << "no connection dialog";
   clickAt(choice, wiredRadioX, wiredRadioY);
@@ -170,6 +173,13 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"REQ_UD2", "105BFB5616", "accepted"}).size() == 1; },
                       5000))
       << "quarn-sim saw no REQ_UD2";
+}
+
+TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
+  SimProcess sim("wired", {});
+  QuarnProcess quarn;
+  startWiredRun(sim, quarn, "smoke-wired-trace.txt");
+  if (HasFatalFailure()) return;
   std::this_thread::sleep_for(std::chrono::milliseconds(800));  // a few poll ticks for the answer
   EXPECT_TRUE(quarn.alive());
   EXPECT_FALSE(windowShown("Quarn"));  // no error box
@@ -195,6 +205,26 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   EXPECT_TRUE(quarn.quit(main)) << "Ctrl+Q did not end the program cleanly";
   // A wired run never looks for the dongle.
   EXPECT_EQ(fileText(quarn.tracePath).find("Silabs CDC found."), std::string::npos);
+}
+
+// Ended by a signal, the window lets go of its port: the flag that locks out every other
+// account is cleared (TIOCGEXCL tells root too), and the process ends by that signal.
+TEST_F(SmokeTest, SigtermLeavesThePortUsable) {
+  SimProcess sim("wired", {});
+  QuarnProcess quarn;
+  startWiredRun(sim, quarn, "smoke-sigterm-trace.txt");
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(kill(quarn.pid, SIGTERM), 0);
+  int status = 0;
+  ASSERT_TRUE(waitForExit(quarn.pid, status, 5000));
+  quarn.pid = 0;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  const int fd = open(sim.linkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0) << std::strerror(errno) << ": the next open by this account";
+  int exclusive = -1;
+  EXPECT_EQ(ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  close(fd);
 }
 
 TEST_F(SmokeTest, WirelessRunFindsTheStickAndChoosesThePartner) {

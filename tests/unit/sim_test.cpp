@@ -1008,7 +1008,21 @@ TEST(SimBinary, LinkOnlyInAFolderOfOurOwn) {
       {"group may write", "group", 0770, false, {}, {"--link", dir + "/group/ttyX"}, ""},
       {"runtime folder others may write", "wide", 0703, false, {{"XDG_RUNTIME_DIR", dir + "/wide"}}, {}, ""},
       {"someone else's folder", "theirs", 0700, true, {}, {"--link", dir + "/theirs/ttyX"}, ""},
+      // Every folder on the way counts, and links are followed one by one.
+      {"a folder above others may write", "shared", 0777, false, {}, {"--link", dir + "/shared/mine/ttyX"}, ""},
+      {"a sticky folder above, as /tmp", "sticky", 01777, false, {}, {"--link", dir + "/sticky/mine/ttyX"},
+       dir + "/sticky/mine/ttyX"},
+      {"a link in a folder others may write", nullptr, 0, false, {}, {"--link", dir + "/public/ln/ttyX"}, ""},
+      {"a link of our own to a private folder", nullptr, 0, false, {}, {"--link", dir + "/ours/ttyX"},
+       dir + "/ours/ttyX"},
   };
+  // public (writable by all) holds a link to a private folder: whoever may write to public could
+  // point the link elsewhere.
+  ASSERT_EQ(mkdir((dir + "/private").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((dir + "/public").c_str(), 0700), 0);
+  ASSERT_EQ(chmod((dir + "/public").c_str(), 0777), 0);
+  ASSERT_EQ(symlink((dir + "/private").c_str(), (dir + "/public/ln").c_str()), 0);
+  ASSERT_EQ(symlink("private", (dir + "/ours").c_str()), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.folder != nullptr) {

@@ -38,3 +38,5 @@ quarn_add_windows_test(converter_test SOURCES ${unit}/converter_test.cpp
 quarn_add_windows_test(settings_file_test
   SOURCES ${unit}/settings_file_test.cpp ${unit}/view_settings_test.cpp
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
+quarn_add_windows_test(output_file_test SOURCES ${unit}/output_file_test.cpp
+  LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)

@@ -1,0 +1,210 @@
+// The real quarn-cli meeting hostile output files, and ended by signals while it holds a port.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/sim_harness.h"
+
+namespace {
+
+const char* const simKey = "000102030405060708090A0B0C0D0E0F";
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Starts quarn-cli with its output in dir's out.txt and err.txt; with a file size limit when
+// fsizeLimit > 0 (the limit's signal left at its default, as a shell leaves it).
+pid_t startCli(const TempDir& dir, std::vector<std::string> args, rlim_t fsizeLimit = 0) {
+  args.insert(args.begin(), QUARN_CLI_PATH);
+  const std::string out = dir.path() + "/out.txt", err = dir.path() + "/err.txt";
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (outFd < 0 || errFd < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0) _exit(126);
+  if (fsizeLimit > 0) {
+    const rlimit limit{fsizeLimit, fsizeLimit};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+// The exit code, or 128 + the signal that ended it; -1 when it is still running after 10 s.
+int waitCli(pid_t pid) {
+  for (int i = 0; i < 1000; ++i) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+// The kinds of path a user may hand to --log or export by mistake, or another account on purpose.
+enum class Kind { fifo, symlink, device, directory, fileTooLarge };
+
+struct HostileCase {
+  const char* name;
+  Kind kind;
+  bool asLog;           // --log PATH identify; else export PATH
+  const char* message;  // on standard error
+};
+
+// Makes the entry; the device is /dev/full, or a private node of it where root may make one
+// (so that a fault here could never destroy the system's own).
+std::string makeEntry(const TempDir& dir, Kind kind) {
+  const std::string path = dir.path() + "/out";
+  switch (kind) {
+    case Kind::fifo: return mkfifo(path.c_str(), 0600) == 0 ? path : "";
+    case Kind::symlink:
+      return symlink((dir.write("target", "kept\n")).c_str(), path.c_str()) == 0 ? path : "";
+    case Kind::device:
+      if (geteuid() != 0) return "/dev/full";
+      return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? path : "";
+    case Kind::directory: return mkdir(path.c_str(), 0700) == 0 ? path : "";
+    case Kind::fileTooLarge: return dir.write("log.txt", std::string(1024, 'x'));
+  }
+  return "";
+}
+
+TEST(CliFiles, HostileOutputsAreRefusedOrReportedNeverHangOrReplaced) {
+  const HostileCase cases[] = {
+      {"--log FIFO without reader", Kind::fifo, true, "cannot open log file OUT: a FIFO"},
+      {"--log symbolic link", Kind::symlink, true, "cannot open log file OUT: a symbolic link"},
+      {"--log device", Kind::device, true, "cannot open log file OUT: a device"},
+      {"--log directory", Kind::directory, true, "cannot open log file OUT: a directory"},
+      {"--log beyond the size limit", Kind::fileTooLarge, true,
+       "log file OUT: write failed after 0 bytes (File too large); the log is incomplete; the command itself "
+       "succeeded"},
+      {"export to FIFO", Kind::fifo, false, "cannot write OUT: a FIFO; not replaced"},
+      {"export to symbolic link", Kind::symlink, false, "cannot write OUT: a symbolic link; not replaced"},
+      {"export to device", Kind::device, false, "cannot write OUT: a device; not replaced"},
+      {"export to directory", Kind::directory, false, "cannot write OUT: a directory; not replaced"},
+  };
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  for (const HostileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = makeEntry(dir, c.kind);
+    ASSERT_FALSE(path.empty()) << std::strerror(errno);
+    struct stat before {};
+    ASSERT_EQ(lstat(path.c_str(), &before), 0);
+    const size_t sentBefore = sim.transcript().size();
+    std::vector<std::string> args = {"--home", dir.path(), "--port", sim.linkPath(), "--key", simKey};
+    if (c.asLog) args.insert(args.end(), {"--log", path, "identify"});
+    else args.insert(args.end(), {"export", path});
+    const int code = waitCli(startCli(dir, args, c.kind == Kind::fileTooLarge ? 1024 : 0));
+    EXPECT_EQ(code, 1) << "no hang, no signal, no success";
+    std::string message = c.message;
+    message.replace(message.find("OUT"), 3, path);
+    const std::string err = fileText(dir.path() + "/err.txt");
+    EXPECT_NE(err.find(message), std::string::npos) << err;
+    // The entry is what it was: not replaced, not followed, nothing added.
+    struct stat after {};
+    ASSERT_EQ(lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_size, before.st_size);
+    if (c.kind == Kind::symlink) {
+      EXPECT_EQ(fileText(dir.path() + "/target"), "kept\n");
+    }
+    // A refused log stops the command before anything is sent.
+    if (c.asLog && c.kind != Kind::fileTooLarge) {
+      EXPECT_EQ(sim.transcript().size(), sentBefore);
+    }
+    if (c.kind == Kind::directory) rmdir(path.c_str());
+  }
+}
+
+TEST(CliFiles, LogIsCreatedPrivateAndAReaderThatWentAwayIsReported) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  const std::string log = dir.path() + "/new-log.txt";
+  const mode_t mask = umask(022);
+  const int code = waitCli(
+      startCli(dir, {"--home", dir.path(), "--port", sim.linkPath(), "--key", simKey, "--log", log, "identify"}));
+  umask(mask);
+  EXPECT_EQ(code, 0) << fileText(dir.path() + "/err.txt");
+  struct stat info {};
+  ASSERT_EQ(stat(log.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_NE(fileText(log).find(">>> REQ_UD2"), std::string::npos);
+
+  // Standard output a pipe nobody reads: a message and exit 1, not death by SIGPIPE.
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  close(pipeFds[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    const int errFd = open((dir.path() + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(errFd, 2);
+    execl(QUARN_CLI_PATH, QUARN_CLI_PATH, "--help", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  EXPECT_EQ(waitCli(pid), 1);
+  EXPECT_NE(fileText(dir.path() + "/err.txt").find("standard output: write failed (Broken pipe)"), std::string::npos);
+}
+
+// Whether the port behind the link is left exclusive: TIOCGEXCL tells even root, whom the flag
+// does not stop.
+int exclusiveFlag(const std::string& link) {
+  const int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -errno;
+  int flag = -1;
+  if (ioctl(fd, TIOCGEXCL, &flag) != 0) flag = -1;
+  close(fd);
+  return flag;
+}
+
+TEST(CliSignals, APortIsUsableAgainAfterTheCliIsEndedBySignal) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signalNumber));
+    TempDir dir;
+    // A wrong key: the converter refuses Get Data, and the CLI waits out its long bound.
+    const size_t refusedBefore = sim.transcriptMatching({"refused"}).size();
+    const pid_t pid = startCli(dir, {"--home", dir.path(), "--port", sim.linkPath(), "--key",
+                                     "FF0102030405060708090A0B0C0D0E0F", "--timeout", "60", "get", "1"});
+    ASSERT_TRUE(tickUntil([] {}, [&] { return sim.transcriptMatching({"refused"}).size() > refusedBefore; }))
+        << fileText(dir.path() + "/err.txt");
+    kill(pid, signalNumber);
+    EXPECT_EQ(waitCli(pid), 128 + signalNumber) << "ended by the signal itself";
+    EXPECT_EQ(exclusiveFlag(sim.linkPath()), 0);
+    // The next run, by the same ordinary account, opens the port.
+    const int code = waitCli(startCli(dir, {"--home", dir.path(), "--port", sim.linkPath(), "--key", simKey, "identify"}));
+    EXPECT_EQ(code, 0) << fileText(dir.path() + "/err.txt");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// Replacing a file whole, on Linux and (cross-built, under Wine) on Windows, where the C
+// runtime's rename refuses an existing target.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "settings/settings_file.h"
+#include "text/output_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class OutputFile : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          (std::string("quarn-output-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
+           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::remove_all(dir);
+    ASSERT_TRUE(fs::create_directory(dir));
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  fs::path dir;
+};
+
+TEST_F(OutputFile, ReplaceFileTakesThePlaceOfAnExistingOne) {
+  const fs::path from = dir / "new.tmp", to = dir / "settings.json";
+  std::ofstream(from, std::ios::binary) << "new\n";
+  std::ofstream(to, std::ios::binary) << "old text\n";
+  ASSERT_TRUE(replaceFile(from.string().c_str(), to.string().c_str()));
+  EXPECT_EQ(readText(to), "new\n");
+  EXPECT_FALSE(fs::exists(from));
+}
+
+// Save settings, Save log and export over a file that is there: replaced, no temporary left.
+TEST_F(OutputFile, PrivateTextReplacesAnExistingFile) {
+  const fs::path path = dir / "quarn-log.txt";
+  std::string error;
+  ASSERT_TRUE(writePrivateTextFile(path.string(), "first\n", error)) << error;
+  ASSERT_TRUE(writePrivateTextFile(path.string(), "second\n", error)) << error;
+  EXPECT_EQ(readText(path), "second\n");
+  size_t entries = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) entries += entry.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(entries, 1u);
+  // A folder where the file should go is kept, and said so.
+  const fs::path folder = dir / "folder.json";
+  fs::create_directory(folder);
+  EXPECT_FALSE(writePrivateTextFile(folder.string(), "x\n", error));
+  EXPECT_EQ(error, folder.string() + ": a directory; not replaced");
+  EXPECT_TRUE(fs::is_directory(folder));
+}
+
+}  // namespace
