@@ -3,8 +3,8 @@
 #include "app/connection_choice.h"
 #include "app/port_dialog.h"
 #include "app/quarn_window.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 #include "text/printable_text.h"
 
 void QuarnWindow::connectionChoice() {

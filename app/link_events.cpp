@@ -97,7 +97,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
       dongleSession.wake(*this);
     }
   }
-  const std::string lost = takeLostNotice(dongleWatch);
+  const std::string lost = dongleSession.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
@@ -118,7 +118,7 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
       if (events[i].kind == deviceAdded && isRecordedDongle(state->dongleRecord, events[i].port)) added = true;
     }
   }
-  const std::string lost = takeLostNotice(dongleWatch);
+  const std::string lost = dongleSession.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   // A stick that is back is looked for at once rather than at the next round.

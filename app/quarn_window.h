@@ -8,9 +8,10 @@
 #include "converter/answer_parser.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
-#include "dongle/dongle_session.h"
-#include "mbus/wired_connection.h"
-#include "mbus/wired_session.h"
+#include "link/dongle_session.h"
+#include "link/serial_transport.h"
+#include "link/wired_connection.h"
+#include "link/wired_session.h"
 #include "serial/device_monitor.h"
 #include "text/log.h"
 

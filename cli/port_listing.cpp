@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "serial/dongle_link.h"
+#include "dongle/dongle_link.h"
 #include "serial/port_discovery.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "serial/port_discovery.h"
-#include "serial/dongle_frame_reader.h"
+#include "dongle/dongle_frame_reader.h"
 #include "serial/serial_port.h"
 
 constexpr int dongleSerialSize = 16;

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "codec/link_state.h"
-#include "dongle/heard_converters.h"
-#include "serial/dongle_frame_reader.h"
+#include "link/heard_converters.h"
+#include "dongle/dongle_frame_reader.h"
 #include "text/log.h"
 
 constexpr size_t converterFramePayloadOffset = 14;  // answer payload inside a converter radio frame

@@ -1,5 +1,5 @@
 // Finding the USB wireless M-Bus dongle among the serial ports and opening its port.
-#include "serial/dongle_link.h"
+#include "dongle/dongle_link.h"
 
 #include <cerrno>
 #include <cstring>

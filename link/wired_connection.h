@@ -9,7 +9,8 @@
 #include "codec/link_state.h"
 #include "converter/answer_parser.h"
 #include "mbus/link_frame.h"
-#include "mbus/wired_answer.h"
+#include "link/lost_notice.h"
+#include "link/wired_answer.h"
 #include "serial/serial_port.h"
 #include "text/log.h"
 
@@ -23,9 +24,6 @@ struct WiredPort {
   AnswerWait answerWait;   // REQ_UD2 or the last converter command, until answered
   std::string lostNotice;  // status line text after a hang-up, until the window takes it
 };
-
-// The status line text of a port that hung up: "Connection lost: <port name>".
-std::string connectionLostText(const std::string& portName);
 
 // How a connect ended, for the window: an error box text (empty when none) and the status
 // line text (empty when the status line keeps what it shows).

@@ -1,8 +1,9 @@
 // Frames exchanged with the dongle: code byte, 16-bit little-endian payload length, payload.
-#include "serial/dongle_frame.h"
+#include "dongle/dongle_frame.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -91,6 +92,14 @@ int skipPayload(DongleLink& link, size_t count) {
 }
 
 }  // namespace
+
+size_t buildDongleFrame(uint8_t code, const uint8_t* payload, size_t n, uint8_t* frame, size_t capacity) {
+  if (n > 0xFFFF || capacity < dongleFrameHeaderSize || n > capacity - dongleFrameHeaderSize) return 0;
+  frame[0] = code;
+  writeLe16(frame + 1, static_cast<uint16_t>(n));
+  if (n > 0) std::memcpy(frame + dongleFrameHeaderSize, payload, n);
+  return dongleFrameHeaderSize + n;
+}
 
 int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize, std::string* reason) {
   if (link.mode != dongleLinkDongle) {
