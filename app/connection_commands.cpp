@@ -24,12 +24,12 @@ void QuarnWindow::connectionChoice() {
   } else {
     link.securedMessages = true;
     commandChannel.answerWait = &dongleWatch.answerWait;
-#ifndef _WIN32  // Windows has no udev events to watch; a lost stick is looked for periodically
+    // Where the platform has no device events (Windows) the monitor never opens and a lost
+    // stick is looked for periodically.
     if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
       watchingDevices = true;
-      getApp()->addInput(deviceMonitor.fd, INPUT_READ, this, ID_INPUT_DEVICES);
+      getApp()->addInput(asInputHandle(deviceMonitor.fd), INPUT_READ, this, ID_INPUT_DEVICES);
     }
-#endif
     writeDongleStart();
   }
   followLinks();

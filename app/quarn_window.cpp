@@ -278,11 +278,9 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
 }
 
 QuarnWindow::~QuarnWindow() {
-#ifndef _WIN32  // Windows watches no descriptors (link_events.cpp)
-  if (watchedWired >= 0) getApp()->removeInput(watchedWired, INPUT_READ);
-  if (watchedDongle >= 0) getApp()->removeInput(watchedDongle, INPUT_READ);
-  if (watchingDevices) getApp()->removeInput(deviceMonitor.fd, INPUT_READ);
-#endif
+  if (watchedWired >= 0) getApp()->removeInput(asInputHandle(watchedWired), INPUT_READ);
+  if (watchedDongle >= 0) getApp()->removeInput(asInputHandle(watchedDongle), INPUT_READ);
+  if (watchingDevices) getApp()->removeInput(asInputHandle(deviceMonitor.fd), INPUT_READ);
   closeDeviceMonitor(deviceMonitor);
   delete logFont;  // the text widget does not own its font
   delete bigIcon;

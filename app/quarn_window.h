@@ -198,6 +198,7 @@ private:
   DeviceMonitor deviceMonitor;
   bool watchingDevices = false;
   void watchDescriptor(int& watched, int descriptor, FXSelector id);
+  static FXInputHandle asInputHandle(int descriptor);
   void armBound(FXSelector id, long long dueMs);
   bool wakeEnds(unsigned long writesBefore);
   // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh
