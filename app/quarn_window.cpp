@@ -6,6 +6,7 @@
 #include "app/about_dialog.h"
 #include "app/log_font.h"
 #include "app/log_text.h"
+#include "converter/nearby_devices.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
 
@@ -23,7 +24,7 @@ constexpr int initialWirelessMode = 2;      // "MODE5"
 constexpr const char* defaultConverterKey = "3C5A0F1E92B47D68A0E1C3F5B7092D4E";
 
 
-constexpr FXint nearbyRows = 250;
+constexpr FXint nearbyRows = nearbyTableRows;
 constexpr FXint nearbyColumns = 3;
 constexpr FXint nearbyVisibleRows = 8;
 constexpr const char* nearbyHeaders[nearbyColumns] = {"Meter address", "Description", "RSSI"};

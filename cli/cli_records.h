@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "converter/nearby_devices.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
 #include "text/log.h"
@@ -14,7 +15,7 @@ public:
   WiredSettings wired;
   std::string keyText;
   std::string idText;
-  NearbyRowTexts rows[250];
+  NearbyRowTexts rows[nearbyTableRows];
   int slotWrites[slotCount] = {};
   int wiredWrites = 0;
   int idWrites = 0;
@@ -44,7 +45,7 @@ public:
 
 private:
   static int clampSlot(int s) { return s < 0 ? 0 : s >= slotCount ? slotCount - 1 : s; }
-  static int clampRow(int r) { return r < 0 ? 0 : r >= 250 ? 249 : r; }
+  static int clampRow(int r) { return r < 0 ? 0 : r >= nearbyTableRows ? nearbyTableRows - 1 : r; }
 };
 
 // The byte log in the window's text form, to a file and, when verbose, to standard error.

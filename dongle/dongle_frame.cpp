@@ -2,7 +2,6 @@
 #include "dongle/dongle_frame.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -15,15 +14,13 @@
 
 #include "serial/serial_trace.h"
 #include "text/bytes.h"
+#include "text/steady_clock.h"
 
 namespace {
 
 constexpr int queuePollMs = 1;  // pause between queue queries while bytes trickle in
 
-long long nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+long long nowMs() { return steadyClockMs(); }
 
 long long frameDeadline(size_t count) {
   return nowMs() + dongleFrameWaitMs + static_cast<long long>(count / dongleFrameBytesPerMs);

@@ -108,6 +108,11 @@ std::string fieldText(const char* field, size_t maxChars) {
 
 }  // namespace
 
+bool isStickPort(const PortInfo& port) {
+  const char* serial = stickSerial(port);
+  return serial != nullptr && std::strncmp(serial, dongleSerialPrefix, 2) == 0;
+}
+
 void traceOpenFailure(const char* portName, int error) {
   const std::string name = printableText(portName);
   if (error == ENOENT) {

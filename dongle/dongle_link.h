@@ -35,6 +35,9 @@ struct DongleLink {
   DongleFrameReader reader;  // the frame under way between two wake-ups
 };
 
+// The stick's two tests: its vendor and product, and a serial beginning "ZJ".
+bool isStickPort(const PortInfo& port);
+
 // Searches udev and virtual ports for the dongle, tracing every step on standard output.
 // Every match is examined; the last one whose port opens and whose serial begins "ZJ" is
 // recorded. Returns 1 when record.found is 1 afterwards.

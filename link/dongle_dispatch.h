@@ -1,4 +1,4 @@
-// What the dongle poll timer does with one frame read from the dongle.
+// What a wake-up of the stick's port does with one frame read from the stick.
 #pragma once
 #include <cstddef>
 #include <cstdint>

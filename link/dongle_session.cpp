@@ -1,4 +1,4 @@
-// The dongle poll tick and the serial transport of converter messages.
+// The stick's session: each wake-up of its port, the answer awaited, and its loss and return.
 #include "link/dongle_session.h"
 
 #include <cerrno>

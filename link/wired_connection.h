@@ -1,4 +1,5 @@
-// The wired port: connecting with REQ_UD2, the poll tick, and handing answers on.
+// The wired port: connecting with REQ_UD2, each wake-up when it is readable or a bound is due,
+// and handing answers on.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +38,7 @@ struct WiredConnectResult {
 // A REQ_UD2 that could not be written is logged as not sent; one that went out is waited for.
 WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& log);
 
-// Closes the port if it is open and forgets what was waited for; the poll tick then idles.
+// Closes the port if it is open and forgets what was waited for; wake-ups then do nothing.
 void closeWiredPort(WiredPort& wired);
 
 // Reads of wiredReadMax bytes one wake-up may make: more than a second of the line's traffic.

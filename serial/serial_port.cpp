@@ -2,7 +2,6 @@
 #include "serial/serial_port.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +10,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "text/steady_clock.h"
 
 const SerialProfile dongleSerialProfile = {2000000u, 50, 10};
 const SerialProfile wiredSerialProfile = {2400u, 50, 10};
@@ -45,10 +46,7 @@ int onlyParityRefused(int fd, const termios& wanted, int error) {
              : 0;
 }
 
-long long nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+long long nowMs() { return steadyClockMs(); }
 
 }  // namespace
 
