@@ -3,8 +3,8 @@
 #include "app/connection_choice.h"
 #include "app/port_dialog.h"
 #include "app/quarn_window.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 #include "text/printable_text.h"
 
 void QuarnWindow::connectionChoice() {
@@ -24,12 +24,12 @@ void QuarnWindow::connectionChoice() {
   } else {
     link.securedMessages = true;
     commandChannel.answerWait = &dongleWatch.answerWait;
-#ifndef _WIN32  // Windows has no udev events to watch; a lost stick is looked for periodically
+    // Where the platform has no device events (Windows) the monitor never opens and a lost
+    // stick is looked for periodically.
     if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
       watchingDevices = true;
-      getApp()->addInput(deviceMonitor.fd, INPUT_READ, this, ID_INPUT_DEVICES);
+      getApp()->addInput(asInputHandle(deviceMonitor.fd), INPUT_READ, this, ID_INPUT_DEVICES);
     }
-#endif
     writeDongleStart();
   }
   followLinks();

@@ -2,30 +2,33 @@
 // readable, when a link's bound is due or when udev reports a serial port coming or going.
 // Each wake-up's log lines go in as one batch.
 #include "app/quarn_window.h"
+
+#include <cstdint>
+#include <type_traits>
+
+#include "serial/link_wait.h"
 #include "text/printable_text.h"
 
-#ifdef _WIN32
 namespace {
-// How often an open port is looked at on Windows: 120 bytes at the wire's 2400 baud, and well
-// within the stick's 4096-byte driver queue at the rate radio frames arrive.
-constexpr long long linkPollMs = 50;
-
-// While a link's port is open its bound timer comes at least every linkPollMs; a closed port
-// keeps only its own bound, and with neither no timer runs.
-long long pollDue(int descriptor, long long deadline, long long nowMs) {
-  if (descriptor < 0) return deadline;
-  const long long due = nowMs + linkPollMs;
-  return deadline >= 0 && deadline < due ? deadline : due;
+// FOX names what it watches by its platform's input handle: a descriptor, or a Windows handle
+// (where the waiter hands out none).
+template <typename Handle>
+Handle inputHandle(int descriptor) {
+  if constexpr (std::is_pointer_v<Handle>)
+    return reinterpret_cast<Handle>(static_cast<intptr_t>(descriptor));
+  else
+    return static_cast<Handle>(descriptor);
 }
 }  // namespace
-#else
+
+FXInputHandle QuarnWindow::asInputHandle(int descriptor) { return inputHandle<FXInputHandle>(descriptor); }
+
 void QuarnWindow::watchDescriptor(int& watched, int descriptor, FXSelector id) {
   if (watched == descriptor) return;
-  if (watched >= 0) getApp()->removeInput(watched, INPUT_READ);
+  if (watched >= 0) getApp()->removeInput(asInputHandle(watched), INPUT_READ);
   watched = descriptor;
-  if (descriptor >= 0) getApp()->addInput(descriptor, INPUT_READ, this, id);
+  if (descriptor >= 0) getApp()->addInput(asInputHandle(descriptor), INPUT_READ, this, id);
 }
-#endif
 
 void QuarnWindow::armBound(FXSelector id, long long dueMs) {
   if (dueMs < 0) {
@@ -36,28 +39,17 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
   getApp()->addTimeout(this, id, left > 0 ? static_cast<FXuint>(left) : 1u);
 }
 
-#ifdef _WIN32
-// Windows: FOX waits on handles, not descriptors, and a serial port's handle signals nothing
-// useful when bytes arrive (overlapped waits misbehave on emulated ports). An open port is
-// therefore looked at on a timer, the bound timer brought forward to linkPollMs: a wake-up that
-// finds nothing queued costs one ClearCommError, and no timer runs while no port is open.
 void QuarnWindow::followLinks() {
-  watchedWired = wiredSession.descriptor();
-  watchedDongle = dongleSession.descriptor();
   const long long now = answerClockMs();
-  armBound(ID_TIMER_WIRED, pollDue(watchedWired, wiredSession.deadline(), now));
-  armBound(ID_TIMER_DONGLE, pollDue(watchedDongle, dongleSession.deadline(), now));
+  const LinkWait wired = linkWait(wiredSession.descriptor(), wiredSession.descriptor(), wiredSession.deadline(), now);
+  const LinkWait stick =
+      linkWait(dongleSession.descriptor(), dongleSession.descriptorToWatch(now), dongleSession.deadline(), now);
+  watchDescriptor(watchedWired, wired.descriptor, ID_INPUT_WIRED);
+  watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
+  armBound(ID_TIMER_WIRED, wired.dueMs);
+  armBound(ID_TIMER_DONGLE, stick.dueMs);
   armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
 }
-#else
-void QuarnWindow::followLinks() {
-  watchDescriptor(watchedWired, wiredSession.descriptor(), ID_INPUT_WIRED);
-  watchDescriptor(watchedDongle, dongleSession.descriptorToWatch(answerClockMs()), ID_INPUT_DONGLE);
-  armBound(ID_TIMER_WIRED, wiredSession.deadline());
-  armBound(ID_TIMER_DONGLE, dongleSession.deadline());
-  armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
-}
-#endif
 
 long QuarnWindow::onTimeoutLogScroll(FXObject*, FXSelector, void*) {
   communicationLog.scrollIfDue();
@@ -97,7 +89,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
       dongleSession.wake(*this);
     }
   }
-  const std::string lost = takeLostNotice(dongleWatch);
+  const std::string lost = dongleSession.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
@@ -118,7 +110,7 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
       if (events[i].kind == deviceAdded && isRecordedDongle(state->dongleRecord, events[i].port)) added = true;
     }
   }
-  const std::string lost = takeLostNotice(dongleWatch);
+  const std::string lost = dongleSession.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   // A stick that is back is looked for at once rather than at the next round.

@@ -2,6 +2,14 @@
 // text added or removed costs, however much the log already holds.
 #pragma once
 #include <fx.h>
+#include <fxver.h>
+
+// LogText works on FXText's protected members as FOX 1.6.57 lays them out; another release may
+// name, type or use them differently, so it has to be checked against that release's FXText.cpp
+// (and the side-by-side test run) before this line is changed.
+#if FOX_MAJOR != 1 || FOX_MINOR != 6 || FOX_LEVEL != 57
+#error "LogText is written against FOX 1.6.57's FXText; check it against this FOX release's FXText before building"
+#endif
 
 // FXText::replace, for text that is not wrapped, with the same steps and the same results, but:
 // - rows are line breaks, counted a buffer at a time instead of one character at a time through

@@ -2,7 +2,7 @@
 #pragma once
 #include <fx.h>
 
-#include "dongle/heard_converters.h"
+#include "link/heard_converters.h"
 
 // Runs "Select wireless partner." under the cursor with one item per entry of heard, in list
 // order. listBox names the list box while the dialog runs and is cleared afterwards. Returns

@@ -9,9 +9,9 @@
 #include "codec/link_state.h"
 #include "converter/nearby_devices.h"
 #include "converter/option_bits.h"
-#include "dongle/heard_converters.h"
+#include "link/heard_converters.h"
 #include "mbus/link_frame.h"
-#include "serial/dongle_link.h"
+#include "dongle/dongle_link.h"
 
 struct QuarnState {
   ConfigFile config;

@@ -6,6 +6,7 @@
 #include "app/about_dialog.h"
 #include "app/log_font.h"
 #include "app/log_text.h"
+#include "converter/nearby_devices.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
 
@@ -23,7 +24,7 @@ constexpr int initialWirelessMode = 2;      // "MODE5"
 constexpr const char* defaultConverterKey = "3C5A0F1E92B47D68A0E1C3F5B7092D4E";
 
 
-constexpr FXint nearbyRows = 250;
+constexpr FXint nearbyRows = nearbyTableRows;
 constexpr FXint nearbyColumns = 3;
 constexpr FXint nearbyVisibleRows = 8;
 constexpr const char* nearbyHeaders[nearbyColumns] = {"Meter address", "Description", "RSSI"};
@@ -278,11 +279,9 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
 }
 
 QuarnWindow::~QuarnWindow() {
-#ifndef _WIN32  // Windows watches no descriptors (link_events.cpp)
-  if (watchedWired >= 0) getApp()->removeInput(watchedWired, INPUT_READ);
-  if (watchedDongle >= 0) getApp()->removeInput(watchedDongle, INPUT_READ);
-  if (watchingDevices) getApp()->removeInput(deviceMonitor.fd, INPUT_READ);
-#endif
+  if (watchedWired >= 0) getApp()->removeInput(asInputHandle(watchedWired), INPUT_READ);
+  if (watchedDongle >= 0) getApp()->removeInput(asInputHandle(watchedDongle), INPUT_READ);
+  if (watchingDevices) getApp()->removeInput(asInputHandle(deviceMonitor.fd), INPUT_READ);
   closeDeviceMonitor(deviceMonitor);
   delete logFont;  // the text widget does not own its font
   delete bigIcon;

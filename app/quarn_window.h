@@ -9,9 +9,10 @@
 #include "converter/answer_parser.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
-#include "dongle/dongle_session.h"
-#include "mbus/wired_connection.h"
-#include "mbus/wired_session.h"
+#include "link/dongle_session.h"
+#include "link/serial_transport.h"
+#include "link/wired_connection.h"
+#include "link/wired_session.h"
 #include "serial/device_monitor.h"
 #include "text/log.h"
 
@@ -200,6 +201,7 @@ private:
   DeviceMonitor deviceMonitor;
   bool watchingDevices = false;
   void watchDescriptor(int& watched, int descriptor, FXSelector id);
+  static FXInputHandle asInputHandle(int descriptor);
   void armBound(FXSelector id, long long dueMs);
   bool wakeEnds(unsigned long writesBefore);
   // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh

@@ -3,7 +3,7 @@
 #pragma once
 #include <string>
 
-#include "dongle/dongle_session.h"
+#include "link/serial_transport.h"
 
 class StatusTransport : public SerialTransport {
 public:

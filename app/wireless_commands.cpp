@@ -2,7 +2,7 @@
 #include "app/connection_choice.h"
 #include "app/partner_dialog.h"
 #include "app/quarn_window.h"
-#include "serial/dongle_frame.h"
+#include "dongle/dongle_frame.h"
 
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {
   if (state->link.linkMode == LinkMode::wired) {

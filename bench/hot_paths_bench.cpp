@@ -19,7 +19,7 @@
 #include "converter/answer_parser.h"
 #include "converter/slot_data.h"
 #include "mbus/link_frame.h"
-#include "mbus/wired_answer.h"
+#include "link/wired_answer.h"
 
 namespace {
 

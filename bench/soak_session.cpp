@@ -18,12 +18,13 @@
 #include "converter/option_bits.h"
 #include "converter/slot_data.h"
 #include "bench/bench_clock.h"
-#include "dongle/dongle_session.h"
-#include "dongle/heard_converters.h"
+#include "link/dongle_session.h"
+#include "link/serial_transport.h"
+#include "link/heard_converters.h"
 #include "mbus/link_frame.h"
-#include "mbus/wired_connection.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "link/wired_connection.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 #include "tests/support/fake_view.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/log_file.h"
+#include "converter/nearby_devices.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
 #include "text/log.h"
@@ -15,7 +16,7 @@ public:
   WiredSettings wired;
   std::string keyText;
   std::string idText;
-  NearbyRowTexts rows[250];
+  NearbyRowTexts rows[nearbyTableRows];
   int slotWrites[slotCount] = {};
   int wiredWrites = 0;
   int idWrites = 0;
@@ -45,7 +46,7 @@ public:
 
 private:
   static int clampSlot(int s) { return s < 0 ? 0 : s >= slotCount ? slotCount - 1 : s; }
-  static int clampRow(int r) { return r < 0 ? 0 : r >= 250 ? 249 : r; }
+  static int clampRow(int r) { return r < 0 ? 0 : r >= nearbyTableRows ? nearbyTableRows - 1 : r; }
 };
 
 // The byte log in the window's text form, to a file and, when verbose, to standard error.

@@ -19,7 +19,7 @@
 #include "converter/option_bits.h"
 #include "converter/slot_data.h"
 #include "serial/com_port_list.h"
-#include "serial/dongle_frame.h"
+#include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
 #include "serial/serial_trace.h"
 #include "text/hex_text.h"
@@ -97,7 +97,7 @@ void CliSession::loadHome(const std::string& home) {
 }
 
 bool CliSession::linkLost() {
-  std::string notice = wireless() ? takeLostNotice(dongle_.watch) : wired_.takeLostNotice();
+  std::string notice = wireless() ? dongle_.takeLostNotice() : wired_.takeLostNotice();
   if (!notice.empty()) lost_ = notice;
   return !lost_.empty();
 }

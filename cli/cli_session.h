@@ -11,11 +11,12 @@
 #include "codec/link_state.h"
 #include "codec/message_codec.h"
 #include "converter/answer_parser.h"
-#include "dongle/dongle_session.h"
-#include "dongle/heard_converters.h"
+#include "link/dongle_session.h"
+#include "link/serial_transport.h"
+#include "link/heard_converters.h"
 #include "mbus/link_frame.h"
-#include "mbus/wired_session.h"
-#include "serial/dongle_link.h"
+#include "link/wired_session.h"
+#include "dongle/dongle_link.h"
 
 // Exit codes, documented in --help and the manual page.
 enum CliExit : int {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "serial/dongle_link.h"
+#include "dongle/dongle_link.h"
 #include "serial/port_discovery.h"
 
 namespace {
@@ -49,9 +49,7 @@ void visit(const PortInfo& port, void* context) {
   listing.description = port.description;
   describeInstance(port.instanceId, listing);
   listing.byIdLink = byIdLinkFor(collect.byIdFolder, port.devicePath);
-  // The window's two tests: the stick's vendor and product, and a serial beginning "ZJ".
-  listing.stick = std::strncmp(port.instanceId, dongleInstancePrefix, dongleInstancePrefixLength) == 0 &&
-                  listing.serial.compare(0, std::strlen(dongleSerialPrefix), dongleSerialPrefix) == 0;
+  listing.stick = isStickPort(port);
   collect.out->push_back(listing);
 }
 

@@ -1,16 +1,13 @@
 // Bounded waits for the converter's answers.
 #include "codec/answer_wait.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "codec/command_codes.h"
 #include "text/log.h"
+#include "text/steady_clock.h"
 
-long long answerClockMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+long long answerClockMs() { return steadyClockMs(); }
 
 const char* answerRequestName(uint8_t request) {
   switch (request) {

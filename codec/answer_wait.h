@@ -8,7 +8,8 @@ class Log;
 //
 // Wired: the slowest legal answer is a long frame of 255 + 6 bytes, 11 bits a byte at 2400 baud:
 // 1.2 s on the line. The converter may take up to 330 bit times plus 50 ms (about 0.2 s) to
-// start answering, and the poll tick that reads it runs every 200 ms: 1.6 s in all, so 2 s.
+// start answering, and the port is read as the bytes arrive (on Windows within 50 ms): about
+// 1.5 s in all, so 2 s.
 //
 // Over the air: the stick queues the message until the converter listens, the converter
 // answers by radio when its own schedule allows, and the stick hands the frame on. Converters

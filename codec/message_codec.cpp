@@ -7,7 +7,7 @@
 #include "codec/converter_address.h"
 #include "crypto/aes.h"
 #include "mbus/link_frame.h"
-#include "serial/dongle_codes.h"
+#include "dongle/dongle_frame.h"
 #include "text/bytes.h"
 #include "text/hex_text.h"
 #include "text/log.h"
@@ -87,13 +87,11 @@ bool sendWired(CommandChannel& channel, const uint8_t* message, size_t length) {
 
 bool sendWireless(CommandChannel& channel, const uint8_t* message, size_t length) {
   uint8_t frame[dongleFrameHeaderSize + messageCapacity];
-  frame[0] = dongleCodeMessage;
-  writeLe16(frame + 1, static_cast<uint16_t>(length));
-  std::memcpy(frame + dongleFrameHeaderSize, message, length);
+  const size_t frameLength = buildDongleFrame(dongleCodeMessage, message, length, frame, sizeof frame);
   channel.log.logText(sendLine, logStylePlain);
   channel.log.logHexDump(message, length, logStylePlain);
   std::string reason;
-  const bool sent = channel.transport.writeDongleFrame(frame, length + dongleFrameHeaderSize, reason);
+  const bool sent = channel.transport.writeDongleFrame(frame, frameLength, reason);
   if (!sent) logNotSent(channel, reason);
   return sent;
 }

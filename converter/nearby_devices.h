@@ -10,7 +10,7 @@ class Log;
 struct CommandChannel;
 
 constexpr uint32_t nearbyCapacity = 250;
-constexpr int nearbyTableRows = 250;
+constexpr int nearbyTableRows = static_cast<int>(nearbyCapacity);  // one row per entry
 constexpr size_t scanRequestLength = 3;
 constexpr size_t scanAnswerLength = 84;
 constexpr size_t scanEntriesOffset = 4;

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -13,6 +12,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "text/steady_clock.h"
 
 const SerialProfile dongleSerialProfile = {2000000u, 50, 10};
 const SerialProfile wiredSerialProfile = {2400u, 50, 10};
@@ -81,10 +82,7 @@ void releaseHeldPorts(int signalNumber) {
   raise(signalNumber);
 }
 
-long long nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+long long nowMs() { return steadyClockMs(); }
 
 }  // namespace
 

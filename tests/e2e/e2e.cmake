@@ -2,7 +2,7 @@
 foreach(part wired wireless)
   quarn_add_test(NAME ${part}_e2e_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/${part}_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
-    LIBS quarn_dongle quarn_wired quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
+    LIBS quarn_link quarn_dongle quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
     LABELS e2e asuser)
   target_include_directories(${part}_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${part}_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")
@@ -13,7 +13,7 @@ endforeach()
 # as an unprivileged user.
 quarn_add_test(NAME failures_e2e_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/failures_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
-  LIBS quarn_dongle quarn_wired quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
+  LIBS quarn_link quarn_dongle quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
   LABELS e2e asuser)
 target_include_directories(failures_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(failures_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")

@@ -9,10 +9,10 @@
 #include "codec/answer_wait.h"
 #include "converter/option_bits.h"
 #include "converter/slot_data.h"
-#include "dongle/dongle_session.h"
-#include "mbus/wired_connection.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "link/dongle_session.h"
+#include "link/wired_connection.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 #include "tests/e2e/command_rig.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dongle/dongle_dispatch.h"
-#include "dongle/dongle_session.h"
+#include "link/dongle_dispatch.h"
+#include "link/dongle_session.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dongle/dongle_session.h"
+#include "link/dongle_session.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

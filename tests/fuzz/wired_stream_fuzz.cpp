@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "mbus/wired_answer.h"
-#include "mbus/wired_connection.h"
+#include "link/wired_answer.h"
+#include "link/wired_connection.h"
 
 namespace {
 

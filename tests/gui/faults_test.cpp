@@ -23,7 +23,7 @@
 #include "app/connection_choice.h"
 #include "app/quarn_window.h"
 #include "gui_support.h"
-#include "serial/dongle_frame.h"
+#include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
 #include "sim_harness.h"
 

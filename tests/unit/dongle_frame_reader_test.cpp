@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "serial/dongle_frame_reader.h"
+#include "dongle/dongle_frame_reader.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <vector>
 
-#include "dongle/dongle_dispatch.h"
-#include "dongle/dongle_session.h"
-#include "dongle/heard_converters.h"
+#include "link/dongle_dispatch.h"
+#include "link/dongle_session.h"
+#include "link/heard_converters.h"
 #include "tests/support/fake_log.h"
 
 namespace {

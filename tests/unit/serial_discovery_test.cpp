@@ -12,8 +12,8 @@
 
 #include "serial/com_port_list.h"
 #include "serial/device_monitor.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 #include "serial/port_discovery.h"
 #include "tests/unit/serial_pty.h"
 

@@ -10,8 +10,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 #include "serial/serial_port.h"
 #include "serial/serial_trace.h"
 #include "tests/unit/serial_pty.h"

@@ -1,5 +1,5 @@
 // The wired poll tick's result table and the converter identity update.
-#include "mbus/wired_answer.h"
+#include "link/wired_answer.h"
 
 #include <gtest/gtest.h>
 

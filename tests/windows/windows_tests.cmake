@@ -27,10 +27,10 @@ quarn_add_windows_test(text_test SOURCES ${unit}/text_test.cpp LIBS quarn_text)
 quarn_add_windows_test(log_bound_test SOURCES ${unit}/log_bound_test.cpp LIBS quarn_text)
 quarn_add_windows_test(crypto_test SOURCES ${unit}/crypto_test.cpp LIBS quarn_crypto)
 quarn_add_windows_test(mbus_test SOURCES ${unit}/mbus_test.cpp LIBS quarn_mbus)
-quarn_add_windows_test(wired_answer_test SOURCES ${unit}/wired_answer_test.cpp LIBS quarn_wired)
-quarn_add_windows_test(dongle_test SOURCES ${unit}/dongle_test.cpp LIBS quarn_dongle)
+quarn_add_windows_test(wired_answer_test SOURCES ${unit}/wired_answer_test.cpp LIBS quarn_link)
+quarn_add_windows_test(dongle_test SOURCES ${unit}/dongle_test.cpp LIBS quarn_link)
 quarn_add_windows_test(dongle_frame_reader_test SOURCES ${unit}/dongle_frame_reader_test.cpp
-  LIBS quarn_serial)
+  LIBS quarn_dongle)
 quarn_add_windows_test(com_port_index_test SOURCES ${unit}/com_port_index_test.cpp
   LIBS quarn_serial)
 quarn_add_windows_test(converter_test SOURCES ${unit}/converter_test.cpp

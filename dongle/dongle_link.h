@@ -4,7 +4,7 @@
 #include <string>
 
 #include "serial/port_discovery.h"
-#include "serial/dongle_frame_reader.h"
+#include "dongle/dongle_frame_reader.h"
 #include "serial/serial_port.h"
 
 constexpr int dongleSerialSize = 16;
@@ -34,6 +34,9 @@ struct DongleLink {
   SerialPort port;
   DongleFrameReader reader;  // the frame under way between two wake-ups
 };
+
+// The stick's two tests: its vendor and product, and a serial beginning "ZJ".
+bool isStickPort(const PortInfo& port);
 
 // Searches udev and virtual ports for the dongle, tracing every step on standard output.
 // Every match is examined; the last one whose port opens and whose serial begins "ZJ" is

@@ -4,7 +4,7 @@
 #pragma once
 #include <string>
 
-#include "mbus/wired_connection.h"
+#include "link/wired_connection.h"
 
 class WiredSession {
 public:

@@ -1,8 +1,8 @@
 // Frames exchanged with the dongle: code byte, 16-bit little-endian payload length, payload.
-#include "serial/dongle_frame.h"
+#include "dongle/dongle_frame.h"
 
 #include <cerrno>
-#include <chrono>
+#include <cstring>
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -14,15 +14,13 @@
 
 #include "serial/serial_trace.h"
 #include "text/bytes.h"
+#include "text/steady_clock.h"
 
 namespace {
 
 constexpr int queuePollMs = 1;  // pause between queue queries while bytes trickle in
 
-long long nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+long long nowMs() { return steadyClockMs(); }
 
 long long frameDeadline(size_t count) {
   return nowMs() + dongleFrameWaitMs + static_cast<long long>(count / dongleFrameBytesPerMs);
@@ -91,6 +89,14 @@ int skipPayload(DongleLink& link, size_t count) {
 }
 
 }  // namespace
+
+size_t buildDongleFrame(uint8_t code, const uint8_t* payload, size_t n, uint8_t* frame, size_t capacity) {
+  if (n > 0xFFFF || capacity < dongleFrameHeaderSize || n > capacity - dongleFrameHeaderSize) return 0;
+  frame[0] = code;
+  writeLe16(frame + 1, static_cast<uint16_t>(n));
+  if (n > 0) std::memcpy(frame + dongleFrameHeaderSize, payload, n);
+  return dongleFrameHeaderSize + n;
+}
 
 int writeDongleFrame(DongleLink& link, const uint8_t* frame, size_t frameSize, std::string* reason) {
   if (link.mode != dongleLinkDongle) {

@@ -1,11 +1,11 @@
-// What the dongle poll timer does with one frame read from the dongle.
+// What a wake-up of the stick's port does with one frame read from the stick.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "codec/link_state.h"
-#include "dongle/heard_converters.h"
-#include "serial/dongle_frame_reader.h"
+#include "link/heard_converters.h"
+#include "dongle/dongle_frame_reader.h"
 #include "text/log.h"
 
 constexpr size_t converterFramePayloadOffset = 14;  // answer payload inside a converter radio frame

@@ -1,4 +1,5 @@
-// The wired port: connecting with REQ_UD2, the poll tick, and handing answers on.
+// The wired port: connecting with REQ_UD2, each wake-up when it is readable or a bound is due,
+// and handing answers on.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +10,8 @@
 #include "codec/link_state.h"
 #include "converter/answer_parser.h"
 #include "mbus/link_frame.h"
-#include "mbus/wired_answer.h"
+#include "link/lost_notice.h"
+#include "link/wired_answer.h"
 #include "serial/serial_port.h"
 #include "text/log.h"
 
@@ -24,9 +26,6 @@ struct WiredPort {
   std::string lostNotice;  // status line text after a hang-up, until the window takes it
 };
 
-// The status line text of a port that hung up: "Connection lost: <port name>".
-std::string connectionLostText(const std::string& portName);
-
 // How a connect ended, for the window: an error box text (empty when none) and the status
 // line text (empty when the status line keeps what it shows).
 struct WiredConnectResult {
@@ -39,7 +38,7 @@ struct WiredConnectResult {
 // A REQ_UD2 that could not be written is logged as not sent; one that went out is waited for.
 WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& log);
 
-// Closes the port if it is open and forgets what was waited for; the poll tick then idles.
+// Closes the port if it is open and forgets what was waited for; wake-ups then do nothing.
 void closeWiredPort(WiredPort& wired);
 
 // Reads of wiredReadMax bytes one wake-up may make: more than a second of the line's traffic.

@@ -1,5 +1,5 @@
 // Dongle frames: status reports and the converter's radio frames.
-#include "dongle/dongle_dispatch.h"
+#include "link/dongle_dispatch.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The stick's byte stream taken apart into frames without waiting.
-#include "serial/dongle_frame_reader.h"
+#include "dongle/dongle_frame_reader.h"
 
 #include <algorithm>
 #include <cstring>

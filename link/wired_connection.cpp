@@ -1,5 +1,5 @@
 // The wired connection to the converter over a serial port.
-#include "mbus/wired_connection.h"
+#include "link/wired_connection.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,7 +38,6 @@ void loseWiredPort(WiredPort& wired, Log& log) {
 
 }  // namespace
 
-std::string connectionLostText(const std::string& portName) { return "Connection lost: " + portName; }
 
 void closeWiredPort(WiredPort& wired) {
   closeSerialPort(wired.port);

@@ -1,8 +1,9 @@
 // The heard-converter list and the wireless partner choice.
-#include "dongle/heard_converters.h"
+#include "link/heard_converters.h"
 
 #include <cstring>
 
+#include "dongle/dongle_frame.h"
 #include "text/bytes.h"
 #include "text/hex_text.h"
 
@@ -43,8 +44,6 @@ IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
   std::memcpy(link.converterAddress, longOrder, 8);
   link.messageCounter = entry.counter;
 
-  frame[0] = dongleCodePartner;
-  writeLe16(frame + 1, 8);
-  std::memcpy(frame + 3, a, 8);
+  buildDongleFrame(dongleCodePartner, a, 8, frame, partnerFrameSize);
   return update;
 }

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "serial/dongle_codes.h"
+#include "dongle/dongle_codes.h"
 
 // One frame as it came from the stick: the payload length its header announced and the bytes.
 struct DongleFrameIn {

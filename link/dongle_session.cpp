@@ -1,11 +1,10 @@
-// The dongle poll tick and the serial transport of converter messages.
-#include "dongle/dongle_session.h"
+// The stick's session: each wake-up of its port, the answer awaited, and its loss and return.
+#include "link/dongle_session.h"
 
 #include <cerrno>
 #include <cstring>
 
 #include "codec/command_codes.h"
-#include "mbus/wired_connection.h"
 #include "text/records.h"
 #include "text/printable_text.h"
 
@@ -100,21 +99,6 @@ long long dongleTickDeadline(const DongleLink& dongle, const DongleWatch& watch)
   long long due = dongleFrameDeadline(dongle.reader);
   if (watch.answerWait.armed && (due < 0 || watch.answerWait.deadlineMs < due)) due = watch.answerWait.deadlineMs;
   return due;
-}
-
-bool SerialTransport::writeWired(const uint8_t* frame, size_t length, std::string& reason) {
-  if (!wired_.portOpen) {
-    reason = "no COM port open";
-    return false;
-  }
-  const long written = writeBytes(wired_.port, frame, length);
-  if (written == long(length)) return true;
-  reason = wired_.portName + ": " + writeFailureText(written, length, wired_.port.lastError);
-  return false;
-}
-
-bool SerialTransport::writeDongleFrame(const uint8_t* frame, size_t length, std::string& reason) {
-  return ::writeDongleFrame(dongle_, frame, length, &reason) == 1;
 }
 
 int DongleSession::open() {

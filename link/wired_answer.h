@@ -1,4 +1,4 @@
-// What the wired poll timer does with the bytes a tick read from the converter's port.
+// What a wake-up of the wired port does with the bytes it read from the converter.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -6,7 +6,7 @@
 #include "codec/converter_identity.h"
 #include "codec/key_list.h"
 #include "codec/link_state.h"
-#include "serial/dongle_codes.h"
+#include "dongle/dongle_codes.h"
 
 constexpr int heardConverterCapacity = 50;
 

@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <string>
 
-#include "serial/dongle_codes.h"
-#include "serial/dongle_link.h"
+#include "dongle/dongle_codes.h"
+#include "dongle/dongle_link.h"
+
+// Lays out code, length (least significant byte first) and the n payload bytes in frame.
+// Returns the frame's length, or 0 with nothing written when it does not fit into capacity.
+size_t buildDongleFrame(uint8_t code, const uint8_t* payload, size_t n, uint8_t* frame, size_t capacity);
 
 // Writes the 3 + n bytes of frame (n from bytes 1 and 2). frameSize bounds what may be read.
 // Returns 1 when all bytes went out; else traces the two failure lines, puts the reason into

@@ -1,5 +1,5 @@
 // Wired answers: the per-tick result table and the converter identity update.
-#include "mbus/wired_answer.h"
+#include "link/wired_answer.h"
 
 #include <cstdio>
 

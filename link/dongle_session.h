@@ -1,4 +1,4 @@
-// The dongle poll tick, and the transport that puts converter messages on the chosen link.
+// The stick's session: each wake-up of its port, the answer awaited, and its loss and return.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,10 +7,10 @@
 #include "codec/answer_wait.h"
 #include "codec/message_codec.h"
 #include "converter/answer_parser.h"
-#include "dongle/dongle_dispatch.h"
-#include "mbus/wired_connection.h"
-#include "serial/dongle_frame.h"
-#include "serial/dongle_link.h"
+#include "link/dongle_dispatch.h"
+#include "link/lost_notice.h"
+#include "dongle/dongle_frame.h"
+#include "dongle/dongle_link.h"
 
 // What the stick's tick keeps besides frames: the request waiting for its answer, and what the
 // window shows once the stick has gone.
@@ -77,19 +77,6 @@ private:
   AnswerTargets& targets_;
 };
 
-// Converter messages leave by the wired port or by the dongle, whichever the run uses.
-class SerialTransport : public MessageTransport {
-public:
-  SerialTransport(WiredPort& wired, DongleLink& dongle) : wired_(wired), dongle_(dongle) {}
-  bool wiredPortOpen() override { return wired_.portOpen; }
-  bool writeWired(const uint8_t* frame, size_t length, std::string& reason) override;
-  bool writeDongleFrame(const uint8_t* frame, size_t length, std::string& reason) override;
-
-private:
-  WiredPort& wired_;
-  DongleLink& dongle_;
-};
-
 // The stick as one object: its port and frame reader, the dispatch of what it hears, and what
 // the window needs to show when it goes and comes back. The window holds one and watches its
 // descriptor; nothing here waits.
@@ -131,6 +118,9 @@ public:
   void deviceRemoved(const char* devicePath, Log& log);
 
   bool lost() const { return watch.lost; }
+
+  // "Connection lost: <port>" once after a hang-up, then empty.
+  std::string takeLostNotice() { return ::takeLostNotice(watch); }
 
 private:
   DongleRecord& record_;

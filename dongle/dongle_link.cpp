@@ -1,5 +1,5 @@
 // Finding the USB wireless M-Bus dongle among the serial ports and opening its port.
-#include "serial/dongle_link.h"
+#include "dongle/dongle_link.h"
 
 #include <cerrno>
 #include <cstring>
@@ -107,6 +107,11 @@ std::string fieldText(const char* field, size_t maxChars) {
 }
 
 }  // namespace
+
+bool isStickPort(const PortInfo& port) {
+  const char* serial = stickSerial(port);
+  return serial != nullptr && std::strncmp(serial, dongleSerialPrefix, 2) == 0;
+}
 
 void traceOpenFailure(const char* portName, int error) {
   const std::string name = printableText(portName);
