@@ -223,29 +223,38 @@ char detectDelimiter(const std::string& text, size_t from) {
   return semicolons > commas ? ';' : ',';
 }
 
-// Maps each CSV column to a plan column (-1: unnamed); false when the header is refused.
+constexpr int unnamedColumn = -1;
+constexpr int refusedColumn = -2;  // unknown or repeated: reported once in the header
+
+// Maps each CSV column to a plan column; false when no row can be read (no header row, or no
+// converter column). Unknown and repeated columns are reported and their values left unread.
 bool readHeader(const CsvRecord& header, SitePlan& plan, std::vector<int>& columns) {
-  const size_t before = plan.problems.size() + plan.problemsDropped;
   bool any = false;
   for (size_t i = 0; i < header.fields.size(); ++i) {
     const std::string& name = header.fields[i];
-    const int column = columnOf(name);
-    columns.push_back(column);
-    if (name.empty()) continue;
-    if (column < 0) {
+    int column = columnOf(name);
+    if (name.empty()) {
+      column = unnamedColumn;
+    } else if (column < 0) {
       addSitePlanProblem(plan, header.line, name, int(i), "unknown column; the columns are " + columnList());
-      continue;
+      column = refusedColumn;
+    } else if (std::find(columns.begin(), columns.end(), column) != columns.end()) {
+      addSitePlanProblem(plan, header.line, name, int(i), "column given twice");
+      column = refusedColumn;
+    } else {
+      any = true;
     }
-    any = true;
-    for (size_t j = 0; j < i; ++j)
-      if (columns[j] == column)
-        addSitePlanProblem(plan, header.line, name, int(i), "column given twice");
+    columns.push_back(column);
   }
-  if (!any)
+  if (!any) {
     addSitePlanProblem(plan, header.line, "", -1, "no header row: the first line names the columns (" + columnList() + ")");
-  else if (std::find(columns.begin(), columns.end(), int(columnConverter)) == columns.end())
+    return false;
+  }
+  if (std::find(columns.begin(), columns.end(), int(columnConverter)) == columns.end()) {
     addSitePlanProblem(plan, header.line, "", -1, "no converter column");
-  return plan.problems.size() + plan.problemsDropped == before;
+    return false;
+  }
+  return true;
 }
 
 void parseCsv(const std::string& text, size_t from, SitePlan& plan) {
@@ -268,10 +277,11 @@ void parseCsv(const std::string& text, size_t from, SitePlan& plan) {
     const size_t cells = std::max(record.fields.size(), columns.size());
     for (size_t i = 0; i < cells; ++i) {
       const std::string value = i < record.fields.size() ? record.fields[i] : std::string();
-      const int column = i < columns.size() ? columns[i] : -1;
+      const int column = i < columns.size() ? columns[i] : unnamedColumn;
       if (column >= 0) takeCell(plan, row, column, int(i), value);
       // Spreadsheets also export empty columns past the table; a value there is a mistake.
-      else if (!value.empty()) addSitePlanProblem(plan, row.row, "", int(i), "value in a column without a name");
+      else if (column == unnamedColumn && !value.empty())
+        addSitePlanProblem(plan, row.row, "", int(i), "value in a column without a name");
     }
   }
 }
