@@ -49,14 +49,12 @@ bool takeHex(const std::string& value, size_t digits, char* dest, std::string& r
              " characters " + shown(value);
     return false;
   }
-  for (size_t i = 0; i < digits; ++i) {
-    const char c = value[i];
+  for (char c : value)
     if (!std::isxdigit(static_cast<unsigned char>(c))) {
       reason = "not a hex digit: '" + std::string(1, c) + "' in " + shown(value);
       return false;
     }
-    dest[i] = char(std::toupper(static_cast<unsigned char>(c)));
-  }
+  for (size_t i = 0; i < digits; ++i) dest[i] = char(std::toupper(static_cast<unsigned char>(value[i])));
   dest[digits] = '\0';
   return true;
 }
@@ -229,7 +227,11 @@ constexpr int refusedColumn = -2;  // unknown or repeated: reported once in the 
 // Maps each CSV column to a plan column; false when no row can be read (no header row, or no
 // converter column). Unknown and repeated columns are reported and their values left unread.
 bool readHeader(const CsvRecord& header, SitePlan& plan, std::vector<int>& columns) {
-  bool any = false;
+  // A first line without a single column name is a row of data: say that, not each name.
+  if (std::none_of(header.fields.begin(), header.fields.end(), [](const std::string& name) { return columnOf(name) >= 0; })) {
+    addSitePlanProblem(plan, header.line, "", -1, "no header row: the first line names the columns (" + columnList() + ")");
+    return false;
+  }
   for (size_t i = 0; i < header.fields.size(); ++i) {
     const std::string& name = header.fields[i];
     int column = columnOf(name);
@@ -241,14 +243,8 @@ bool readHeader(const CsvRecord& header, SitePlan& plan, std::vector<int>& colum
     } else if (std::find(columns.begin(), columns.end(), column) != columns.end()) {
       addSitePlanProblem(plan, header.line, name, int(i), "column given twice");
       column = refusedColumn;
-    } else {
-      any = true;
     }
     columns.push_back(column);
-  }
-  if (!any) {
-    addSitePlanProblem(plan, header.line, "", -1, "no header row: the first line names the columns (" + columnList() + ")");
-    return false;
   }
   if (std::find(columns.begin(), columns.end(), int(columnConverter)) == columns.end()) {
     addSitePlanProblem(plan, header.line, "", -1, "no converter column");
