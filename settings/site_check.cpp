@@ -25,6 +25,10 @@ std::string upper(std::string text) {
   return text;
 }
 
+std::string converterNote(const SitePlanRow& row) {
+  return row.converter[0] != '\0' ? std::string(" (converter ") + row.converter + ")" : std::string();
+}
+
 // Each converter once; each meter in one slot of one converter.
 void checkAcrossRows(SitePlan& plan) {
   for (size_t i = 0; i < plan.count; ++i) {
@@ -46,7 +50,7 @@ void checkAcrossRows(SitePlan& plan) {
           seen = true;
           const std::string where = j == i ? "this row's " + std::string(slotColumn(t))
                                            : std::string("row ") + std::to_string(plan.rows[j].row) + ", " +
-                                                 slotColumn(t) + " (converter " + plan.rows[j].converter + ")";
+                                                 slotColumn(t) + converterNote(plan.rows[j]);
           addSitePlanProblem(plan, row.row, slotColumn(s), -1, "meter " + meter + " already planned in " + where);
         }
     }
