@@ -175,6 +175,7 @@ bool sitePortPresent(const std::string& link, const std::vector<std::string>& po
 }
 
 void checkSitePlan(SitePlan& plan, const SiteCheckInputs& inputs) {
+  if (plan.overBound) return;
   if (plan.count == 0 && plan.problems.empty()) addSitePlanProblem(plan, 0, "", -1, "no converters in the plan");
   checkAcrossRows(plan);
   checkKeys(plan, inputs);

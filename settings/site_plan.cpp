@@ -107,6 +107,7 @@ void takeCell(SitePlan& plan, SitePlanRow& row, int column, int cell, const std:
 // True when the row may take one more; otherwise the plan is refused as a whole.
 bool roomForRow(SitePlan& plan) {
   if (plan.count < sitePlanRowLimit) return true;
+  plan.overBound = true;
   addSitePlanProblem(plan, 0, "", -1,
                      "more than " + std::to_string(sitePlanRowLimit) + " converters; split the site into several plans");
   return false;
@@ -334,6 +335,7 @@ void addSitePlanProblem(SitePlan& plan, int row, const std::string& column, int 
 
 void parseSitePlanText(const std::string& text, SitePlan& plan) {
   plan.count = 0;
+  plan.overBound = false;
   plan.problems.clear();
   plan.problemsDropped = 0;
   if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0)
@@ -347,10 +349,10 @@ void parseSitePlanText(const std::string& text, SitePlan& plan) {
 void readSitePlanFile(const std::string& path, SitePlan& plan) {
   std::string text, error;
   if (!readBoundedTextFile(path, sitePlanByteLimit, "site plan", text, error)) {
-    plan.count = 0;
+    parseSitePlanText("", plan);
     plan.problems.clear();
-    plan.problemsDropped = 0;
-    return addSitePlanProblem(plan, 0, "", -1, error);
+    const std::string lead = path + ": ";
+    return addSitePlanProblem(plan, 0, "", -1, error.compare(0, lead.size(), lead) == 0 ? error.substr(lead.size()) : error);
   }
   parseSitePlanText(text, plan);
 }

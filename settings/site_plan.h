@@ -43,6 +43,7 @@ struct SitePlanProblem {
 struct SitePlan {
   SitePlanRow rows[sitePlanRowLimit];
   size_t count = 0;
+  bool overBound = false;  // more rows than the bound: refused as a whole, rows not checked
   std::vector<SitePlanProblem> problems;  // in the order found, at most sitePlanProblemLimit
   size_t problemsDropped = 0;
 };
@@ -56,7 +57,8 @@ void addSitePlanProblem(SitePlan& plan, int row, const std::string& column, int 
 // Problems go into plan.problems; rows with problems are kept with the refused fields empty.
 void parseSitePlanText(const std::string& text, SitePlan& plan);
 
-// Reads and parses a file; a file that cannot be read is one problem of row 0.
+// Reads and parses a file; a file that cannot be read is one problem of row 0 (without the
+// path, which the caller shows).
 void readSitePlanFile(const std::string& path, SitePlan& plan);
 
 // "row 5, slot2 (column F): reason", "row 5, slot2: reason" or just the reason for row 0.

@@ -60,7 +60,8 @@ std::string rows(int count) {
   std::string text = header;
   for (int i = 0; i < count; ++i) {
     char line[96];
-    std::snprintf(line, sizeof line, "%08X,,%s,,,,,\n", 0x10000000u + unsigned(i), ownKey);
+    // No key: past the bound the rows are not checked, so no row says its key is missing.
+    std::snprintf(line, sizeof line, "%08X,,,,,,,\n", 0x10000000u + unsigned(i));
     text += line;
   }
   return text;
@@ -202,7 +203,7 @@ TEST(SitePlan, HugeFilesAndTenThousandRowsAreRefusedQuickly) {
   auto plan = std::make_unique<SitePlan>();
   readSitePlanFile(path, *plan);
   ASSERT_EQ(plan->problems.size(), 1u);
-  EXPECT_EQ(sitePlanProblemText(plan->problems[0]), path + ": too large (100000000 bytes; a site plan is at most 1048576)");
+  EXPECT_EQ(sitePlanProblemText(plan->problems[0]), "too large (100000000 bytes; a site plan is at most 1048576)");
   const std::string text = rows(10000);
   const auto start = std::chrono::steady_clock::now();
   parseSitePlanText(text, *plan);
