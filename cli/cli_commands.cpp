@@ -15,6 +15,7 @@
 #include "app/config_file.h"
 #include "cli/cli_session.h"
 #include "cli/port_listing.h"
+#include "cli/site_command.h"
 #include "converter/key_find.h"
 #include "converter/nearby_devices.h"
 #include "settings/settings_file.h"
@@ -458,6 +459,7 @@ int runCliCommand(const CliOptions& options) {
     if (!argCount(1)) return failWith(run, exitUsage, "ports takes no arguments");
     return commandPorts(run);
   }
+  if (command == "site") return runSiteCommand(options);
 
   // Everything the command line and the files say is checked before a port is opened.
   int s = 0;

@@ -30,6 +30,8 @@ const char helpText[] =
     "                         converter, or given with --field deviceId=HEX8 without a link)\n"
     "  export FILE            read all four slots, wired settings and option bits into FILE\n"
     "  apply FILE             write what FILE holds and read every part back\n"
+    "  site check PLAN        check a site plan (CSV or JSON, one converter a row): IDs, keys\n"
+    "                         from the key lists, ports; lists every problem, sends nothing\n"
     "\n"
     "Link (one of):\n"
     "  --port NAME|PATH       wired: 2400 baud 8E1, REQ_UD2 first\n"
@@ -46,6 +48,7 @@ const char helpText[] =
     "  --home DIR             working folder (default $QUARN_HOME, $XDG_DATA_HOME/quarn or\n"
     "                         ~/.local/share/quarn, as quarn-launcher)\n"
     "  --file FILE            settings file for set\n"
+    "  --template FILE        settings file giving a site plan what its columns leave out\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
     "                         deviceId, media, keyEncryptionKey, masterKey, wirelessProtocol,\n"
     "                         wirelessMode, wiredAddress, wiredProtocol, wiredMode\n"
@@ -59,7 +62,7 @@ const char helpText[] =
     "Exit codes:\n"
     "  0  done\n"
     "  1  other failure (file not written, no converter key, key not found)\n"
-    "  2  usage error, key or settings file refused; nothing was sent\n"
+    "  2  usage error, key, settings file or site plan refused; nothing was sent\n"
     "  3  port error: not found, not openable, or lost\n"
     "  4  no answer: the converter did not answer in time (a refused secured request, for\n"
     "     example with a wrong key, gets no answer); nothing it did not answer is reported\n"
@@ -67,7 +70,7 @@ const char helpText[] =
 
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
-  optTimeout, optVerbose, optHelp, optVersion, optKeyFile
+  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate
 };
 
 const struct option longOptions[] = {
@@ -77,6 +80,7 @@ const struct option longOptions[] = {
     {"file", required_argument, nullptr, optFile},       {"field", required_argument, nullptr, optField},
     {"json", no_argument, nullptr, optJson},             {"log", required_argument, nullptr, optLog},
     {"timeout", required_argument, nullptr, optTimeout}, {"verbose", no_argument, nullptr, optVerbose},
+    {"template", required_argument, nullptr, optTemplate},
     {"help", no_argument, nullptr, optHelp},             {"version", no_argument, nullptr, optVersion},
     {"key-file", required_argument, nullptr, optKeyFile},
     {nullptr, 0, nullptr, 0}};
@@ -137,6 +141,7 @@ int main(int argc, char** argv) {
       case optKeyFile: options.keyFile = value; break;
       case optHome: options.home = value; break;
       case optFile: options.file = value; break;
+      case optTemplate: options.templateFile = value; break;
       case optField: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) return usage("--field: expected NAME=VALUE, got \"" + value + "\"");

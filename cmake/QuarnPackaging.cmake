@@ -29,6 +29,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/help/images DESTINATION ${quarn_data_dir
 install(FILES ${PROJECT_SOURCE_DIR}/Quarnconfig.txt DESTINATION ${quarn_data_dir}/skel)
 install(FILES ${PROJECT_SOURCE_DIR}/dongleKeys/example.txt DESTINATION ${quarn_data_dir}/skel/dongleKeys)
 install(FILES ${PROJECT_SOURCE_DIR}/meterKeys/example.txt DESTINATION ${quarn_data_dir}/skel/meterKeys)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/site-plan.csv DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quarn/examples)
 
 # The window's own GIFs, and PNGs for the desktop (icon themes take no GIF).
 install(FILES ${PROJECT_SOURCE_DIR}/resources/quarn_big.gif ${PROJECT_SOURCE_DIR}/resources/quarn_mini.gif

@@ -72,7 +72,7 @@ for f in share/quarn/help/index.html share/quarn/skel/Quarnconfig.txt \
   share/icons/hicolor/48x48/apps/quarn.png share/applications/quarn.desktop \
   share/man/man1/quarn.1.gz share/man/man1/quarn-sim.1.gz share/man/man1/quarn-launcher.1.gz \
   share/man/man1/quarn-cli.1.gz bin/quarn-cli \
-  share/doc/quarn/changelog.gz \
+  share/doc/quarn/changelog.gz share/doc/quarn/examples/site-plan.csv \
   lib/udev/rules.d/60-quarn-dongle.rules; do
   check "$f installed" test -f "$usr/$f"
 done

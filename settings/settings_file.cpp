@@ -356,7 +356,8 @@ bool parseSettingsText(const std::string& text, SettingsFile& settings, std::str
   return checkTop(root, settings, fail);
 }
 
-bool readSettingsFile(const std::string& path, SettingsFile& settings, std::string& error) {
+bool readBoundedTextFile(const std::string& path, size_t limit, const char* kind, std::string& text,
+                         std::string& error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     error = printableText((path + ": " + std::strerror(errno)).c_str());
@@ -368,13 +369,13 @@ bool readSettingsFile(const std::string& path, SettingsFile& settings, std::stri
     error = shownPath(path) + ": not a regular file";
     return false;
   }
-  if (info.st_size > off_t(settingsFileByteLimit)) {
+  const std::string most = std::string("a ") + kind + " is at most " + std::to_string(limit);
+  if (info.st_size > off_t(limit)) {
     close(fd);
-    error = shownPath(path) + ": too large (" + std::to_string(info.st_size) + " bytes; a settings file is at most " +
-            std::to_string(settingsFileByteLimit) + ")";
+    error = shownPath(path) + ": too large (" + std::to_string(info.st_size) + " bytes; " + most + ")";
     return false;
   }
-  std::string text;
+  text.clear();
   char buffer[4096];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -387,13 +388,19 @@ bool readSettingsFile(const std::string& path, SettingsFile& settings, std::stri
     if (n == 0) break;
     text.append(buffer, size_t(n));
     // The file may grow while being read; the bound holds all the same.
-    if (text.size() > settingsFileByteLimit) {
+    if (text.size() > limit) {
       close(fd);
-      error = shownPath(path) + ": too large (a settings file is at most " + std::to_string(settingsFileByteLimit) + " bytes)";
+      error = shownPath(path) + ": too large (" + most + " bytes)";
       return false;
     }
   }
   close(fd);
+  return true;
+}
+
+bool readSettingsFile(const std::string& path, SettingsFile& settings, std::string& error) {
+  std::string text;
+  if (!readBoundedTextFile(path, settingsFileByteLimit, "settings file", text, error)) return false;
   std::string reason;
   if (!parseSettingsText(text, settings, reason)) {
     error = printableText((path + ": " + reason).c_str());

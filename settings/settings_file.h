@@ -34,6 +34,11 @@ bool parseSettingsText(const std::string& text, SettingsFile& settings, std::str
 // anything but a regular file before reading them.
 bool readSettingsFile(const std::string& path, SettingsFile& settings, std::string& error);
 
+// Reads a whole regular file of at most limit bytes into text; kind names it in the "too large"
+// error ("settings file"). Errors begin with the path.
+bool readBoundedTextFile(const std::string& path, size_t limit, const char* kind, std::string& text,
+                         std::string& error);
+
 // The file text: stable key order, two-space indent, a final line end.
 std::string settingsText(const SettingsFile& settings);
 

@@ -15,6 +15,7 @@
 #include "sim_bytes.h"
 #include "sim_port.h"
 #include "sim_session.h"
+#include "sim_site.h"
 
 namespace {
 
@@ -48,6 +49,10 @@ const char usageText[] =
     "  --reply-ms N             turnaround before answers (default 20)\n"
     "  --quiet-air              dongle: no other meters' frames, no 0x0D frames\n"
     "  --no-records             answers without the counter and version records\n"
+    "  --converters FILE        dongle: several converters behind the stick, one a line:\n"
+    "                           ID KEY [slotN=HEX8]... [options=HEX16] and the faults silent,\n"
+    "                           wrong-key (its key differs from KEY), stores-wrongly (Set Data\n"
+    "                           keeps the wired address wrong); the first replaces --id, --key\n"
     "faults:\n"
     "  --split N                write frames in pieces of N bytes\n"
     "  --split-delay-ms N       pause between pieces (default 40)\n"
@@ -74,7 +79,7 @@ enum OptionId {
   optCounter, optKey, optOptions, optSerial, optBeaconMs, optReplyMs, optQuietAir, optSplit,
   optSplitDelay, optDouble, optBadChecksum, optStray, optE5, optZero, optSilent, optNack,
   optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optUnplugAfter,
-  optReplugAfter, optHelp
+  optReplugAfter, optConverters, optHelp
 };
 
 const struct option longOptions[] = {
@@ -111,6 +116,7 @@ const struct option longOptions[] = {
     {"unknown-status", no_argument, nullptr, optUnknownStatus},
     {"unplug-after", required_argument, nullptr, optUnplugAfter},
     {"replug-after", required_argument, nullptr, optReplugAfter},
+    {"converters", required_argument, nullptr, optConverters},
     {"help", no_argument, nullptr, optHelp},
     {nullptr, 0, nullptr, 0}};
 
@@ -142,6 +148,7 @@ struct Settings {
   long exitAfter = 0;
   std::string transcript;
   std::string serial = "000042";
+  std::string converters;  // --converters: read once all options are known
 };
 
 // Applies one option; returns false with a message on stderr when it is not valid.
@@ -221,6 +228,7 @@ bool applyOption(int id, const char* arg, Settings& set, SimSession& s) {
     case optUnknownStatus: s.faults.unknownStatus = true; return true;
     case optUnplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.unplugAfterMs);
     case optReplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.replugAfterMs);
+    case optConverters: set.converters = arg; return !set.converters.empty();
     default: return false;
   }
 }
@@ -319,6 +327,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   s.role = set.role;
+  if (!set.converters.empty()) {
+    std::string err;
+    if (!simLoadSite(set.converters, s, err)) {
+      std::fprintf(stderr, "quarn-sim: --converters: %s\n", err.c_str());
+      return 2;
+    }
+  }
 
   FILE* transcript = nullptr;
   if (!set.transcript.empty()) {

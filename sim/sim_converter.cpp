@@ -58,7 +58,7 @@ void setSlotDefaults(uint8_t* rec, uint8_t s) {
   rec[57] = 0;      // wired mode "NONE"
   rec[58] = 4;      // wireless protocol "OMS"
   rec[59] = 2;      // wireless mode "MODE5"
-  rec[61] = static_cast<uint8_t>(s + 1);  // wired address
+  rec[simWiredAddressOffset] = static_cast<uint8_t>(s + 1);
 }
 
 void describeCommand(const uint8_t* p, size_t n, char* buf, size_t cap) {
@@ -119,6 +119,7 @@ SimVerdict execute(SimConverter& c, const uint8_t* p, size_t n, SimRequestResult
       if (s >= simSlotCount) return SimVerdict::unknown;
       std::memcpy(c.slots[s], p, simSlotRecordSize);
       c.slots[s][2] = simCmdGetData;
+      if (c.storesWrongly) c.slots[s][simWiredAddressOffset] ^= 0x01;
       out.ackOnly = true;
       return SimVerdict::accepted;
     }

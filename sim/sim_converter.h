@@ -12,6 +12,7 @@ constexpr uint8_t simRadioManufacturer[2] = {0x8F, 0x19};
 constexpr size_t simSlotCount = 4;
 constexpr size_t simSlotRecordSize = 64;  // 0F 35 code slot + 60 bytes
 constexpr size_t simOptionCount = 8;
+constexpr size_t simWiredAddressOffset = 61;  // in a slot record
 constexpr size_t simMeterMax = 8;  // one scan answer holds eight entries
 constexpr size_t simAnswerMax = 128;
 constexpr size_t simMessageMax = 255;
@@ -57,6 +58,8 @@ struct SimConverter {
   size_t meterCount;
   uint8_t answerAccess;  // access number of the converter's own answers
   bool noRecords;        // answers carry neither the counter nor the version record
+  bool silent;           // one of several behind a stick: never heard, never answers
+  bool storesWrongly;    // Set Data keeps the wired address with its lowest bit flipped
 };
 
 enum class SimVerdict {

@@ -17,6 +17,14 @@ constexpr uint8_t reqUd2C = 0x5B;
 constexpr uint8_t sndNkeC = 0x40;
 constexpr uint8_t broadcastAddress = 0xFE;
 constexpr size_t floodChunk = 256;
+constexpr int64_t otherSpacingMs = 10;  // between the other converters' first frames after a start
+
+// With several converters behind the stick, the transcript says which one a request reached.
+std::string partnerTag(const SimSession& s, const SimConverter& c) {
+  if (s.otherCount == 0) return "";
+  const uint8_t id[4] = {c.id[3], c.id[2], c.id[1], c.id[0]};
+  return "converter " + simHex(id, 4) + ": ";
+}
 
 const char* roleName(SimRole r) { return r == SimRole::wired ? "wired" : "dongle"; }
 
@@ -197,9 +205,10 @@ void dongleRadio(SimSession& s, uint8_t code, const uint8_t* radio, size_t n, in
   emit(s, frame, len, due, answer);
 }
 
-void converterRadio(SimSession& s, const uint8_t* payload, size_t n, int64_t due, bool answer) {
+void converterRadio(SimSession& s, SimConverter& c, const uint8_t* payload, size_t n, int64_t due, bool answer) {
+  if (c.silent) return;
   uint8_t radio[simDonglePayloadMax];
-  size_t len = simBuildRadioFrame(s.conv, payload, n, radio, sizeof radio);
+  size_t len = simBuildRadioFrame(c, payload, n, radio, sizeof radio);
   dongleRadio(s, simDongleRadio, radio, len, due, answer);
 }
 
@@ -232,7 +241,10 @@ void dongleFrame(SimSession& s, uint8_t code, const uint8_t* payload, size_t n, 
   if (code == simDongleStart && n == 0) {
     dongleStatus(s, simDongleAck, due, true);
     // A fresh listener hears the converter at once.
-    converterRadio(s, nullptr, 0, due + s.timing.sentMs, false);
+    converterRadio(s, s.conv, nullptr, 0, due + s.timing.sentMs, false);
+    // The others follow one by one, through the tick, so the outbox never fills with them.
+    for (size_t i = 0; i < s.otherCount; ++i)
+      s.otherBeaconMs[i] = due + s.timing.sentMs + static_cast<int64_t>(i + 1) * otherSpacingMs;
     if (s.faults.announce >= 0) announceFrame(s, due + 2 * s.timing.sentMs);
     writeTranscript(s, raw, rawLen, kind, "accepted", "start");
     return;
@@ -245,12 +257,19 @@ void dongleFrame(SimSession& s, uint8_t code, const uint8_t* payload, size_t n, 
     }
     std::memcpy(s.partner, payload, 8);
     s.partnerSet = true;
-    uint8_t own[8] = {simRadioManufacturer[0], simRadioManufacturer[1], s.conv.id[0],
-                      s.conv.id[1], s.conv.id[2], s.conv.id[3], s.conv.version,
-                      simDeviceTypeConverter};
+    // A partner that is none of the converters leaves requests with the first, as before.
+    s.partnerIndex = 0;
+    bool known = false;
+    for (size_t i = 0; i <= s.otherCount && !known; ++i) {
+      const SimConverter& c = i == 0 ? s.conv : s.others[i - 1];
+      const uint8_t own[8] = {simRadioManufacturer[0], simRadioManufacturer[1], c.id[0], c.id[1],
+                              c.id[2], c.id[3], c.version, simDeviceTypeConverter};
+      known = std::memcmp(own, payload, 8) == 0;
+      if (known) s.partnerIndex = i;
+    }
     char decoded[96];
     std::snprintf(decoded, sizeof decoded, "partner %s (%s)", simHex(payload, 8).c_str(),
-                  std::memcmp(own, payload, 8) == 0 ? "this converter" : "another device");
+                  known ? "this converter" : "another device");
     dongleStatus(s, simDongleAck, due, true);
     writeTranscript(s, raw, rawLen, kind, "accepted", decoded);
     return;
@@ -258,12 +277,17 @@ void dongleFrame(SimSession& s, uint8_t code, const uint8_t* payload, size_t n, 
   if (code == simDongleSend && n > 0) {
     dongleStatus(s, simDongleAck, due, true);
     dongleStatus(s, simDongleSent, due + s.timing.sentMs, true);
+    SimConverter& c = simPartnerConverter(s);
     SimRequestResult r;
-    simHandleMessage(s.conv, SimLink::wireless, payload, n, r);
-    writeTranscript(s, raw, rawLen, r.kind, simVerdictText(r.verdict), r.decoded);
+    if (c.silent) {
+      writeTranscript(s, raw, rawLen, "secured", "refused: converter silent", partnerTag(s, c).c_str());
+      return;
+    }
+    simHandleMessage(c, SimLink::wireless, payload, n, r);
+    writeTranscript(s, raw, rawLen, r.kind, simVerdictText(r.verdict), (partnerTag(s, c) + r.decoded).c_str());
     if (r.verdict != SimVerdict::accepted) return;
     // Acknowledgement-only commands are followed by a status frame with the new counter.
-    converterRadio(s, r.answer, r.answerLength, due + s.timing.sentMs + s.timing.replyMs, true);
+    converterRadio(s, c, r.answer, r.answerLength, due + s.timing.sentMs + s.timing.replyMs, true);
     return;
   }
   dongleStatus(s, simDongleNack, due, true);
@@ -323,10 +347,23 @@ void ignoredFrame(SimSession& s, int64_t now) {
   dongleRadio(s, simDongleIgnored, radio, len, now, false);
 }
 
+// The other converters send as the first does, spread over its period.
+void othersTick(SimSession& s, int64_t now) {
+  if (s.timing.beaconMs <= 0) return;
+  const int64_t spread = s.timing.beaconMs / static_cast<int64_t>(s.otherCount + 1);
+  for (size_t i = 0; i < s.otherCount; ++i) {
+    if (s.otherBeaconMs[i] == 0) s.otherBeaconMs[i] = now + static_cast<int64_t>(i + 1) * spread;
+    if (now < s.otherBeaconMs[i]) continue;
+    s.otherBeaconMs[i] = now + s.timing.beaconMs;
+    converterRadio(s, s.others[i], nullptr, 0, now, false);
+  }
+}
+
 void dongleTick(SimSession& s, int64_t now) {
+  othersTick(s, now);
   if (s.timing.beaconMs <= 0 || now < s.nextBeaconMs) return;
   s.nextBeaconMs = now + s.timing.beaconMs;
-  converterRadio(s, nullptr, 0, now, false);
+  converterRadio(s, s.conv, nullptr, 0, now, false);
   if (s.faults.unknownStatus) dongleStatus(s, simDongleUnknownStatus, now, false);
   if (!s.faults.quietAir) {
     if (s.beaconCount % 2 == 1) meterRadio(s, now);
@@ -366,6 +403,10 @@ void simSessionInit(SimSession& s, SimRole role, const SimFaults& faults, const 
   simLinkReaderReset(s.linkReader);
   simDongleReaderReset(s.dongleReader);
   s.noiseSeed = 0x51A7u;
+}
+
+SimConverter& simPartnerConverter(SimSession& s) {
+  return s.partnerIndex == 0 || s.partnerIndex > s.otherCount ? s.conv : s.others[s.partnerIndex - 1];
 }
 
 void simSessionResetInput(SimSession& s) {

@@ -58,9 +58,16 @@ struct SimAction {
   bool hangup;  // close the PTY and link a new one instead of writing
 };
 
+// Converters behind one stick: conv and up to this many others.
+constexpr size_t simOthersMax = 63;
+
 struct SimSession {
   SimRole role;
   SimConverter conv;
+  SimConverter others[simOthersMax];  // further converters the stick hears, each its own
+  size_t otherCount;
+  int64_t otherBeaconMs[simOthersMax];  // when each is next heard; 0: not yet placed
+  size_t partnerIndex;  // 0: conv, i: others[i - 1]
   SimFaults faults;
   SimTiming timing;
   SimLinkReader linkReader;
@@ -95,6 +102,9 @@ bool simSessionTakeDue(SimSession& s, int64_t nowMs, SimAction& out);
 
 // Earliest due time among the scheduled actions, or -1.
 int64_t simSessionNextDueMs(const SimSession& s);
+
+// The converter the stick's partner frame chose (conv unless another one was chosen).
+SimConverter& simPartnerConverter(SimSession& s);
 
 // Forgets half-read requests (after a hang-up).
 void simSessionResetInput(SimSession& s);

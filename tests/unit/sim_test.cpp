@@ -18,11 +18,13 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sim_session.h"
+#include "sim_site.h"
 
 namespace {
 
@@ -675,6 +677,68 @@ TEST(SimDongle, NackAndAnnounceFaults) {
   EXPECT_EQ(hex("8EFFFF"), Bytes(all.begin() + static_cast<long>(radio),
                                  all.begin() + static_cast<long>(radio + 3)));
   EXPECT_EQ(600u, all.size() - radio - 3);
+}
+
+// Four more converters behind the stick, one with each fault, as a site file describes them.
+TEST(SimDongle, SeveralConvertersAnswerEachAsItself) {
+  Harness h(SimRole::dongle);
+  h.s->timing.beaconMs = 400;
+  const char* const lines[] = {"2A00B017 2B7E151628AED2A6ABF7158809CF4F3C slot2=87654321 options=0000000000000001",
+                               "2a00b018 2B7E151628AED2A6ABF7158809CF4F3C silent",
+                               "2A00B019 2B7E151628AED2A6ABF7158809CF4F3C wrong-key",
+                               "2A00B01A 2B7E151628AED2A6ABF7158809CF4F3C stores-wrongly"};
+  std::string error;
+  for (const char* line : lines)
+    ASSERT_TRUE(simParseConverterLine(line, h.s->others[h.s->otherCount++], error)) << line << ": " << error;
+  EXPECT_FALSE(simParseConverterLine("2A00B01 2B7E151628AED2A6ABF7158809CF4F3C", h.s->others[9], error));
+  EXPECT_FALSE(simParseConverterLine("2A00B017 2B7E151628AED2A6ABF7158809CF4F3C slot5=87654321", h.s->others[9], error));
+  // Within a period after the start every converter but the silent one is heard, each as itself.
+  const Bytes start = hex("AB0000");
+  simSessionFeed(*h.s, start.data(), start.size(), h.now);
+  std::vector<SimAction> acts;
+  for (int64_t t = h.now; t < h.now + 400; t += 5) {
+    simSessionTick(*h.s, t);
+    SimAction a;
+    while (simSessionTakeDue(*h.s, t, a)) acts.push_back(a);
+  }
+  h.now += 1000;
+  std::set<Bytes> heard;
+  for (const auto& f : splitDongle(joined(acts)))
+    if (isConverterRadio(f)) heard.emplace(f.payload.begin() + 3, f.payload.begin() + 7);
+  EXPECT_EQ(heard, (std::set<Bytes>{hex("78563412"), hex("17B0002A"), hex("19B0002A"), hex("1AB0002A")}));
+
+  // Request to converter 2A00B0xx with the listed key; returns the converter radio frames.
+  uint32_t counter = 1;
+  auto ask = [&](uint8_t low, const Bytes& payload) {
+    h.exchange(dongleFrame(0x01, {0x8F, 0x19, low, 0xB0, 0x00, 0x2A, 0x01, 0x36}));
+    SecuredRecipe sp;
+    sp.wired = false;
+    sp.key = testKey;
+    sp.address = {0x8F, 0x19, low, 0xB0, 0x8F, 0x19, 0x01, 0x36};
+    sp.counter = counter++;
+    sp.payload = payload;
+    std::vector<DongleFrameView> radio;
+    for (const auto& f : splitDongle(joined(h.exchange(dongleFrame(0xAC, buildSecured(sp))))))
+      if (isConverterRadio(f)) radio.push_back(f);
+    return radio;
+  };
+  auto answer = ask(0x17, hex("0F359201"));
+  ASSERT_EQ(answer.size(), 1u) << h.line();
+  EXPECT_EQ(Bytes(answer[0].payload.begin() + 3, answer[0].payload.begin() + 7), hex("17B0002A"));
+  EXPECT_EQ(Bytes(answer[0].payload.begin() + 14 + 8, answer[0].payload.begin() + 14 + 12), hex("21436587"));
+  EXPECT_NE(h.line().find("\taccepted\tconverter 2A00B017: ctr=1"), std::string::npos) << h.line();
+  EXPECT_TRUE(ask(0x18, hex("0F359200")).empty());
+  EXPECT_NE(h.line().find("refused: converter silent\tconverter 2A00B018: "), std::string::npos) << h.line();
+  EXPECT_TRUE(ask(0x19, hex("0F359200")).empty());
+  EXPECT_NE(h.line().find("refused: bad MAC"), std::string::npos) << h.line();
+  Bytes set(64, 0x00);
+  set[0] = 0x0F, set[1] = 0x35, set[2] = 0x93, set[61] = 6;
+  EXPECT_EQ(ask(0x1A, set).size(), 1u) << h.line();
+  answer = ask(0x1A, hex("0F359200"));
+  ASSERT_EQ(answer.size(), 1u) << h.line();
+  EXPECT_EQ(answer[0].payload[14 + 61], 7);  // stored wrongly: 6 was written
+  // The first converter kept its own slots all along.
+  EXPECT_EQ(h.s->conv.slots[1][61], 2);
 }
 
 // ---- the real binary ----

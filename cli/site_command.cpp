@@ -1,0 +1,126 @@
+// "quarn-cli site check": reads the plan, loads keys and ports as the other commands do, and
+// lists every problem at once.
+#include "cli/site_command.h"
+
+#include <cstdio>
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_session.h"
+#include "cli/port_listing.h"
+#include "settings/settings_file.h"
+#include "settings/site_check.h"
+
+using nlohmann::ordered_json;
+
+namespace {
+
+int usageError(const CliOptions& options, const std::string& message) {
+  std::fprintf(stderr, "quarn-cli: %s\n", message.c_str());
+  if (options.json) {
+    const ordered_json out = {{"ok", false}, {"exitCode", int(exitUsage)}, {"error", message}};
+    std::printf("%s\n", out.dump(2).c_str());
+  }
+  return exitUsage;
+}
+
+int refused(const CliOptions& options, const std::string& path, const SitePlan& plan) {
+  ordered_json problems = ordered_json::array();
+  for (const SitePlanProblem& p : plan.problems) {
+    std::fprintf(stderr, "quarn-cli: %s: %s\n", path.c_str(), sitePlanProblemText(p).c_str());
+    problems.push_back({{"row", p.row}, {"column", p.column}, {"reason", p.reason}});
+  }
+  const size_t total = plan.problems.size() + plan.problemsDropped;
+  std::string message = "site plan refused: " + std::to_string(total) + (total == 1 ? " problem" : " problems");
+  if (plan.problemsDropped > 0) message += " (" + std::to_string(plan.problemsDropped) + " not listed)";
+  message += "; nothing was sent";
+  std::fprintf(stderr, "quarn-cli: %s\n", message.c_str());
+  if (options.json) {
+    const ordered_json out = {{"ok", false}, {"exitCode", int(exitUsage)}, {"error", message},
+                              {"problems", problems}, {"written", ordered_json::array()}};
+    std::printf("%s\n", out.dump(2).c_str());
+  }
+  return exitUsage;
+}
+
+constexpr const char* rowFormat = "%-5s %-9s %-16s %-16s%s\n";
+
+int listPlan(const CliOptions& options, const std::string& path, const SitePlan& plan, const SiteCheckInputs& inputs) {
+  ordered_json rows = ordered_json::array();
+  std::string text;
+  int meters = 0;
+  for (size_t i = 0; i < plan.count; ++i) {
+    const SitePlanRow& row = plan.rows[i];
+    std::string key;
+    const char* source = siteKeySourceName(siteConverterKey(row, inputs, key));
+    ordered_json slots = ordered_json::array();
+    std::string slotText;
+    for (int s = 0; s < sitePlanSlotCount; ++s) {
+      slots.push_back(row.slots[s]);
+      meters += row.slots[s][0] != '\0';
+      slotText += std::string("  ") + (row.slots[s][0] != '\0' ? row.slots[s] : "--------");
+    }
+    const std::string link = row.link[0] != '\0' ? row.link : "wireless";
+    rows.push_back({{"row", row.row}, {"converter", row.converter}, {"link", link}, {"keySource", source},
+                    {"wiredAddress", row.wiredAddress >= 0 ? ordered_json(row.wiredAddress) : ordered_json()},
+                    {"slots", slots}});
+    char line[512];
+    std::snprintf(line, sizeof line, rowFormat, std::to_string(row.row).c_str(), row.converter, source, link.c_str(),
+                  slotText.c_str());
+    text += line;
+  }
+  if (options.json) {
+    const ordered_json out = {{"ok", true}, {"plan", path}, {"converters", rows}, {"meters", meters},
+                              {"templateChecked", !options.templateFile.empty()}};
+    std::printf("%s\n", out.dump(2).c_str());
+    return exitDone;
+  }
+  std::printf(rowFormat, "row", "converter", "key from", "link", "  slot1     slot2     slot3     slot4");
+  std::fputs(text.c_str(), stdout);
+  std::printf("%zu converters, %d meters: IDs, keys and ports found%s\n", plan.count, meters,
+              options.templateFile.empty() ? " (no --template given, so not checked)" : ", template fits");
+  return exitDone;
+}
+
+bool anyWiredRow(const SitePlan& plan) {
+  for (size_t i = 0; i < plan.count; ++i)
+    if (plan.rows[i].link[0] != '\0') return true;
+  return false;
+}
+
+}  // namespace
+
+int runSiteCommand(const CliOptions& options) {
+  const std::vector<std::string>& args = options.args;
+  if (args.size() != 3 || args[1] != "check") return usageError(options, "site check PLAN");
+  if (!options.key.empty() &&
+      (options.key.size() != 32 || options.key.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
+    return usageError(options, "--key: expected 32 hex digits");
+  const std::string& path = args[2];
+  std::unique_ptr<SitePlan> plan(new SitePlan());
+  readSitePlanFile(path, *plan);
+
+  SettingsFile settingsTemplate;
+  std::string error;
+  SiteCheckInputs inputs;
+  if (!options.templateFile.empty()) {
+    if (readSettingsFile(options.templateFile, settingsTemplate, error)) inputs.settingsTemplate = &settingsTemplate;
+    else addSitePlanProblem(*plan, 0, "", -1, "template " + error);
+  }
+  // The key lists and Quarnconfig.txt as every other command loads them; no port is opened.
+  std::unique_ptr<CliView> view(new CliView());
+  CliLog log;
+  std::unique_ptr<CliSession> session(new CliSession(*view, log));
+  session->loadHome(options.home);
+  inputs.converterKeys = &session->records().converterKeys;
+  inputs.meterKeys = &session->records().meterKeys;
+  inputs.configKey = view->keyText;
+  inputs.forcedKey = options.key;
+  if (anyWiredRow(*plan))
+    for (const PortListing& port : listPorts()) inputs.portNames.push_back(port.name);
+  checkSitePlan(*plan, inputs);
+  if (!plan->problems.empty()) return refused(options, path, *plan);
+  return listPlan(options, path, *plan, inputs);
+}

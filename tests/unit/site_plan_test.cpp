@@ -1,0 +1,226 @@
+// Site plans, good and bad, read and checked against the shipped example key folders and ports
+// made here (links that resolve to /dev/null and links that point nowhere).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/key_list.h"
+#include "settings/settings_file.h"
+#include "settings/site_check.h"
+#include "settings/site_plan.h"
+
+namespace {
+
+const char* const header = "converter,link,key,wiredAddress,slot1,slot2,slot3,slot4\n";
+const char* const ownKey = "00112233445566778899AABBCCDDEEFF";
+
+struct Folder {
+  std::string path;
+  Folder() {
+    char tmpl[] = "/tmp/quarn-site-plan-XXXXXX";
+    path = mkdtemp(tmpl);
+    EXPECT_EQ(symlink("/dev/null", (path + "/usb-present").c_str()), 0);
+    EXPECT_EQ(symlink((path + "/unplugged").c_str(), (path + "/usb-gone").c_str()), 0);
+  }
+  ~Folder() { std::system(("rm -rf " + path).c_str()); }
+};
+
+// The shipped example key folders, loaded as quarn-cli loads them.
+struct ExampleKeys {
+  std::unique_ptr<ConverterKeyList> converterKeys = std::make_unique<ConverterKeyList>();
+  std::unique_ptr<MeterKeyList> meterKeys = std::make_unique<MeterKeyList>();
+  SiteCheckInputs inputs;
+  ExampleKeys() {
+    converterKeys->count = meterKeys->count = 0;
+    loadKeyList(QUARN_SOURCE_DIR "/dongleKeys", *converterKeys);
+    loadKeyList(QUARN_SOURCE_DIR "/meterKeys", *meterKeys);
+    inputs.converterKeys = converterKeys.get();
+    inputs.meterKeys = meterKeys.get();
+  }
+};
+
+struct PlanCase {
+  const char* name;
+  std::string text;  // "$DIR" stands for the folder with the port links
+  size_t rows;
+  std::vector<std::string> problems;  // each problem's text begins with its entry, in order
+  const char* templateText = nullptr;
+};
+
+// Test names, not bytes, in gtest's messages.
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.name; }
+
+std::string rows(int count) {
+  std::string text = header;
+  for (int i = 0; i < count; ++i) {
+    char line[96];
+    // No key: past the bound the rows are not checked, so no row says its key is missing.
+    std::snprintf(line, sizeof line, "%08X,,,,,,,\n", 0x10000000u + unsigned(i));
+    text += line;
+  }
+  return text;
+}
+
+const std::vector<PlanCase>& planCases() {
+  static const std::vector<PlanCase> cases = {
+      {"bomCrLfQuotesBlankLinesAndTrailingEmptyColumns",
+       "\xEF\xBB\xBF" "converter,link,key,slot1,slot2,,\r\n\r\n\"12345678\",\"wireless\",,\"87654321\",,,\r\n"
+       ",,,,,,\r\n2a00b017 , $DIR/usb-present ," + std::string(ownKey) + ",12345678\r\n",
+       2, {}},
+      {"semicolonsAndColumnsInAnyOrder",
+       "slot2;Converter;wiredAddress;key\n87654321;\"12345678\";\"10\";\n", 1, {}},
+      {"jsonList",
+       R"([{"converter": "12345678", "slot1": "87654321", "wiredAddress": 7},
+           {"converter": "2A00B017", "key": ")" + std::string(ownKey) + R"(", "link": null}])",
+       2, {}},
+      {"unknownAndRepeatedColumnsRowsStillChecked",
+       "converter,colour,slot1,SLOT1\n1234567,red,87654321,\n", 1,
+       {"row 1, colour (column B): unknown column", "row 1, SLOT1 (column D): column given twice",
+        "row 2, converter (column A): expected 8 hex digits, got 7"}},
+      {"valuesPastTheNamedColumnsAndAfterQuotes",
+       std::string(header) + "12345678,,,,,,,,stray\n2A00B017,\"wireless\"x\n", 1,
+       {"row 2, column I: value in a column without a name", "row 3, column B: text after a closing quote"}},
+      {"quoteInsideAValueAndOneNeverClosed",
+       "converter,slot1\n12\"345678,\n12345678,\"87654321\n", 0,
+       {"row 2, column A: quote inside an unquoted value", "row 3, column B: quote opened here is never closed"}},
+      {"sevenAndNineDigitIdsAndBadCells",
+       std::string(header) + "123456789,serial,12,251,8765432G,,,\n", 1,
+       {"row 2, converter (column A): expected 8 hex digits, got 9", "row 2, key (column C): expected 32 hex digits",
+        "row 2, wiredAddress (column D): expected a whole number 0 to 250",
+        "row 2, slot1 (column E): not a hex digit: 'G'", "row 2, link: port serial not found"}},
+      {"duplicateConvertersAndMetersInTwoSlots",
+       std::string(header) + "12345678,,,,87654321,87654321,,\n12345678,,,,,,,87654321\n", 2,
+       {"row 2, slot2: meter 87654321 already planned in this row's slot1",
+        "row 3, converter: converter 12345678 already planned in row 2",
+        "row 3, slot4: meter 87654321 already planned in row 2, slot1 (converter 12345678)"}},
+      {"missingKeysAndPorts",
+       std::string(header) + "99999999,$DIR/usb-gone,,,11111111,,,\n2A00B017,ttyNOWHERE," + ownKey +
+           ",,,,,\n2A00B018,$DIR/no-such-link," + ownKey + ",,,,,\n",
+       3,
+       {"row 2, key: no converter key for 99999999", "row 2, slot1: no meter key for 11111111 in meterKeys/",
+        "row 2, link: $DIR/usb-gone: points nowhere ($DIR/unplugged is missing",
+        "row 3, link: port ttyNOWHERE not found", "row 4, link: $DIR/no-such-link: no such port"}},
+      {"wiredAddressesRunPast250AndATemplateWithoutWired",
+       std::string(header) + "12345678,,,249,,,87654321,\n", 1,
+       {"template: no wired settings", "template: no slot to take", "row 2, wiredAddress: slot3 would get wired address 251"},
+       R"({"format": "quarn-settings", "formatVersion": 1})"},
+      {"noHeaderRow", "12345678,wireless,,,87654321\n", 0, {"row 1: no header row"}},
+      {"noConverterColumnAndNoRows", "slot1,link\n\n", 0, {"row 1: no converter column"}},
+      {"headerOnly", header, 0, {"no converters in the plan"}},
+      {"utf16", std::string("\xFF\xFE" "c\0o\0", 6), 0, {"UTF-16 text"}},
+      {"jsonOfTheWrongShape", R"([{"converter": 12345678, "slot5": "1"}, 3])", 2,
+       {"row 1, converter: expected a string", "row 1, slot5: unknown field", "row 2: expected an object"}},
+      {"moreRowsThanTheBound", rows(int(sitePlanRowLimit) + 1), sitePlanRowLimit, {"more than 1000 converters"}},
+  };
+  return cases;
+}
+
+std::string replaced(std::string text, const std::string& dir) {
+  for (size_t at; (at = text.find("$DIR")) != std::string::npos;) text.replace(at, 4, dir);
+  return text;
+}
+
+class SitePlanTable : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(SitePlanTable, ReadAndChecked) {
+  const PlanCase& c = GetParam();
+  Folder ports;
+  ExampleKeys keys;
+  SiteCheckInputs& inputs = keys.inputs;
+  SettingsFile settingsTemplate;
+  std::string error;
+  if (c.templateText != nullptr) {
+    ASSERT_TRUE(parseSettingsText(c.templateText, settingsTemplate, error)) << error;
+    inputs.settingsTemplate = &settingsTemplate;
+  }
+  auto plan = std::make_unique<SitePlan>();
+  parseSitePlanText(replaced(c.text, ports.path), *plan);
+  checkSitePlan(*plan, inputs);
+  EXPECT_EQ(plan->count, c.rows);
+  std::string all;
+  for (const SitePlanProblem& p : plan->problems) all += sitePlanProblemText(p) + "\n";
+  ASSERT_EQ(plan->problems.size(), c.problems.size()) << all;
+  for (size_t i = 0; i < c.problems.size(); ++i)
+    EXPECT_EQ(sitePlanProblemText(plan->problems[i]).rfind(replaced(c.problems[i], ports.path), 0), 0u) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Plans, SitePlanTable, ::testing::ValuesIn(planCases()),
+                         [](const ::testing::TestParamInfo<PlanCase>& param) { return std::string(param.param.name); });
+
+TEST(SitePlan, GoodRowsHoldWhatTheCellsSaid) {
+  auto plan = std::make_unique<SitePlan>();
+  parseSitePlanText(planCases()[0].text, *plan);
+  ASSERT_EQ(plan->count, 2u);
+  const SitePlanRow& first = plan->rows[0];
+  EXPECT_EQ(first.row, 3);  // the header is line 1, a blank line 2
+  EXPECT_STREQ(first.converter, "12345678");
+  EXPECT_STREQ(first.link, "");  // "wireless"
+  EXPECT_STREQ(first.slots[0], "87654321");
+  EXPECT_EQ(first.wiredAddress, -1);
+  const SitePlanRow& second = plan->rows[1];
+  EXPECT_EQ(second.row, 5);
+  EXPECT_STREQ(second.converter, "2A00B017");
+  EXPECT_STREQ(second.link, "$DIR/usb-present");
+  EXPECT_STREQ(second.key, ownKey);
+  EXPECT_STREQ(second.slots[1], "");
+}
+
+TEST(SitePlan, KeysComeFromTheRowThenKeyThenListsThenConfig) {
+  ExampleKeys keys;
+  SiteCheckInputs& inputs = keys.inputs;
+  SitePlanRow row;
+  std::snprintf(row.converter, sizeof row.converter, "12345678");
+  std::string key;
+  EXPECT_EQ(siteConverterKey(row, inputs, key), SiteKeySource::dongleKeys);
+  EXPECT_EQ(key, "000102030405060708090A0B0C0D0E0F");
+  inputs.forcedKey = "ffeeddccbbaa99887766554433221100";
+  EXPECT_EQ(siteConverterKey(row, inputs, key), SiteKeySource::commandLine);
+  EXPECT_EQ(key, "FFEEDDCCBBAA99887766554433221100");
+  std::snprintf(row.key, sizeof row.key, "%s", ownKey);
+  EXPECT_EQ(siteConverterKey(row, inputs, key), SiteKeySource::plan);
+  SitePlanRow other;
+  std::snprintf(other.converter, sizeof other.converter, "99999999");
+  inputs.forcedKey.clear();
+  inputs.configKey = "not a key";
+  EXPECT_EQ(siteConverterKey(other, inputs, key), SiteKeySource::none);
+  inputs.configKey = ownKey;
+  EXPECT_EQ(siteConverterKey(other, inputs, key), SiteKeySource::configFile);
+}
+
+TEST(SitePlan, HugeFilesAndTenThousandRowsAreRefusedQuickly) {
+  Folder dir;
+  const std::string path = dir.path + "/huge.csv";
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 100 * 1000 * 1000), 0);  // sparse: nothing is written
+  close(fd);
+  auto plan = std::make_unique<SitePlan>();
+  readSitePlanFile(path, *plan);
+  ASSERT_EQ(plan->problems.size(), 1u);
+  EXPECT_EQ(sitePlanProblemText(plan->problems[0]), "too large (100000000 bytes; a site plan is at most 1048576)");
+  const std::string text = rows(10000);
+  const auto start = std::chrono::steady_clock::now();
+  parseSitePlanText(text, *plan);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(plan->count, sitePlanRowLimit);
+  ASSERT_EQ(plan->problems.size(), 1u);
+  // Reading stops at the bound: far below a second even on a loaded machine.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+}
+
+TEST(SitePlan, ShippedExampleChecksCleanAgainstTheExampleKeys) {
+  ExampleKeys keys;
+  auto plan = std::make_unique<SitePlan>();
+  readSitePlanFile(QUARN_SOURCE_DIR "/examples/site-plan.csv", *plan);
+  checkSitePlan(*plan, keys.inputs);
+  EXPECT_EQ(plan->count, 2u);
+  EXPECT_TRUE(plan->problems.empty()) << sitePlanProblemText(plan->problems[0]);
+}
+
+}  // namespace
