@@ -19,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text/hex_text.h"
 #include "text/printable_text.h"
 #include "text/output_file.h"
 
@@ -125,10 +126,6 @@ private:
   }
   std::vector<Level> levels_;
 };
-
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 std::string quoted(const std::string& text) {
   // Cut long texts so an error line stays a line.
