@@ -230,8 +230,13 @@ cli_as() {
 
 check_ports_lists_both() {
   cli_as "" ports || return 1
-  grep -q "^ttyACM0 .*/dev/serial/by-id/usb-.*_$stick_serial-if00 .*10c4:0003 .*$stick_serial.*\[wireless stick\]" "$out" &&
-    grep -q "^ttyUSB0 .*0403:" "$out"
+  # The stick's line, then its by-id link on the next line; that link leads to the device.
+  local link
+  link=$(grep -A1 "^ttyACM0  /dev/ttyACM0  10c4:0003  $stick_serial  Wireless M-Bus stick  \[wireless stick\]$" "$out" |
+    sed -n 2p | tr -d ' ')
+  echo "by-id link: $link"
+  [[ $link == /dev/serial/by-id/usb-*_$stick_serial-if00 ]] && [ "$(readlink -f "$link")" = /dev/ttyACM0 ] &&
+    grep -q "^ttyUSB0  /dev/ttyUSB0  0403:6001 " "$out"
 }
 
 check_udev_rule() {
@@ -265,7 +270,10 @@ check_wired_line_2400_8E1() {
 }
 
 check_wireless_get_set() {
-  cli_as "" --wireless --key $key set 2 --field wiredAddress=11 &&
+  # The stick found as the window finds it: by its instance identifier, then its serial.
+  cli_as "" --verbose --wireless --key $key set 2 --field wiredAddress=11 &&
+    grep -qF 'Found instanceID: [USB\VID_10C4&PID_0003\ZJ000042]' "$err" &&
+    grep -qF "Found one instance, serial: [$stick_serial]" "$err" && grep -q 'MBUS converter found' "$err" &&
     cli_as "" --wireless --key $key get 2 && grep -q 'wiredAddress *11$' "$out" &&
     grep -q 'accepted.*start' /vmout/dongle-transcript.txt
 }
@@ -278,28 +286,43 @@ check_other_user_told_dialout() {
   ! cli_as $other_user --port ttyUSB0 --key $key identify && grep -q "not in the dialout group" "$err"
 }
 
+# Waits until FILE holds more than COUNT lines matching PATTERN.
+wait_transcript() {
+  local i
+  for i in $(seq $(($4 * 5))); do
+    [ "$(grep -c "$1" "$2")" -gt "$3" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
 check_second_cli_in_use() {
+  local before
+  before=$(grep -c 'Set Data' /vmout/dongle-transcript.txt)
   cli_as $dialout_user --wireless --key $key apply "$quarn_repo/tests/data/settings/good.json" &
   local first=$!
-  sleep 3
-  local second_err=/tmp/second.err
+  wait_transcript 'Set Data' /vmout/dongle-transcript.txt "$before" 30 || return 1
+  local second=/tmp/second.err status=0
   setpriv --reuid=$dialout_user --regid=$dialout_user --init-groups env HOME=/tmp \
-    "$quarn_build/cli/quarn-cli" --home /tmp --wireless --key $key identify >/dev/null 2>$second_err && return 1
+    "$quarn_build/cli/quarn-cli" --home /tmp --wireless --key $key identify >/dev/null 2>$second || status=$?
+  echo "second quarn-cli -> $status:"
+  cat $second
   wait $first || return 1
-  cat $second_err
-  grep -q "in use" $second_err && ! grep -q "not found" $second_err
+  [ $status -eq 3 ] && grep -q "in use" $second && ! grep -q "not found" $second
 }
 
 check_unplug_mid_apply() {
+  local before
+  before=$(grep -c 'Set Data' /vmout/dongle-transcript.txt)
   cli_as "" --wireless --key $key apply "$quarn_repo/tests/data/settings/good.json" &
   local cli=$!
-  sleep 3
+  wait_transcript 'Set Data' /vmout/dongle-transcript.txt "$before" 30 || return 1
   gadget_unplug
   local status=0
   wait $cli || status=$?
   gadget_plug
-  cat "$err"
-  [ $status -eq 3 ] && grep -q "failed: Connection lost" "$err"
+  cat /tmp/home-root/err.txt
+  [ $status -eq 3 ] && grep -q "failed: Connection lost" /tmp/home-root/err.txt
 }
 
 check_traffic_after_replug() {
@@ -309,7 +332,8 @@ check_traffic_after_replug() {
 
 check_nothing_unsent_reached_devices() {
   # Every frame either simulator received was one Quarn sent: none refused, no noise.
-  ! grep -v $'\taccepted\t' /vmout/dongle-transcript.txt /vmout/wired-transcript.txt
+  grep -q $'\taccepted\t' /vmout/dongle-transcript.txt && grep -q $'\taccepted\t' /vmout/wired-transcript.txt &&
+    ! grep -v $'\taccepted\t' /vmout/dongle-transcript.txt /vmout/wired-transcript.txt
 }
 
 run_check() {

@@ -23,9 +23,13 @@ void copyField(char* field, size_t width, const char (&source)[portTextSize]) {
   std::memcpy(field, source, width);
 }
 
-int probePort(const PortInfo& port, int trace) {
+// 1 when the port opens; with busyCounts, also when another program holds it, so that the
+// stick is still found and its open then says the port is in use rather than "not found".
+int probePort(const PortInfo& port, int trace, int busyCounts) {
   SerialPort probe;
   if (!openSerialPort(probe, port.devicePath)) {
+    // A busy port's failure is traced by the open that follows.
+    if (busyCounts && (probe.lastError == EBUSY || probe.lastError == EWOULDBLOCK)) return 1;
     if (trace) traceOpenFailure(port.name, probe.lastError);
     return 0;
   }
@@ -61,7 +65,7 @@ void examinePort(const PortInfo& port, void* context) {
   serialTrace("Found one instance, serial: [%s]\n", printableText(serial).c_str());
   serialTrace("Found PortName: [%s]\n", printableText(port.name).c_str());
   serialTrace("Found friendly name: [%s]\r\n", printableText(port.description).c_str());
-  if (!probePort(port, 1)) return;
+  if (!probePort(port, 1, 1)) return;
   if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
 
   DongleRecord& record = *search.record;
@@ -81,7 +85,7 @@ struct RecordedSearch {
 
 void examineForRecorded(const PortInfo& port, void* context) {
   RecordedSearch& search = *static_cast<RecordedSearch*>(context);
-  if (!isRecordedDongle(*search.record, port) || !probePort(port, 0)) return;
+  if (!isRecordedDongle(*search.record, port) || !probePort(port, 0, 0)) return;
   search.port = port;
   search.found = 1;
 }

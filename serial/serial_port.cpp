@@ -67,11 +67,20 @@ int openSerialPort(SerialPort& port, const char* devicePath) {
     close(fd);
     return fail(port, serialStepOpen, error);
   }
+  // A tty opens cooked, with echo on: whatever the device sends before raw mode would be echoed
+  // back to it (a ^Z as "^Z"). Raw mode comes first, once the port is ours; what arrived until
+  // then is dropped with the flush, so nothing reaches the device before Quarn's first frame.
+  termios state{};
+  if (tcgetattr(fd, &state) == 0) {
+    cfmakeraw(&state);
+    tcsetattr(fd, TCSANOW, &state);
+  }
   if (ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     close(fd);
     return fail(port, serialStepOpen, error);
   }
+  tcflush(fd, TCIOFLUSH);
   port.fd = fd;
   return 1;
 }

@@ -89,6 +89,7 @@ bool link(SimPort& p, std::string& err) {
 bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
   p.master = -1;
   p.reopened = false;
+  p.heard = false;
   p.linkPath = linkPath;
   if (!makeParents(linkPath, err) || !parentIsPrivate(linkPath, err) || !openPty(p, err)) return false;
   if (!link(p, err)) {
@@ -102,6 +103,7 @@ bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
 bool simPortOpenDevice(SimPort& p, const std::string& devicePath, std::string& err) {
   p.linkPath.clear();
   p.reopened = false;
+  p.heard = false;
   p.slavePath = devicePath;
   p.master = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (p.master < 0) {
@@ -165,13 +167,16 @@ size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& cl
     if (timeoutMs > 0) usleep(static_cast<useconds_t>((timeoutMs < 10 ? timeoutMs : 10) * 1000));
     return 0;
   }
-  clientOpen = true;
+  // Frames written to a gadget's tty before the host reads would wait there and reach the host
+  // in a burst at its first open, while its tty still echoes: so speak once spoken to.
+  clientOpen = p.linkPath.empty() ? p.heard : true;
   if (rc == 0) return 0;
   ssize_t n = read(p.master, buf, cap);
   if (n < 0) {
     if (errno == EIO) clientOpen = false;  // last client closed the slave
     return 0;
   }
+  if (n > 0 && p.linkPath.empty()) p.heard = clientOpen = true;
   return static_cast<size_t>(n);
 }
 

@@ -9,6 +9,7 @@ struct SimPort {
   std::string slavePath;   // /dev/pts/N, or the existing tty served with --device
   std::string linkPath;    // the symlink Quarn opens; empty for an existing tty
   bool reopened;           // an existing tty hung up and was opened again since the last read
+  bool heard;              // an existing tty: a byte came in since it was opened
 };
 
 // Opens an existing tty (a USB gadget's serial function, say) in raw mode instead of a PTY.
@@ -29,7 +30,8 @@ void simPortClose(SimPort& p);
 
 // Waits up to timeoutMs for input. Returns the byte count read (0 when nothing came or
 // no client has the slave open, which is then also reported through clientOpen). An existing
-// tty counts as open; when it hangs up it is opened again and reopened is set.
+// tty counts as open once a byte came in (a gadget's tty cannot tell when the host opens its
+// end); when it hangs up it is opened again and reopened is set.
 size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& clientOpen);
 
 // Writes what the PTY takes now; returns the count written.
