@@ -323,8 +323,9 @@ check_unplug_mid_apply() {
   local status=0
   wait $cli || status=$?
   gadget_plug
-  # Port lost, and the step that failed named.
-  [ $status -eq 3 ] && grep -Eq "^quarn-cli: .* of slot [1-4].* failed: (not sent|Connection lost)" /tmp/home-root/err.txt
+  # Port lost, the step that failed named, and what was written before it.
+  [ $status -eq 3 ] && grep -Eq "^quarn-cli: .+ failed: (not sent|Connection lost)" /tmp/home-root/err.txt &&
+    grep -q "^quarn-cli: already written: slot 1" /tmp/home-root/err.txt
 }
 
 check_traffic_after_replug() {
