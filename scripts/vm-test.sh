@@ -333,6 +333,74 @@ check_traffic_after_replug() {
   cli_as "" --wireless --key $key get 1
 }
 
+# The window, run by the dialout member on an X server of its own; its trace is its output.
+window_start() {
+  export DISPLAY=:9
+  Xvfb :9 -screen 0 1280x800x24 -nolisten tcp -noreset -ac >/dev/null 2>&1 &
+  wait_until 30 xdotool getdisplaygeometry || return 1
+  mkdir -p /tmp/win && chown $dialout_user /tmp/win
+  (cd /tmp/win && exec setpriv --reuid=$dialout_user --regid=$dialout_user --init-groups env HOME=/tmp/win \
+    DISPLAY=:9 "$quarn_build/app/quarn" >/tmp/win/trace.txt 2>&1) &
+  window_pid=$!
+  wait_until 60 window_named "Select wired or wireless operation." || return 1
+  xdotool windowfocus --sync "$(window_named "Select wired or wireless operation.")" key Return  # wireless
+}
+
+window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
+
+wait_until() {
+  local limit=$1 i
+  shift
+  for i in $(seq $((limit * 5))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done
+  return 1
+}
+
+# File, Save log..., the name typed into the chooser's name field.
+window_save_log() {
+  rm -f /tmp/win/log.txt
+  xdotool windowfocus --sync "$(window_named "Quarn v.*")" key alt+f
+  sleep 0.5
+  xdotool key Down Down Down Return
+  wait_until 20 window_named "Save log" || return 1
+  local dialog
+  dialog=$(window_named "Save log")
+  xdotool windowfocus --sync "$dialog" mousemove --window "$dialog" 235 245 click 1 key End shift+Home
+  xdotool type --delay 30 /tmp/win/log.txt
+  xdotool key Return
+  wait_until 20 test -s /tmp/win/log.txt
+}
+
+check_window_finds_stick() {
+  local before
+  before=$(grep -c start /vmout/dongle-transcript.txt)
+  window_start || return 1
+  wait_transcript start /vmout/dongle-transcript.txt "$before" 30 || return 1
+  cat /tmp/win/trace.txt
+  grep -qF 'Found instanceID: [USB\VID_10C4&PID_0003\ZJ000042]' /tmp/win/trace.txt &&
+    grep -qF "Found one instance, serial: [$stick_serial]" /tmp/win/trace.txt && grep -q 'Silabs CDC found' /tmp/win/trace.txt
+}
+
+check_window_unplug_replug() {
+  local before
+  before=$(grep -c start /vmout/dongle-transcript.txt)
+  gadget_unplug
+  sleep 2
+  gadget_plug
+  # Once it says the stick is back, the window starts it again.
+  wait_transcript start /vmout/dongle-transcript.txt "$before" 30 || return 1
+  sleep 3
+  window_save_log || return 1
+  sed -n '/Connection lost/,$p' /tmp/win/log.txt | head -n 8
+  grep -q "^Connection lost: ttyACM0" /tmp/win/log.txt &&
+    sed -n "/^Stick $stick_serial is back on ttyACM0\.\$/,\$p" /tmp/win/log.txt | grep -q 'MBUS converter found'
+}
+
+check_window_answers_and_quits() {
+  xdotool windowfocus --sync "$(window_named "Quarn v.*")" key ctrl+q
+  wait_until 20 eval '! kill -0 $window_pid' || return 1
+  wait $window_pid
+}
+
 check_nothing_unsent_reached_devices() {
   # Every frame either simulator received was one Quarn sent: none refused, no noise.
   grep -q $'\taccepted\t' /vmout/dongle-transcript.txt && grep -q $'\taccepted\t' /vmout/wired-transcript.txt &&
@@ -359,7 +427,8 @@ guest_main() {
   local c
   for c in ports_lists_both udev_rule wired_identify wired_get_set_secured wired_get_set_plain \
     wired_line_2400_8E1 wireless_get_set dialout_user_both_devices other_user_told_dialout second_cli_in_use \
-    unplug_mid_apply traffic_after_replug nothing_unsent_reached_devices; do
+    unplug_mid_apply traffic_after_replug window_finds_stick window_unplug_replug window_answers_and_quits \
+    nothing_unsent_reached_devices; do
     run_check $c
   done
   say "guest done after $(cut -d' ' -f1 /proc/uptime) s"
