@@ -286,7 +286,8 @@ check_dialout_user_both_devices() {
 }
 
 check_other_user_told_dialout() {
-  ! cli_as $other_user --port ttyUSB0 --key $key identify && grep -q "not in the dialout group" "$err"
+  ! cli_as $other_user --port ttyUSB0 --key $key identify && grep -q "not in the dialout group" "$err" &&
+    ! cli_as $other_user --wireless --key $key identify && grep -q "not in the dialout group" "$err"
 }
 
 # Waits until FILE holds more than COUNT lines matching PATTERN.
