@@ -263,11 +263,17 @@ check_wired_get_set_plain() {
 }
 
 check_wired_line_2400_8E1() {
+  local before
+  before=$(grep -c REQ_UD2 /vmout/wired-transcript.txt)
   cli_as "" --port ttyUSB0 --key $key apply "$quarn_repo/tests/data/settings/good.json" &
-  local cli=$! line=
-  sleep 2
-  line=$(stty -a -F /dev/ttyUSB0)
+  local cli=$! line= held=0
+  # Read while quarn-cli still holds the port (the driver keeps the settings after a close too):
+  # once REQ_UD2 was answered, the apply's dozen exchanges at 2400 baud take a few seconds.
+  wait_transcript REQ_UD2 /vmout/wired-transcript.txt "$before" 20 &&
+    kill -0 $cli && line=$(stty -a -F /dev/ttyUSB0) && kill -0 $cli && held=1
+  echo "held: $held; $line"
   wait $cli || return 1
+  [ $held -eq 1 ] || return 1
   echo "$line" | grep -q 'speed 2400 baud' && echo "$line" | grep -qw parenb &&
     echo "$line" | grep -qw -- -parodd && echo "$line" | grep -qw cs8 && echo "$line" | grep -qw -- -cstopb
 }
@@ -436,8 +442,8 @@ run_check() {
 
 guest_main() {
   # As the first process, a failing command must not end the guest: each check reports its own.
-  set +e
-  PS4='+ $(cut -d" " -f1 /proc/uptime) '
+  # Without pipefail, "... | grep -q" stays true when grep's early exit ends the writer.
+  set +e +o pipefail
   guest_setup >/vmout/setup.log 2>&1 || { say "FAIL setup"; tail -n 30 /vmout/setup.log | sed 's/^/  | /' | tee -a /vmout/results.txt; }
   say "guest up after $(cut -d' ' -f1 /proc/uptime) s"
   local c
