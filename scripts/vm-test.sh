@@ -161,12 +161,11 @@ guest_setup() {
   mount -t tmpfs tmpfs /run
   mount -t tmpfs -o mode=1777 tmpfs /tmp
   mount -t tmpfs -o mode=1777 tmpfs /dev/shm
-  mount -t configfs configfs /sys/kernel/config 2>/dev/null || true
   local kver
   kver=$(uname -r)
   mkdir -p /usr/lib/modules
   ln -sfn "$quarn_kdir/lib/modules/$kver" "/usr/lib/modules/$kver"
-  modprobe configfs && mount -t configfs configfs /sys/kernel/config 2>/dev/null || true
+  modprobe configfs && mount -t configfs configfs /sys/kernel/config
   # The rule as the package installs it.
   install -m 644 "$quarn_repo/packaging/60-quarn-dongle.rules" /usr/lib/udev/rules.d/60-quarn-dongle.rules
   /lib/systemd/systemd-udevd --daemon --resolve-names=early
