@@ -47,7 +47,7 @@ void QuarnWindow::followLinks() {
   const long long now = answerClockMs();
   armBound(ID_TIMER_WIRED, pollDue(watchedWired, wiredSession.deadline(), now));
   armBound(ID_TIMER_DONGLE, pollDue(watchedDongle, dongleSession.deadline(), now));
-  armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
+  armBound(ID_TIMER_LOG_SCROLL, communicationLog.followDueMs());
 }
 #else
 void QuarnWindow::followLinks() {
@@ -55,12 +55,12 @@ void QuarnWindow::followLinks() {
   watchDescriptor(watchedDongle, dongleSession.descriptorToWatch(answerClockMs()), ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wiredSession.deadline());
   armBound(ID_TIMER_DONGLE, dongleSession.deadline());
-  armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
+  armBound(ID_TIMER_LOG_SCROLL, communicationLog.followDueMs());
 }
 #endif
 
 long QuarnWindow::onTimeoutLogScroll(FXObject*, FXSelector, void*) {
-  communicationLog.scrollIfDue();
+  communicationLog.followIfDue();
   followLinks();
   return 0;
 }

@@ -107,7 +107,19 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   const FXint changeEndAfter = changeEndBefore + delta;
   FXint widthAfter = 0;
   const FXint rowsAfter = measure(changeBegin, changeEndAfter, widthAfter);
-  mutation(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+  // A held append at the end with the end in view: FXText would repaint from its row down now,
+  // and again when the follow scrolls.
+  const bool held = holding && removed == 0 && pos + n == length && rowsAfter >= rowsBefore &&
+                    visrows[0] <= changeBegin && visrows[0] < changeEndBefore && changeBegin <= visrows[nvisrows];
+  if (held) {
+    mutationHeld(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+  } else {
+    mutation(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+    if (staleFrom >= 0) {
+      FXint staleEnd = length;
+      moveRange(staleFrom, staleEnd, pos, removed, n);
+    }
+  }
   textHeight += (rowsAfter - rowsBefore) * font->getFontHeight();
   textWidth = FXMAX(textWidth, widthAfter);
 
@@ -136,8 +148,44 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
     cursorrow = changeBeginRow + rowsIn(changeBegin, cursorstart);
   }
 
-  FXScrollArea::layout();
+  if (held) {
+    layoutDue = true;
+  } else {
+    FXScrollArea::layout();
+    layoutDue = false;
+  }
   prefcol = -1;
+}
+
+void LogText::mutationHeld(FXint at, FXint ncins, FXint ncdel, FXint nrins, FXint nrdel) {
+  const FXint ncdelta = ncins - ncdel;
+  const FXint nrdelta = nrins - nrdel;
+  const FXint line = posToLine(at, 0);
+  if (nrdelta > 0) {
+    nrows += nrdelta;
+    for (FXint i = nvisrows; i > line + nrdelta; i--) visrows[i] = visrows[i - nrdelta] + ncdelta;
+  } else {
+    for (FXint i = line + 1; i <= nvisrows; i++) visrows[i] += ncdelta;
+  }
+  calcVisRows(line + 1, line + nrins);
+  staleFrom = staleFrom < 0 ? at : FXMIN(staleFrom, at);
+}
+
+void LogText::follow() {
+  holding = false;
+  if (layoutDue) {
+    FXScrollArea::layout();
+    layoutDue = false;
+  }
+  showLastLine();
+  if (staleFrom < 0) return;
+  // From the first stale row to the bottom: after the scroll, that row and what it uncovered.
+  const FXint from = FXMIN(staleFrom, length);
+  staleFrom = -1;
+  if (from > visrows[nvisrows]) return;
+  const FXint line = from <= visrows[0] ? 0 : posToLine(from, 0);
+  const FXint y = line == 0 ? 0 : pos_y + margintop + (toprow + line) * font->getFontHeight();
+  update(barwidth, y, width - barwidth, height - y);
 }
 
 // FXText::makePositionVisible for the last line's start, whose row is the last row: FXText counts

@@ -22,6 +22,13 @@ public:
   // makePositionVisible(lineStart(getLength())): the last line in view, at its start.
   void showLastLine();
 
+  // Until the next follow, appends at the end change the text but not the screen: the rows they
+  // leave stale and the scroll bars wait for follow, so a display interval costs one redraw.
+  void holdRepaints() { holding = true; }
+  // The scroll bars brought up to date, the last line in view, and what held appends left stale
+  // repainted; holding ends.
+  void follow();
+
 protected:
   void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
   void moveContents(FXint x, FXint y) override;
@@ -35,4 +42,11 @@ private:
   FXint rowsIn(FXint start, FXint end) const;
   // FXText's measureText without wrapping: rows as rowsIn, widest the widest line it ends.
   FXint measure(FXint start, FXint end, FXint& widest) const;
+  // FXText::mutation for a change at or below the top visible row that adds rows or keeps
+  // their count, without its repaint: the rows from `at` on are noted as stale instead.
+  void mutationHeld(FXint at, FXint ncins, FXint ncdel, FXint nrins, FXint nrdel);
+
+  bool holding = false;
+  bool layoutDue = false;  // scroll bars not yet set for held appends
+  FXint staleFrom = -1;    // first position whose rows on screen are stale, -1 for none
 };
