@@ -59,7 +59,7 @@ void LogView::flush(bool fromBatch) {
   if (pendingText.empty() || text == nullptr) return;
   const long long now = answerClockMs();
   const bool followNow = !fromBatch || logPaceChange(pace, now);
-  if (!followNow) text->holdRepaints();
+  text->holdRepaints();  // the follow repaints what the append changed, now or when due
   keepWithinLimit();
   const FXint at = text->getLength();
   const FXint n = static_cast<FXint>(pendingText.size());
