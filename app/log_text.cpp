@@ -177,6 +177,7 @@ void LogText::follow() {
     FXScrollArea::layout();
     layoutDue = false;
   }
+  const FXint inkBefore = inkRight(toprow);
   showLastLine();
   if (staleFrom < 0) return;
   // From the first stale row to the bottom: after the scroll, that row and what it uncovered.
@@ -185,7 +186,31 @@ void LogText::follow() {
   if (from > visrows[nvisrows]) return;
   const FXint line = from <= visrows[0] ? 0 : posToLine(from, 0);
   const FXint y = line == 0 ? 0 : pos_y + margintop + (toprow + line) * font->getFontHeight();
-  update(barwidth, y, width - barwidth, height - y);
+  const FXint right = FXMIN(inkBefore, inkRight(toprow));
+  update(barwidth, y, right - barwidth, height - y);
+}
+
+// A row's end is filled in its last character's style: plain unless a style has a background of
+// its own or draws a line (underline, strike-out) across.
+bool LogText::backgroundsPlain(bool active) const {
+  if (active && activebackColor != backColor) return false;
+  // Without a style table the style bytes are FXText's flags themselves, lines included.
+  if (hilitestyles == nullptr) return sbuffer == nullptr;
+  if (styleCount < 0) return false;
+  for (int i = 0; i < styleCount; ++i) {
+    const FXColor back = active ? hilitestyles[i].activeBackColor : hilitestyles[i].normalBackColor;
+    if ((back != 0 && back != backColor) || (hilitestyles[i].style & (STYLE_UNDERLINE | STYLE_STRIKEOUT))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+FXint LogText::inkRight(FXint top) const {
+  if ((options & TEXT_WORDWRAP) || selstartpos < selendpos || hilitestartpos < hiliteendpos) return width;
+  if (!backgroundsPlain(false)) return width;
+  if ((options & TEXT_SHOWACTIVE) && cursorrow >= top && !backgroundsPlain(true)) return width;
+  return FXMIN(width, pos_x + marginleft + barwidth + textWidth + 2 * font->getFontWidth());
 }
 
 // FXText::makePositionVisible for the last line's start, whose row is the last row: FXText counts
@@ -212,6 +237,13 @@ void LogText::showLastLine() {
 // starts a view's height above it instead, found from the end; it then lays out the whole view
 // as it does for any scroll of more than a view's height.
 void LogText::moveContents(FXint x, FXint y) {
+  // A scroll down or up copies and repaints only the columns left of the ink, the view staying at
+  // the left edge; the rest is plain background before and after.
+  const FXint fullWidth = viewport_w;
+  if (x == pos_x) {
+    const FXint right = FXMIN(inkRight(toprow), inkRight(-y / font->getFontHeight()));
+    if (right < viewport_w - marginright) viewport_w = right + marginright;
+  }
   if (!(options & TEXT_WORDWRAP)) {
     const FXint top = -y / font->getFontHeight();
     const FXint start = top - nvisrows;
@@ -222,4 +254,5 @@ void LogText::moveContents(FXint x, FXint y) {
     }
   }
   FXText::moveContents(x, y);
+  viewport_w = fullWidth;
 }

@@ -288,7 +288,7 @@ std::vector<FXColor> pixels(FXWindow* widget) {
 }
 
 // Appends held between follows leave the screen as it was, and each follow paints what the same
-// text painted afresh shows: no stale row, whatever the scroll. (A log that follows every append
+// text painted afresh shows: no stale row or column, whatever the scroll. (A log that follows every append
 // is the reference only once repainted: FXText's own scrolls copy glyphs overhanging the right
 // margin along.)
 TEST(LogText, HeldAppendsPaintAtTheFollowWhatAFreshPaintShows) {
@@ -297,26 +297,35 @@ TEST(LogText, HeldAppendsPaintAtTheFollowWhatAFreshPaintShows) {
   FXHorizontalFrame* frame = new FXHorizontalFrame(window, LAYOUT_FILL_X | LAYOUT_FILL_Y);
   auto* eager = new Probe<LogText>(frame);
   auto* held = new Probe<LogText>(frame);
+  // Two styles as the log's: their own colours, no lines, the background plain.
+  static const FXHiliteStyle styles[2] = {
+      {FXRGB(0, 0, 0), FXRGB(255, 255, 255), FXRGB(255, 0, 0), FXRGB(128, 0, 0), 0, 0, 0, 0},
+      {FXRGB(0, 0, 255), FXRGB(255, 255, 255), FXRGB(0, 0, 255), FXRGB(0, 0, 128), 0, 0, 0, 0},
+  };
   for (LogText* text : {eager, held}) {
     text->setStyled(TRUE);
+    text->setHiliteStyles(styles, 2);
     text->setFont(s.window->logFont);
   }
   window->create();
   window->show();
   pump();
-  const std::string frameText = "12:00:00:   <<< Incoming Received 30 bytes, message with CField 0x44.\n"
-                                "0x44 0x8F 0x19 0x78 0x56 0x34 0x12 0x01\n<<< FW version:  01.02\n";
+  // Lines narrower than the view, so that scrolls move only the columns they take; one wider
+  // line on the way.
+  const std::string frameText = "12:00:00:   <<< Incoming\n0x44 0x8F 0x19 0x78\n<<< FW version:  01.02\n";
+  const std::string wider = "0x44 0x8F 0x19 0x78 0x56 0x34 0x12 0x01 0x36\n";
   int follows = 0;
   for (int i = 0; i < 60; ++i) {
     // Appends in every pattern: a frame, a line left open, a front drop as the bound does.
     std::string add = i % 7 == 3 ? "open " : frameText;
     if (i % 11 == 10) add = "\n" + add;
+    if (i == 30) add = wider;
     const bool followNow = i % 4 == 0 || i % 9 == 0;
     const std::vector<FXColor> before = pixels(held);
     if (!followNow) held->holdRepaints();
     for (Probe<LogText>* text : {eager, held}) {
       if (i == 40) text->removeText(0, 500, FALSE);
-      text->appendStyledText(add.data(), static_cast<FXint>(add.size()), i % 2 == 0 ? 0 : 2, FALSE);
+      text->appendStyledText(add.data(), static_cast<FXint>(add.size()), 1 + i % 2, FALSE);
     }
     eager->follow();
     if (followNow) held->follow();
