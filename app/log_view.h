@@ -28,8 +28,8 @@ public:
 
   // Inside a batch, log calls only collect text; the batch's end appends it all at once. The
   // view follows the end at a display's pace (LogPace): at once after a quiet spell, otherwise
-  // the batch's text waits off screen for the next follow, at most one display interval.
-  // Batches nest; the outermost one writes. A write outside a batch is followed at once.
+  // the text is in the widget but reaches the screen at the next follow, within one display
+  // interval. Batches nest; the outermost one writes. A write outside a batch is followed at once.
   void beginBatch() { ++batchDepth; }
   void endBatch();
 
