@@ -151,6 +151,8 @@ host_main() {
 
 say() { echo "$*" | tee -a /vmout/results.txt; }
 
+# quarn_kdir, quarn_repo and quarn_build come from the kernel command line, as init's environment.
+# shellcheck disable=SC2154
 guest_setup() {
   mount -t proc proc /proc
   set -x
@@ -197,15 +199,14 @@ gadget_plug() {
     mkdir -p $gadget/configs/c.1 $gadget/functions/acm.usb0
     ln -s $gadget/functions/acm.usb0 $gadget/configs/c.1/
   fi
-  ls /sys/class/udc | head -n 1 >$gadget/UDC
+  udc_name >$gadget/UDC
   wait_for /dev/ttyACM0 30
 }
 
 gadget_unplug() { echo "" >$gadget/UDC; }
 
 wait_for() {
-  local i
-  for i in $(seq $(($2 * 10))); do [ -e "$1" ] && return 0; sleep 0.1; done
+  for _ in $(seq $(($2 * 10))); do [ -e "$1" ] && return 0; sleep 0.1; done
   return 1
 }
 
@@ -267,7 +268,7 @@ check_wired_line_2400_8E1() {
   # Held for seconds: after REQ_UD2, a Get Data under a wrong key goes unanswered until the
   # time-out (the driver keeps its settings after a close, so a reading after it proves less).
   cli_as "" --port ttyUSB0 --key FF0102030405060708090A0B0C0D0E0F --timeout 4 get 1 &
-  local cli=$! line= held=0 status=0
+  local cli=$! line='' held=0 status=0
   wait_transcript REQ_UD2 /vmout/wired-transcript.txt "$before" 20 &&
     kill -0 $cli && line=$(stty -a -F /dev/ttyUSB0) && kill -0 $cli && held=1
   echo "held: $held; $line"
@@ -297,8 +298,7 @@ check_other_user_told_dialout() {
 
 # Waits until FILE holds more than COUNT lines matching PATTERN.
 wait_transcript() {
-  local i
-  for i in $(seq $(($4 * 5))); do
+  for _ in $(seq $(($4 * 5))); do
     [ "$(grep -c "$1" "$2")" -gt "$3" ] && return 0
     sleep 0.2
   done
@@ -354,10 +354,19 @@ window_start() {
 
 window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
 
+# The first USB device controller: dummy_hcd's.
+udc_name() {
+  local udc
+  for udc in /sys/class/udc/*; do
+    basename "$udc"
+    return 0
+  done
+}
+
 wait_until() {
-  local limit=$1 i
+  local limit=$1
   shift
-  for i in $(seq $((limit * 5))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done
+  for _ in $(seq $((limit * 5))); do "$@" >/dev/null 2>&1 && return 0; sleep 0.2; done
   return 1
 }
 
@@ -370,7 +379,13 @@ window_save_log() {
   wait_until 20 window_named "Save log" || return 1
   local dialog
   dialog=$(window_named "Save log")
-  xdotool windowfocus --sync "$dialog" mousemove --window "$dialog" 235 245 click 1 key End shift+Home
+  # The "File Name" field is left of OK, on the second row from the chooser's bottom, whatever
+  # its size; a triple click selects the suggested name to type over.
+  local WIDTH HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$dialog" | grep -E '^(WIDTH|HEIGHT)=')"
+  xdotool windowfocus --sync "$dialog" mousemove --window "$dialog" $((WIDTH / 2)) $((HEIGHT - 40)) \
+    click --repeat 3 --delay 80 1
+  sleep 0.3
   xdotool type --delay 30 /tmp/win/log.txt
   xdotool key Return
   wait_until 20 test -s /tmp/win/log.txt
@@ -392,7 +407,7 @@ check_window_unplug_replug() {
   gadget_unplug
   sleep 2
   # A stick that comes and goes within 100 ms, then the stick for good.
-  ls /sys/class/udc | head -n 1 >$gadget/UDC
+  udc_name >$gadget/UDC
   sleep 0.05
   gadget_unplug
   sleep 2
@@ -408,15 +423,15 @@ check_window_unplug_replug() {
 
 check_window_answers_and_quits() {
   xdotool windowfocus --sync "$(window_named "Quarn v.*")" key ctrl+q
-  wait_until 20 eval '! kill -0 $window_pid' || return 1
-  wait $window_pid
+  wait_until 20 eval "! kill -0 $window_pid" || return 1
+  wait "$window_pid"
 }
 
 check_dangling_by_id_link() {
   # A stale link left behind: the listing goes on and the stick is still found.
   ln -s /dev/ttyACM7 /dev/serial/by-id/usb-Gone_Wireless_M-Bus_stick_ZJ000099-if00
   cli_as "" ports && grep -q "^ttyACM0 .*\[wireless stick\]$" "$out" && ! grep -q ZJ000099 "$out" &&
-    cli_as "" --wireless --key $key identify
+    cli_as "" --wireless --key "$key" identify
   local status=$?
   rm -f /dev/serial/by-id/usb-Gone_Wireless_M-Bus_stick_ZJ000099-if00
   return $status
