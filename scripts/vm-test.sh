@@ -114,8 +114,7 @@ host_main() {
   "$build/sim/quarn-sim" --role wired --link "$run/sim/ttyWIRED" --transcript "$run/out/wired-transcript.txt" \
     >"$run/sim/wired.out" 2>&1 &
   local sim_pid=$!
-  local i
-  for i in $(seq 50); do [ -e "$run/sim/ttyWIRED" ] && break; sleep 0.1; done
+  for _ in $(seq 50); do [ -e "$run/sim/ttyWIRED" ] && break; sleep 0.1; done
   [ -e "$run/sim/ttyWIRED" ] || rig_fail "quarn-sim (wired) did not start: $(cat "$run/sim/wired.out")"
 
   local status=0
