@@ -357,7 +357,7 @@ window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head 
 udc_name() {
   local udc
   for udc in /sys/class/udc/*; do
-    basename "$udc"
+    [ -e "$udc" ] && basename "$udc"
     return 0
   done
 }
