@@ -270,7 +270,7 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
   logView = new LogText(frame, nullptr, 0,
                         TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   logView->setStyled(TRUE);
-  logView->setHiliteStyles(logHiliteStyles);
+  logView->setHiliteStyles(logHiliteStyles, static_cast<int>(sizeof logHiliteStyles / sizeof logHiliteStyles[0]));
   logFont = makeLogFont(getApp(), builtInFont);
   logView->setFont(logFont);
   communicationLog.attach(logView);

@@ -194,13 +194,19 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
   channel_.answerWait = &dongle_.watch.answerWait;
   // The search traces on standard output, which carries the command's result here: its lines
   // go to standard error with --verbose, else nowhere.
-  int found;
+  int found, opened = 0;
   {
     SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
     found = findDongle(records_->dongleRecord, records_->dongleLink);
+    if (found) opened = dongle_.open();
   }
-  if (!found || !dongle_.open()) {
+  if (!found) {
     error = "USB wireless MBUS dongle not found";
+    return exitPort;
+  }
+  if (!opened) {  // found but not opened: busy, or not the user's to open
+    const char* cause = serialOpenCauseText(records_->dongleLink.port.lastError);
+    error = "Error opening COM port " + donglePortName(records_->dongleRecord) + (cause ? std::string(" ") + cause : "");
     return exitPort;
   }
   log_.logTimestamp();

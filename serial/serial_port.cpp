@@ -101,11 +101,21 @@ int openSerialPort(SerialPort& port, const char* devicePath) {
     close(fd);
     return fail(port, serialStepOpen, error);
   }
+  // A tty first opened since it appeared is cooked, with echo on: what the device sends before
+  // raw mode is echoed back to it (a ^Z as "^Z"). Raw mode comes first, once the port is ours,
+  // and what arrived until then is dropped; only bytes arriving during open() itself can still
+  // be echoed. The driver keeps raw mode for later opens of the same tty.
+  termios state{};
+  if (tcgetattr(fd, &state) == 0) {
+    cfmakeraw(&state);
+    tcsetattr(fd, TCSANOW, &state);
+  }
   if (ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     close(fd);
     return fail(port, serialStepOpen, error);
   }
+  tcflush(fd, TCIOFLUSH);
   port.fd = fd;
   holdPort(fd);
   return 1;

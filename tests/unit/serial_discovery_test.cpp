@@ -320,19 +320,25 @@ TEST_F(MockSystem, LastRecognisedDongleWinsAndOthersArePassedOver) {
   EXPECT_NE(std::string::npos, trace.find("Found friendly name: [Gone]\r\nCOM port gone not found\n"));
 }
 
-TEST_F(MockSystem, BusyDonglePortIsPassedOverWithItsCause) {
-  PtyPair pty;
-  std::string path = link(pty, "ttySIM0");
-  std::string entries = path + "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy";
-  setenv(virtualPortsVariable, entries.c_str(), 1);
+// A busy stick is found, so that its open says it is in use (not "not found"); a free stick
+// elsewhere is still preferred.
+TEST_F(MockSystem, BusyDonglePortIsFoundAndItsOpenGivesTheCause) {
+  PtyPair busyPty, freePty;
+  const std::string busy = link(busyPty, "ttySIM0"), free = link(freePty, "ttySIM1");
   SerialPort holder;
-  ASSERT_EQ(1, openSerialPort(holder, path.c_str()));
-  DongleRecord record{};
-  DongleLink link;
-  std::string trace = captureStdout([&] { EXPECT_EQ(0, findDongle(record, link)); });
-  EXPECT_NE(std::string::npos,
-            trace.find("Found friendly name: [Busy]\r\nError opening COM port ttySIM0\n"
-                       "The port is in use by another program.\n"));
+  ASSERT_EQ(1, openSerialPort(holder, busy.c_str()));
+  for (const std::string& entries : {busy + "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy",
+                                     free + "|USB\\VID_10C4&PID_0003\\ZJ000043|Free;" + busy +
+                                         "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy"}) {
+    setenv(virtualPortsVariable, entries.c_str(), 1);
+    DongleRecord record{};
+    DongleLink link;
+    EXPECT_EQ(1, findDongle(record, link));
+    const bool freeListed = entries.find("Free") != std::string::npos;
+    std::string trace = captureStdout([&] { EXPECT_EQ(freeListed ? 1 : 0, openDonglePort(record, link)); });
+    EXPECT_EQ(freeListed ? "" : "Error opening COM port ttySIM0\nThe port is in use by another program.\n", trace);
+    closeSerialPort(link.port);
+  }
   closeSerialPort(holder);
 }
 
