@@ -67,7 +67,7 @@ startWriter() {  # startWriter DIR LINKNAME ARGS...: sets writerPid
   shift 2
   "$writer" --link "$dir/$name" "$@" >"$dir/writer.txt" 2>&1 &
   writerPid=$!
-  pids+=($writerPid)
+  pids+=("$writerPid")
   local i
   for i in $(seq 50); do grep -q ready "$dir/writer.txt" 2>/dev/null && return 0; sleep 0.05; done
   return 1
@@ -82,19 +82,21 @@ startQuarn() {  # startQuarn DIR MODE
   if [ "$mode" = wired ]; then ports="$dir/COM1"; else ports="$dir/ttyUSB9|$stick|Wireless M-Bus stick (bench)"; fi
   (cd "$dir" && DISPLAY=$display QUARN_VIRTUAL_PORTS="$ports" exec "$quarn" >"$dir/quarn-out.txt" 2>&1) &
   progPid=$!
-  pids+=($progPid)
+  pids+=("$progPid")
   chooseConnection "$dir" "$mode" || return 1
   sleep 2
   winId="$(waitWindow "Quarn v[0-9.]*" 5)"
   # The log in view, as CuteCom's is: the "Communication log" tab (its place in the window).
   [ -n "$winId" ] && DISPLAY=$display xdotool mousemove --window "$winId" 131 43 click 1
   sleep 0.5
+  # shellcheck disable=SC2010 # ls -l shows where each descriptor points; a glob would not
   ls -l "/proc/$progPid/fd" | grep -q /dev/pts/ || { echo "sidebyside: quarn did not open the port ($dir)" >&2; return 1; }
 }
 
 # CuteCom on the current display, hex output on, the port open: sets progPid, winId.
 startCutecom() {  # startCutecom DIR LINKNAME BAUD
-  local dir="$1" link="$dir/$2"
+  local dir="$1"
+  local link="$dir/$2"
   mkdir -p "$dir/home/.config/CuteCom"
   rm -f "/var/lock/LCK..$(echo "$link" | tr / _)"
   cat >"$dir/home/.config/CuteCom/CuteCom5.conf" <<EOF
@@ -114,13 +116,14 @@ size=1
 EOF
   (HOME="$dir/home" XDG_RUNTIME_DIR="$dir" DISPLAY=$display LD_PRELOAD="$shim" exec cutecom >"$dir/cutecom-out.txt" 2>&1) &
   progPid=$!
-  pids+=($progPid)
+  pids+=("$progPid")
   winId="$(waitWindow "CuteCom - Default" 15)"
   [ -n "$winId" ] || { echo "sidebyside: no CuteCom window ($dir)" >&2; return 1; }
   sleep 1
   # "Hex output" check box and "Open" button (positions in CuteCom 0.51's default layout).
   DISPLAY=$display xdotool mousemove 101 640 click 1 sleep 0.3 mousemove 50 43 click 1
   sleep 1
+  # shellcheck disable=SC2010 # ls -l shows where each descriptor points; a glob would not
   ls -l "/proc/$progPid/fd" | grep -q /dev/pts/ || { echo "sidebyside: CuteCom did not open the port ($dir)" >&2; return 1; }
 }
 
@@ -137,7 +140,7 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
     startWriter "$dir" "$link" --mode dongle --rate "$rate" --seconds "$s"
   fi
   if [ "$prog" = quarn ]; then startQuarn "$dir" "$mode" || { cleanup; return 1; }
-  else startCutecom "$dir" "$link" $([ "$mode" = wired ] && echo 2400 || echo 2000000) || { cleanup; return 1; }
+  else startCutecom "$dir" "$link" "$([ "$mode" = wired ] && echo 2400 || echo 2000000)" || { cleanup; return 1; }
   fi
   sleep 1
   t0="$(ticks "$progPid")"; x0="$(ticks "$xPid")"; r0="$(rssKb "$progPid")"
@@ -145,15 +148,17 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
   # Event-loop round trips, quarn only (CuteCom's Qt left _NET_WM_PING unanswered here).
   if [ "$prog" = quarn ] && [ -n "${winId:-}" ] && [ "$mode" != wired ]; then
     DISPLAY=$display "$ping" "$winId" 100 "$((s - 1))" >"$dir/ping.txt" 2>"$dir/ping-err.txt" &
-    pids+=($!)
+    pids+=("$!")
   fi
   local perfPid=""
   if [ "$prog" = quarn ] && [ -n "${PERF:-}" ]; then
+    # shellcheck disable=SC2086 # PERF holds perf's options, one word each
     perf record $PERF -o "$dir/perf.data" -p "$progPid" -- sleep "$s" >"$dir/perf-out.txt" 2>&1 &
     perfPid=$!
-    pids+=($perfPid)
+    pids+=("$perfPid")
+    # shellcheck disable=SC2086 # as above
     perf record $PERF -o "$dir/perf-x.data" -p "$xPid" -- sleep "$s" >"$dir/perf-x-out.txt" 2>&1 &
-    pids+=($!)
+    pids+=("$!")
   fi
   : >"$dir/rss.txt"
   local i
@@ -187,7 +192,7 @@ if wants idle; then
     mkdir -p "$dir"
     startXvfb "$dir"
     case $who in
-      bare) DISPLAY=$display "$bare" & progPid=$!; pids+=($progPid); waitWindow "Bare FOX window" 10 >/dev/null ;;
+      bare) DISPLAY=$display "$bare" & progPid=$!; pids+=("$progPid"); waitWindow "Bare FOX window" 10 >/dev/null ;;
       quarn-wired) startWriter "$dir" COM1 --mode wired; startQuarn "$dir" wired ;;
       quarn-wireless) startWriter "$dir" ttyUSB9 --mode dongle; startQuarn "$dir" wireless ;;
       cutecom) startWriter "$dir" ttyUSB9 --mode wired; startCutecom "$dir" ttyUSB9 2400 ;;
@@ -244,7 +249,7 @@ if wants latency; then
   if startQuarn "$dir" wired; then
     strace -ttt -yy -e trace=read,write,writev,sendmsg -p "$progPid" -o "$dir/strace.txt" &
     sPid=$!
-    pids+=($sPid)
+    pids+=("$sPid")
     sleep 1
     kill -USR1 "$writerPid"
     sleep 21

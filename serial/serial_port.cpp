@@ -234,6 +234,16 @@ int waitForInput(int descriptor, int timeoutMs) {
   return ready > 0 ? 1 : 0;
 }
 
+int pauseOnPort(SerialPort& port, int timeoutMs) {
+  pollfd waitFor{port.fd, POLLIN, 0};
+  const int ready = poll(&waitFor, 1, timeoutMs);
+  if (ready > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    port.lastError = EIO;
+    return 0;
+  }
+  return 1;
+}
+
 int bytesQueued(SerialPort& port) {
   if (port.fd < 0) {
     port.lastError = EBADF;

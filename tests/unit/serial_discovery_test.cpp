@@ -15,6 +15,7 @@
 #include "dongle/dongle_frame.h"
 #include "dongle/dongle_link.h"
 #include "serial/port_discovery.h"
+#include "serial/usb_instance_id.h"
 #include "tests/unit/serial_pty.h"
 
 namespace {
@@ -485,6 +486,37 @@ TEST(UsbInstanceId, FormatsUpperCaseHexAndCuts) {
   char small[10];
   formatUsbInstanceId(small, sizeof small, 0x10c4, 0x0003, "ZJ9");
   EXPECT_STREQ("USB\\VID_1", small);
+}
+
+// What the listing reads back is what discovery wrote; anything else is no USB identity.
+TEST(UsbInstanceId, ReadsBackWhatItWrites) {
+  struct Case {
+    const char* text;
+    bool ok;
+    unsigned vendor, product;
+    const char* serial;
+  };
+  char written[64];
+  formatUsbInstanceId(written, sizeof written, 0x10c4, 0xea60, "ZJ9");
+  const Case cases[] = {
+      {written, true, 0x10c4, 0xea60, "ZJ9"},
+      {"USB\\VID_abcd&PID_00Ef", true, 0xabcd, 0x00ef, nullptr},
+      {"USB\\VID_10C4&PID_0003\\", true, 0x10c4, 0x0003, ""},
+      {"USB\\VID_10C4&PID_003", false, 0, 0, nullptr},
+      {"USB\\VID_10G4&PID_0003\\ZJ1", false, 0, 0, nullptr},
+      {"usb\\vid_10C4&PID_0003\\ZJ1", false, 0, 0, nullptr},
+      {"PCI\\VEN_8086", false, 0, 0, nullptr},
+      {"", false, 0, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    UsbInstanceId id;
+    ASSERT_EQ(c.ok, parseUsbInstanceId(c.text, id)) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(c.vendor, id.vendorId) << c.text;
+    EXPECT_EQ(c.product, id.productId) << c.text;
+    if (c.serial == nullptr) EXPECT_EQ(nullptr, id.serial) << c.text;
+    else EXPECT_STREQ(c.serial, id.serial) << c.text;
+  }
 }
 
 }  // namespace
