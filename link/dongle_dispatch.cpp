@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "codec/converter_address.h"
 #include "text/records.h"
@@ -30,6 +31,15 @@ void logStatus(uint8_t code, Log& log) {
   }
 }
 
+// A partner is chosen and the radio address (manufacturer, identification, version, type) is
+// another's; the partner's address is kept in long-header order.
+bool otherThanPartner(const ConverterLinkState& link, const uint8_t* radio) {
+  static const uint8_t none[8] = {};
+  if (std::memcmp(link.converterAddress, none, 8) == 0) return false;
+  const uint8_t longOrder[8] = {radio[2], radio[3], radio[4], radio[5], radio[0], radio[1], radio[6], radio[7]};
+  return std::memcmp(link.converterAddress, longOrder, 8) != 0;
+}
+
 }  // namespace
 
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
@@ -48,11 +58,14 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   // The records are searched only in bytes that really arrived.
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
   uint32_t counter = 0;
+  uint32_t next = link.messageCounter;
   if (readCounterRecord(p, searched, counter)) {
-    link.messageCounter = counter + counterStep;
+    next = counter + counterStep;
+    // With several converters about, only the partner's own frames move the counter its
+    // requests use; the others' counters stay with their entries in the heard list.
+    if (!otherThanPartner(link, p + 1)) link.messageCounter = next;
     char line[64];
-    std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
-                  link.messageCounter);
+    std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n", next);
     log.logText(line, logStyleDongle);
   }
   uint16_t version = 0;
@@ -61,7 +74,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
     std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", version & 0xFFu,
                   unsigned(version >> 8));
     log.logText(line, logStyleDongle);
-    recordHeardConverter(heard, p + 1, link.messageCounter, version);
+    recordHeardConverter(heard, p + 1, next, version);
   }
 
   log.logTimestamp();
