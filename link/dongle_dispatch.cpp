@@ -31,19 +31,19 @@ void logStatus(uint8_t code, Log& log) {
   }
 }
 
-// A partner is chosen and the radio address (manufacturer, identification, version, type) is
-// another's; the partner's address is kept in long-header order.
-bool otherThanPartner(const ConverterLinkState& link, const uint8_t* radio) {
-  static const uint8_t none[8] = {};
-  if (std::memcmp(link.converterAddress, none, 8) == 0) return false;
-  const uint8_t longOrder[8] = {radio[2], radio[3], radio[4], radio[5], radio[0], radio[1], radio[6], radio[7]};
-  return std::memcmp(link.converterAddress, longOrder, 8) != 0;
-}
-
 }  // namespace
 
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
   return code != dongleCodeIgnored && count >= converterHeaderEnd && isConverterRadioAddress(payload + 1);
+}
+
+bool isPartnerFrame(const ConverterLinkState& link, const uint8_t* payload) {
+  static const uint8_t none[8] = {};
+  if (std::memcmp(link.converterAddress, none, 8) == 0) return true;
+  // The partner's address is kept in long-header order, the radio frame's in radio order.
+  const uint8_t* a = payload + 1;
+  const uint8_t longOrder[8] = {a[2], a[3], a[4], a[5], a[0], a[1], a[6], a[7]};
+  return std::memcmp(link.converterAddress, longOrder, 8) == 0;
 }
 
 void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
@@ -61,9 +61,8 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   uint32_t next = link.messageCounter;
   if (readCounterRecord(p, searched, counter)) {
     next = counter + counterStep;
-    // With several converters about, only the partner's own frames move the counter its
-    // requests use; the others' counters stay with their entries in the heard list.
-    if (!otherThanPartner(link, p + 1)) link.messageCounter = next;
+    // The others' counters stay with their entries in the heard list.
+    if (isPartnerFrame(link, p)) link.messageCounter = next;
     char line[64];
     std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n", next);
     log.logText(line, logStyleDongle);
@@ -84,7 +83,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   log.logText(line, logStyleDongle);
   log.logHexDump(p, frame.count, logStyleDongle);
 
-  if (frame.count > converterFramePayloadOffset)
+  if (frame.count > converterFramePayloadOffset && isPartnerFrame(link, p))
     listener.onConverterAnswer(p + converterFramePayloadOffset,
                                frame.count - converterFramePayloadOffset);
 }
