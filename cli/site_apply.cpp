@@ -363,6 +363,17 @@ void runWired(SiteRun& run) {
       settle(run, r, false);
       continue;
     }
+    // A port holds whichever converter is plugged in: never set up another than the row's.
+    const std::string& id = view->idText;
+    const size_t at = id.find("SN: ");
+    const std::string serial = at == std::string::npos ? "" : id.substr(at + 4, id.find(' ', at + 4) - at - 4);
+    if (!sameId(serial.c_str(), r.row->converter)) {
+      r.progress.code = exitFailed;
+      r.progress.step = "identify";
+      r.progress.reason = "the converter on " + std::string(r.row->link) + " is " + serial + ", not " + r.row->converter;
+      settle(run, r, false);
+      continue;
+    }
     settle(run, r, actOn(run, r, *session));
   }
 }

@@ -160,4 +160,21 @@ TEST(SiteApply, StickPulledMidSiteThenResumeSkipsWhatWasDone) {
   }
 }
 
+TEST(SiteApply, ByWireOnlyTheConverterPlannedForThePortIsSetUp) {
+  Site site;
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  const std::string plan = site.dir.write("plan.csv", "converter,link,slot1\n12345679," + sim.linkPath() +
+                                                          ",11110001\n12345678," + sim.linkPath() + ",11110002\n");
+  std::string err;
+  EXPECT_EQ(site.run(sim, "--report " + site.dir.path() + "/report.json site apply " + plan, &err), 4) << err;
+  const json report = site.report("report.json");
+  EXPECT_EQ(entryOf(report, "12345679")["step"], "identify");
+  EXPECT_EQ(entryOf(report, "12345679")["written"], json::array());
+  EXPECT_EQ(entryOf(report, "12345678")["status"], "done");
+  // One converter's slot 1 went out once: the 12345679 row sent nothing past REQ_UD2.
+  EXPECT_EQ(sim.transcriptMatching({"Set Data slot 0"}).size(), 1u);
+  EXPECT_EQ(sim.transcriptMatching({"Set Data slot 0", "id=11110002"}).size(), 1u);
+}
+
 }  // namespace
