@@ -278,8 +278,8 @@ bool waiting(const ConverterResult& r, bool wireless) {
   return r.outcome == Outcome::notStarted && (r.row->link[0] == '\0') == wireless;
 }
 
-// Over the air: one stick, each planned converter taken as it is heard. Returns false when the
-// stick was lost (or never found).
+// Over the air: one stick, each planned converter taken as it is heard; run.stickLost says why
+// when the stick was lost or never found.
 void runWireless(SiteRun& run) {
   size_t left = 0;
   for (const ConverterResult& r : run.results) left += waiting(r, true);
@@ -418,7 +418,7 @@ void printTable(const SiteRun& run, FILE* out) {
   std::fprintf(out, "%zu done, %zu failed, %zu not heard", counts[int(Outcome::done)], counts[int(Outcome::failed)],
                counts[int(Outcome::notHeard)]);
   if (!run.stickLost.empty())
-    std::fprintf(out, ", %zu in progress, %zu not started; stick lost: %s", counts[int(Outcome::inProgress)],
+    std::fprintf(out, ", %zu in progress, %zu not started; over the air stopped: %s", counts[int(Outcome::inProgress)],
                  counts[int(Outcome::notStarted)], printableText(run.stickLost.c_str()).c_str());
   std::fputs("\n", out);
 }
@@ -469,7 +469,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   runWired(*run);
   const int code = exitCodeOf(*run);
   if (!run->stickLost.empty())
-    std::fprintf(stderr, "quarn-cli: stick lost: %s\n", printableText(run->stickLost.c_str()).c_str());
+    std::fprintf(stderr, "quarn-cli: over the air stopped: %s\n", printableText(run->stickLost.c_str()).c_str());
   if (action == SiteAction::exportPlan) {
     printPlan(*run);
     printTable(*run, stderr);
