@@ -14,6 +14,7 @@
 
 #include "app/config_file.h"
 #include "cli/cli_session.h"
+#include "cli/converter_apply.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
 #include "converter/key_find.h"
@@ -102,13 +103,15 @@ bool slotArgument(const std::string& text, int& s) {
 }
 
 int waitFailure(Run& run, CliSession& session, WaitEnd end, const std::string& step) {
-  if (end == WaitEnd::lost)
-    return failWith(run, exitPort, step + " failed: " + (session.lostText().empty() ? "link lost" : session.lostText()));
-  if (end == WaitEnd::notSent) return failWith(run, exitPort, step + " failed: " + session.notSentText());
-  return failWith(run, exitNoAnswer,
-                  step + " failed: no answer" + (session.wireless() || !session.records().link.securedMessages
-                                                     ? ""
-                                                     : " (wrong converter key, or converter out of reach)"));
+  ApplyProgress progress;
+  waitFailed(progress, session, end, step);
+  return failWith(run, progress.code, progress.message);
+}
+
+// A failed write or read-back: what was written before it, then the failure.
+int applyFailure(Run& run, const ApplyProgress& progress) {
+  run.written = progress.written;
+  return failWith(run, progress.code, progress.message);
 }
 
 ordered_json settingsJson(const SettingsFile& settings) {
@@ -132,30 +135,6 @@ std::string optionsText(const bool bits[optionCount]) {
   std::string text;
   for (int i = 0; i < optionCount; ++i) text += std::string(optionKeys[i]) + (bits[i] ? " on\n" : " off\n");
   return text;
-}
-
-// First difference between what was written and what was read back, or empty.
-std::string slotDifference(const SlotFields& w, const SlotFields& r) {
-  auto differ = [](const char* name, const std::string& a, const std::string& b) {
-    return a == b ? std::string() : std::string(name) + ": wrote " + a + ", read " + b;
-  };
-  if (w.active != r.active) return differ("active", w.active ? "true" : "false", r.active ? "true" : "false");
-  for (auto d : {differ("manufacturer", w.manufacturer, r.manufacturer), differ("deviceId", w.deviceId, r.deviceId),
-                 differ("version", w.version, r.version), differ("media", w.media, r.media),
-                 differ("keyEncryptionKey", w.kek, r.kek), differ("masterKey", w.masterKey, r.masterKey),
-                 differ("wirelessProtocol", protocolEntries[w.wirelessProtocol], protocolEntries[r.wirelessProtocol]),
-                 differ("wirelessMode", modeEntries[w.wirelessMode], modeEntries[r.wirelessMode]),
-                 differ("wiredAddress", std::to_string(std::atoi(w.wiredAddress.c_str())),
-                        std::to_string(std::atoi(r.wiredAddress.c_str())))})
-    if (!d.empty()) return d;
-  return "";
-}
-
-std::string wiredDifference(const WiredSettings& w, const WiredSettings& r) {
-  if (w.protocol != r.protocol)
-    return std::string("wired.protocol: wrote ") + protocolEntries[w.protocol] + ", read " + protocolEntries[r.protocol];
-  if (w.mode != r.mode) return std::string("wired.mode: wrote ") + modeEntries[w.mode] + ", read " + modeEntries[r.mode];
-  return "";
 }
 
 int commandPorts(Run& run) {
@@ -206,22 +185,6 @@ int commandGet(Run& run, CliSession& session, int s) {
   return done(run);
 }
 
-// Writes slot s and reads it back; fails on any difference.
-int writeSlotVerified(Run& run, CliSession& session, int s, const SlotFields& fields, const WiredSettings& wired) {
-  const std::string name = "slot " + std::to_string(s + 1);
-  WaitEnd end = session.setSlot(s, fields, wired, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Set Data of " + name);
-  run.written.push_back(name);
-  end = session.getSlot(s, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of " + name + " (read-back)");
-  SlotFields wrote = fields;
-  padDeviceIdText(wrote.deviceId);
-  std::string diff = slotDifference(wrote, session.view().slots[s]);
-  if (diff.empty()) diff = wiredDifference(wired, session.view().wired);
-  if (!diff.empty()) return failWith(run, exitMismatch, name + " read back differs: " + diff);
-  return exitDone;
-}
-
 int commandSet(Run& run, CliSession& session, int s, const SettingsFile& file) {
   // The fields not given keep what the converter holds.
   WaitEnd end = session.getSlot(s, run.options.timeoutMs);
@@ -232,8 +195,9 @@ int commandSet(Run& run, CliSession& session, int s, const SettingsFile& file) {
   if (file.wiredPresent) wired = file.wired;
   std::string error;
   for (const auto& field : run.options.fields) setSettingsField(field.first, field.second, fields, wired, error);
-  const int code = writeSlotVerified(run, session, s, fields, wired);
-  if (code != exitDone) return code;
+  ApplyProgress progress;
+  if (!writeSlotVerified(progress, session, s, fields, wired, run.options.timeoutMs))
+    return applyFailure(run, progress);
   SettingsFile wrote;
   wrote.slotPresent[s] = true;
   wrote.slots[s] = session.view().slots[s];
@@ -255,22 +219,6 @@ int commandOptionsGet(Run& run, CliSession& session) {
   return done(run);
 }
 
-// Writes the bits and reads them back.
-int writeOptionsVerified(Run& run, CliSession& session, const bool bits[optionCount]) {
-  WaitEnd end = session.writeOptions(bits, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "write option bits");
-  run.written.push_back("option bits");
-  end = session.readOptions(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits (read-back)");
-  bool read[optionCount];
-  optionBitsOf(session.records().options, read);
-  for (int i = 0; i < optionCount; ++i)
-    if (read[i] != bits[i])
-      return failWith(run, exitMismatch, std::string("option bits read back differ: ") + optionKeys[i] + ": wrote " +
-                                             (bits[i] ? "on" : "off") + ", read " + (read[i] ? "on" : "off"));
-  return exitDone;
-}
-
 int commandOptionsSet(Run& run, CliSession& session, const std::string& text) {
   bool bits[optionCount];
   std::string error;
@@ -281,8 +229,8 @@ int commandOptionsSet(Run& run, CliSession& session, const std::string& text) {
   }
   optionBitsOf(session.records().options, bits);
   parseOptionBits(text, bits, error);
-  const int code = writeOptionsVerified(run, session, bits);
-  if (code != exitDone) return code;
+  ApplyProgress progress;
+  if (!writeOptionsVerified(progress, session, bits, run.options.timeoutMs)) return applyFailure(run, progress);
   for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
   run.result["verified"] = true;
   run.text = optionsText(bits) + "written and read back\n";
@@ -342,24 +290,9 @@ int commandExport(Run& run, CliSession& session, const std::string& path) {
 }
 
 int commandApply(Run& run, CliSession& session, const SettingsFile& file) {
-  bool anySlot = false;
-  for (int s = 0; s < slotCount; ++s) {
-    if (!file.slotPresent[s]) continue;
-    anySlot = true;
-    const int code = writeSlotVerified(run, session, s, file.slots[s], file.wired);
-    if (code != exitDone) return code;
-  }
-  // Wired settings travel with a slot: without one in the file, slot 1 goes back as it is.
-  if (file.wiredPresent && !anySlot) {
-    const WaitEnd end = session.getSlot(0, run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot 1");
-    const int code = writeSlotVerified(run, session, 0, session.view().slots[0], file.wired);
-    if (code != exitDone) return code;
-  }
-  if (file.optionsPresent) {
-    const int code = writeOptionsVerified(run, session, file.options);
-    if (code != exitDone) return code;
-  }
+  ApplyProgress progress;
+  if (!applySettings(progress, session, file, run.options.timeoutMs)) return applyFailure(run, progress);
+  run.written = progress.written;
   run.result["file"] = run.options.args[1];
   run.result["written"] = run.written;
   run.result["verified"] = true;

@@ -20,7 +20,9 @@ struct CliOptions {
   int timeoutMs = 0;         // 0: the link's own bounds
   bool verbose = false;
   std::string file;          // --file for set
-  std::string templateFile;  // --template for site check
+  std::string templateFile;  // --template for the site commands
+  std::string reportFile;    // --report for the site commands
+  std::string resumeFile;    // --resume for site apply
   std::vector<std::pair<std::string, std::string>> fields;  // --field name=value
   std::vector<std::string> args;  // the command and its arguments
 };

@@ -307,3 +307,39 @@ WaitEnd CliSession::scan(int timeoutMs) {
   scanNearby(view_, channel_);
   return waitAnswer(timeoutMs, [this, answers] { return records_->nearby.answers != answers; });
 }
+
+int CliSession::openStick(std::string& error) {
+  records_->link.linkMode = LinkMode::wireless;
+  records_->link.securedMessages = true;
+  channel_.answerWait = &dongle_.watch.answerWait;
+  int found;
+  {
+    SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
+    found = findDongle(records_->dongleRecord, records_->dongleLink);
+  }
+  if (!found || !dongle_.open()) {
+    error = "USB wireless MBUS dongle not found";
+    return exitPort;
+  }
+  log_.logTimestamp();
+  if (!dongle_.writeStart()) {
+    error = "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+    return exitPort;
+  }
+  return exitDone;
+}
+
+int CliSession::partnerWith(int heardIndex, std::string& error) {
+  if (heardIndex < 0 || heardIndex >= records_->heard.count) {
+    error = "not heard";
+    return exitNoAnswer;
+  }
+  uint8_t frame[partnerFrameSize];
+  showIdentity(choosePartner(records_->heard.entries[heardIndex], records_->link, records_->converterKeys, frame),
+               view_);
+  if (!dongle_.writePartner(frame, sizeof frame)) {
+    error = linkLost() ? lost_ : "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+    return exitPort;
+  }
+  return exitDone;
+}

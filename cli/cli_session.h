@@ -77,6 +77,13 @@ public:
   WaitEnd writeOptions(const bool bits[8], int timeoutMs);
   WaitEnd scan(int timeoutMs);
 
+  // A site run: the stick found, opened and started once (exit code; why in error), then woken
+  // until done() holds or untilMs (answerClockMs) passes, and each converter from the heard list
+  // made the partner in turn without reopening anything.
+  int openStick(std::string& error);
+  WaitEnd listen(const std::function<bool()>& done, long long untilMs) { return waitFor(done, untilMs); }
+  int partnerWith(int heardIndex, std::string& error);
+
   bool wireless() const { return records_->link.linkMode == LinkMode::wireless; }
   // Text of the last lost-connection notice, if the link went.
   const std::string& lostText() const { return lost_; }

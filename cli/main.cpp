@@ -32,6 +32,10 @@ const char helpText[] =
     "  apply FILE             write what FILE holds and read every part back\n"
     "  site check PLAN        check a site plan (CSV or JSON, one converter a row): IDs, keys\n"
     "                         from the key lists, ports; lists every problem, sends nothing\n"
+    "  site apply PLAN        check, then write every converter (over the air as each is heard,\n"
+    "                         by wire port by port) and read it back; needs --template\n"
+    "  site verify PLAN       read every converter back; list each field that differs\n"
+    "  site export PLAN       read every converter; print what they hold as a CSV plan\n"
     "\n"
     "Link (one of):\n"
     "  --port NAME|PATH       wired: 2400 baud 8E1, REQ_UD2 first\n"
@@ -49,6 +53,8 @@ const char helpText[] =
     "                         ~/.local/share/quarn, as quarn-launcher)\n"
     "  --file FILE            settings file for set\n"
     "  --template FILE        settings file giving a site plan what its columns leave out\n"
+    "  --report FILE          site commands: the JSON report, rewritten after each converter\n"
+    "  --resume REPORT        site apply: skip converters REPORT shows done and verified\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
     "                         deviceId, media, keyEncryptionKey, masterKey, wirelessProtocol,\n"
     "                         wirelessMode, wiredAddress, wiredProtocol, wiredMode\n"
@@ -66,11 +72,14 @@ const char helpText[] =
     "  3  port error: not found, not openable, or lost\n"
     "  4  no answer: the converter did not answer in time (a refused secured request, for\n"
     "     example with a wrong key, gets no answer); nothing it did not answer is reported\n"
-    "  5  verification mismatch: what was read back differs from what was written\n";
+    "  5  verification mismatch: what was read back differs from what was written\n"
+    "Site commands: 3 when the stick is lost (the report tells which converter was in\n"
+    "progress and at which step), else 4 when any converter failed or was not heard, else 5\n"
+    "when site verify found a difference.\n";
 
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
-  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate
+  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume
 };
 
 const struct option longOptions[] = {
@@ -81,6 +90,7 @@ const struct option longOptions[] = {
     {"json", no_argument, nullptr, optJson},             {"log", required_argument, nullptr, optLog},
     {"timeout", required_argument, nullptr, optTimeout}, {"verbose", no_argument, nullptr, optVerbose},
     {"template", required_argument, nullptr, optTemplate},
+    {"report", required_argument, nullptr, optReport},   {"resume", required_argument, nullptr, optResume},
     {"help", no_argument, nullptr, optHelp},             {"version", no_argument, nullptr, optVersion},
     {"key-file", required_argument, nullptr, optKeyFile},
     {nullptr, 0, nullptr, 0}};
@@ -142,6 +152,8 @@ int main(int argc, char** argv) {
       case optHome: options.home = value; break;
       case optFile: options.file = value; break;
       case optTemplate: options.templateFile = value; break;
+      case optReport: options.reportFile = value; break;
+      case optResume: options.resumeFile = value; break;
       case optField: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) return usage("--field: expected NAME=VALUE, got \"" + value + "\"");

@@ -2,7 +2,9 @@
 // lists every problem at once.
 #include "cli/site_command.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 
 #include <nlohmann/json.hpp>
@@ -10,6 +12,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_session.h"
 #include "cli/port_listing.h"
+#include "cli/site_apply.h"
 #include "settings/settings_file.h"
 #include "settings/site_check.h"
 #include "text/hex_text.h"
@@ -95,7 +98,15 @@ bool anyWiredRow(const SitePlan& plan) {
 
 int runSiteCommand(const CliOptions& options) {
   const std::vector<std::string>& args = options.args;
-  if (args.size() != 3 || args[1] != "check") return usageError(options, "site check PLAN");
+  static const char* const actions[] = {"check", "apply", "verify", "export"};
+  const auto known = std::find(std::begin(actions), std::end(actions), args.size() == 3 ? args[1] : "");
+  if (known == std::end(actions)) return usageError(options, "site check|apply|verify|export PLAN");
+  const std::string& action = args[1];
+  if (action == "apply" && options.templateFile.empty())
+    return usageError(options, "site apply needs --template FILE for what the plan's columns leave out");
+  if (!options.resumeFile.empty() && action != "apply") return usageError(options, "--resume is for site apply");
+  if (action == "export" && options.json)
+    return usageError(options, "site export prints a CSV plan; --report FILE gives the JSON report");
   if (!options.key.empty() && !isHexText(options.key, 32))
     return usageError(options, "--key: expected 32 hex digits");
   const std::string& path = args[2];
@@ -122,5 +133,8 @@ int runSiteCommand(const CliOptions& options) {
     for (const PortListing& port : listPorts()) inputs.portNames.push_back(port.name);
   checkSitePlan(*plan, inputs);
   if (!plan->problems.empty()) return refused(options, path, *plan);
-  return listPlan(options, path, *plan, inputs);
+  if (action == "check") return listPlan(options, path, *plan, inputs);
+  const SiteAction run = action == "apply" ? SiteAction::apply
+                         : action == "verify" ? SiteAction::verify : SiteAction::exportPlan;
+  return runSitePlan(run, options, path, *plan, inputs);
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "codec/converter_address.h"
 #include "text/records.h"
@@ -36,6 +37,15 @@ bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count) {
   return code != dongleCodeIgnored && count >= converterHeaderEnd && isConverterRadioAddress(payload + 1);
 }
 
+bool isPartnerFrame(const ConverterLinkState& link, const uint8_t* payload) {
+  static const uint8_t none[8] = {};
+  if (std::memcmp(link.converterAddress, none, 8) == 0) return true;
+  // The partner's address is kept in long-header order, the radio frame's in radio order.
+  const uint8_t* a = payload + 1;
+  const uint8_t longOrder[8] = {a[2], a[3], a[4], a[5], a[0], a[1], a[6], a[7]};
+  return std::memcmp(link.converterAddress, longOrder, 8) == 0;
+}
+
 void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
                          HeardConverterList& heard, Log& log, ConverterAnswerListener& listener) {
   if (frame.announcedLength == 0) {
@@ -48,11 +58,13 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   // The records are searched only in bytes that really arrived.
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
   uint32_t counter = 0;
+  uint32_t next = link.messageCounter;
   if (readCounterRecord(p, searched, counter)) {
-    link.messageCounter = counter + counterStep;
+    next = counter + counterStep;
+    // The others' counters stay with their entries in the heard list.
+    if (isPartnerFrame(link, p)) link.messageCounter = next;
     char line[64];
-    std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n",
-                  link.messageCounter);
+    std::snprintf(line, sizeof line, "<<< MBUS converter found with counter 0x%08X.\n", next);
     log.logText(line, logStyleDongle);
   }
   uint16_t version = 0;
@@ -61,7 +73,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
     std::snprintf(line, sizeof line, "<<< FW version:  %02X.%02X\n", version & 0xFFu,
                   unsigned(version >> 8));
     log.logText(line, logStyleDongle);
-    recordHeardConverter(heard, p + 1, link.messageCounter, version);
+    recordHeardConverter(heard, p + 1, next, version);
   }
 
   log.logTimestamp();
@@ -71,7 +83,7 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   log.logText(line, logStyleDongle);
   log.logHexDump(p, frame.count, logStyleDongle);
 
-  if (frame.count > converterFramePayloadOffset)
+  if (frame.count > converterFramePayloadOffset && isPartnerFrame(link, p))
     listener.onConverterAnswer(p + converterFramePayloadOffset,
                                frame.count - converterFramePayloadOffset);
 }

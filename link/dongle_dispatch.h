@@ -21,6 +21,10 @@ public:
 // True when the payload is one of the converter's own radio frames.
 bool isConverterFrame(uint8_t code, const uint8_t* payload, size_t count);
 
+// A converter frame (isConverterFrame) from the partner, or any one while none is chosen. With
+// several converters about, only the partner's frames answer requests and move its counter.
+bool isPartnerFrame(const ConverterLinkState& link, const uint8_t* payload);
+
 // Logs status reports; takes counter and firmware version from converter frames, records
 // the converter, logs the frame and hands its answer payload on. Other frames are dropped.
 void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,

@@ -49,7 +49,7 @@ public:
       : link_(link), heard_(heard), log_(log), listener_(listener), watch_(watch) {}
   void onDongleFrame(const DongleFrameIn& frame) override {
     if (watch_ != nullptr && watch_->answerWait.armed && isConverterFrame(frame.code, frame.payload, frame.count) &&
-        answersRequest(watch_->answerWait, frame.payload, frame.count))
+        isPartnerFrame(link_, frame.payload) && answersRequest(watch_->answerWait, frame.payload, frame.count))
       clearAnswerWait(watch_->answerWait);
     dispatchDongleFrame(frame, link_, heard_, log_, listener_);
   }

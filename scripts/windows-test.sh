@@ -4,7 +4,8 @@
 # that Wine maps as COM5 (REQ_UD2 goes out, the answer comes back; the simulator then ends and
 # the saved log must say the connection was lost), a wireless run finds a simulated stick named
 # through QUARN_VIRTUAL_PORTS, and the window keeps answering a stick that floods garbage. Then
-# quarn-cli.exe writes and reads back a settings file through COM5 and fails as documented on a
+# quarn-cli.exe writes and reads back a settings file through COM5, applies a two-converter site
+# plan through a simulated stick on COM6, and fails as documented on a
 # COM port that is not there. Screenshots are left in the output folder.
 #
 #   scripts/windows-test.sh [output folder]
@@ -264,5 +265,21 @@ run_cli missing --port COM99 --key $sim_key identify
 [ "$code" = 3 ] || fail "quarn-cli on COM99 exited $code, not 3"
 grep -qx "quarn-cli: port COM99 not found (quarn-cli ports lists them)" <(tr -d '\r' <"$out/cli-missing.err") ||
   fail "quarn-cli on COM99 gave another message (see cli-missing.err)"
+
+# A two-converter site plan over the air: a simulated stick on COM6 with two converters behind
+# it, named as the stick through QUARN_VIRTUAL_PORTS (Wine's SetupAPI knows no USB identity).
+printf 'A0000001 %s\nA0000002 %s\n' $sim_key $sim_key >"$work/site.txt"
+printf 'converter,slot1\nA0000001,87654321\nA0000002,12345678\n' >"$run_dir/plan.csv"
+start_sim COM6 site --role dongle --converters "$work/site.txt" --transcript "$out/site-transcript.txt"
+QUARN_VIRTUAL_PORTS='COM6|USB\VID_10C4&PID_0003\ZJ000042|Wireless M-Bus stick (simulated)' \
+  run_cli site --key $sim_key --template good.json --report site-report.json site apply plan.csv
+[ "$code" = 0 ] || fail "quarn-cli site apply exited $code (see cli-site.err)"
+[ "$(grep -c ' done, verified$' <(tr -d '\r' <"$out/cli-site.err"))" = 2 ] ||
+  fail "quarn-cli site apply did not report two converters done (see cli-site.err)"
+for id in A0000001 A0000002; do
+  [ "$(grep -c "converter $id: .*Set Data" "$out/site-transcript.txt")" = 4 ] ||
+    fail "converter $id did not get its four slots (see site-transcript.txt)"
+done
+say "site apply: two converters over the air done and verified, four slots each in the transcript"
 
 say "screenshots and output in $out"

@@ -80,6 +80,24 @@ TEST_F(Dispatch, ConverterFrameWithCounterAndVersion) {
   EXPECT_EQ(answers.payloads[0], Bytes(p.begin() + 14, p.end()));
 }
 
+TEST_F(Dispatch, AnotherConvertersFrameNeitherAnswersNorMovesTheCounter) {
+  const Bytes records = {0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00, 0x02, 0xFD, 0x0C, 0x02, 0x01};
+  // Partner 12345679 (long-header order); the frame is from 12345678.
+  const uint8_t partner[8] = {0x79, 0x56, 0x34, 0x12, 0x8F, 0x19, 0x01, 0x36};
+  std::copy(partner, partner + 8, link.converterAddress);
+  link.messageCounter = 0x80;
+  feed(0x8E, converterFrame(records));
+  EXPECT_EQ(link.messageCounter, 0x80u);
+  EXPECT_TRUE(answers.payloads.empty());
+  ASSERT_EQ(heard.count, 1);
+  EXPECT_EQ(heard.entries[0].counter, 0x14u);
+  // The partner's own frame answers and moves it.
+  link.converterAddress[0] = 0x78;
+  feed(0x8E, converterFrame(records));
+  EXPECT_EQ(link.messageCounter, 0x14u);
+  EXPECT_EQ(answers.payloads.size(), 1u);
+}
+
 TEST_F(Dispatch, WithoutVersionRecordTheConverterIsNotRecorded) {
   feed(0x8E, converterFrame({0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00}));
   EXPECT_EQ(heard.count, 0);
