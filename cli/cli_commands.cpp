@@ -105,7 +105,7 @@ int waitFailure(Run& run, CliSession& session, WaitEnd end, const std::string& s
     return failWith(run, exitPort, step + " failed: " + (session.lostText().empty() ? "link lost" : session.lostText()));
   if (end == WaitEnd::notSent) return failWith(run, exitPort, step + " failed: " + session.notSentText());
   return failWith(run, exitNoAnswer,
-                  step + " failed: no answer" + (session.wireless() || !session.records().link.securedMessages
+                  step + " failed: no answer" + (session.wireless() || !session.records().state.securedMessages
                                                      ? ""
                                                      : " (wrong converter key, or converter out of reach)"));
 }
@@ -171,24 +171,14 @@ int commandPorts(Run& run) {
   return done(run);
 }
 
-// "SN: %s ID: %s FW: %s" as the window's "Converter ID" field shows it.
-std::string idPart(const std::string& idText, const std::string& lead) {
-  const size_t at = idText.find(lead);
-  if (at == std::string::npos) return "";
-  const size_t from = at + lead.size();
-  const size_t end = idText.find(' ', from);
-  return idText.substr(from, end == std::string::npos ? std::string::npos : end - from);
-}
-
 int commandIdentify(Run& run, CliSession& session) {
-  const std::string& id = session.view().idText;
-  run.result["serialNumber"] = idPart(id, "SN: ");
-  run.result["address"] = idPart(id, "ID: ");
-  run.result["firmware"] = idPart(id, "FW: ");
-  run.result["messageCounter"] = session.records().link.messageCounter;
-  run.text = "serial number    " + idPart(id, "SN: ") + "\naddress          " + idPart(id, "ID: ") +
-             "\nfirmware         " + idPart(id, "FW: ") + "\nmessage counter  " +
-             std::to_string(session.records().link.messageCounter) + "\n";
+  const ConverterIdentity id = session.link().identity();
+  run.result["serialNumber"] = serialNumberText(id);
+  run.result["address"] = addressText(id);
+  run.result["firmware"] = id.firmware;
+  run.result["messageCounter"] = id.counter;
+  run.text = "serial number    " + serialNumberText(id) + "\naddress          " + addressText(id) +
+             "\nfirmware         " + id.firmware + "\nmessage counter  " + std::to_string(id.counter) + "\n";
   return done(run);
 }
 
@@ -309,7 +299,7 @@ int commandKeyFind(Run& run, CliSession& session, int s, bool offline) {
     if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
   }
   CliView& view = session.view();
-  if (!findSlotKeys(s, view, session.records().meterKeys))
+  if (!session.link().keyFind(s))
     return failWith(run, exitFailed, "no meter key for Device ID " + view.slots[s].deviceId + " in " +
                                          run.options.home + "/meterKeys");
   run.result["slot"] = s + 1;
@@ -544,7 +534,7 @@ int runCliCommand(const CliOptions& options) {
   const bool secured = options.wirelessLink || !options.plain;
   if (command != "identify" && secured && key.empty() && !isHex(view->keyText, 32))
     return failWith(run, exitFailed, "no converter key: none given with --key or --key-file, no usable line 2 in " +
-                                         configPath + ", and converter " + idPart(view->idText, "SN: ") +
+                                         configPath + ", and converter " + serialNumberText(session->link().identity()) +
                                          " not in " + options.home + "/dongleKeys/");
 
   if (command == "identify") return commandIdentify(run, *session);
