@@ -17,7 +17,7 @@ void ConverterLink::CountingView::setConverterIdText(const std::string& text) {
   ++idWrites;
 }
 
-ConverterLink::ConverterLink(SettingsView& view, Log& log)
+ConverterLink::ConverterLink(SettingsView& view, Log& log, MessageTransport* transport)
     : view_(view),
       log_(log),
       records_(new LinkRecords()),
@@ -25,7 +25,8 @@ ConverterLink::ConverterLink(SettingsView& view, Log& log)
       wired_(records_->frames, targets_, records_->state, records_->converterKeys),
       dongle_(records_->dongleRecord, records_->dongleLink, records_->state, records_->heard, targets_),
       transport_(wired_.port, records_->dongleLink),
-      channel_{records_->state, records_->frames, transport_, log_, &wired_.port.answerWait} {
+      channel_{records_->state, records_->frames, transport != nullptr ? *transport : transport_, log_,
+               &wired_.port.answerWait} {
   records_->converterKeys.count = 0;
   records_->meterKeys.count = 0;
 }

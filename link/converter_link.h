@@ -56,7 +56,8 @@ struct LinkRecords {
 class ConverterLink {
 public:
   // view and log are the run's seams: the window's widgets and log, or quarn-cli's records.
-  ConverterLink(SettingsView& view, Log& log);
+  // A transport given replaces the ports as the way out, for measuring the command path alone.
+  ConverterLink(SettingsView& view, Log& log, MessageTransport* transport = nullptr);
   ~ConverterLink();
   ConverterLink(const ConverterLink&) = delete;
   ConverterLink& operator=(const ConverterLink&) = delete;
