@@ -39,3 +39,12 @@ target_include_directories(cli_files_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(cli_files_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
   QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
 add_dependencies(cli_files_e2e_test quarn-sim quarn-cli)
+
+# The one link object's typed outcomes on both links, against quarn-sim.
+quarn_add_test(NAME converter_link_e2e_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/converter_link_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
+  LIBS quarn_link quarn_dongle quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
+  LABELS e2e asuser)
+target_include_directories(converter_link_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(converter_link_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")
+add_dependencies(converter_link_e2e_test quarn-sim)
