@@ -48,11 +48,11 @@ void QuarnWindow::followLinks() {
   watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wired.dueMs);
   armBound(ID_TIMER_DONGLE, stick.dueMs);
-  armBound(ID_TIMER_LOG_SCROLL, communicationLog.scrollDueMs());
+  armBound(ID_TIMER_LOG_SCROLL, communicationLog.followDueMs());
 }
 
 long QuarnWindow::onTimeoutLogScroll(FXObject*, FXSelector, void*) {
-  communicationLog.scrollIfDue();
+  communicationLog.followIfDue();
   followLinks();
   return 0;
 }

@@ -107,7 +107,19 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   const FXint changeEndAfter = changeEndBefore + delta;
   FXint widthAfter = 0;
   const FXint rowsAfter = measure(changeBegin, changeEndAfter, widthAfter);
-  mutation(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+  // A held append at the end with the end in view: FXText would repaint from its row down now,
+  // and again when the follow scrolls.
+  const bool held = holding && removed == 0 && pos + n == length && rowsAfter >= rowsBefore &&
+                    visrows[0] <= changeBegin && visrows[0] < changeEndBefore && changeBegin <= visrows[nvisrows];
+  if (held) {
+    mutationHeld(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+  } else {
+    mutation(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
+    if (staleFrom >= 0) {
+      FXint staleEnd = length;
+      moveRange(staleFrom, staleEnd, pos, removed, n);
+    }
+  }
   textHeight += (rowsAfter - rowsBefore) * font->getFontHeight();
   textWidth = FXMAX(textWidth, widthAfter);
 
@@ -136,8 +148,69 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
     cursorrow = changeBeginRow + rowsIn(changeBegin, cursorstart);
   }
 
-  FXScrollArea::layout();
+  if (held) {
+    layoutDue = true;
+  } else {
+    FXScrollArea::layout();
+    layoutDue = false;
+  }
   prefcol = -1;
+}
+
+void LogText::mutationHeld(FXint at, FXint ncins, FXint ncdel, FXint nrins, FXint nrdel) {
+  const FXint ncdelta = ncins - ncdel;
+  const FXint nrdelta = nrins - nrdel;
+  const FXint line = posToLine(at, 0);
+  if (nrdelta > 0) {
+    nrows += nrdelta;
+    for (FXint i = nvisrows; i > line + nrdelta; i--) visrows[i] = visrows[i - nrdelta] + ncdelta;
+  } else {
+    for (FXint i = line + 1; i <= nvisrows; i++) visrows[i] += ncdelta;
+  }
+  calcVisRows(line + 1, line + nrins);
+  staleFrom = staleFrom < 0 ? at : FXMIN(staleFrom, at);
+}
+
+void LogText::follow() {
+  holding = false;
+  if (layoutDue) {
+    FXScrollArea::layout();
+    layoutDue = false;
+  }
+  const FXint inkBefore = inkRight(toprow);
+  showLastLine();
+  if (staleFrom < 0) return;
+  // From the first stale row to the bottom: after the scroll, that row and what it uncovered.
+  const FXint from = FXMIN(staleFrom, length);
+  staleFrom = -1;
+  if (from > visrows[nvisrows]) return;
+  const FXint line = from <= visrows[0] ? 0 : posToLine(from, 0);
+  const FXint y = line == 0 ? 0 : pos_y + margintop + (toprow + line) * font->getFontHeight();
+  const FXint right = FXMIN(inkBefore, inkRight(toprow));
+  update(barwidth, y, right - barwidth, height - y);
+}
+
+// A row's end is filled in its last character's style: plain unless a style has a background of
+// its own or draws a line (underline, strike-out) across.
+bool LogText::backgroundsPlain(bool active) const {
+  if (active && activebackColor != backColor) return false;
+  // Without a style table the style bytes are FXText's flags themselves, lines included.
+  if (hilitestyles == nullptr) return sbuffer == nullptr;
+  if (styleCount < 0) return false;
+  for (int i = 0; i < styleCount; ++i) {
+    const FXColor back = active ? hilitestyles[i].activeBackColor : hilitestyles[i].normalBackColor;
+    if ((back != 0 && back != backColor) || (hilitestyles[i].style & (STYLE_UNDERLINE | STYLE_STRIKEOUT))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+FXint LogText::inkRight(FXint top) const {
+  if ((options & TEXT_WORDWRAP) || selstartpos < selendpos || hilitestartpos < hiliteendpos) return width;
+  if (!backgroundsPlain(false)) return width;
+  if ((options & TEXT_SHOWACTIVE) && cursorrow >= top && !backgroundsPlain(true)) return width;
+  return FXMIN(width, pos_x + marginleft + barwidth + textWidth + 2 * font->getFontWidth());
 }
 
 // FXText::makePositionVisible for the last line's start, whose row is the last row: FXText counts
@@ -164,6 +237,13 @@ void LogText::showLastLine() {
 // starts a view's height above it instead, found from the end; it then lays out the whole view
 // as it does for any scroll of more than a view's height.
 void LogText::moveContents(FXint x, FXint y) {
+  // A scroll down or up copies and repaints only the columns left of the ink, the view staying at
+  // the left edge; the rest is plain background before and after.
+  const FXint fullWidth = viewport_w;
+  if (x == pos_x) {
+    const FXint right = FXMIN(inkRight(toprow), inkRight(-y / font->getFontHeight()));
+    if (right < viewport_w - marginright) viewport_w = right + marginright;
+  }
   if (!(options & TEXT_WORDWRAP)) {
     const FXint top = -y / font->getFontHeight();
     const FXint start = top - nvisrows;
@@ -174,4 +254,5 @@ void LogText::moveContents(FXint x, FXint y) {
     }
   }
   FXText::moveContents(x, y);
+  viewport_w = fullWidth;
 }

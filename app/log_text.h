@@ -30,6 +30,21 @@ public:
   // makePositionVisible(lineStart(getLength())): the last line in view, at its start.
   void showLastLine();
 
+  // FXText::setHiliteStyles with the table's length, so that the log knows whether any style
+  // paints a row's background past its text.
+  void setHiliteStyles(const FXHiliteStyle* styles, int count) {
+    FXText::setHiliteStyles(styles);
+    styleCount = count;
+  }
+
+  // Until the next follow, appends at the end change the text but not the screen: the rows they
+  // leave stale and the scroll bars wait for follow, so a display interval costs one redraw, and
+  // that, like every scroll down or up, only left of the text's widest line.
+  void holdRepaints() { holding = true; }
+  // The scroll bars brought up to date, the last line in view, and what held appends left stale
+  // repainted; holding ends.
+  void follow();
+
 protected:
   void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
   void moveContents(FXint x, FXint y) override;
@@ -43,4 +58,17 @@ private:
   FXint rowsIn(FXint start, FXint end) const;
   // FXText's measureText without wrapping: rows as rowsIn, widest the widest line it ends.
   FXint measure(FXint start, FXint end, FXint& widest) const;
+  // FXText::mutation for a change at or below the top visible row that adds rows or keeps
+  // their count, without its repaint: the rows from `at` on are noted as stale instead.
+  void mutationHeld(FXint at, FXint ncins, FXint ncdel, FXint nrins, FXint nrdel);
+  // The right edge (window x) of all but plain background in the rows from `top` on: the widest
+  // line and two characters of overhang, unless a selection, a highlight, a style's background or
+  // the cursor's row (painted across as the active row, when that differs) may lie there.
+  FXint inkRight(FXint top) const;
+  bool backgroundsPlain(bool active) const;
+
+  bool holding = false;
+  bool layoutDue = false;  // scroll bars not yet set for held appends
+  FXint staleFrom = -1;    // first position whose rows on screen are stale, -1 for none
+  int styleCount = -1;     // entries of the style table, -1 when not known
 };

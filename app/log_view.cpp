@@ -41,8 +41,9 @@ void LogView::clearLog() {
   pendingText.clear();
   pendingStyles.clear();
   noticeShown = 0;
-  scrollHeld = false;
+  pace.held = false;
   text->setText(FXString::null, FALSE);
+  text->follow();
 }
 
 void LogView::endBatch() {
@@ -56,6 +57,9 @@ void LogView::setLimit(size_t chars) {
 
 void LogView::flush(bool fromBatch) {
   if (pendingText.empty() || text == nullptr) return;
+  const long long now = answerClockMs();
+  const bool followNow = !fromBatch || logPaceChange(pace, now);
+  text->holdRepaints();  // the follow repaints what the append changed, now or when due
   keepWithinLimit();
   const FXint at = text->getLength();
   const FXint n = static_cast<FXint>(pendingText.size());
@@ -66,15 +70,12 @@ void LogView::flush(bool fromBatch) {
   }
   pendingText.clear();
   pendingStyles.clear();
-  if (!fromBatch || answerClockMs() - lastScrollMs >= logScrollIntervalMs) {
-    scrollToEnd();
-  } else {
-    scrollHeld = true;
-  }
+  if (followNow) followEnd(now);
 }
 
-void LogView::scrollIfDue() {
-  if (scrollHeld && answerClockMs() - lastScrollMs >= logScrollIntervalMs) scrollToEnd();
+void LogView::followIfDue() {
+  const long long now = answerClockMs();
+  if (logPaceDue(pace, now)) followEnd(now);
 }
 
 // Drops the oldest lines, a share of the limit at a time, behind a notice written once.
@@ -108,8 +109,7 @@ void LogView::keepWithinLimit() {
 }
 
 // The start of the last line in view, as every append has always left it.
-void LogView::scrollToEnd() {
-  text->showLastLine();
-  lastScrollMs = answerClockMs();
-  scrollHeld = false;
+void LogView::followEnd(long long nowMs) {
+  text->follow();
+  logPaceShown(pace, nowMs);
 }

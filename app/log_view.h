@@ -9,15 +9,11 @@
 #include "app/log_text.h"
 #include "text/log.h"
 #include "text/log_bound.h"
+#include "text/log_pace.h"
 
 // 16 MB of text keeps about 25,000 received frames with their dumps (days of ordinary traffic,
 // minutes of a flood) and costs about 32 MB resident: the widget keeps a style byte per character.
 constexpr size_t logLimitChars = 16 * 1000 * 1000;
-
-// A wake-up's batch scrolls the log at most this often: under a flood the X server would
-// otherwise redraw the log for every wake-up, hundreds of times a second. A quiet link's answer
-// still scrolls at once.
-constexpr long long logScrollIntervalMs = 40;
 
 class LogView : public Log {
 public:
@@ -30,15 +26,17 @@ public:
   void clearLog() override;
   bool atLineStart() override;
 
-  // Inside a batch, log calls only collect text; the batch's end appends it all at once and
-  // scrolls once. Batches nest; the outermost one writes.
+  // Inside a batch, log calls only collect text; the batch's end appends it all at once. The
+  // view follows the end at a display's pace (LogPace): at once after a quiet spell, otherwise
+  // the text is in the widget but reaches the screen at the next follow, within one display
+  // interval. Batches nest; the outermost one writes. A write outside a batch is followed at once.
   void beginBatch() { ++batchDepth; }
   void endBatch();
 
-  // When a batch's scroll that was held back is due (ms of answerClockMs), or -1.
-  long long scrollDueMs() const { return scrollHeld ? lastScrollMs + logScrollIntervalMs : -1; }
-  // Scrolls to the end if a held-back scroll is due.
-  void scrollIfDue();
+  // When a held follow is due (ms of answerClockMs), or -1.
+  long long followDueMs() const { return logPaceDueMs(pace); }
+  // Follows the end if a held follow is due.
+  void followIfDue();
 
   // The most characters the widget keeps, the dropped-lines notice included; at least
   // logMinimumLimit.
@@ -49,7 +47,7 @@ private:
   void collect(const char* chars, size_t n, int style);
   void flush(bool fromBatch);
   void keepWithinLimit();
-  void scrollToEnd();
+  void followEnd(long long nowMs);
 
   LogText* text = nullptr;
   std::string pendingText;
@@ -58,8 +56,7 @@ private:
   size_t limitChars = logLimitChars;
   std::string notice = logDropNotice(logLimitChars);
   size_t noticeShown = 0;  // characters of the notice at the widget's top, 0 before a drop
-  long long lastScrollMs = -logScrollIntervalMs;
-  bool scrollHeld = false;
+  LogPace pace;
 };
 
 // Holds a batch open for the lifetime of a wake-up's handler.

@@ -19,8 +19,6 @@ constexpr FXint listVisibleItems = 5;
 constexpr FXint converterFieldColumns = 40;
 constexpr FXint keyFieldColumns = 32;
 constexpr FXint wiredAddressColumns = 3;
-constexpr int initialWirelessProtocol = 4;  // "OMS"
-constexpr int initialWirelessMode = 2;      // "MODE5"
 constexpr const char* defaultConverterKey = "3C5A0F1E92B47D68A0E1C3F5B7092D4E";
 
 
@@ -225,9 +223,9 @@ void QuarnWindow::buildSlot(FXComposite* container, int slot) {
   new FXLabel(column, "Master Key");
   masterKeyFields[slot] = new FXTextField(column, keyFieldColumns, nullptr, 0, limitedField);
   new FXLabel(column, "Wireless Protocol");
-  wirelessProtocolLists[slot] = makeListBox(column, protocolEntries, protocolCount, initialWirelessProtocol);
+  wirelessProtocolLists[slot] = makeListBox(column, protocolEntries, protocolCount, defaultWirelessProtocol);
   new FXLabel(column, "Wireless Encryption Mode");
-  wirelessModeLists[slot] = makeListBox(column, modeEntries, wirelessModeCount, initialWirelessMode);
+  wirelessModeLists[slot] = makeListBox(column, modeEntries, wirelessModeCount, defaultWirelessMode);
 
   FXMatrix* commandMatrix = new FXMatrix(column, 4, MATRIX_BY_COLUMNS);
   new FXLabel(commandMatrix, "Wired Address");
@@ -272,7 +270,7 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
   logView = new LogText(frame, nullptr, 0,
                         TEXT_READONLY | TEXT_SHOWACTIVE | TEXT_AUTOSCROLL | LAYOUT_FILL_X | LAYOUT_FILL_Y);
   logView->setStyled(TRUE);
-  logView->setHiliteStyles(logHiliteStyles);
+  logView->setHiliteStyles(logHiliteStyles, static_cast<int>(sizeof logHiliteStyles / sizeof logHiliteStyles[0]));
   logFont = makeLogFont(getApp(), builtInFont);
   logView->setFont(logFont);
   communicationLog.attach(logView);

@@ -62,7 +62,7 @@ public:
     ID_INPUT_WIRED,    // the wired port is readable
     ID_INPUT_DONGLE,   // the stick's port is readable
     ID_INPUT_DEVICES,  // udev reports a serial port added or removed
-    ID_TIMER_LOG_SCROLL,  // a scroll of the log held back under a flood is due
+    ID_TIMER_LOG_SCROLL,  // a follow of the log held to a display's pace is due
     ID_SAVE_SETTINGS,
     ID_LOAD_SETTINGS,
     ID_SAVE_LOG,

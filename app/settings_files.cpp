@@ -5,8 +5,12 @@
 #include "app/file_dialogs.h"
 #include "app/quarn_window.h"
 #include "settings/view_settings.h"
+#include "text/printable_text.h"
 
-void QuarnWindow::reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error) {
+// A path may hold any bytes; the log and the status line get them escaped, as device text is.
+void QuarnWindow::reportFile(bool ok, const std::string& doneText, const std::string& failed, const std::string& errorText) {
+  const std::string done = printableText(doneText.c_str());
+  const std::string error = printableText(errorText.c_str());
   if (ok) {
     logOwnLine(*this, done + "\n", logStylePlain);
     showStatus(done);

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What the bench scripts share: the processes they start (ended on exit), private X servers,
 # windows found and driven with xdotool, CPU and memory read from /proc. Sourced after the
 # script sets `sections`; `note` writes to the file the script names in `summary`.
@@ -11,31 +12,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# shellcheck disable=SC2154 # sections and summary are set by the script that sources this file
 wants() { local s; for s in "${sections[@]}"; do [ "$s" = "$1" ] && return 0; done; return 1; }
+# shellcheck disable=SC2154 # as above
 note() { echo "$*" | tee -a "$summary"; }
 
 display=""
 x() { DISPLAY=$display "$@"; }
 
-# An Xvfb of its own in DIR: sets display and xPid. Tries again when the server does not answer
-# (a display taken by someone else meanwhile).
+# shellcheck source=scripts/private-x.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/private-x.sh"
+
+# An Xvfb of its own for a run in DIR: sets display and xPid.
 startXvfb() {  # startXvfb DIR
-  local fdFile="$1/display" attempt i
-  for attempt in 1 2 3; do
-    rm -f "$fdFile"
-    Xvfb -displayfd 9 -screen 0 1600x1200x24 -nolisten tcp -noreset 9>"$fdFile" 2>/dev/null &
-    xPid=$!
-    pids+=($xPid)
-    for i in $(seq 100); do [ -s "$fdFile" ] && break; sleep 0.05; done
-    display=":$(head -n 1 "$fdFile" 2>/dev/null)"
-    for i in $(seq 20); do
-      x xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-      sleep 0.1
-    done
-    kill "$xPid" 2>/dev/null || true
-  done
-  echo "bench: no X server came up" >&2
-  return 1
+  start_private_x "$1/xvfb.log" 1600x1200x24 -noreset || { echo "bench: no X server came up" >&2; return 1; }
+  pids+=("$xPid")
 }
 
 waitWindow() {  # waitWindow TITLE-REGEX SECONDS: prints the id of the visible window, or nothing

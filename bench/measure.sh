@@ -47,9 +47,8 @@ startSim() {  # startSim DIR LINKNAME ARGS... ; sets simPid, simEntry
   shift 2
   "$sim" --link "$dir/$name" --transcript "$dir/transcript.txt" "$@" >"$dir/sim-entry.txt" 2>"$dir/sim-err.txt" &
   simPid=$!
-  pids+=($simPid)
-  local i
-  for i in $(seq 100); do [ -s "$dir/sim-entry.txt" ] && break; sleep 0.05; done
+  pids+=("$simPid")
+  for _ in $(seq 100); do [ -s "$dir/sim-entry.txt" ] && break; sleep 0.05; done
   simEntry="$(head -n 1 "$dir/sim-entry.txt")"
 }
 
@@ -72,15 +71,14 @@ startQuarn() {
   startMs=$(($(date +%s%N) / 1000000))
   (cd "$dir" && DISPLAY=$display QUARN_VIRTUAL_PORTS="$ports" exec "$quarn" >"$dir/quarn-out.txt" 2>&1) &
   quarnPid=$!
-  pids+=($quarnPid)
+  pids+=("$quarnPid")
 }
 
 # The connection dialog answered; over the air, also until the stick got its start command.
 connectQuarn() {  # connectQuarn DIR MODE
   chooseConnection "$1" "$2" || return 1
   [ "$2" = wired ] && return 0
-  local i
-  for i in $(seq 50); do grep -q "AB0000" "$1/transcript.txt" 2>/dev/null && return 0; sleep 0.1; done
+  for _ in $(seq 50); do grep -q "AB0000" "$1/transcript.txt" 2>/dev/null && return 0; sleep 0.1; done
   echo "measure: the stick got no AB 00 00 ($1)" >&2
   return 1
 }

@@ -2,7 +2,8 @@
 # Quarn side by side with a generic serial terminal (CuteCom, Debian) on the same traffic.
 #
 #   bench/sidebyside.sh [section ...]   sections: idle wireless wired latency long (default: all)
-#   BUILD=dir (default build)  IDLE_S=60  FLOOD_S=30  LONG_S=180  RATE=5000
+#   BUILD=dir (default build)  IDLE_S=60  FLOOD_S=30  LONG_S=180
+#   RATES='10 100 1000 5000' (stick frames per second, one wireless round set each)  RATE=5000 (long)
 #   PERF='perf record options' (e.g. -g): each quarn flood recorded, perf.data (quarn) and
 #             perf-x.data (its X server) in its run's folder
 #
@@ -12,13 +13,16 @@
 # the backlog (bytes queued for the reader + bytes the writer still holds) sampled every second.
 #   idle      bare FOX window, quarn wired, quarn wireless, CuteCom: port open, nothing arriving,
 #             all four at once for IDLE_S
-#   wireless  RATE stick frames per second (33 bytes: a 30-byte converter radio frame), FLOOD_S
-#             each, interleaved quarn, CuteCom, quarn, CuteCom; _NET_WM_PING round trips every
-#             100 ms meanwhile (quarn_x_ping)
+#   wireless  per rate in RATES, stick frames per second (33 bytes: a 30-byte converter radio
+#             frame, written whole as the stick sends it; CuteCom's port at the stick's
+#             2,000,000 baud), FLOOD_S each, interleaved quarn, CuteCom, quarn, CuteCom;
+#             _NET_WM_PING round trips every 100 ms meanwhile (quarn_x_ping)
 #   wired     112-byte long frames at the pace of a 2400-baud 8E1 line, bytes in 10 ms chunks,
 #             interleaved as above
 #   latency   the wired flood with strace -ttt on quarn: writer's last byte of a frame to
 #             quarn's first write to the X server after the read that took it
+# CPU is counted per byte the device sent (the same traffic for both), and each set ends with
+# the ratio quarn / CuteCom of each round.
 #   long      quarn under the wireless flood for LONG_S, resident memory every 10 s
 # CuteCom is installed here when missing (apt-get); it runs with bench's modem-line shim
 # preloaded, since a PTY has no modem lines and Qt's serial port closes it otherwise.
@@ -30,6 +34,7 @@ idleS="${IDLE_S:-60}"
 floodS="${FLOOD_S:-30}"
 longS="${LONG_S:-180}"
 rate="${RATE:-5000}"
+read -r -a rates <<<"${RATES:-10 100 1000 5000}"
 sections=("$@")
 [ ${#sections[@]} -gt 0 ] || sections=(idle wireless wired latency long)
 # shellcheck source=bench/lib.sh
@@ -62,7 +67,7 @@ startWriter() {  # startWriter DIR LINKNAME ARGS...: sets writerPid
   shift 2
   "$writer" --link "$dir/$name" "$@" >"$dir/writer.txt" 2>&1 &
   writerPid=$!
-  pids+=($writerPid)
+  pids+=("$writerPid")
   local i
   for i in $(seq 50); do grep -q ready "$dir/writer.txt" 2>/dev/null && return 0; sleep 0.05; done
   return 1
@@ -77,19 +82,21 @@ startQuarn() {  # startQuarn DIR MODE
   if [ "$mode" = wired ]; then ports="$dir/COM1"; else ports="$dir/ttyUSB9|$stick|Wireless M-Bus stick (bench)"; fi
   (cd "$dir" && DISPLAY=$display QUARN_VIRTUAL_PORTS="$ports" exec "$quarn" >"$dir/quarn-out.txt" 2>&1) &
   progPid=$!
-  pids+=($progPid)
+  pids+=("$progPid")
   chooseConnection "$dir" "$mode" || return 1
   sleep 2
   winId="$(waitWindow "Quarn v[0-9.]*" 5)"
   # The log in view, as CuteCom's is: the "Communication log" tab (its place in the window).
   [ -n "$winId" ] && DISPLAY=$display xdotool mousemove --window "$winId" 131 43 click 1
   sleep 0.5
+  # shellcheck disable=SC2010 # ls -l shows where each descriptor points; a glob would not
   ls -l "/proc/$progPid/fd" | grep -q /dev/pts/ || { echo "sidebyside: quarn did not open the port ($dir)" >&2; return 1; }
 }
 
 # CuteCom on the current display, hex output on, the port open: sets progPid, winId.
 startCutecom() {  # startCutecom DIR LINKNAME BAUD
-  local dir="$1" link="$dir/$2"
+  local dir="$1"
+  local link="$dir/$2"
   mkdir -p "$dir/home/.config/CuteCom"
   rm -f "/var/lock/LCK..$(echo "$link" | tr / _)"
   cat >"$dir/home/.config/CuteCom/CuteCom5.conf" <<EOF
@@ -109,13 +116,14 @@ size=1
 EOF
   (HOME="$dir/home" XDG_RUNTIME_DIR="$dir" DISPLAY=$display LD_PRELOAD="$shim" exec cutecom >"$dir/cutecom-out.txt" 2>&1) &
   progPid=$!
-  pids+=($progPid)
+  pids+=("$progPid")
   winId="$(waitWindow "CuteCom - Default" 15)"
   [ -n "$winId" ] || { echo "sidebyside: no CuteCom window ($dir)" >&2; return 1; }
   sleep 1
   # "Hex output" check box and "Open" button (positions in CuteCom 0.51's default layout).
   DISPLAY=$display xdotool mousemove 101 640 click 1 sleep 0.3 mousemove 50 43 click 1
   sleep 1
+  # shellcheck disable=SC2010 # ls -l shows where each descriptor points; a glob would not
   ls -l "/proc/$progPid/fd" | grep -q /dev/pts/ || { echo "sidebyside: CuteCom did not open the port ($dir)" >&2; return 1; }
 }
 
@@ -132,7 +140,7 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
     startWriter "$dir" "$link" --mode dongle --rate "$rate" --seconds "$s"
   fi
   if [ "$prog" = quarn ]; then startQuarn "$dir" "$mode" || { cleanup; return 1; }
-  else startCutecom "$dir" "$link" $([ "$mode" = wired ] && echo 2400 || echo 115200) || { cleanup; return 1; }
+  else startCutecom "$dir" "$link" "$([ "$mode" = wired ] && echo 2400 || echo 2000000)" || { cleanup; return 1; }
   fi
   sleep 1
   t0="$(ticks "$progPid")"; x0="$(ticks "$xPid")"; r0="$(rssKb "$progPid")"
@@ -140,15 +148,17 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
   # Event-loop round trips, quarn only (CuteCom's Qt left _NET_WM_PING unanswered here).
   if [ "$prog" = quarn ] && [ -n "${winId:-}" ] && [ "$mode" != wired ]; then
     DISPLAY=$display "$ping" "$winId" 100 "$((s - 1))" >"$dir/ping.txt" 2>"$dir/ping-err.txt" &
-    pids+=($!)
+    pids+=("$!")
   fi
   local perfPid=""
   if [ "$prog" = quarn ] && [ -n "${PERF:-}" ]; then
+    # shellcheck disable=SC2086 # PERF holds perf's options, one word each
     perf record $PERF -o "$dir/perf.data" -p "$progPid" -- sleep "$s" >"$dir/perf-out.txt" 2>&1 &
     perfPid=$!
-    pids+=($perfPid)
+    pids+=("$perfPid")
+    # shellcheck disable=SC2086 # as above
     perf record $PERF -o "$dir/perf-x.data" -p "$xPid" -- sleep "$s" >"$dir/perf-x-out.txt" 2>&1 &
-    pids+=($!)
+    pids+=("$!")
   fi
   : >"$dir/rss.txt"
   local i
@@ -160,15 +170,15 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
   local frames bytes
   frames="$(awk '/^done/ { sub("frames=", "", $2); print $2 }' "$dir/writer.txt")"
   bytes="$(awk '/^done/ { sub("bytes=", "", $3); print $3 }' "$dir/writer.txt")"
-  # Device bytes each program shows: quarn the 30-byte radio frame of each stick frame (112 wired),
-  # CuteCom every byte of the stream.
-  if [ "$prog" = quarn ] && [ "$mode" != wired ]; then shown=$((frames * 30)); else shown=$bytes; fi
+  # Bytes the device sent in the flood: whole 33-byte stick frames (the writer's count also holds
+  # the ACKs to quarn's requests), the wire's bytes as written.
+  if [ "$mode" != wired ]; then shown=$((frames * 33)); else shown=$bytes; fi
   local backlog
   backlog="$(awk -v n="$s" '/^[0-9]/ { q = $4 + $5; if (q > m) m = q; if ($1 <= n / 2) { a += q; ac++ } else { b += q; bc++ } }
     END { printf "backlog max %d B, mean %.0f -> %.0f B (1st -> 2nd half)", m, ac ? a / ac : 0, bc ? b / bc : 0 }' "$dir/writer.txt")"
   note "$(awk -v name="$name" -v f="$frames" -v b="$bytes" -v sh="$shown" -v pt=$((t1 - t0)) -v xt=$((x1 - x0)) -v c="$clk" -v s="$s" \
     -v r0="$r0" -v r1="$r1" -v bl="$backlog" \
-    'BEGIN { printf "%-16s %d frames (%.0f/s), %d B written, %d B shown; CPU prog %.1f %% + X %.1f %% of a core; %.3f us (prog+X) per shown byte; RSS %d -> %d kB; %s\n",
+    'BEGIN { printf "%-16s %d frames (%.0f/s), %d B written, %d B sent; CPU prog %.1f %% + X %.1f %% of a core; %.3f us (prog+X) per sent byte; RSS %d -> %d kB; %s\n",
              name, f, f / s, b, sh, 100 * pt / c / s, 100 * xt / c / s, 1e6 * (pt + xt) / c / sh, r0, r1, bl }')"
   [ -s "$dir/ping.txt" ] && note "$name ping: $(cat "$dir/ping.txt")"
   cleanup
@@ -182,7 +192,7 @@ if wants idle; then
     mkdir -p "$dir"
     startXvfb "$dir"
     case $who in
-      bare) DISPLAY=$display "$bare" & progPid=$!; pids+=($progPid); waitWindow "Bare FOX window" 10 >/dev/null ;;
+      bare) DISPLAY=$display "$bare" & progPid=$!; pids+=("$progPid"); waitWindow "Bare FOX window" 10 >/dev/null ;;
       quarn-wired) startWriter "$dir" COM1 --mode wired; startQuarn "$dir" wired ;;
       quarn-wireless) startWriter "$dir" ttyUSB9 --mode dongle; startQuarn "$dir" wireless ;;
       cutecom) startWriter "$dir" ttyUSB9 --mode wired; startCutecom "$dir" ttyUSB9 2400 ;;
@@ -202,19 +212,27 @@ if wants idle; then
   cleanup
 fi
 
-# quarn, CuteCom, quarn, CuteCom on the same traffic: runs PROGRAM-NAME-1 and PROGRAM-NAME-2.
+# quarn, CuteCom, quarn, CuteCom on the same traffic: runs PROGRAM-NAME-1 and PROGRAM-NAME-2,
+# then the ratio quarn / CuteCom of each round.
 interleaved() {  # interleaved NAME MODE
-  local n program
+  local n program ratios=""
   for n in 1 2; do
     for program in quarn cutecom; do
       floodRun "$program-$1-$n" "$program" "$2" "$floodS" || note "$program-$1-$n failed"
     done
+    ratios+="$(awk -v n="$1-$n" '$1 == "quarn-" n { q = $(NF - 1) } $1 == "cutecom-" n { c = $(NF - 1) }
+      END { if (q && c) printf " %.2f", q / c; else printf " -" }' \
+      <(sed -n 's/^\([^ ]*\) .* \([0-9.]*\) us (prog+X) per sent byte.*/\1 \2 x/p' "$summary"))"
   done
+  note "$1 ratio quarn / CuteCom, CPU (prog+X) per sent byte, round 1 and 2:$ratios"
 }
 
 if wants wireless; then
-  note "== wireless: $rate stick frames/s of 33 bytes (30-byte converter frames), $floodS s each, interleaved"
-  interleaved wl wireless
+  for rate in "${rates[@]}"; do
+    note "== wireless: $rate stick frames/s of 33 bytes (30-byte converter frames), $floodS s each, interleaved"
+    interleaved "wl$rate" wireless
+  done
+  rate="${RATE:-5000}"
 fi
 
 if wants wired; then
@@ -231,7 +249,7 @@ if wants latency; then
   if startQuarn "$dir" wired; then
     strace -ttt -yy -e trace=read,write,writev,sendmsg -p "$progPid" -o "$dir/strace.txt" &
     sPid=$!
-    pids+=($sPid)
+    pids+=("$sPid")
     sleep 1
     kill -USR1 "$writerPid"
     sleep 21

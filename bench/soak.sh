@@ -58,10 +58,11 @@ sections=()
 mkdir -p "$work/dongleKeys" "$work/meterKeys"
 echo "simulated converter;12345678;$converterKey" >"$work/dongleKeys/keys.txt"
 
+# shellcheck disable=SC2086 # SIM_ARGS holds quarn-sim's options, one word each
 "$build/sim/quarn-sim" --role dongle --link "$work/ttySTICK" --beacon-ms "$beaconMs" \
   --transcript "$work/transcript.txt" --exit-after $((seconds + 120)) ${SIM_ARGS:-} >"$work/entry.txt" &
 simPid=$!
-pids+=($simPid)
+pids+=("$simPid")
 for _ in $(seq 50); do
   [ -s "$work/entry.txt" ] && [ -e "$work/ttySTICK" ] && break
   sleep 0.1
@@ -77,7 +78,7 @@ clickAt() {  # clickAt LABEL#N [DY]: clicks the centre of a button or menu title
   local xy="${at[$1]:-}"
   [ -n "$xy" ] || { echo "soak: no widget $1" >&2; return 1; }
   # A menu item takes a click only once the pointer has entered it.
-  x xdotool mousemove --window "$main" ${xy% *} $((${xy#* } + ${2:-0}))
+  x xdotool mousemove --window "$main" "${xy% *}" $((${xy#* } + ${2:-0}))
   sleep 0.2
   x xdotool click 1
 }
@@ -86,13 +87,13 @@ acceptedCount() { awk -F'\t' '$4 == "secured" && $5 == "accepted"' "$work/transc
 runGui() {
   startXvfb "$work"
   x "$build/bench/quarn_widget_positions" >"$work/positions.txt"
-  local kind label px py h
-  while IFS=$'\t' read -r kind label px py h; do at["$label"]="$px $py"; done <"$work/positions.txt"
+  local label px py
+  while IFS=$'\t' read -r _ label px py _; do at["$label"]="$px $py"; done <"$work/positions.txt"
   menuDrop=$(awk -F'\t' '$2 == "Converter options#1" { print int($5 / 2 + 12) }' "$work/positions.txt")
 
   (cd "$work" && DISPLAY=$display QUARN_VIRTUAL_PORTS="$entry" exec "$build/app/quarn" >"$work/quarn-out.txt" 2>&1) &
   quarnPid=$!
-  pids+=($quarnPid)
+  pids+=("$quarnPid")
   local dialog
   dialog="$(waitWindow "Select wired or wireless operation." 10)"
   [ -n "$dialog" ] || { echo "soak: no connection dialog" >&2; return 1; }
@@ -142,7 +143,7 @@ runGui() {
       if [ "$(acceptedCount)" -le "$before" ]; then
         lost=$((lost + 1))
         echo "$((SECONDS - begin)) s: $a brought no request; windows: $(x xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | tr '\n' '|')" >>"$work/lost.txt"
-        command -v import >/dev/null && x import -window root "$work/lost-$lost.png" 2>/dev/null || true
+        if command -v import >/dev/null; then x import -window root "$work/lost-$lost.png" 2>/dev/null || true; fi
       fi
     fi
     sleep "$(awk -v m="$commandMs" 'BEGIN { print m / 1000 }')"

@@ -15,7 +15,7 @@ build="${BUILD:-$here/build/bench}"
 idleS="${IDLE_S:-30}"
 rounds="${ROUNDS:-2}"
 cache=${QUARN_WIN_CACHE:-${HOME:-/tmp}/.cache/quarn-win}
-fox=$(ls -d "$cache"/fox-*-mingw64 2>/dev/null | head -n 1)
+fox=$(find "$cache" -mindepth 1 -maxdepth 1 -type d -name 'fox-*-mingw64' 2>/dev/null | sort | head -n 1)
 [ -n "$fox" ] || { echo "wine_idle: no FOX for MinGW in $cache; run scripts/build-windows.sh" >&2; exit 1; }
 
 winBuild=$here/build/windows-bench
@@ -53,17 +53,16 @@ ours() {  # ours name-pattern
 }
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
-display=:$((500 + RANDOM % 300))
-Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-xPid=$!
+# shellcheck source=scripts/private-x.sh
+. "$here/scripts/private-x.sh"
+start_private_x /dev/null 1600x1000x24 || { echo "wine_idle: no X server came up" >&2; exit 1; }
 pids+=("$xPid")
 export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 wineboot -i >/dev/null 2>&1
 wineserver -w
 
 "$writer" --link "$work/ttyStick" --mode dongle >"$work/writer.out" 2>&1 &
-pids+=($!)
+pids+=("$!")
 for _ in $(seq 50); do [ -L "$work/ttyStick" ] && break; sleep 0.1; done
 wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$(readlink -f "$work/ttyStick")" /f >/dev/null 2>&1
 wineserver -k >/dev/null 2>&1 || true
@@ -102,11 +101,15 @@ turn() {  # turn name
   # Wine names the process after the program (cut to 15 characters, as the kernel keeps it).
   pid=$(ours "$(basename "$exe" | cut -c1-15)")
   server=$(ours 'wineserver(64)?')
-  [ -n "$pid" ] && [ -n "$server" ] || { echo "wine_idle: $1 or the Wine server is not running" >&2; exit 1; }
+  if [ -z "$pid" ] || [ -z "$server" ]; then echo "wine_idle: $1 or the Wine server is not running" >&2; exit 1; fi
   p0=$(ticks "$pid"); s0=$(ticks "$server"); x0=$(ticks "$xPid")
   sleep "$idleS"
-  [ -d "/proc/$pid" ] && [ -d "/proc/$server" ] || {
-    echo "wine_idle: $1 ended during the turn" >&2; ps -eo pid,comm,args | grep -i -E 'wine|quarn' >&2; exit 1; }
+  if [ ! -d "/proc/$pid" ] || [ ! -d "/proc/$server" ]; then
+    echo "wine_idle: $1 ended during the turn" >&2
+    # shellcheck disable=SC2009 # the whole table with arguments, for the log; pgrep gives less
+    ps -eo pid,comm,args | grep -i -E 'wine|quarn' >&2
+    exit 1
+  fi
   [ -z "${KEEP:-}" ] || import -window root "$work/$1-$(date +%s).png"
   p=$(($(ticks "$pid") - p0)); s=$(($(ticks "$server") - s0)); x=$(($(ticks "$xPid") - x0))
   awk -v w="$1" -v p="$p" -v s="$s" -v x="$x" -v c="$clk" -v t="$idleS" 'BEGIN {

@@ -21,6 +21,7 @@
 #include "settings/settings_file.h"
 #include "serial/serial_trace.h"
 #include "settings/view_settings.h"
+#include "text/hex_text.h"
 #include "text/printable_text.h"
 #include "text/private_files.h"
 
@@ -359,7 +360,7 @@ int commandApply(Run& run, CliSession& session, const SettingsFile& file) {
 }
 
 bool isHex(const std::string& text, size_t digits) {
-  return text.size() == digits && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  return isHexText(text, digits);
 }
 
 // The key the command line gives: --key HEX, --key - (standard input) or --key-file FILE.

@@ -170,16 +170,22 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
   link_.chooseWireless();
   // The search traces on standard output, which carries the command's result here: its lines
   // go to standard error with --verbose, else nowhere.
-  bool found;
+  bool found, opened = false;
   {
     SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
     found = link_.findStick();
+    if (found) opened = link_.openStick();
   }
-  if (!found || !link_.openStick()) {
+  if (!found) {
     error = "USB wireless MBUS dongle not found";
     return exitPort;
   }
   const std::string stickName = donglePortName(link_.records().dongleRecord);
+  if (!opened) {  // found but not opened: busy, or not the user's to open
+    const char* cause = serialOpenCauseText(link_.records().dongleLink.port.lastError);
+    error = "Error opening COM port " + stickName + (cause ? std::string(" ") + cause : "");
+    return exitPort;
+  }
   log_.logTimestamp();
   if (!link_.writeStart()) {
     error = "cannot write to the stick on " + stickName;

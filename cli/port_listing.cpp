@@ -1,22 +1,14 @@
 // Port listing for quarn-cli: the window's port search, with the by-id links beside it.
 #include "cli/port_listing.h"
 
-#include <cctype>
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 
 #include "dongle/dongle_link.h"
 #include "serial/port_discovery.h"
+#include "serial/usb_instance_id.h"
 
 namespace {
-
-constexpr const char* vidLead = "USB\\VID_";
-constexpr const char* pidLead = "&PID_";
-
-std::string lowerText(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 struct Collect {
   std::vector<PortListing>* out;
@@ -56,19 +48,12 @@ void visit(const PortInfo& port, void* context) {
 }  // namespace
 
 void describeInstance(const char* instanceId, PortListing& listing) {
-  const std::string id = instanceId;
-  const size_t vidLength = std::strlen(vidLead), pidLength = std::strlen(pidLead);
-  if (id.compare(0, vidLength, vidLead) != 0 || id.size() < vidLength + 4 + pidLength + 4 ||
-      id.compare(vidLength + 4, pidLength, pidLead) != 0)
-    return;
-  const std::string vendor = id.substr(vidLength, 4);
-  const std::string product = id.substr(vidLength + 4 + pidLength, 4);
-  if (vendor.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos ||
-      product.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
-    return;
-  listing.usbId = lowerText(vendor) + ":" + lowerText(product);
-  const size_t serialAt = vidLength + 4 + pidLength + 4;
-  if (id.size() > serialAt && id[serialAt] == '\\') listing.serial = id.substr(serialAt + 1);
+  UsbInstanceId usb;
+  if (!parseUsbInstanceId(instanceId, usb)) return;
+  char usbId[10];
+  std::snprintf(usbId, sizeof usbId, "%04x:%04x", usb.vendorId, usb.productId);
+  listing.usbId = usbId;
+  if (usb.serial != nullptr) listing.serial = usb.serial;
 }
 
 std::vector<PortListing> listPorts(const std::string& byIdFolder) {

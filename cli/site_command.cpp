@@ -12,6 +12,7 @@
 #include "cli/port_listing.h"
 #include "settings/settings_file.h"
 #include "settings/site_check.h"
+#include "text/hex_text.h"
 
 using nlohmann::ordered_json;
 
@@ -95,8 +96,7 @@ bool anyWiredRow(const SitePlan& plan) {
 int runSiteCommand(const CliOptions& options) {
   const std::vector<std::string>& args = options.args;
   if (args.size() != 3 || args[1] != "check") return usageError(options, "site check PLAN");
-  if (!options.key.empty() &&
-      (options.key.size() != 32 || options.key.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos))
+  if (!options.key.empty() && !isHexText(options.key, 32))
     return usageError(options, "--key: expected 32 hex digits");
   const std::string& path = args[2];
   std::unique_ptr<SitePlan> plan(new SitePlan());

@@ -2,6 +2,10 @@
 #pragma once
 #include <string>
 
+// What a slot's wireless lists show until the user or a file picks otherwise.
+constexpr int defaultWirelessProtocol = 4;  // "OMS"
+constexpr int defaultWirelessMode = 2;      // "MODE5"
+
 // One device slot as its widgets show it: texts as typed, lists as entry indexes.
 struct SlotFields {
   bool active = false;
@@ -12,8 +16,8 @@ struct SlotFields {
   std::string kek;           // "Key Encryption Key", 32 hex digits
   std::string masterKey;     // 32 hex digits
   std::string wiredAddress;  // text of the editable combo; "0".."250" name its entries
-  int wirelessProtocol = 4;  // entry index in the protocol table
-  int wirelessMode = 2;      // entry index in the mode table (0..7)
+  int wirelessProtocol = defaultWirelessProtocol;  // entry index in the protocol table
+  int wirelessMode = defaultWirelessMode;          // entry index in the mode table (0..7)
 
   bool operator==(const SlotFields& o) const {
     return active == o.active && manufacturer == o.manufacturer && version == o.version &&

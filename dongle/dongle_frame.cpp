@@ -1,16 +1,7 @@
 // Frames exchanged with the dongle: code byte, 16-bit little-endian payload length, payload.
 #include "dongle/dongle_frame.h"
 
-#include <cerrno>
 #include <cstring>
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
-#include <poll.h>
-#endif
 
 #include "serial/serial_trace.h"
 #include "text/bytes.h"
@@ -26,22 +17,6 @@ long long frameDeadline(size_t count) {
   return nowMs() + dongleFrameWaitMs + static_cast<long long>(count / dongleFrameBytesPerMs);
 }
 
-// Sleeps briefly on the port; returns 0 when the port has hung up or failed.
-int pauseOnPort(SerialPort& port) {
-#ifdef _WIN32
-  Sleep(queuePollMs);
-  return serialPortHungUp(port) ? 0 : 1;
-#else
-  pollfd waitFor{port.fd, POLLIN, 0};
-  int ready = poll(&waitFor, 1, queuePollMs);
-  if (ready > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-    port.lastError = EIO;
-    return 0;
-  }
-  return 1;
-#endif
-}
-
 // Waits until count bytes are queued or the deadline passes. Returns 1 when they are there.
 int waitForQueued(DongleLink& link, size_t count, long long deadline) {
   for (;;) {
@@ -49,7 +24,7 @@ int waitForQueued(DongleLink& link, size_t count, long long deadline) {
     if (queued < 0) return 0;  // a port that went away
     if (static_cast<size_t>(queued) >= count) return 1;
     if (nowMs() >= deadline) return 0;
-    if (!pauseOnPort(link.port)) {
+    if (!pauseOnPort(link.port, queuePollMs)) {
       // Bytes still queued after a hang-up can be read; nothing more will come.
       queued = bytesQueued(link.port);
       return queued >= 0 && static_cast<size_t>(queued) >= count ? 1 : 0;
@@ -83,7 +58,7 @@ int skipPayload(DongleLink& link, size_t count) {
     if (got < 0) return 0;
     skipped += static_cast<size_t>(got);
     if (got > 0) continue;
-    if (nowMs() >= deadline || !pauseOnPort(link.port)) return 0;
+    if (nowMs() >= deadline || !pauseOnPort(link.port, queuePollMs)) return 0;
   }
   return 1;
 }

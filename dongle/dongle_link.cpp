@@ -16,21 +16,27 @@ namespace {
 struct DongleSearch {
   DongleRecord* record;
   DongleLink* link;
+  int openable;  // the recorded stick's port opened (rather than being refused)
 };
+
+enum ProbeResult { probeFailed = 0, probeOpened = 1, probeRefused = 2 };
 
 // Copies exactly width bytes of a terminated source buffer of portTextSize bytes.
 void copyField(char* field, size_t width, const char (&source)[portTextSize]) {
   std::memcpy(field, source, width);
 }
 
-int probePort(const PortInfo& port, int trace) {
+// Refused: another program holds the port or the user may not open it. Such a stick is still
+// found, so that its open gives that cause (in use, not in the dialout group), not "not found".
+ProbeResult probePort(const PortInfo& port, int trace) {
   SerialPort probe;
   if (!openSerialPort(probe, port.devicePath)) {
+    if (serialOpenCauseText(probe.lastError) != nullptr) return probeRefused;  // traced by that open
     if (trace) traceOpenFailure(port.name, probe.lastError);
-    return 0;
+    return probeFailed;
   }
   closeSerialPort(probe);
-  return 1;
+  return probeOpened;
 }
 
 // The serial after the stick's vendor and product, or nullptr for any other device.
@@ -61,9 +67,12 @@ void examinePort(const PortInfo& port, void* context) {
   serialTrace("Found one instance, serial: [%s]\n", printableText(serial).c_str());
   serialTrace("Found PortName: [%s]\n", printableText(port.name).c_str());
   serialTrace("Found friendly name: [%s]\r\n", printableText(port.description).c_str());
-  if (!probePort(port, 1)) return;
+  const ProbeResult probe = probePort(port, 1);
+  if (probe == probeFailed) return;
   if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
+  if (probe == probeRefused && search.openable) return;  // a stick that opens is the better choice
 
+  search.openable = probe == probeOpened;
   DongleRecord& record = *search.record;
   record.found = 1;
   serialField(record.serial, serial);
@@ -81,7 +90,7 @@ struct RecordedSearch {
 
 void examineForRecorded(const PortInfo& port, void* context) {
   RecordedSearch& search = *static_cast<RecordedSearch*>(context);
-  if (!isRecordedDongle(*search.record, port) || !probePort(port, 0)) return;
+  if (!isRecordedDongle(*search.record, port) || probePort(port, 0) != probeOpened) return;
   search.port = port;
   search.found = 1;
 }
@@ -125,7 +134,7 @@ void traceOpenFailure(const char* portName, int error) {
 }
 
 int findDongle(DongleRecord& record, DongleLink& link) {
-  DongleSearch search{&record, &link};
+  DongleSearch search{&record, &link, 0};
   // Without udev the system's ports are unknown, but virtual ports are still searched.
   enumeratePorts(examinePort, &search, reportPortSource);
   return record.found == 1 ? 1 : 0;

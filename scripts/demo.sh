@@ -19,6 +19,7 @@ done
 
 demo_dir=$(mktemp -d /tmp/quarn-demo-XXXXXX)
 sim_pids=()
+# shellcheck disable=SC2317 # called by the EXIT trap, which shellcheck does not follow
 stop_sims() {
   for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
@@ -44,7 +45,8 @@ start_sim() {
 
 start_sim wired ttySIM0
 start_sim dongle ttySIM1
-export QUARN_VIRTUAL_PORTS="$(head -n 1 "$demo_dir/wired-entry.txt");$(head -n 1 "$demo_dir/dongle-entry.txt")"
+QUARN_VIRTUAL_PORTS="$(head -n 1 "$demo_dir/wired-entry.txt");$(head -n 1 "$demo_dir/dongle-entry.txt")"
+export QUARN_VIRTUAL_PORTS
 
 # Quarn reads its keys from the working folder and warns when others can read them; the
 # repository's copies are as git left them, so Quarn works on private copies.

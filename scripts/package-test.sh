@@ -249,16 +249,10 @@ if [ "$(id -u)" = 0 ] && [ "${as_user[0]:-}" != skip ]; then
 fi
 
 # --- on a private X server
-exec 3>"$tmp/displayfd"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 100); do
-  [ -s "$tmp/displayfd" ] && break
-  sleep 0.1
-done
-[ -s "$tmp/displayfd" ] || die "Xvfb did not start"
-display=:$(head -1 "$tmp/displayfd")
+# shellcheck source=scripts/private-x.sh
+. "$src/scripts/private-x.sh"
+start_private_x "$tmp/xvfb.log" 1600x1000x24 -noreset || die "Xvfb did not start"
+xvfb_pid=$xPid
 
 # The error dialog: with a display, an unusable folder is also told in a window.
 if command -v xmessage >/dev/null; then

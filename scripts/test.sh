@@ -67,6 +67,15 @@ else
   bash -c "$windows_tests"
 fi
 
+# Real kernel drivers: a QEMU guest on Debian's kernel meets the stick through cdc_acm (a USB
+# gadget), a wired converter through QEMU's FTDI adapter, and udev with the package's rule. The
+# kernel is fetched once into ~/.cache/quarn-vm; it needs root (as CI has) and fails, never skips,
+# when the rig cannot be built.
+if [ "$(id -u)" -eq 0 ]; then
+  section "real drivers in a QEMU guest"
+  scripts/vm-test.sh build/release
+fi
+
 # A few seconds per fuzz target keeps every device and file input under the fuzzer at each
 # run; scripts/fuzz.sh 600 is the long run.
 section "fuzz targets (short run)"

@@ -29,9 +29,9 @@ xvfb_pid=
 sim_pid=
 quarn_pid=
 finish() {
-  [ -n "$quarn_pid" ] && kill -KILL "$quarn_pid" 2>/dev/null || true
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  if [ -n "$quarn_pid" ]; then kill -KILL "$quarn_pid" 2>/dev/null || true; fi
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -48,28 +48,16 @@ wait_for() {
   return 1
 }
 
-# An X server of our own, on a number from a range nobody else here uses (servers started with
-# -displayfd take the lowest free ones). The lock file names its server, so a number counts as
-# ours only when it holds our Xvfb's pid and the server answers. -noreset matters: by default the
-# server resets whenever its last client leaves and drops any client that connected meanwhile,
-# and every xdotool call below is such a client; quarn, starting slowly under memcheck, was
-# dropped that way ("unable to open display").
-owns_display() {
-  [ "$( { tr -d ' \n' <"/tmp/.X$1-lock"; } 2>/dev/null)" = "$xvfb_pid" ] &&
-    DISPLAY=":$1" xdotool getdisplaygeometry >/dev/null 2>&1
-}
-for number in $(seq $((300 + $$ % 500)) $((320 + $$ % 500))); do
-  [ -e "/tmp/.X$number-lock" ] && continue
-  Xvfb ":$number" -screen 0 1600x1000x24 -nolisten tcp -noreset >/dev/null 2>"$work/xvfb.err" &
-  xvfb_pid=$!
-  if wait_for 100 owns_display "$number"; then
-    export DISPLAY=":$number"
-    break
-  fi
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=
-done
+# An X server of our own. -noreset matters: by default the server resets whenever its last
+# client leaves and drops any client that connected meanwhile, and every xdotool call below is
+# such a client; quarn, starting slowly under memcheck, was dropped that way ("unable to open
+# display").
+# shellcheck source=scripts/private-x.sh
+. "$root/scripts/private-x.sh"
+if start_private_x "$work/xvfb.err" 1600x1000x24 -noreset; then
+  xvfb_pid=$xPid
+  export DISPLAY=$display
+fi
 [ -n "$xvfb_pid" ] || { echo "valgrind-smoke: Xvfb did not start" >&2; cat "$work/xvfb.err" >&2; exit 2; }
 
 # Some machines cannot run programs under memcheck at all (no room for its address space, a
@@ -88,7 +76,8 @@ link=$work/tty00SIM
 "$sim" --role wired --link "$link" --transcript "$work/transcript.txt" >"$work/sim-entry" 2>"$work/sim.err" &
 sim_pid=$!
 wait_for 50 test -s "$work/sim-entry" || { echo "valgrind-smoke: quarn-sim did not start" >&2; cat "$work/sim.err" >&2; exit 2; }
-export QUARN_VIRTUAL_PORTS=$(head -n 1 "$work/sim-entry")
+QUARN_VIRTUAL_PORTS=$(head -n 1 "$work/sim-entry")
+export QUARN_VIRTUAL_PORTS
 
 mkdir -p "$work/home" "$work/run"
 start=$(date +%s)

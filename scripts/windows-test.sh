@@ -26,7 +26,7 @@ if [ -z "$sim" ]; then
 fi
 skip() { echo "SKIP: $*"; exit 77; }
 [ -f "$exe" ] || skip "no Windows build at $exe (scripts/build-windows.sh makes it)"
-[ -n "$sim" ] && [ -x "$sim" ] || skip "no quarn-sim (build the Linux tree first)"
+if [ -z "$sim" ] || [ ! -x "$sim" ]; then skip "no quarn-sim (build the Linux tree first)"; fi
 for tool in wine wineserver Xvfb xdotool import; do
   command -v $tool >/dev/null 2>&1 || skip "$tool is not installed"
 done
@@ -51,11 +51,11 @@ fail() { echo "FAIL: $*"; echo "(output in $out)"; exit 1; }
 say() { printf '== %s\n' "$*"; }
 
 # A display of our own.
-display=:$(( 90 + RANDOM % 400 ))
-Xvfb "$display" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+# shellcheck source=scripts/private-x.sh
+. "$repo/scripts/private-x.sh"
+start_private_x /dev/null 1600x1000x24 || fail "no X server came up"
+pids+=("$xPid")
 export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 say "preparing the Wine prefix"
 started=$(date +%s)
@@ -120,7 +120,7 @@ save_log() {  # save_log main-window path
 start_quarn() {  # start_quarn log-name
   (cd "$run_dir" && exec wine "$exe") >"$out/$1.out" 2>&1 &
   quarn_pid=$!
-  pids+=($quarn_pid)
+  pids+=("$quarn_pid")
 }
 
 
@@ -130,7 +130,7 @@ start_sim() {  # start_sim COMn name quarn-sim-options...
   shift 2
   "$sim" --link "$work/tty-$name" --exit-after 120 "$@" >"$out/sim-$name.out" 2>&1 &
   sim_pid=$!
-  pids+=($sim_pid)
+  pids+=("$sim_pid")
   for _ in $(seq 50); do [ -L "$work/tty-$name" ] && break; sleep 0.1; done
   [ -L "$work/tty-$name" ] || fail "quarn-sim ($name) made no link"
   sim_tty=$(readlink -f "$work/tty-$name")
@@ -223,7 +223,7 @@ main=$(wait_window "Quarn v[0-9.]*" 5) || fail "no main window under the flood"
 xdotool windowactivate --sync "$main" 2>/dev/null || xdotool windowfocus "$main"
 asked=$(date +%s%N)
 xdotool key ctrl+a
-about=$(wait_window "About Quarn" 5) || { shot no-about-under-flood; fail "the window did not answer ctrl-a within 5 s under the flood"; }
+wait_window "About Quarn" 5 >/dev/null || { shot no-about-under-flood; fail "the window did not answer ctrl-a within 5 s under the flood"; }
 say "About box $(( ($(date +%s%N) - asked) / 1000000 )) ms after ctrl-a, under the flood"
 shot 5-about-under-flood
 kill -0 "$quarn_pid" 2>/dev/null || fail "quarn.exe ended under the flood"

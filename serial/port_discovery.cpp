@@ -7,6 +7,7 @@
 #include <libudev.h>
 
 #include "serial/port_platform.h"
+#include "serial/usb_instance_id.h"
 
 namespace {
 

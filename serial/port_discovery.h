@@ -40,7 +40,3 @@ extern const char* const virtualPortsVariable;
 
 // Visits the entries of a QUARN_VIRTUAL_PORTS text (nullptr visits none).
 void enumerateVirtualPorts(const char* text, PortVisitor visit, void* context);
-
-// USB\VID_%04X&PID_%04X\ followed by the serial, cut to the buffer.
-void formatUsbInstanceId(char* out, size_t outSize, unsigned vendorId, unsigned productId,
-                         const char* serial);

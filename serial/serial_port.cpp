@@ -101,11 +101,21 @@ int openSerialPort(SerialPort& port, const char* devicePath) {
     close(fd);
     return fail(port, serialStepOpen, error);
   }
+  // A tty first opened since it appeared is cooked, with echo on: what the device sends before
+  // raw mode is echoed back to it (a ^Z as "^Z"). Raw mode comes first, once the port is ours,
+  // and what arrived until then is dropped; only bytes arriving during open() itself can still
+  // be echoed. The driver keeps raw mode for later opens of the same tty.
+  termios state{};
+  if (tcgetattr(fd, &state) == 0) {
+    cfmakeraw(&state);
+    tcsetattr(fd, TCSANOW, &state);
+  }
   if (ioctl(fd, TIOCEXCL) != 0) {
     int error = errno;
     close(fd);
     return fail(port, serialStepOpen, error);
   }
+  tcflush(fd, TCIOFLUSH);
   port.fd = fd;
   holdPort(fd);
   return 1;
@@ -222,6 +232,16 @@ int waitForInput(int descriptor, int timeoutMs) {
   const int ready = poll(&watched, 1, timeoutMs > 0 ? timeoutMs : 0);
   if (ready < 0) return errno == EINTR ? 0 : -1;
   return ready > 0 ? 1 : 0;
+}
+
+int pauseOnPort(SerialPort& port, int timeoutMs) {
+  pollfd waitFor{port.fd, POLLIN, 0};
+  const int ready = poll(&waitFor, 1, timeoutMs);
+  if (ready > 0 && (waitFor.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    port.lastError = EIO;
+    return 0;
+  }
+  return 1;
 }
 
 int bytesQueued(SerialPort& port) {

@@ -76,6 +76,11 @@ int bytesQueued(SerialPort& port);
 // overlapped reads are not to be trusted on emulated ports.
 int waitForInput(int descriptor, int timeoutMs);
 
+// A short rest of timeoutMs while the rest of a frame trickles in: Linux wakes early when input
+// arrives, Windows sleeps the time. Returns 0 when the port has hung up or failed (lastError is
+// then EIO), else 1.
+int pauseOnPort(SerialPort& port, int timeoutMs);
+
 // Closes the port if open; fd becomes -1.
 void closeSerialPort(SerialPort& port);
 

@@ -202,6 +202,11 @@ int waitForInput(int descriptor, int timeoutMs) {
   }
 }
 
+int pauseOnPort(SerialPort& port, int timeoutMs) {
+  Sleep(static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  return serialPortHungUp(port) ? 0 : 1;
+}
+
 void closeSerialPort(SerialPort& port) {
   if (port.fd >= 0) {
     _close(port.fd);  // closes the handle too

@@ -1,6 +1,5 @@
 // The ports QUARN_VIRTUAL_PORTS adds, after the system's own: the part of discovery both halves
 // of the port layer share.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,12 +43,6 @@ void copyCut(char* out, size_t outSize, const char* src, size_t srcLen) {
 
 void copyCut(char* out, size_t outSize, const char* src) {
   copyCut(out, outSize, src ? src : "", src ? std::strlen(src) : 0);
-}
-
-void formatUsbInstanceId(char* out, size_t outSize, unsigned vendorId, unsigned productId,
-                         const char* serial) {
-  std::snprintf(out, outSize, "USB\\VID_%04X&PID_%04X\\%s", vendorId & 0xFFFFu, productId & 0xFFFFu,
-                serial ? serial : "");
 }
 
 void enumerateVirtualPorts(const char* text, PortVisitor visit, void* context) {

@@ -1,15 +1,6 @@
 // Settings files: checking every field before anything is used, and writing them privately.
 #include "settings/settings_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -19,21 +10,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "text/file_calls.h"
+#include "text/hex_text.h"
 #include "text/printable_text.h"
 #include "text/output_file.h"
-
-#ifdef _WIN32
-// The Windows C runtime has no such descriptor flags and no owner-only mode to set (the folder's
-// access list decides); files are opened binary so that line ends stay as written.
-namespace {
-constexpr int O_CLOEXEC = _O_NOINHERIT | _O_BINARY;
-constexpr int O_NOCTTY = 0;
-constexpr int O_NONBLOCK = 0;
-constexpr int O_NOFOLLOW = 0;
-int fchmod(int, int) { return 0; }
-int fsync(int fd) { return _commit(fd); }
-}  // namespace
-#endif
 
 using nlohmann::json;
 using nlohmann::ordered_json;
@@ -125,10 +105,6 @@ private:
   }
   std::vector<Level> levels_;
 };
-
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 std::string quoted(const std::string& text) {
   // Cut long texts so an error line stays a line.

@@ -15,10 +15,7 @@ namespace {
 
 const char* slotColumn(int s) { return sitePlanColumnNames[columnSlot1 + s]; }
 
-bool isKeyText(const std::string& text) {
-  return text.size() == 32 &&
-         std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
-}
+bool isKeyText(const std::string& text) { return isHexText(text, 32); }
 
 std::string upper(std::string text) {
   for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "settings/settings_file.h"
+#include "text/hex_text.h"
 
 using nlohmann::json;
 
@@ -50,7 +51,7 @@ bool takeHex(const std::string& value, size_t digits, char* dest, std::string& r
     return false;
   }
   for (char c : value)
-    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+    if (!isHexDigit(c)) {
       reason = "not a hex digit: '" + std::string(1, c) + "' in " + shown(value);
       return false;
     }

@@ -35,6 +35,9 @@ const char usageText[] =
     "  --link PATH              symlink to the PTY (default $XDG_RUNTIME_DIR/ttySIM0, else\n"
     "                           ${TMPDIR:-/tmp}/quarn-sim-UID/ttySIM0); its folder must be\n"
     "                           yours and writable by you alone\n"
+    "  --device PATH            serve an existing tty (a USB gadget's serial port) instead of a\n"
+    "                           PTY; no link is made, the path is printed, and nothing\n"
+    "                           is written until a byte came in\n"
     "  --exit-after SECONDS     end by itself after this time\n"
     "  --transcript FILE        one line per request received\n"
     "  --id HEX8                identification number as printed (default 12345678)\n"
@@ -75,7 +78,7 @@ const char usageText[] =
     "                           the converter's state kept; nothing new is printed\n";
 
 enum OptionId {
-  optRole = 1000, optLink, optExitAfter, optTranscript, optId, optManufacturer, optVersion, optFw,
+  optRole = 1000, optLink, optDevice, optExitAfter, optTranscript, optId, optManufacturer, optVersion, optFw,
   optCounter, optKey, optOptions, optSerial, optBeaconMs, optReplyMs, optQuietAir, optSplit,
   optSplitDelay, optDouble, optBadChecksum, optStray, optE5, optZero, optSilent, optNack,
   optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optUnplugAfter,
@@ -85,6 +88,7 @@ enum OptionId {
 const struct option longOptions[] = {
     {"role", required_argument, nullptr, optRole},
     {"link", required_argument, nullptr, optLink},
+    {"device", required_argument, nullptr, optDevice},
     {"exit-after", required_argument, nullptr, optExitAfter},
     {"transcript", required_argument, nullptr, optTranscript},
     {"id", required_argument, nullptr, optId},
@@ -145,6 +149,7 @@ std::string defaultLinkPath() {
 struct Settings {
   SimRole role = SimRole::wired;
   std::string link;  // empty: defaultLinkPath()
+  std::string device;  // an existing tty to serve instead of a PTY
   long exitAfter = 0;
   std::string transcript;
   std::string serial = "000042";
@@ -162,6 +167,7 @@ bool applyOption(int id, const char* arg, Settings& set, SimSession& s) {
       else return false;
       return true;
     case optLink: set.link = arg; return !set.link.empty();
+    case optDevice: set.device = arg; return !set.device.empty();
     case optExitAfter: return parseNumber(arg, 1, 86400 * 365, set.exitAfter);
     case optTranscript: set.transcript = arg; return true;
     case optId:
@@ -273,6 +279,10 @@ void serve(SimPort& port, SimSession& s, int64_t endMs) {
     bool clientOpen = false;
     size_t n = simPortRead(port, buf, sizeof buf, timeout, clientOpen);
     now = monotonicMs();
+    if (port.reopened) {  // the tty hung up: what was half read or queued is gone with it
+      port.reopened = false;
+      simSessionUnplug(s);
+    }
     if (n) simSessionFeed(s, buf, n, now);
     simSessionTick(s, now);
     while (simSessionTakeDue(s, now, action)) {
@@ -356,12 +366,19 @@ int main(int argc, char** argv) {
 
   SimPort port;
   std::string err;
-  if (set.link.empty()) set.link = defaultLinkPath();
-  if (!simPortOpen(port, set.link, err)) {
+  if (!set.device.empty() && (!set.link.empty() || s.faults.unplugAfterMs >= 0)) {
+    std::fputs("quarn-sim: --device excludes --link and --unplug-after\n", stderr);
+    return 2;
+  }
+  if (set.link.empty() && set.device.empty()) set.link = defaultLinkPath();
+  const bool opened = set.device.empty() ? simPortOpen(port, set.link, err) : simPortOpenDevice(port, set.device, err);
+  if (!opened) {
     std::fprintf(stderr, "quarn-sim: %s\n", err.c_str());
     return 1;
   }
-  if (s.role == SimRole::wired) {
+  if (!set.device.empty()) {
+    std::printf("%s\n", set.device.c_str());
+  } else if (s.role == SimRole::wired) {
     std::printf("%s\n", set.link.c_str());
   } else {
     std::printf("%s|USB\\VID_10C4&PID_0003\\ZJ%s|Wireless M-Bus stick (simulated)\n",

@@ -144,6 +144,8 @@ bool link(SimPort& p, std::string& err) {
 
 bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
   p.master = -1;
+  p.reopened = false;
+  p.heard = false;
   p.linkPath = linkPath;
   if (!makeParents(linkPath, err) || !pathIsPrivate(linkPath, err) || !openPty(p, err)) return false;
   if (!link(p, err)) {
@@ -154,7 +156,33 @@ bool simPortOpen(SimPort& p, const std::string& linkPath, std::string& err) {
   return true;
 }
 
+bool simPortOpenDevice(SimPort& p, const std::string& devicePath, std::string& err) {
+  p.linkPath.clear();
+  p.reopened = false;
+  p.heard = false;
+  p.slavePath = devicePath;
+  p.master = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (p.master < 0) {
+    err = "cannot open " + devicePath + ": " + std::strerror(errno);
+    return false;
+  }
+  // The tty's own echo would answer the far side with its own bytes.
+  struct termios tio;
+  if (tcgetattr(p.master, &tio) != 0 || (cfmakeraw(&tio), tcsetattr(p.master, TCSANOW, &tio)) != 0) {
+    err = "cannot set " + devicePath + " raw: " + std::strerror(errno);
+    close(p.master);
+    p.master = -1;
+    return false;
+  }
+  tcflush(p.master, TCIOFLUSH);
+  return true;
+}
+
 bool simPortReopen(SimPort& p, std::string& err) {
+  if (p.linkPath.empty()) {
+    if (p.master >= 0) close(p.master);
+    return simPortOpenDevice(p, p.slavePath, err);
+  }
   // The new PTY is linked before the old one closes, so a client that reopens the
   // path as soon as it sees the hang-up finds the new one.
   int old = p.master;
@@ -172,6 +200,10 @@ void simPortClose(SimPort& p) {
 
 size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& clientOpen) {
   clientOpen = false;
+  if (p.master < 0 && p.linkPath.empty() && !p.slavePath.empty()) {
+    std::string err;
+    p.reopened = simPortOpenDevice(p, p.slavePath, err);
+  }
   if (p.master < 0) {
     // Unplugged: wait all the same, so the serving loop does not spin.
     if (timeoutMs > 0) usleep(static_cast<useconds_t>(timeoutMs) * 1000);
@@ -180,18 +212,27 @@ size_t simPortRead(SimPort& p, uint8_t* buf, size_t cap, int timeoutMs, bool& cl
   struct pollfd pfd = {p.master, POLLIN, 0};
   int rc = poll(&pfd, 1, timeoutMs);
   if (rc < 0) return 0;
+  if (rc > 0 && (pfd.revents & POLLHUP) && p.linkPath.empty()) {
+    // An existing tty hung up (a gadget's cable pulled): it stays dead until opened again.
+    std::string err;
+    p.reopened = simPortReopen(p, err);
+    return 0;
+  }
   if (rc > 0 && (pfd.revents & POLLHUP) && !(pfd.revents & POLLIN)) {
     // Nobody has the slave open: poll would return at once, so pause here.
     if (timeoutMs > 0) usleep(static_cast<useconds_t>((timeoutMs < 10 ? timeoutMs : 10) * 1000));
     return 0;
   }
-  clientOpen = true;
+  // Frames written to a gadget's tty before the host reads would wait there and reach the host
+  // in a burst at its first open, while its tty still echoes: so speak once spoken to.
+  clientOpen = p.linkPath.empty() ? p.heard : true;
   if (rc == 0) return 0;
   ssize_t n = read(p.master, buf, cap);
   if (n < 0) {
     if (errno == EIO) clientOpen = false;  // last client closed the slave
     return 0;
   }
+  if (n > 0 && p.linkPath.empty()) p.heard = clientOpen = true;
   return static_cast<size_t>(n);
 }
 

@@ -15,15 +15,25 @@ constexpr int rssiDbmOffset = 74;
 constexpr size_t keyBytes = 16;
 constexpr size_t keyTextSize = 33;
 
+}  // namespace
+
 // Anything that is not a hex digit is worth 0: the user's text is never refused.
 uint8_t hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-  if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
-  if (c >= 'a' && c <= 'f') return static_cast<uint8_t>(c - 'a' + 10);
-  return 0;
+  if (!isHexDigit(c)) return 0;
+  if (c <= '9') return static_cast<uint8_t>(c - '0');
+  return static_cast<uint8_t>((c | 0x20) - 'a' + 10);  // 0x20 turns A-F into a-f
 }
 
-}  // namespace
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool isHexText(const std::string& text, size_t digits) {
+  if (text.size() != digits) return false;
+  for (char c : text)
+    if (!isHexDigit(c)) return false;
+  return true;
+}
 
 size_t hexTextToBytes(const char* text, uint8_t* dest, size_t capacity) {
   if (text == nullptr || dest == nullptr) return 0;

@@ -2,6 +2,16 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+// 0-9, a-f or A-F, whatever the locale.
+bool isHexDigit(char c);
+
+// True when text is exactly `digits` hex digits.
+bool isHexText(const std::string& text, size_t digits);
+
+// The digit's value 0..15; anything else is 0.
+uint8_t hexDigitValue(char c);
 
 // Pairs of hex digits, most significant first; any non-digit counts as 0 and an odd
 // last character is ignored. Writes at most `capacity` bytes: text longer than twice

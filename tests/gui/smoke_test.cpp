@@ -47,10 +47,16 @@ std::string outputPath(const std::string& name) {
   return std::string(folder != nullptr && *folder != '\0' ? folder : QUARN_BINARY_DIR) + "/" + name;
 }
 
-// The first visible window with exactly this title, waiting up to ten seconds.
+// The first visible window with exactly this title, waiting up to ten seconds. xdotool's --sync
+// search gives up at once when a window it looks at is destroyed meanwhile (a dialog closing as
+// the next one opens), so the search is repeated until the ten seconds pass.
 std::string findWindow(const std::string& title) {
-  const std::string found =
-      runCommand("timeout 10 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null");
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::string found;
+  while (found.empty() && std::chrono::steady_clock::now() < until) {
+    found = runCommand("timeout 10 xdotool search --sync --onlyvisible --name '^" + title + "$' 2>/dev/null");
+    if (found.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   return found.substr(0, found.find('\n'));
 }
 
@@ -167,7 +173,8 @@ void startWiredRun(SimProcess& sim, QuarnProcess& quarn, const std::string& trac
   ASSERT_FALSE(portDialog.empty()) << "no port dialog after choosing wired";
   EXPECT_FALSE(windowShown("Select wired or wireless operation."));
   for (int i = 0; i < index; ++i) clickAt(portDialog, portListX, portListY, 5);  // wheel down
-  screenshot("smoke-port-dialog.png");
+  // Named after the run: two wired runs may take their screenshots at the same moment.
+  screenshot(trace.substr(0, trace.rfind("-trace")) + "-port-dialog.png");
   key(portDialog, "Return");
 
   ASSERT_TRUE(waitFor([&] { return sim.transcriptMatching({"REQ_UD2", "105BFB5616", "accepted"}).size() == 1; },

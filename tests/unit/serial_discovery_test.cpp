@@ -15,6 +15,7 @@
 #include "dongle/dongle_frame.h"
 #include "dongle/dongle_link.h"
 #include "serial/port_discovery.h"
+#include "serial/usb_instance_id.h"
 #include "tests/unit/serial_pty.h"
 
 namespace {
@@ -319,19 +320,25 @@ TEST_F(MockSystem, LastRecognisedDongleWinsAndOthersArePassedOver) {
   EXPECT_NE(std::string::npos, trace.find("Found friendly name: [Gone]\r\nCOM port gone not found\n"));
 }
 
-TEST_F(MockSystem, BusyDonglePortIsPassedOverWithItsCause) {
-  PtyPair pty;
-  std::string path = link(pty, "ttySIM0");
-  std::string entries = path + "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy";
-  setenv(virtualPortsVariable, entries.c_str(), 1);
+// A busy stick is found, so that its open says it is in use (not "not found"); a free stick
+// elsewhere is still preferred.
+TEST_F(MockSystem, BusyDonglePortIsFoundAndItsOpenGivesTheCause) {
+  PtyPair busyPty, freePty;
+  const std::string busy = link(busyPty, "ttySIM0"), free = link(freePty, "ttySIM1");
   SerialPort holder;
-  ASSERT_EQ(1, openSerialPort(holder, path.c_str()));
-  DongleRecord record{};
-  DongleLink link;
-  std::string trace = captureStdout([&] { EXPECT_EQ(0, findDongle(record, link)); });
-  EXPECT_NE(std::string::npos,
-            trace.find("Found friendly name: [Busy]\r\nError opening COM port ttySIM0\n"
-                       "The port is in use by another program.\n"));
+  ASSERT_EQ(1, openSerialPort(holder, busy.c_str()));
+  for (const std::string& entries : {busy + "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy",
+                                     free + "|USB\\VID_10C4&PID_0003\\ZJ000043|Free;" + busy +
+                                         "|USB\\VID_10C4&PID_0003\\ZJ000042|Busy"}) {
+    setenv(virtualPortsVariable, entries.c_str(), 1);
+    DongleRecord record{};
+    DongleLink link;
+    EXPECT_EQ(1, findDongle(record, link));
+    const bool freeListed = entries.find("Free") != std::string::npos;
+    std::string trace = captureStdout([&] { EXPECT_EQ(freeListed ? 1 : 0, openDonglePort(record, link)); });
+    EXPECT_EQ(freeListed ? "" : "Error opening COM port ttySIM0\nThe port is in use by another program.\n", trace);
+    closeSerialPort(link.port);
+  }
   closeSerialPort(holder);
 }
 
@@ -479,6 +486,37 @@ TEST(UsbInstanceId, FormatsUpperCaseHexAndCuts) {
   char small[10];
   formatUsbInstanceId(small, sizeof small, 0x10c4, 0x0003, "ZJ9");
   EXPECT_STREQ("USB\\VID_1", small);
+}
+
+// What the listing reads back is what discovery wrote; anything else is no USB identity.
+TEST(UsbInstanceId, ReadsBackWhatItWrites) {
+  struct Case {
+    const char* text;
+    bool ok;
+    unsigned vendor, product;
+    const char* serial;
+  };
+  char written[64];
+  formatUsbInstanceId(written, sizeof written, 0x10c4, 0xea60, "ZJ9");
+  const Case cases[] = {
+      {written, true, 0x10c4, 0xea60, "ZJ9"},
+      {"USB\\VID_abcd&PID_00Ef", true, 0xabcd, 0x00ef, nullptr},
+      {"USB\\VID_10C4&PID_0003\\", true, 0x10c4, 0x0003, ""},
+      {"USB\\VID_10C4&PID_003", false, 0, 0, nullptr},
+      {"USB\\VID_10G4&PID_0003\\ZJ1", false, 0, 0, nullptr},
+      {"usb\\vid_10C4&PID_0003\\ZJ1", false, 0, 0, nullptr},
+      {"PCI\\VEN_8086", false, 0, 0, nullptr},
+      {"", false, 0, 0, nullptr},
+  };
+  for (const Case& c : cases) {
+    UsbInstanceId id;
+    ASSERT_EQ(c.ok, parseUsbInstanceId(c.text, id)) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(c.vendor, id.vendorId) << c.text;
+    EXPECT_EQ(c.product, id.productId) << c.text;
+    if (c.serial == nullptr) EXPECT_EQ(nullptr, id.serial) << c.text;
+    else EXPECT_STREQ(c.serial, id.serial) << c.text;
+  }
 }
 
 }  // namespace
