@@ -4,7 +4,7 @@
 
 #include "app/log_view.h"
 #include "app/quarn_state.h"
-#include "app/status_transport.h"
+#include "link/status_transport.h"
 #include "codec/message_codec.h"
 #include "converter/answer_parser.h"
 #include "converter/settings_view.h"

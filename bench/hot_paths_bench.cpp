@@ -19,6 +19,7 @@
 #include "converter/answer_parser.h"
 #include "converter/slot_data.h"
 #include "mbus/link_frame.h"
+#include "link/converter_link.h"
 #include "link/wired_answer.h"
 
 namespace {
@@ -198,11 +199,14 @@ BENCHMARK(BM_BuildSecuredSetData);
 
 // The whole command path: key text, secured message, framing, transport and a log that drops it.
 void BM_SendSecuredSetData(benchmark::State& state) {
-  ConverterLinkState link = securedLink(static_cast<LinkMode>(state.range(0)));
-  LinkFrameBuffer frames{};
   RecordingTransport transport;
+  NoOpView view;
   NullLog log;
-  CommandChannel channel{link, frames, transport, log};
+  ConverterLink converter(view, log, &transport);
+  ConverterLinkState& link = converter.records().state;
+  link = securedLink(static_cast<LinkMode>(state.range(0)));
+  CommandChannel& channel = converter.channel();
+  channel.answerWait = nullptr;  // nothing is ever answered here
   const Bytes command = setDataCommand();
   for (auto _ : state) {
     if (sendConverterCommand(channel, command.data(), command.size()) != 1)

@@ -10,21 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "codec/key_list.h"
-#include "codec/link_state.h"
-#include "codec/message_codec.h"
-#include "converter/answer_parser.h"
-#include "converter/nearby_devices.h"
-#include "converter/option_bits.h"
-#include "converter/slot_data.h"
 #include "bench/bench_clock.h"
-#include "link/dongle_session.h"
-#include "link/serial_transport.h"
-#include "link/heard_converters.h"
-#include "mbus/link_frame.h"
-#include "link/wired_connection.h"
-#include "dongle/dongle_frame.h"
-#include "dongle/dongle_link.h"
+#include "codec/key_list.h"
+#include "link/converter_link.h"
 #include "tests/support/fake_view.h"
 
 namespace {
@@ -89,45 +77,36 @@ bool parseArgs(int argc, char** argv, Settings& set) {
   return set.seconds > 0 && set.commandMs >= 50;
 }
 
-// Everything the window owns in a wireless run.
+// The link the window runs, in a wireless run.
 struct Session {
   CountingLog log;
   FakeView view;
-  LinkFrameBuffer frames{};
-  ConverterLinkState link;
-  std::unique_ptr<ConverterKeyList> keys{new ConverterKeyList()};
-  ConverterOptions options;
-  NearbyDeviceList nearby{};
-  AnswerTargets targets{view, log, options, nearby};
-  WiredPort wired;
-  DongleRecord record{};
-  DongleLink dongle;
-  HeardConverterList heard{};
-  SerialTransport transport{wired, dongle};
-  CommandChannel channel{link, frames, transport, log};
-  DongleAnswerRouter router{targets};
+  ConverterLink converter{view, log};
+  LinkRecords& records = converter.records();
 
-  void tick() { dongleTick(dongle, link, heard, log, router); }
+  void tick() { converter.wake(); }
 };
 
 // The commands the installer's buttons send, in turn: Get Data of each slot, Set Data of
-// what was read, Scan, and the option bits read and written back.
+// what was read, Scan, and the option bits read and written back. 1 when the request left.
 int sendCommand(Session& s, uint64_t n) {
+  ConverterLink& c = s.converter;
   const int step = static_cast<int>(n % 12);
-  if (step < 4) return getSlotData(step, s.view, s.channel);
-  if (step < 8) return setSlotData(step - 4, s.view, s.channel);
-  if (step == 8) return scanNearby(s.view, s.channel);
-  if (step == 9) {
+  if (step < 4) c.getData(step);
+  else if (step < 8) c.setData(step - 4);
+  else if (step == 8) c.scan();
+  else if (step == 9) {
     s.view.dialogOpen = true;
-    return requestConverterOptions(s.view, s.channel);
-  }
-  if (step == 10) {
+    c.readOptions();
+  } else if (step == 10) {
     bool checks[optionCount];
     for (int i = 0; i < optionCount; ++i) checks[i] = s.view.checks[i];
     s.view.dialogOpen = false;
-    return confirmConverterOptions(checks, s.options, s.view, s.channel);
+    c.writeOptions(checks);
+  } else {
+    c.getData(0);
   }
-  return getSlotData(0, s.view, s.channel);
+  return c.outcome().end == CommandEnd::notSent ? 0 : 1;
 }
 
 }  // namespace
@@ -142,30 +121,26 @@ int main(int argc, char** argv) {
   }
   auto session = std::make_unique<Session>();
   Session& s = *session;
-  s.link.linkMode = LinkMode::wireless;
-  s.link.securedMessages = true;
-  s.keys->count = 0;
-  if (set.keyDir) loadKeyList(set.keyDir, *s.keys);
+  ConverterLink& c = s.converter;
+  c.chooseWireless();
+  if (set.keyDir) loadKeyList(set.keyDir, s.records.converterKeys);
 
-  if (findDongle(s.record, s.dongle) != 1 || openDonglePort(s.record, s.dongle) != 1) {
+  if (!c.findStick() || !c.openStick()) {
     std::fprintf(stderr, "soak: no stick found\n");
     return 1;
   }
-  const uint8_t start[3] = {dongleCodeStart, 0x00, 0x00};
-  if (writeDongleFrame(s.dongle, start, sizeof start) != 1) return 1;
+  if (c.writeStart() != 1) return 1;
 
   int64_t deadline = nowMs() + partnerWaitMs;
-  while (s.heard.count == 0 && nowMs() < deadline) {
+  while (s.records.heard.count == 0 && nowMs() < deadline) {
     s.tick();
     sleepMs(dongleTimerMs);
   }
-  if (s.heard.count == 0) {
+  if (s.records.heard.count == 0) {
     std::fprintf(stderr, "soak: no converter heard\n");
     return 1;
   }
-  uint8_t partner[partnerFrameSize];
-  showIdentity(choosePartner(s.heard.entries[0], s.link, *s.keys, partner), s.view);
-  if (writeDongleFrame(s.dongle, partner, sizeof partner) != 1) return 1;
+  if (!c.choosePartner(0)) return 1;
   if (s.view.keyText.empty()) {
     std::fprintf(stderr, "soak: the converter is not in the key list\n");
     return 1;
@@ -192,7 +167,7 @@ int main(int argc, char** argv) {
       nextCommand += set.commandMs;
     }
     if (t1 >= nextSample) {
-      lastQueued = dongleBytesQueued(s.dongle);
+      lastQueued = dongleBytesQueued(s.records.dongleLink);
       if (lastQueued > maxQueued) maxQueued = lastQueued;
       std::printf("sample %lld %d %llu %ld\n", static_cast<long long>((t1 - begin) / 1000),
                   lastQueued, static_cast<unsigned long long>(s.log.incomingFrames), residentKb());
@@ -214,12 +189,11 @@ int main(int argc, char** argv) {
   std::printf("slot_answers %d\n", slotAnswers);
   std::printf("option_answers %d\n", s.view.checkWrites);
   std::printf("scan_rows %d\n", s.view.rowWrites);
-  std::printf("final_counter %u\n", static_cast<unsigned>(s.link.messageCounter));
+  std::printf("final_counter %u\n", static_cast<unsigned>(s.records.state.messageCounter));
   std::printf("queued_max %d\n", maxQueued);
   std::printf("queued_end %d\n", lastQueued);
   std::printf("slowest_tick_ms %lld\n", static_cast<long long>(slowestTickMs));
   std::printf("rss_start_kb %ld\n", rssStart);
   std::printf("rss_end_kb %ld\n", rssEnd);
-  closeSerialPort(s.dongle.port);
   return 0;
 }

@@ -151,24 +151,14 @@ int commandPorts(Run& run) {
   return done(run);
 }
 
-// "SN: %s ID: %s FW: %s" as the window's "Converter ID" field shows it.
-std::string idPart(const std::string& idText, const std::string& lead) {
-  const size_t at = idText.find(lead);
-  if (at == std::string::npos) return "";
-  const size_t from = at + lead.size();
-  const size_t end = idText.find(' ', from);
-  return idText.substr(from, end == std::string::npos ? std::string::npos : end - from);
-}
-
 int commandIdentify(Run& run, CliSession& session) {
-  const std::string& id = session.view().idText;
-  run.result["serialNumber"] = idPart(id, "SN: ");
-  run.result["address"] = idPart(id, "ID: ");
-  run.result["firmware"] = idPart(id, "FW: ");
-  run.result["messageCounter"] = session.records().link.messageCounter;
-  run.text = "serial number    " + idPart(id, "SN: ") + "\naddress          " + idPart(id, "ID: ") +
-             "\nfirmware         " + idPart(id, "FW: ") + "\nmessage counter  " +
-             std::to_string(session.records().link.messageCounter) + "\n";
+  const ConverterIdentity id = session.link().identity();
+  run.result["serialNumber"] = serialNumberText(id);
+  run.result["address"] = addressText(id);
+  run.result["firmware"] = id.firmware;
+  run.result["messageCounter"] = id.counter;
+  run.text = "serial number    " + serialNumberText(id) + "\naddress          " + addressText(id) +
+             "\nfirmware         " + id.firmware + "\nmessage counter  " + std::to_string(id.counter) + "\n";
   return done(run);
 }
 
@@ -258,7 +248,7 @@ int commandKeyFind(Run& run, CliSession& session, int s, bool offline) {
     if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
   }
   CliView& view = session.view();
-  if (!findSlotKeys(s, view, session.records().meterKeys))
+  if (!session.link().keyFind(s))
     return failWith(run, exitFailed, "no meter key for Device ID " + view.slots[s].deviceId + " in " +
                                          run.options.home + "/meterKeys");
   run.result["slot"] = s + 1;
@@ -365,6 +355,113 @@ void warnExposedFiles(const CliOptions& options, CliLog& log) {
   }
 }
 
+// What a command's checks take from the command line, before any port is opened.
+struct Checked {
+  int slot = 0;
+  SettingsFile file;
+  bool offlineKeyFind = false;  // key-find given the Device ID: nothing is sent
+};
+
+int checkNoArguments(Run& run, Checked&) {
+  const std::vector<std::string>& args = run.options.args;
+  if (args.size() != 1) return failWith(run, exitUsage, args[0] + " takes no arguments");
+  return exitDone;
+}
+
+int checkSlotCommand(Run& run, Checked& checked) {
+  const CliOptions& options = run.options;
+  const std::vector<std::string>& args = options.args;
+  const std::string& command = args[0];
+  std::string error;
+  if (args.size() != 2 || !slotArgument(args[1], checked.slot))
+    return failWith(run, exitUsage, command + " needs a slot number 1 to 4");
+  if (command == "set" && !options.file.empty()) {
+    if (!readSettingsFile(options.file, checked.file, error)) return failWith(run, exitUsage, error);
+    if (!checked.file.slotPresent[checked.slot])
+      return failWith(run, exitUsage, options.file + ": slots: no entry for slot " + args[1]);
+  }
+  if (command == "set" && options.file.empty() && options.fields.empty())
+    return failWith(run, exitUsage, "set needs --file FILE or --field name=value");
+  SlotFields probe;
+  WiredSettings probeWired;
+  for (const auto& field : options.fields) {
+    if (command == "key-find" && field.first != "deviceId")
+      return failWith(run, exitUsage, "key-find takes only --field deviceId=HEX8");
+    if (!setSettingsField(field.first, field.second, probe, probeWired, error))
+      return failWith(run, exitUsage, "--field " + error);
+  }
+  checked.offlineKeyFind = command == "key-find" && !options.fields.empty();
+  if (command != "set" && !options.file.empty()) return failWith(run, exitUsage, "--file is for set only");
+  return exitDone;
+}
+
+int checkOptions(Run& run, Checked&) {
+  const std::vector<std::string>& args = run.options.args;
+  if (args.size() < 2 || (args[1] == "get" && args.size() != 2) || (args[1] == "set" && args.size() != 3) ||
+      (args[1] != "get" && args[1] != "set"))
+    return failWith(run, exitUsage, "options get, or options set BITS");
+  bool bits[optionCount] = {};
+  std::string error;
+  if (args[1] == "set" && !parseOptionBits(args[2], bits, error)) return failWith(run, exitUsage, error);
+  return exitDone;
+}
+
+int checkFileCommand(Run& run, Checked& checked) {
+  const std::vector<std::string>& args = run.options.args;
+  if (args.size() != 2) return failWith(run, exitUsage, args[0] + " needs a FILE");
+  std::string error;
+  if (args[0] == "apply" && !readSettingsFile(args[1], checked.file, error)) return failWith(run, exitUsage, error);
+  return exitDone;
+}
+
+int runIdentify(Run& run, CliSession& session, Checked&) { return commandIdentify(run, session); }
+int runGet(Run& run, CliSession& session, Checked& c) { return commandGet(run, session, c.slot); }
+int runSet(Run& run, CliSession& session, Checked& c) { return commandSet(run, session, c.slot, c.file); }
+int runKeyFind(Run& run, CliSession& session, Checked& c) { return commandKeyFind(run, session, c.slot, false); }
+int runScanCommand(Run& run, CliSession& session, Checked&) { return runScan(run, session); }
+int runExport(Run& run, CliSession& session, Checked&) { return commandExport(run, session, run.options.args[1]); }
+int runApply(Run& run, CliSession& session, Checked& c) { return commandApply(run, session, c.file); }
+int runOptions(Run& run, CliSession& session, Checked&) {
+  const std::vector<std::string>& args = run.options.args;
+  return args[1] == "get" ? commandOptionsGet(run, session) : commandOptionsSet(run, session, args[2]);
+}
+
+// The commands that talk to the converter: their checks, what they do once connected, and
+// whether they need the converter key.
+struct LinkCommand {
+  const char* name;
+  int (*check)(Run&, Checked&);
+  int (*run)(Run&, CliSession&, Checked&);
+  bool needsKey;
+};
+
+constexpr LinkCommand linkCommands[] = {
+    {"identify", checkNoArguments, runIdentify, false}, {"scan", checkNoArguments, runScanCommand, true},
+    {"get", checkSlotCommand, runGet, true},            {"set", checkSlotCommand, runSet, true},
+    {"key-find", checkSlotCommand, runKeyFind, true},   {"options", checkOptions, runOptions, true},
+    {"export", checkFileCommand, runExport, true},      {"apply", checkFileCommand, runApply, true},
+};
+
+const LinkCommand* findLinkCommand(const std::string& name) {
+  for (const LinkCommand& command : linkCommands)
+    if (name == command.name) return &command;
+  return nullptr;
+}
+
+// Connects the link the command line names; an exit code, and why in error.
+int connectLink(const CliOptions& options, CliSession& session, std::string& error) {
+  if (options.wirelessLink) {
+    if (options.plain) {
+      error = "--plain: over the air every request is secured";
+      return exitUsage;
+    }
+    return session.connectWireless(options.converterId, options.timeoutMs, error);
+  }
+  if (!options.port.empty()) return session.connectWired(options.port, !options.plain, options.timeoutMs, error);
+  error = "no link: give --port NAME|PATH or --wireless";
+  return exitUsage;
+}
+
 }  // namespace
 
 int usageFailure(const CliOptions& options, const std::string& message) {
@@ -388,54 +485,19 @@ int runCliCommand(const CliOptions& options) {
   const std::vector<std::string>& args = options.args;
   if (args.empty()) return failWith(run, exitUsage, "no command given (quarn-cli --help lists them)");
   const std::string& command = args[0];
-  auto argCount = [&args](size_t n) { return args.size() == n; };
   if (command == "ports") {
-    if (!argCount(1)) return failWith(run, exitUsage, "ports takes no arguments");
+    if (args.size() != 1) return failWith(run, exitUsage, "ports takes no arguments");
     return commandPorts(run);
   }
   if (command == "site") return runSiteCommand(options);
 
   // Everything the command line and the files say is checked before a port is opened.
-  int s = 0;
-  SettingsFile file;
-  std::string error;
-  bool offlineKeyFind = false;
-  if (command == "identify" || command == "scan") {
-    if (!argCount(1)) return failWith(run, exitUsage, command + " takes no arguments");
-  } else if (command == "get" || command == "set" || command == "key-find") {
-    if (!argCount(2) || !slotArgument(args[1], s))
-      return failWith(run, exitUsage, command + " needs a slot number 1 to 4");
-    if (command == "set" && !options.file.empty()) {
-      if (!readSettingsFile(options.file, file, error)) return failWith(run, exitUsage, error);
-      if (!file.slotPresent[s])
-        return failWith(run, exitUsage, options.file + ": slots: no entry for slot " + args[1]);
-    }
-    if (command == "set" && options.file.empty() && options.fields.empty())
-      return failWith(run, exitUsage, "set needs --file FILE or --field name=value");
-    SlotFields probe;
-    WiredSettings probeWired;
-    for (const auto& field : options.fields) {
-      if (command == "key-find" && field.first != "deviceId")
-        return failWith(run, exitUsage, "key-find takes only --field deviceId=HEX8");
-      if (!setSettingsField(field.first, field.second, probe, probeWired, error))
-        return failWith(run, exitUsage, "--field " + error);
-    }
-    if (command == "key-find" && !options.fields.empty()) offlineKeyFind = true;
-    if (command != "set" && !options.file.empty()) return failWith(run, exitUsage, "--file is for set only");
-  } else if (command == "options") {
-    if (args.size() < 2 || (args[1] == "get" && !argCount(2)) || (args[1] == "set" && !argCount(3)) ||
-        (args[1] != "get" && args[1] != "set"))
-      return failWith(run, exitUsage, "options get, or options set BITS");
-    if (args[1] == "set") {
-      bool bits[optionCount] = {};
-      if (!parseOptionBits(args[2], bits, error)) return failWith(run, exitUsage, error);
-    }
-  } else if (command == "export" || command == "apply") {
-    if (!argCount(2)) return failWith(run, exitUsage, command + " needs a FILE");
-    if (command == "apply" && !readSettingsFile(args[1], file, error)) return failWith(run, exitUsage, error);
-  } else {
+  const LinkCommand* linkCommand = findLinkCommand(command);
+  if (linkCommand == nullptr)
     return failWith(run, exitUsage, "unknown command " + command + " (quarn-cli --help lists them)");
-  }
+  std::unique_ptr<Checked> checked(new Checked());
+  if (const int code = linkCommand->check(run, *checked); code != exitDone) return code;
+  std::string error;
   std::string key;
   if (const int code = commandLineKey(options, key, error); code != exitDone) return failWith(run, code, error);
   if (!options.converterId.empty() && !isHex(options.converterId, 8))
@@ -459,35 +521,19 @@ int runCliCommand(const CliOptions& options) {
   else if (!view->keyText.empty() && !isHex(view->keyText, 32))
     return failWith(run, exitUsage, configPath + " line 2: expected the converter key as 32 hex digits");
 
-  if (command == "key-find" && offlineKeyFind) {
+  if (checked->offlineKeyFind) {
+    const int s = checked->slot;
     setSettingsField("deviceId", options.fields[0].second, view->slots[s], view->wired, error);
     return commandKeyFind(run, *session, s, true);
   }
 
-  int code;
-  if (options.wirelessLink) {
-    if (options.plain) return failWith(run, exitUsage, "--plain: over the air every request is secured");
-    code = session->connectWireless(options.converterId, options.timeoutMs, error);
-  } else if (!options.port.empty()) {
-    code = session->connectWired(options.port, !options.plain, options.timeoutMs, error);
-  } else {
-    return failWith(run, exitUsage, "no link: give --port NAME|PATH or --wireless");
-  }
-  if (code != exitDone) return failWith(run, code, error);
+  if (const int code = connectLink(options, *session, error); code != exitDone) return failWith(run, code, error);
   // No key, no secured request: an all-zero key would only be refused.
   const bool secured = options.wirelessLink || !options.plain;
-  if (command != "identify" && secured && key.empty() && !isHex(view->keyText, 32))
+  if (linkCommand->needsKey && secured && key.empty() && !isHex(view->keyText, 32))
     return failWith(run, exitFailed, "no converter key: none given with --key or --key-file, no usable line 2 in " +
-                                         configPath + ", and converter " + idPart(view->idText, "SN: ") +
+                                         configPath + ", and converter " + serialNumberText(session->link().identity()) +
                                          " not in " + options.home + "/dongleKeys/");
 
-  if (command == "identify") return commandIdentify(run, *session);
-  if (command == "get") return commandGet(run, *session, s);
-  if (command == "set") return commandSet(run, *session, s, file);
-  if (command == "key-find") return commandKeyFind(run, *session, s, false);
-  if (command == "scan") return runScan(run, *session);
-  if (command == "options") return args[1] == "get" ? commandOptionsGet(run, *session)
-                                                    : commandOptionsSet(run, *session, args[2]);
-  if (command == "export") return commandExport(run, *session, args[1]);
-  return commandApply(run, *session, file);
+  return linkCommand->run(run, *session, *checked);
 }

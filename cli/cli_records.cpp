@@ -6,22 +6,14 @@
 void CliLog::put(const std::string& text) {
   if (file != nullptr) file->write(text);
   if (verbose) std::fputs(text.c_str(), stderr);
-  for (char c : text) {
-    if (c != '\n') {
-      // Lines are only looked at, never kept whole: a bound keeps a flood from growing it.
-      if (partial_.size() < 512) partial_ += c;
-      continue;
-    }
-    lastLine = partial_;
-    partial_.clear();
-  }
+  if (!text.empty()) lineOpen_ = text.back() != '\n';
 }
 
 void CliLog::logText(const char* text, int) { put(text); }
 
 // The CLI stamps each request it sends; a stamp starts a line of its own even where the
 // window's text left one open ("Dongle ID: ...").
-void CliLog::logTimestamp() { put((partial_.empty() ? "" : "\n") + timestampText()); }
+void CliLog::logTimestamp() { put((lineOpen_ ? "\n" : "") + timestampText()); }
 
 void CliLog::logHexDump(const uint8_t* bytes, size_t count, int) {
   std::string dump;

@@ -9,7 +9,7 @@
 #include "converter/slot_data.h"
 #include "text/log.h"
 
-// The settings fields as records; counts writes so a command can tell its answer landed.
+// The settings fields as records.
 class CliView : public SettingsView {
 public:
   SlotFields slots[slotCount];
@@ -17,27 +17,15 @@ public:
   std::string keyText;
   std::string idText;
   NearbyRowTexts rows[nearbyTableRows];
-  int slotWrites[slotCount] = {};
-  int wiredWrites = 0;
-  int idWrites = 0;
 
   SlotFields readSlot(int s) override { return slots[clampSlot(s)]; }
-  void writeSlot(int s, const SlotFields& fields) override {
-    slots[clampSlot(s)] = fields;
-    ++slotWrites[clampSlot(s)];
-  }
+  void writeSlot(int s, const SlotFields& fields) override { slots[clampSlot(s)] = fields; }
   void setDeviceIdText(int s, const std::string& text) override { slots[clampSlot(s)].deviceId = text; }
   WiredSettings readWired() override { return wired; }
-  void writeWired(const WiredSettings& w) override {
-    wired = w;
-    ++wiredWrites;
-  }
+  void writeWired(const WiredSettings& w) override { wired = w; }
   std::string converterKeyText() override { return keyText; }
   void setConverterKeyText(const std::string& text) override { keyText = text; }
-  void setConverterIdText(const std::string& text) override {
-    idText = text;
-    ++idWrites;
-  }
+  void setConverterIdText(const std::string& text) override { idText = text; }
   // No dialog: option answers only update the option record.
   bool optionDialogOpen() override { return false; }
   void setOptionCheck(int, bool) override {}
@@ -54,7 +42,6 @@ class CliLog : public Log {
 public:
   LogFile* file = nullptr;
   bool verbose = false;
-  std::string lastLine;  // the last complete line, for error messages
 
   void logText(const char* text, int style) override;
   void logTimestamp() override;
@@ -63,5 +50,5 @@ public:
 
 private:
   void put(const std::string& text);
-  std::string partial_;
+  bool lineOpen_ = false;  // the last text did not end its line
 };

@@ -70,49 +70,34 @@ bool sameIgnoringCase(const char* a, const char* b) {
 
 }  // namespace
 
-CliSession::CliSession(CliView& view, CliLog& log)
-    : view_(view),
-      log_(log),
-      records_(new CliRecords()),
-      targets_{view_, log_, records_->options, records_->nearby},
-      wired_(records_->frames, targets_, records_->link, records_->converterKeys),
-      dongle_(records_->dongleRecord, records_->dongleLink, records_->link, records_->heard, targets_),
-      transport_(wired_.port, records_->dongleLink),
-      channel_{records_->link, records_->frames, transport_, log_, &wired_.port.answerWait} {
-  records_->converterKeys.count = 0;
-  records_->meterKeys.count = 0;
-}
+CliSession::CliSession(CliView& view, CliLog& log) : view_(view), log_(log), link_(view, log) {}
 
-CliSession::~CliSession() {
-  wired_.close();
-  closeSerialPort(records_->dongleLink.port);
-}
+// The link closes both ports.
+CliSession::~CliSession() = default;
 
 void CliSession::loadHome(const std::string& home) {
   ConfigFile config;
   readConfigFile((home + "/" + configFileName).c_str(), config);
   if (config.configLoaded) view_.keyText = config.configLine2;
-  loadKeyList((home + "/dongleKeys").c_str(), records_->converterKeys);
-  loadKeyList((home + "/meterKeys").c_str(), records_->meterKeys);
+  loadKeyList((home + "/dongleKeys").c_str(), link_.records().converterKeys);
+  loadKeyList((home + "/meterKeys").c_str(), link_.records().meterKeys);
 }
 
 bool CliSession::linkLost() {
-  std::string notice = wireless() ? dongle_.takeLostNotice() : wired_.takeLostNotice();
-  if (!notice.empty()) lost_ = notice;
-  return !lost_.empty();
+  link_.takeLostNotice();
+  return !link_.lostText().empty();
 }
 
 bool CliSession::wakeOnce(long long untilMs) {
-  const int fd = wireless() ? dongle_.descriptor() : wired_.descriptor();
+  const int fd = link_.portDescriptor();
   if (fd < 0) return false;
-  long long due = wireless() ? dongle_.deadline() : wired_.deadline();
+  long long due = link_.deadline();
   if (due < 0 || due > untilMs) due = untilMs;
   long long left = due - answerClockMs();
   if (left < 0) left = 0;
   if (waitForInput(fd, int(left)) < 0) return false;
-  // Readable, hung up or a bound due: the session sorts out which.
-  if (wireless()) dongle_.wake(log_);
-  else wired_.wake(log_);
+  // Readable, hung up or a bound due: the link sorts out which.
+  link_.wake();
   return !linkLost();
 }
 
@@ -125,33 +110,16 @@ WaitEnd CliSession::waitFor(const std::function<bool()>& done, long long untilMs
   return WaitEnd::answered;
 }
 
-WaitEnd CliSession::waitAnswer(int timeoutMs, const std::function<bool()>& landed) {
-  AnswerWait& wait = answerWait();
-  // Not armed right after sending: the message was not written (the log's last line says why).
-  if (!wait.armed) {
-    if (linkLost()) return WaitEnd::lost;
-    notSent_ = log_.lastLine.empty() ? "not sent" : log_.lastLine;
-    return WaitEnd::notSent;
-  }
-  if (timeoutMs > 0) {
-    wait.boundMs = timeoutMs;
-    wait.deadlineMs = answerClockMs() + timeoutMs;
-  }
+WaitEnd CliSession::waitAnswer(int timeoutMs) {
+  if (link_.settled()) return link_.outcome().end;
+  link_.boundAnswer(timeoutMs);
   // A little past the bound, so the session's own "No answer" line is logged before the wait ends.
-  const long long until = wait.deadlineMs + 500;
-  const WaitEnd end = waitFor([&wait] { return !wait.armed; }, until);
-  if (end != WaitEnd::answered) return end;
-  // The wait is also cleared when its bound passes or the link goes: neither is an answer.
-  if (linkLost()) return WaitEnd::lost;
-  if (wait.expired) return WaitEnd::noAnswer;
-  return landed() ? WaitEnd::answered : WaitEnd::noAnswer;
+  const WaitEnd end = waitFor([this] { return link_.settled(); }, link_.answerDeadline() + 500);
+  return end == WaitEnd::answered ? link_.outcome().end : end;
 }
 
 int CliSession::connectWired(const std::string& port, bool secured, int timeoutMs, std::string& error) {
-  ConverterLinkState& link = records_->link;
-  link.linkMode = LinkMode::wired;
-  link.securedMessages = secured;
-  channel_.answerWait = &wired_.port.answerWait;
+  link_.chooseWired(secured);
   // A name from the list, as the port dialog offers it; anything with "/" or "\" in it
   // is a device path.
   std::string path = port;
@@ -166,67 +134,52 @@ int CliSession::connectWired(const std::string& port, bool secured, int timeoutM
     path = comPortPath(list, index);
   }
   const size_t slash = path.find_last_of("/\\");
-  wired_.port.portName = slash == std::string::npos ? path : path.substr(slash + 1);
-  wired_.port.devicePath = path;
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   log_.logTimestamp();
-  const WiredConnectResult result = wired_.connect(log_);
-  if (!result.connected) {
-    error = openFailureText(path, wired_.port.port);
+  if (!link_.connectWired(name, path).connected) {
+    error = openFailureText(path, link_.wiredSession().port.port);
     return exitPort;
   }
-  const int idWrites = view_.idWrites;
-  const WaitEnd end = waitAnswer(timeoutMs, [this, idWrites] { return view_.idWrites != idWrites; });
+  const WaitEnd end = waitAnswer(timeoutMs);
   if (end == WaitEnd::lost || end == WaitEnd::notSent) {
-    error = end == WaitEnd::lost ? lost_ : "REQ_UD2 not sent on " + wired_.port.portName + ": " + notSent_;
+    error = end == WaitEnd::lost ? lostText() : "REQ_UD2 not sent on " + name + ": " + notSentText();
     return exitPort;
   }
   if (end != WaitEnd::answered) {
-    error = "no identification answer to REQ_UD2 on " + wired_.port.portName;
+    error = "no identification answer to REQ_UD2 on " + name;
     return exitNoAnswer;
   }
   return exitDone;
 }
 
+// The heard converters' labels, comma-separated; chosen: the one matching converterId (or the
+// last heard when it is empty), -1 for none.
+static std::string heardLabels(const HeardConverterList& heard, const std::string& converterId, int& chosen) {
+  std::string names;
+  chosen = -1;
+  for (int i = 0; i < heard.count; ++i) {
+    char label[9];
+    partnerLabel(heard.entries[i], label);
+    if (converterId.empty() || sameIgnoringCase(label, converterId.c_str())) chosen = i;
+    names += std::string(i ? ", " : "") + label;
+  }
+  return names;
+}
+
 int CliSession::connectWireless(const std::string& converterId, int timeoutMs, std::string& error) {
-  ConverterLinkState& link = records_->link;
-  link.linkMode = LinkMode::wireless;
-  link.securedMessages = true;  // over the air every message is secured, as in the window
-  channel_.answerWait = &dongle_.watch.answerWait;
-  // The search traces on standard output, which carries the command's result here: its lines
-  // go to standard error with --verbose, else nowhere.
-  int found, opened = 0;
-  {
-    SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
-    found = findDongle(records_->dongleRecord, records_->dongleLink);
-    if (found) opened = dongle_.open();
-  }
-  if (!found) {
-    error = "USB wireless MBUS dongle not found";
-    return exitPort;
-  }
-  if (!opened) {  // found but not opened: busy, or not the user's to open
-    const char* cause = serialOpenCauseText(records_->dongleLink.port.lastError);
-    error = "Error opening COM port " + donglePortName(records_->dongleRecord) + (cause ? std::string(" ") + cause : "");
-    return exitPort;
-  }
-  log_.logTimestamp();
-  if (!dongle_.writeStart()) {
-    error = "cannot write to the stick on " + donglePortName(records_->dongleRecord);
-    return exitPort;
-  }
+  const int opened = openStick(error);
+  if (opened != exitDone) return opened;
+  const std::string stickName = donglePortName(link_.records().dongleRecord);
   // Converters are heard as they send; wait until the wanted one is heard or time is up.
   const long long until = answerClockMs() + (timeoutMs > 0 ? timeoutMs : defaultHearMs);
-  const HeardConverterList& heard = records_->heard;
-  auto find = [&heard, &converterId]() {
-    int chosen = -1;
-    for (int i = 0; i < heard.count; ++i) {
-      char label[9];
-      partnerLabel(heard.entries[i], label);
-      if (converterId.empty() || sameIgnoringCase(label, converterId.c_str())) chosen = i;
-    }
-    return chosen;
-  };
-  WaitEnd end = waitFor([&] { return find() >= 0; }, until);
+  const HeardConverterList& heard = link_.records().heard;
+  int chosen = -1;
+  WaitEnd end = waitFor(
+      [&] {
+        heardLabels(heard, converterId, chosen);
+        return chosen >= 0;
+      },
+      until);
   // Without an ID, a little longer shows whether a second converter is about: they send about
   // once a second.
   if (end == WaitEnd::answered && converterId.empty()) {
@@ -235,16 +188,10 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
     if (end == WaitEnd::noAnswer) end = WaitEnd::answered;
   }
   if (end == WaitEnd::lost) {
-    error = lost_;
+    error = lostText();
     return exitPort;
   }
-  const int chosen = find();
-  std::string names;
-  for (int i = 0; i < heard.count; ++i) {
-    char label[9];
-    partnerLabel(heard.entries[i], label);
-    names += std::string(i ? ", " : "") + label;
-  }
+  const std::string names = heardLabels(heard, converterId, chosen);
   if (heard.count == 0) {
     error = "no converter heard over the air";
     return exitNoAnswer;
@@ -257,10 +204,8 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
     error = "converter " + converterId + " not heard; heard: " + names;
     return exitNoAnswer;
   }
-  uint8_t frame[partnerFrameSize];
-  showIdentity(choosePartner(heard.entries[chosen], link, records_->converterKeys, frame), view_);
-  if (!dongle_.writePartner(frame, sizeof frame)) {
-    error = "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+  if (!link_.choosePartner(chosen)) {
+    error = "cannot write to the stick on " + stickName;
     return exitPort;
   }
   return exitDone;
@@ -268,77 +213,76 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
 
 void CliSession::prepareCommand() {
   if (!forcedKey_.empty()) view_.keyText = forcedKey_;
-  notSent_.clear();
   log_.logTimestamp();
 }
 
 WaitEnd CliSession::getSlot(int s, int timeoutMs) {
   prepareCommand();
-  const int writes = view_.slotWrites[s];
-  getSlotData(s, view_, channel_);
-  return waitAnswer(timeoutMs, [this, s, writes] { return view_.slotWrites[s] != writes; });
+  link_.getData(s);
+  return waitAnswer(timeoutMs);
 }
 
 WaitEnd CliSession::setSlot(int s, const SlotFields& fields, const WiredSettings& wired, int timeoutMs) {
   prepareCommand();
   view_.slots[s] = fields;
   view_.wired = wired;
-  setSlotData(s, view_, channel_);
-  return waitAnswer(timeoutMs, [] { return true; });
+  link_.setData(s);
+  return waitAnswer(timeoutMs);
 }
 
 WaitEnd CliSession::readOptions(int timeoutMs) {
   prepareCommand();
-  // Known again only once an answer stored the bits.
-  records_->options.known = false;
-  requestConverterOptions(view_, channel_);
-  return waitAnswer(timeoutMs, [this] { return records_->options.known; });
+  link_.readOptions();
+  return waitAnswer(timeoutMs);
 }
 
 WaitEnd CliSession::writeOptions(const bool bits[8], int timeoutMs) {
   prepareCommand();
-  confirmConverterOptions(bits, records_->options, view_, channel_);
-  return waitAnswer(timeoutMs, [] { return true; });
+  link_.writeOptions(bits);
+  return waitAnswer(timeoutMs);
 }
 
 WaitEnd CliSession::scan(int timeoutMs) {
   prepareCommand();
-  const uint32_t answers = records_->nearby.answers;
-  scanNearby(view_, channel_);
-  return waitAnswer(timeoutMs, [this, answers] { return records_->nearby.answers != answers; });
+  link_.scan();
+  return waitAnswer(timeoutMs);
 }
 
 int CliSession::openStick(std::string& error) {
-  records_->link.linkMode = LinkMode::wireless;
-  records_->link.securedMessages = true;
-  channel_.answerWait = &dongle_.watch.answerWait;
-  int found;
+  link_.chooseWireless();
+  // The search traces on standard output, which carries the command's result here: its lines
+  // go to standard error with --verbose, else nowhere.
+  bool found, opened = false;
   {
     SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
-    found = findDongle(records_->dongleRecord, records_->dongleLink);
+    found = link_.findStick();
+    if (found) opened = link_.openStick();
   }
-  if (!found || !dongle_.open()) {
+  if (!found) {
     error = "USB wireless MBUS dongle not found";
     return exitPort;
   }
+  const std::string stickName = donglePortName(link_.records().dongleRecord);
+  if (!opened) {  // found but not opened: busy, or not the user's to open
+    const char* cause = serialOpenCauseText(link_.records().dongleLink.port.lastError);
+    error = "Error opening COM port " + stickName + (cause ? std::string(" ") + cause : "");
+    return exitPort;
+  }
   log_.logTimestamp();
-  if (!dongle_.writeStart()) {
-    error = "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+  if (!link_.writeStart()) {
+    error = "cannot write to the stick on " + stickName;
     return exitPort;
   }
   return exitDone;
 }
 
 int CliSession::partnerWith(int heardIndex, std::string& error) {
-  if (heardIndex < 0 || heardIndex >= records_->heard.count) {
+  if (heardIndex < 0 || heardIndex >= link_.records().heard.count) {
     error = "not heard";
     return exitNoAnswer;
   }
-  uint8_t frame[partnerFrameSize];
-  showIdentity(choosePartner(records_->heard.entries[heardIndex], records_->link, records_->converterKeys, frame),
-               view_);
-  if (!dongle_.writePartner(frame, sizeof frame)) {
-    error = linkLost() ? lost_ : "cannot write to the stick on " + donglePortName(records_->dongleRecord);
+  if (!link_.choosePartner(heardIndex)) {
+    error = !lostText().empty() ? lostText() : "cannot write to the stick on " + donglePortName(link_.records().dongleRecord);
     return exitPort;
   }
   return exitDone;

@@ -1,5 +1,5 @@
-// One quarn-cli run's link to the converter: the window's records and sessions, woken by the
-// port layer's waitForInput instead of the event loop, with every wait bounded.
+// One quarn-cli run's link to the converter: the window's ConverterLink, woken by the port
+// layer's waitForInput instead of the event loop, with every wait bounded.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -7,16 +7,7 @@
 #include <string>
 
 #include "cli/cli_records.h"
-#include "codec/key_list.h"
-#include "codec/link_state.h"
-#include "codec/message_codec.h"
-#include "converter/answer_parser.h"
-#include "link/dongle_session.h"
-#include "link/serial_transport.h"
-#include "link/heard_converters.h"
-#include "mbus/link_frame.h"
-#include "link/wired_session.h"
-#include "dongle/dongle_link.h"
+#include "link/converter_link.h"
 
 // Exit codes, documented in --help and the manual page.
 enum CliExit : int {
@@ -28,23 +19,9 @@ enum CliExit : int {
   exitMismatch = 5,  // what was read back differs from what was written
 };
 
-// The process-wide records the window keeps in QuarnState; the key lists are large.
-struct CliRecords {
-  ConverterLinkState link;
-  ConverterKeyList converterKeys;
-  MeterKeyList meterKeys;
-  LinkFrameBuffer frames{};
-  DongleRecord dongleRecord{};
-  DongleLink dongleLink;
-  HeardConverterList heard{};
-  NearbyDeviceList nearby{};
-  ConverterOptions options;
-};
-
-// How a wait for the converter ended.
 // How a wait for the converter ended: its answer came, its bound passed, the request never left
 // (notSentText() says why), or the link went.
-enum class WaitEnd { answered, noAnswer, notSent, lost };
+using WaitEnd = CommandEnd;
 
 class CliSession {
 public:
@@ -54,7 +31,8 @@ public:
   CliSession(const CliSession&) = delete;
   CliSession& operator=(const CliSession&) = delete;
 
-  CliRecords& records() { return *records_; }
+  LinkRecords& records() { return link_.records(); }
+  ConverterLink& link() { return link_; }
   CliView& view() { return view_; }
 
   // Loads the initial key text (Quarnconfig.txt line 2) and both key lists from home.
@@ -84,30 +62,23 @@ public:
   WaitEnd listen(const std::function<bool()>& done, long long untilMs) { return waitFor(done, untilMs); }
   int partnerWith(int heardIndex, std::string& error);
 
-  bool wireless() const { return records_->link.linkMode == LinkMode::wireless; }
+  bool wireless() const { return link_.wireless(); }
   // Text of the last lost-connection notice, if the link went.
-  const std::string& lostText() const { return lost_; }
-  const std::string& notSentText() const { return notSent_; }
+  const std::string& lostText() const { return link_.lostText(); }
+  // Why the last request did not leave: the log's "Not sent: ..." line.
+  const std::string& notSentText() const { return link_.outcome().reason; }
 
 private:
   // Wakes the link on its descriptor until done() or the wait ends; never longer than untilMs.
   WaitEnd waitFor(const std::function<bool()>& done, long long untilMs);
-  // Waits for the answer to the request just sent; done() tells whether it did what it should.
-  WaitEnd waitAnswer(int timeoutMs, const std::function<bool()>& landed);
-  AnswerWait& answerWait() { return *channel_.answerWait; }
+  // Waits for the command just sent to settle (bound: timeoutMs, or the link's own when 0).
+  WaitEnd waitAnswer(int timeoutMs);
   bool wakeOnce(long long untilMs);
-  void prepareCommand();
   bool linkLost();
+  void prepareCommand();
 
   CliView& view_;
   CliLog& log_;
-  std::unique_ptr<CliRecords> records_;
-  AnswerTargets targets_;
-  WiredSession wired_;
-  DongleSession dongle_;
-  SerialTransport transport_;
-  CommandChannel channel_;
+  ConverterLink link_;
   std::string forcedKey_;
-  std::string lost_;
-  std::string notSent_;
 };

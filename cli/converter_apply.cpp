@@ -61,7 +61,7 @@ bool waitFailed(ApplyProgress& progress, CliSession& session, WaitEnd end, const
     progress.reason = session.notSentText();
   } else {
     progress.code = exitNoAnswer;
-    progress.reason = std::string("no answer") + (session.wireless() || !session.records().link.securedMessages
+    progress.reason = std::string("no answer") + (session.wireless() || !session.records().state.securedMessages
                                                       ? ""
                                                       : " (wrong converter key, or converter out of reach)");
   }

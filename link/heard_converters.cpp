@@ -38,6 +38,8 @@ IdentityUpdate choosePartner(HeardConverter entry, ConverterLinkState& link,
   firmwareText(entry.version, firmware);
   const uint8_t idMsbFirst[4] = {a[5], a[4], a[3], a[2]};
   IdentityUpdate update = describeConverter(idMsbFirst, a, firmware, keys);
+  update.identity.manufacturer = uint16_t(a[0] | a[1] << 8);
+  update.identity.version = a[6];
 
   // Long-header order: identification, manufacturer, version, device type.
   const uint8_t longOrder[8] = {a[2], a[3], a[4], a[5], a[0], a[1], a[6], a[7]};

@@ -128,5 +128,8 @@ IdentityUpdate updateWiredIdentity(const uint8_t* frame, uint16_t length, Conver
   log.logText(line, logStylePlain);
 
   const uint8_t idMsbFirst[4] = {a[3], a[2], a[1], a[0]};
-  return describeConverter(idMsbFirst, a, firmware, keys);
+  IdentityUpdate update = describeConverter(idMsbFirst, a, firmware, keys);
+  update.identity.manufacturer = uint16_t(a[4] | a[5] << 8);
+  update.identity.version = a[6];
+  return update;
 }

@@ -81,7 +81,8 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
   if (written == long(length)) {
     armAnswerWait(wired.answerWait, answerWaitReqUd2, false, 0, wiredAnswerBoundMs, answerClockMs());
   } else {
-    const std::string line = "Not sent: " + writeFailureText(written, length, wired.port.lastError) + "\n";
+    result.notSentText = "Not sent: " + writeFailureText(written, length, wired.port.lastError);
+    const std::string line = result.notSentText + "\n";
     logOwnLine(log, line, logStylePlain);
   }
 
@@ -120,5 +121,7 @@ void WiredAnswerRouter::onLongFrame(const uint8_t* frame, uint16_t length) {
   uint16_t payloadLength = 0;
   if (const uint8_t* payload = wiredAnswerPayload(frame, length, payloadLength))
     parseConverterAnswer(payload, payloadLength, targets_);
-  showIdentity(updateWiredIdentity(frame, length, link_, keys_, targets_.log), targets_.view);
+  const IdentityUpdate update = updateWiredIdentity(frame, length, link_, keys_, targets_.log);
+  if (update.identity.known) identity = update.identity;
+  showIdentity(update, targets_.view);
 }

@@ -32,6 +32,7 @@ struct WiredConnectResult {
   bool connected = false;
   std::string errorText;
   std::string statusText;
+  std::string notSentText;  // the log's line when REQ_UD2 was not written, without its break
 };
 
 // Closes the port if open, opens portName's device with the wired profile and sends REQ_UD2.
@@ -64,6 +65,7 @@ public:
   WiredAnswerRouter(AnswerTargets& targets, ConverterLinkState& link, const ConverterKeyList& keys)
       : targets_(targets), link_(link), keys_(keys) {}
   void onLongFrame(const uint8_t* frame, uint16_t length) override;
+  ConverterIdentity identity;  // the last one a REQ_UD2 answer gave
 
 private:
   AnswerTargets& targets_;

@@ -27,6 +27,9 @@ public:
   // When to wake without new bytes, or -1 for never.
   long long deadline() const { return wiredTickDeadline(port); }
 
+  // The converter's identity from its last REQ_UD2 answer; known is false before one.
+  const ConverterIdentity& identity() const { return router_.identity; }
+
   // "Connection lost: <port>" once after a hang-up, then empty.
   std::string takeLostNotice() { return ::takeLostNotice(port); }
 

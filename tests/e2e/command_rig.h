@@ -1,5 +1,5 @@
-// What the window owns for a run of either kind, with quarn-sim at the far end; the wired and
-// the wireless rig add their own router and the tick that feeds it.
+// The ConverterLink the window and quarn-cli run, with quarn-sim at the far end; the wired and
+// the wireless rig add the tick that feeds it. The names below are its records and parts.
 #pragma once
 #include <cstddef>
 #include <functional>
@@ -9,15 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "codec/key_list.h"
-#include "codec/link_state.h"
-#include "converter/answer_parser.h"
-#include "converter/nearby_devices.h"
-#include "converter/option_bits.h"
-#include "link/dongle_session.h"
-#include "link/serial_transport.h"
-#include "mbus/link_frame.h"
-#include "link/wired_connection.h"
+#include "link/converter_link.h"
 #include "tests/e2e/sim_harness.h"
 #include "tests/e2e/slot_values.h"
 #include "tests/support/fake_log.h"
@@ -28,16 +20,21 @@ namespace e2e {
 struct CommandRig {
   FakeLog log;
   FakeView view;
-  LinkFrameBuffer frames{};
-  ConverterLinkState link;
-  std::unique_ptr<ConverterKeyList> keys{new ConverterKeyList()};
-  ConverterOptions options;
-  NearbyDeviceList nearby;
+  ConverterLink converter{view, log};
+  LinkRecords& records = converter.records();
+  LinkFrameBuffer& frames = records.frames;
+  ConverterLinkState& link = records.state;
+  ConverterKeyList* const keys = &records.converterKeys;
+  ConverterOptions& options = records.options;
+  NearbyDeviceList& nearby = records.nearby;
+  // What the rigs' routers hand answers to; the link's own sessions have theirs.
   AnswerTargets targets{view, log, options, nearby};
-  WiredPort wired;
-  DongleLink dongle;
-  SerialTransport transport{wired, dongle};
-  CommandChannel channel{link, frames, transport, log};
+  WiredPort& wired = converter.wiredSession().port;
+  DongleLink& dongle = records.dongleLink;
+  DongleRecord& record = records.dongleRecord;
+  HeardConverterList& heard = records.heard;
+  SerialTransport& transport = converter.transport();
+  CommandChannel& channel = converter.channel();
 
   virtual ~CommandRig() = default;
   // One round of the receive timer of this kind of run.

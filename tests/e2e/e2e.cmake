@@ -1,5 +1,7 @@
-# The plain libraries driving whole exchanges with quarn-sim over PTYs.
-foreach(part wired wireless)
+# The plain libraries driving whole exchanges with quarn-sim over PTYs: each link, requests not
+# sent, links hanging up and answers not coming, and ConverterLink's typed outcomes on both links.
+# They use ports, so they also run as an unprivileged user.
+foreach(part wired wireless failures converter_link)
   quarn_add_test(NAME ${part}_e2e_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/${part}_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
     LIBS quarn_link quarn_dongle quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
@@ -8,16 +10,6 @@ foreach(part wired wireless)
   target_compile_definitions(${part}_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")
   add_dependencies(${part}_e2e_test quarn-sim)
 endforeach()
-
-# Requests not sent, links hanging up and answers not coming; they use ports, so they also run
-# as an unprivileged user.
-quarn_add_test(NAME failures_e2e_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/failures_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
-  LIBS quarn_link quarn_dongle quarn_converter quarn_codec quarn_serial quarn_mbus quarn_text
-  LABELS e2e asuser)
-target_include_directories(failures_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(failures_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>")
-add_dependencies(failures_e2e_test quarn-sim)
 
 # The real quarn-cli against quarn-sim: runs a binary on ports and files, so also as a user.
 quarn_add_test(NAME cli_e2e_test
@@ -39,3 +31,4 @@ target_include_directories(cli_files_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(cli_files_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
   QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
 add_dependencies(cli_files_e2e_test quarn-sim quarn-cli)
+

@@ -26,32 +26,18 @@ const char* const wiredLost =
 const char* const stickLost = "Connection lost: ttySIM0 (Input/output error).\n";
 
 struct WiredRig : CommandRig {
-  WiredAnswerRouter router{targets, link, *keys};
   WiredRig() {
-    link.linkMode = LinkMode::wired;
-    channel.answerWait = &wired.answerWait;
+    converter.chooseWired(false);
     view.keyText = simKey;
   }
-  ~WiredRig() override { closeWiredPort(wired); }
-  void tick() override { wiredTick(wired, frames, log, router); }
-  bool connect(const SimProcess& sim) {
-    wired.portName = "ttySIM0";
-    wired.devicePath = sim.linkPath();
-    return connectWired(wired, frames, log).connected;
-  }
+  void tick() override { converter.wiredSession().wake(log); }
+  bool connect(const SimProcess& sim) { return converter.connectWired("ttySIM0", sim.linkPath()).connected; }
 };
 
 struct StickRig : CommandRig {
-  DongleRecord record{};
-  HeardConverterList heard{};
   DongleAnswerRouter router{targets};
-  DongleWatch watch;
-  StickRig() {
-    link.linkMode = LinkMode::wireless;
-    link.securedMessages = true;
-    channel.answerWait = &watch.answerWait;
-  }
-  ~StickRig() override { closeSerialPort(dongle.port); }
+  DongleWatch& watch = converter.dongleSession().watch;
+  StickRig() { converter.chooseWireless(); }
   void tick() override { dongleTick(dongle, link, heard, log, router, &watch); }
   // Opens the stick, starts it and takes the converter it hears as partner.
   bool openWithPartner(const SimProcess& sim, const char* keyText) {

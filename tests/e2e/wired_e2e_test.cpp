@@ -76,17 +76,10 @@ std::string identityLines(uint32_t newCounter) {
 
 // Everything the window would own for a wired run, with the simulator at the far end.
 struct WiredRig : CommandRig {
-  WiredAnswerRouter router{targets, link, *keys};
+  WiredRig() { converter.chooseWired(false); }
 
-  WiredRig() { link.linkMode = LinkMode::wired; }
-  ~WiredRig() override { closeWiredPort(wired); }
-
-  void tick() override { wiredTick(wired, frames, log, router); }
-  WiredConnectResult connect(const SimProcess& sim) {
-    wired.portName = "ttySIM0";
-    wired.devicePath = sim.linkPath();
-    return connectWired(wired, frames, log);
-  }
+  void tick() override { converter.wiredSession().wake(log); }
+  WiredConnectResult connect(const SimProcess& sim) { return converter.connectWired("ttySIM0", sim.linkPath()); }
   // Connects and waits for the identity answer to be handled.
   bool connectAndIdentify(const SimProcess& sim) {
     if (!connect(sim).connected) return false;
@@ -528,11 +521,11 @@ TEST(WiredE2e, AnswerWithoutCounterRecordAddsFourToTheCounter) {
 TEST(WiredE2e, TickSaysWhetherAnythingArrived) {
   auto sim = startSim();
   WiredRig rig;
-  EXPECT_FALSE(wiredTick(rig.wired, rig.frames, rig.log, rig.router));  // no port yet
+  EXPECT_FALSE(rig.converter.wiredSession().wake(rig.log));  // no port yet
   ASSERT_TRUE(rig.connect(*sim).connected);
   bool arrived = false;
-  ASSERT_TRUE(tickUntil([&] { arrived = wiredTick(rig.wired, rig.frames, rig.log, rig.router) || arrived; },
+  ASSERT_TRUE(tickUntil([&] { arrived = rig.converter.wiredSession().wake(rig.log) || arrived; },
                         [&] { return rig.view.idWrites > 0; }));
   EXPECT_TRUE(arrived);
-  EXPECT_FALSE(wiredTick(rig.wired, rig.frames, rig.log, rig.router));  // answered; nothing more
+  EXPECT_FALSE(rig.converter.wiredSession().wake(rig.log));  // answered; nothing more
 }

@@ -41,15 +41,9 @@ const char* const incomingLine = "<<< Incoming Received ";
 
 // Everything the window would own for a wireless run.
 struct WirelessRig : CommandRig {
-  DongleRecord record{};
-  HeardConverterList heard{};
   DongleAnswerRouter router{targets};
 
-  WirelessRig() {
-    link.linkMode = LinkMode::wireless;
-    link.securedMessages = true;  // over the air every message is secured
-  }
-  ~WirelessRig() override { closeSerialPort(dongle.port); }
+  WirelessRig() { converter.chooseWireless(); }
 
   void tick() override { dongleTick(dongle, link, heard, log, router); }
   // Finds the simulated stick through the virtual port list and opens it.
@@ -448,7 +442,7 @@ TEST(WirelessE2e, EveryQueuedFrameIsDispatchedInOneWakeUp) {
 TEST(WirelessE2e, QuietStickIsWatchedAgainAtOnce) {
   auto sim = startStick({"--beacon-ms", "10", "--quiet-air"});
   WirelessRig rig;
-  DongleSession session(rig.record, rig.dongle, rig.link, rig.heard, rig.targets);
+  DongleSession& session = rig.converter.dongleSession();
   ASSERT_EQ(setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1), 0);
   ASSERT_EQ(findDongle(rig.record, rig.dongle), 1);
   unsetenv("QUARN_VIRTUAL_PORTS");
@@ -471,7 +465,7 @@ TEST(WirelessE2e, QuietStickIsWatchedAgainAtOnce) {
 TEST(WirelessE2e, StickPulledOutAndPluggedInAgainIsReopened) {
   auto sim = startStick({"--beacon-ms", "100", "--unplug-after", "1000", "--replug-after", "500"});
   WirelessRig rig;
-  DongleSession session(rig.record, rig.dongle, rig.link, rig.heard, rig.targets);
+  DongleSession& session = rig.converter.dongleSession();
   ASSERT_EQ(setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1), 0);
   ASSERT_EQ(findDongle(rig.record, rig.dongle), 1);
   ASSERT_EQ(session.open(), 1);

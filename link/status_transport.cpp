@@ -1,5 +1,5 @@
-// The window's way out for converter commands, remembering why a message did not leave.
-#include "app/status_transport.h"
+// The way out for converter commands, remembering why a message did not leave.
+#include "link/status_transport.h"
 
 bool StatusTransport::wiredPortOpen() {
   const bool open = SerialTransport::wiredPortOpen();

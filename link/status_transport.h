@@ -1,5 +1,5 @@
-// The window's way out for converter commands: the port layer's, remembering why the last
-// message did not leave so the status line can say so.
+// The way out for converter commands: the port layer's, remembering why the last
+// message did not leave so a command can say so.
 #pragma once
 #include <string>
 

@@ -1,0 +1,207 @@
+// The one link object: records, sessions, transport and channel, and how each command ended.
+#include "link/converter_link.h"
+
+#include <cstdio>
+
+#include "converter/key_find.h"
+#include "dongle/dongle_frame.h"
+#include "serial/serial_port.h"
+
+void ConverterLink::CountingView::writeSlot(int s, const SlotFields& fields) {
+  view_.writeSlot(s, fields);
+  if (s >= 0 && s < slotCount) ++slotWrites[s];
+}
+
+void ConverterLink::CountingView::setConverterIdText(const std::string& text) {
+  view_.setConverterIdText(text);
+  ++idWrites;
+}
+
+ConverterLink::ConverterLink(SettingsView& view, Log& log, MessageTransport* transport)
+    : view_(view),
+      log_(log),
+      records_(new LinkRecords()),
+      targets_{view_, log_, records_->options, records_->nearby},
+      wired_(records_->frames, targets_, records_->state, records_->converterKeys),
+      dongle_(records_->dongleRecord, records_->dongleLink, records_->state, records_->heard, targets_),
+      transport_(wired_.port, records_->dongleLink),
+      channel_{records_->state, records_->frames, transport != nullptr ? *transport : transport_, log_,
+               &wired_.port.answerWait} {
+  records_->converterKeys.count = 0;
+  records_->meterKeys.count = 0;
+}
+
+// A PTY left exclusive locks out the next run: both ports close with the link.
+ConverterLink::~ConverterLink() { close(); }
+
+void ConverterLink::close() {
+  wired_.close();
+  closeSerialPort(records_->dongleLink.port);
+}
+
+void ConverterLink::chooseWired(bool secured) {
+  records_->state.linkMode = LinkMode::wired;
+  records_->state.securedMessages = secured;
+  channel_.answerWait = &wired_.port.answerWait;
+}
+
+void ConverterLink::chooseWireless() {
+  records_->state.linkMode = LinkMode::wireless;
+  records_->state.securedMessages = true;  // over the air every message is secured
+  channel_.answerWait = &dongle_.watch.answerWait;
+}
+
+WiredConnectResult ConverterLink::connectWired(const std::string& portName, const std::string& devicePath) {
+  wired_.port.portName = portName;
+  wired_.port.devicePath = devicePath;
+  lost_.clear();
+  prepare();
+  const WiredConnectResult result = wired_.connect(log_);
+  if (!result.connected) return result;
+  sendCommand(Landed::identity, 0, 1);
+  if (outcome_.end == CommandEnd::notSent) outcome_.reason = result.notSentText.empty() ? "not sent" : result.notSentText;
+  return result;
+}
+
+bool ConverterLink::findStick() {
+  lost_.clear();
+  return findDongle(records_->dongleRecord, records_->dongleLink) != 0;
+}
+
+bool ConverterLink::choosePartner(int i) {
+  if (i < 0 || i >= records_->heard.count) return false;
+  uint8_t frame[partnerFrameSize];
+  const IdentityUpdate update =
+      ::choosePartner(records_->heard.entries[i], records_->state, records_->converterKeys, frame);
+  partner_ = update.identity;
+  showIdentity(update, view_);
+  return dongle_.writePartner(frame, sizeof frame) == 1;
+}
+
+ConverterIdentity ConverterLink::identity() const {
+  ConverterIdentity identity = wireless() ? partner_ : wired_.identity();
+  identity.counter = records_->state.messageCounter;
+  return identity;
+}
+
+int ConverterLink::descriptor(long long nowMs) const {
+  return wireless() ? dongle_.descriptorToWatch(nowMs) : wired_.descriptor();
+}
+
+long long ConverterLink::deadline() const { return wireless() ? dongle_.deadline() : wired_.deadline(); }
+
+std::string ConverterLink::takeLostNotice() {
+  const std::string notice = wireless() ? dongle_.takeLostNotice() : wired_.takeLostNotice();
+  if (!notice.empty()) lost_ = notice;
+  return notice;
+}
+
+LinkEvents ConverterLink::wake() {
+  LinkEvents events;
+  const bool waiting = pending_;
+  if (wireless() && dongle_.lost()) events.stickBack = lookForStick();
+  else if (wireless()) dongle_.wake(log_);
+  else wired_.wake(log_);
+  if (!takeLostNotice().empty()) events.lost = true;
+  if (waiting && settled()) {
+    events.answer = outcome_.end == CommandEnd::answered;
+    events.noAnswer = outcome_.end == CommandEnd::noAnswer;
+  }
+  return events;
+}
+
+const AnswerWait& ConverterLink::answerWait() const { return *channel_.answerWait; }
+AnswerWait& ConverterLink::answerWait() { return *channel_.answerWait; }
+
+void ConverterLink::boundAnswer(int ms) {
+  AnswerWait& wait = answerWait();
+  if (!wait.armed || ms <= 0) return;
+  wait.boundMs = ms;
+  wait.deadlineMs = answerClockMs() + ms;
+}
+
+void ConverterLink::prepare() {
+  transport_.notSent.clear();
+  outcome_ = CommandOutcome();
+  pending_ = false;
+}
+
+bool ConverterLink::landed() const {
+  switch (landed_) {
+    case Landed::slot: return view_.slotWrites[slot_] != mark_;
+    case Landed::options: return records_->options.known;
+    case Landed::scan: return records_->nearby.answers != mark_;
+    case Landed::identity: return view_.idWrites != mark_;
+    default: return true;
+  }
+}
+
+bool ConverterLink::settled() {
+  if (!pending_) return true;
+  const AnswerWait& wait = answerWait();
+  if (!lost_.empty() || !takeLostNotice().empty()) {
+    outcome_ = {CommandEnd::lost, lost_};
+  } else if (wait.armed) {
+    return false;
+  } else {
+    // The wait is also cleared when its bound passes: that is no answer.
+    outcome_.end = !wait.expired && landed() ? CommandEnd::answered : CommandEnd::noAnswer;
+  }
+  pending_ = false;
+  return true;
+}
+
+void ConverterLink::sendCommand(Landed landed, int s, int sent) {
+  landed_ = landed;
+  slot_ = s;
+  // Answers are only read on a wake-up, so what the views hold now is from before the answer.
+  mark_ = landed == Landed::slot       ? view_.slotWrites[s]
+          : landed == Landed::scan     ? records_->nearby.answers
+          : landed == Landed::identity ? view_.idWrites
+                                       : 0;
+  pending_ = true;
+  if (sent == 1 && answerWait().armed) return;
+  // Not armed right after sending: the message did not leave.
+  pending_ = false;
+  if (!takeLostNotice().empty() || !lost_.empty()) outcome_ = {CommandEnd::lost, lost_};
+  else outcome_ = {CommandEnd::notSent, transport_.notSent.empty() ? "not sent" : "Not sent: " + transport_.notSent};
+}
+
+void ConverterLink::getData(int s) {
+  prepare();
+  if (s < 0 || s >= slotCount) return sendCommand(Landed::any, 0, 0);
+  sendCommand(Landed::slot, s, getSlotData(s, view_, channel_));
+}
+
+void ConverterLink::setData(int s) {
+  prepare();
+  if (s < 0 || s >= slotCount) return sendCommand(Landed::any, 0, 0);
+  const int sent = setSlotData(s, view_, channel_);
+  sendCommand(Landed::any, s, sent);
+  // Refused before it left: the slot's wired address names no entry.
+  if (outcome_.end == CommandEnd::notSent && transport_.notSent.empty()) {
+    char line[96];
+    std::snprintf(line, sizeof line, ">>> Set Data of slot %d not sent: the wired address must be 0 to %d.", s + 1,
+                  wiredAddressCount - 1);
+    outcome_.reason = line;
+  }
+}
+
+void ConverterLink::readOptions() {
+  prepare();
+  // Known again only once an answer stored the bits.
+  records_->options.known = false;
+  sendCommand(Landed::options, 0, requestConverterOptions(view_, channel_));
+}
+
+void ConverterLink::writeOptions(const bool bits[optionCount]) {
+  prepare();
+  sendCommand(Landed::any, 0, confirmConverterOptions(bits, records_->options, view_, channel_));
+}
+
+void ConverterLink::scan() {
+  prepare();
+  sendCommand(Landed::scan, 0, scanNearby(view_, channel_));
+}
+
+bool ConverterLink::keyFind(int s) { return findSlotKeys(s, view_, records_->meterKeys); }

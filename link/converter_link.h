@@ -1,0 +1,176 @@
+// One run's link to the converter: every record a run has, both sessions, the transport and the
+// command channel, assembled here and nowhere else. The window and quarn-cli hold one each and
+// wake it on its descriptor; nothing here waits.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "codec/answer_wait.h"
+#include "codec/converter_identity.h"
+#include "codec/key_list.h"
+#include "codec/link_state.h"
+#include "codec/message_codec.h"
+#include "converter/answer_parser.h"
+#include "converter/nearby_devices.h"
+#include "converter/option_bits.h"
+#include "converter/settings_view.h"
+#include "converter/slot_data.h"
+#include "dongle/dongle_link.h"
+#include "link/dongle_session.h"
+#include "link/heard_converters.h"
+#include "link/status_transport.h"
+#include "link/wired_session.h"
+#include "mbus/link_frame.h"
+
+// How a converter command ended: its answer came, its bound passed, the request never left,
+// or the link went.
+enum class CommandEnd { answered, noAnswer, notSent, lost };
+
+struct CommandOutcome {
+  CommandEnd end = CommandEnd::answered;
+  std::string reason;  // notSent: the log's "Not sent: ..." line without its break; lost: the notice
+};
+
+// What one wake-up of the link brought.
+struct LinkEvents {
+  bool answer = false;     // the command waited for was answered
+  bool noAnswer = false;   // its bound passed, or the answer did not carry what it should
+  bool lost = false;       // the port hung up; lostText() says which
+  bool stickBack = false;  // a stick that had gone is open and told its partner again
+};
+
+// The records of one run; the key lists are several MB, so they live on the heap.
+struct LinkRecords {
+  ConverterLinkState state;
+  ConverterKeyList converterKeys;
+  MeterKeyList meterKeys;
+  LinkFrameBuffer frames{};
+  DongleRecord dongleRecord{};
+  DongleLink dongleLink;
+  HeardConverterList heard{};
+  NearbyDeviceList nearby{};
+  ConverterOptions options;
+};
+
+class ConverterLink {
+public:
+  // view and log are the run's seams: the window's widgets and log, or quarn-cli's records.
+  // A transport given replaces the ports as the way out, for measuring the command path alone.
+  ConverterLink(SettingsView& view, Log& log, MessageTransport* transport = nullptr);
+  ~ConverterLink();
+  ConverterLink(const ConverterLink&) = delete;
+  ConverterLink& operator=(const ConverterLink&) = delete;
+
+  LinkRecords& records() { return *records_; }
+  const LinkRecords& records() const { return *records_; }
+  bool wireless() const { return records_->state.linkMode == LinkMode::wireless; }
+
+  // Connecting. By wire: opens the port (name for the log, path to open) at 2400 8E1 and sends
+  // REQ_UD2; the answer is a command like the others.
+  WiredConnectResult connectWired(const std::string& portName, const std::string& devicePath);
+  void chooseWired(bool secured);
+  // To the stick: finds it, opens it, then writeStart() makes it deliver. Each false on failure.
+  bool findStick();
+  bool openStick() { return dongle_.open() == 1; }
+  void chooseWireless();
+  int writeStart() { return dongle_.writeStart(); }
+  // Makes heard converter i the partner and tells the stick; false when the frame did not go.
+  bool choosePartner(int i);
+  void close();
+
+  // The event loop: the descriptor to watch now (-1: none), when to wake without input (-1:
+  // never), the wake-up itself and what it brought.
+  int descriptor(long long nowMs) const;
+  // The open port's descriptor even while it rests, for a loop that waits on it alone.
+  int portDescriptor() const { return wireless() ? dongle_.descriptor() : wired_.descriptor(); }
+  long long deadline() const;
+  LinkEvents wake();
+  // A look for a stick that has gone; true when it is back.
+  bool lookForStick() { return dongle_.lookForStick(log_) == 1; }
+  void deviceRemoved(const char* devicePath) { dongle_.deviceRemoved(devicePath, log_); }
+  // The last lost-connection notice, kept until the next connect.
+  const std::string& lostText() const { return lost_; }
+  // Takes a notice the sessions left since the last call: non-empty once per loss.
+  std::string takeLostNotice();
+
+  // Converter commands. Each sends at once and returns; settled() is true once it ended and
+  // outcome() says how. Not sent and lost are settled before they return.
+  void getData(int s);
+  void setData(int s);
+  void readOptions();
+  void writeOptions(const bool bits[optionCount]);
+  void scan();
+  // The meter keys of slot s's Device ID from the meter key list; false when none is known.
+  bool keyFind(int s);
+  // The bound of the answer just awaited, in place of the link's own.
+  void boundAnswer(int ms);
+  long long answerDeadline() const { return answerWait().deadlineMs; }
+  bool settled();
+  const CommandOutcome& outcome() const { return outcome_; }
+
+  // Answered records: what the last Get Data, option bits or Scan answer left.
+  SlotFields slot(int s) { return view_.readSlot(s); }
+  WiredSettings wiredSettings() { return view_.readWired(); }
+  // The converter's identity, known once REQ_UD2 was answered or a partner chosen.
+  ConverterIdentity identity() const;
+
+  // The sessions' answer waits, for a status line or a test that looks at them.
+  const AnswerWait& answerWait() const;
+  WiredSession& wiredSession() { return wired_; }
+  DongleSession& dongleSession() { return dongle_; }
+  StatusTransport& transport() { return transport_; }
+  CommandChannel& channel() { return channel_; }
+
+private:
+  // Counts the writes converter answers make, so an answer's effect is known without reading
+  // the widgets or the log.
+  class CountingView : public SettingsView {
+  public:
+    explicit CountingView(SettingsView& view) : view_(view) {}
+    SlotFields readSlot(int s) override { return view_.readSlot(s); }
+    void writeSlot(int s, const SlotFields& fields) override;
+    void setDeviceIdText(int s, const std::string& text) override { view_.setDeviceIdText(s, text); }
+    WiredSettings readWired() override { return view_.readWired(); }
+    void writeWired(const WiredSettings& wired) override { view_.writeWired(wired); }
+    std::string converterKeyText() override { return view_.converterKeyText(); }
+    void setConverterKeyText(const std::string& text) override { view_.setConverterKeyText(text); }
+    void setConverterIdText(const std::string& text) override;
+    bool optionDialogOpen() override { return view_.optionDialogOpen(); }
+    void setOptionCheck(int index, bool ticked) override { view_.setOptionCheck(index, ticked); }
+    std::string nearbyAddressText(int row) override { return view_.nearbyAddressText(row); }
+    void setNearbyRow(int row, const NearbyRowTexts& texts) override { view_.setNearbyRow(row, texts); }
+    unsigned slotWrites[slotCount] = {};
+    unsigned idWrites = 0;
+
+  private:
+    SettingsView& view_;
+  };
+
+  // What an answer must have changed to count: anything, the slot, the option bits, the nearby
+  // list or the identity.
+  enum class Landed { any, slot, options, scan, identity };
+  // Before a command: the transport's reason cleared, the log stamped.
+  void prepare();
+  // After a command was handed to the channel (sent: what it returned): settled at once when it
+  // did not leave.
+  void sendCommand(Landed landed, int s, int sent);
+  bool landed() const;
+  AnswerWait& answerWait();
+
+  CountingView view_;
+  Log& log_;
+  std::unique_ptr<LinkRecords> records_;
+  AnswerTargets targets_;
+  WiredSession wired_;
+  DongleSession dongle_;
+  StatusTransport transport_;
+  CommandChannel channel_;
+  ConverterIdentity partner_;
+  std::string lost_;
+  bool pending_ = false;
+  Landed landed_ = Landed::any;
+  int slot_ = 0;
+  unsigned mark_ = 0;
+  CommandOutcome outcome_;
+};
