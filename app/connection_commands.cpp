@@ -5,16 +5,20 @@
 #include "app/quarn_window.h"
 #include "dongle/dongle_frame.h"
 #include "dongle/dongle_link.h"
+#include "serial/serial_port.h"
 #include "text/printable_text.h"
 
 void QuarnWindow::connectionChoice() {
   ConverterLinkState& link = state->link;
   link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
   if (link.linkMode == LinkMode::wireless) {
-    if (findDongle(state->dongleRecord, state->dongleLink) && dongleSession.open()) {
+    const bool found = findDongle(state->dongleRecord, state->dongleLink) != 0;
+    if (found && dongleSession.open()) {
       showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
     } else {
-      runDongleNotFoundDialog(this, bigIcon);
+      // A stick that is there but held by another program is no missing stick: say why.
+      if (found) showStickOpenError();
+      else runDongleNotFoundDialog(this, bigIcon);
       link.linkMode = LinkMode::wired;
     }
   }
@@ -36,6 +40,14 @@ void QuarnWindow::connectionChoice() {
 }
 
 void QuarnWindow::writeDongleStart() { dongleSession.writeStart(); }
+
+void QuarnWindow::showStickOpenError() {
+  std::string text = "Error opening COM port " + printableText(donglePortName(state->dongleRecord).c_str());
+  const char* cause = serialOpenCauseText(state->dongleLink.port.lastError);
+  showStatus(cause ? text + " " + cause : text);
+  if (cause) text += std::string("\n") + cause;
+  FXMessageBox::error(this, MBOX_OK, "Quarn", "Serial Error\n%s", text.c_str());
+}
 
 void QuarnWindow::selectWiredPort() {
   ComPortList ports{};

@@ -189,6 +189,7 @@ private:
   void buildLogPage(FXComposite* page);
   void showStatus(const std::string& text);
   bool wiredOperation();  // false, after saying so, in a wireless run
+  void showStickOpenError();
   void writeDongleStart();
   void writeOptionChecks();
   // A file command's outcome: a log line, and the error box when it failed.

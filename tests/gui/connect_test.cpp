@@ -3,6 +3,10 @@
 // commands of the wired connection, and the wireless run with the partner dialog.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <stdlib.h>
 #include <cstdlib>
 #include <unistd.h>
@@ -442,6 +446,23 @@ TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   // The dongle timer, re-armed every 5 ms, hears the converter.
   ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; })) << logContent();
   EXPECT_NE(logContent().find("<<< ACK received.\n"), std::string::npos);
+}
+
+TEST_F(WirelessRunTest, AStickHeldByAnotherProgramIsInUseNotMissing) {
+  const int holder = open(sim->linkPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  const std::string port = sim->linkPath().substr(sim->linkPath().rfind('/') + 1);
+  DialogScript script({chooseConnection(false, true),
+                       messageBox("Quarn", "Serial Error\nError opening COM port " + port +
+                                               "\nThe port is in use by another program."),
+                       choosePort("")});
+  script.tolerated = {"Quarn"};
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  close(holder);
+  ASSERT_GE(script.titles.size(), 2u);
+  EXPECT_EQ(script.titles[1], "Quarn");
+  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
 }
 
 TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePartner) {
