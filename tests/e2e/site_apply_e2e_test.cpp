@@ -92,6 +92,7 @@ TEST(SiteApply, ReportAgreesWithWhatEachConverterReceived) {
   const json refused = entryOf(report, "C0000003");
   EXPECT_EQ(refused["status"], "failed");
   EXPECT_EQ(refused["reason"], "no answer");
+  EXPECT_EQ(refused["written"], json::array()) << "only what the converter acknowledged";
   EXPECT_EQ(requestsTo(sim, "C0000003", "refused: bad MAC"), sim.transcriptMatching({"C0000003:"}).size());
 
   // Stopped at the first read-back that differs: one slot sent, nothing after it.
