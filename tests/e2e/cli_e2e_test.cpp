@@ -13,18 +13,12 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/e2e/sim_harness.h"
+#include "tests/support/read_text.h"
 
 namespace {
 
 const std::string dataDir = std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/";
 const char* const simKey = "000102030405060708090A0B0C0D0E0F";
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 struct CliResult {
   int exitCode = -1;

@@ -4,6 +4,7 @@ quarn_add_test(NAME site_cli_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/site_cli_test.cpp
   LIBS nlohmann_json::nlohmann_json
   LABELS e2e asuser)
+target_include_directories(site_cli_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(site_cli_test PRIVATE QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
 add_dependencies(site_cli_test quarn-cli)
 

@@ -13,19 +13,14 @@
 
 #include "tests/e2e/sim_harness.h"
 
+#include "tests/support/read_text.h"
+
 namespace {
 
 using nlohmann::json;
 
 const char* const key = "000102030405060708090A0B0C0D0E0F";
 const std::string templateFile = std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/good.json";
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A working folder with meter keys for the meters 11110001..11110005.
 struct Site {

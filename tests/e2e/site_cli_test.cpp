@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/read_text.h"
+
 namespace {
 
 struct Home {
@@ -25,13 +27,6 @@ struct Home {
     return path + "/" + name;
   }
 };
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 struct Result {
   int exitCode = -1;

@@ -10,17 +10,11 @@
 #include <string>
 
 #include "settings/settings_file.h"
+#include "tests/support/read_text.h"
 
 namespace {
 
 const std::string dataDir = std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/";
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(SettingsFile, GoodFileReadsAndWritesBackTheSameText) {
   SettingsFile settings;
