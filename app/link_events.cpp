@@ -41,9 +41,9 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
 
 void QuarnWindow::followLinks() {
   const long long now = answerClockMs();
-  const LinkWait wired = linkWait(wiredSession.descriptor(), wiredSession.descriptor(), wiredSession.deadline(), now);
+  const LinkWait wired = linkWait(link_.wiredSession().descriptor(), link_.wiredSession().descriptor(), link_.wiredSession().deadline(), now);
   const LinkWait stick =
-      linkWait(dongleSession.descriptor(), dongleSession.descriptorToWatch(now), dongleSession.deadline(), now);
+      linkWait(link_.dongleSession().descriptor(), link_.dongleSession().descriptorToWatch(now), link_.dongleSession().deadline(), now);
   watchDescriptor(watchedWired, wired.descriptor, ID_INPUT_WIRED);
   watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wired.dueMs);
@@ -65,9 +65,9 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
   {
     LogBatch batch(communicationLog);
-    wiredSession.wake(*this);
+    link_.wiredSession().wake(*this);
   }
-  const std::string lost = wiredSession.takeLostNotice();
+  const std::string lost = link_.wiredSession().takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
@@ -81,15 +81,15 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
   {
     LogBatch batch(communicationLog);
-    if (dongleSession.lost()) {
-      if (dongleSession.lookForStick(*this))
-        showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) +
+    if (link_.dongleSession().lost()) {
+      if (link_.dongleSession().lookForStick(*this))
+        showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
                    "]");
     } else {
-      dongleSession.wake(*this);
+      link_.dongleSession().wake(*this);
     }
   }
-  const std::string lost = dongleSession.takeLostNotice();
+  const std::string lost = link_.dongleSession().takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
@@ -106,14 +106,14 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   {
     LogBatch batch(communicationLog);
     for (int i = 0; i < count; ++i) {
-      if (events[i].kind == deviceRemoved) dongleSession.deviceRemoved(events[i].port.devicePath, *this);
-      if (events[i].kind == deviceAdded && isRecordedDongle(state->dongleRecord, events[i].port)) added = true;
+      if (events[i].kind == deviceRemoved) link_.dongleSession().deviceRemoved(events[i].port.devicePath, *this);
+      if (events[i].kind == deviceAdded && isRecordedDongle(link_.records().dongleRecord, events[i].port)) added = true;
     }
   }
-  const std::string lost = dongleSession.takeLostNotice();
+  const std::string lost = link_.dongleSession().takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   // A stick that is back is looked for at once rather than at the next round.
-  if (added && dongleSession.lost()) return onInputDongle(sender, sel, ptr);
+  if (added && link_.dongleSession().lost()) return onInputDongle(sender, sel, ptr);
   return 0;
 }
