@@ -12,8 +12,8 @@ void QuarnWindow::connectionChoice() {
   ConverterLinkState& link = link_.records().state;
   link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
   if (link.linkMode == LinkMode::wireless) {
-    const bool found = findDongle(link_.records().dongleRecord, link_.records().dongleLink) != 0;
-    if (found && link_.dongleSession().open()) {
+    const bool found = link_.findStick();
+    if (found && link_.openStick()) {
       showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) + "]");
     } else {
       // A stick that is there but held by another program is no missing stick: say why.
@@ -26,8 +26,7 @@ void QuarnWindow::connectionChoice() {
   if (link.linkMode == LinkMode::wired) {
     selectWiredPort();
   } else {
-    link.securedMessages = true;
-    link_.channel().answerWait = &link_.dongleSession().watch.answerWait;
+    link_.chooseWireless();
     // Where the platform has no device events (Windows) the monitor never opens and a lost
     // stick is looked for periodically.
     if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
@@ -39,7 +38,7 @@ void QuarnWindow::connectionChoice() {
   followLinks();
 }
 
-void QuarnWindow::writeDongleStart() { link_.dongleSession().writeStart(); }
+void QuarnWindow::writeDongleStart() { link_.writeStart(); }
 
 void QuarnWindow::showStickOpenError() {
   std::string text = "Error opening COM port " + printableText(donglePortName(link_.records().dongleRecord).c_str());

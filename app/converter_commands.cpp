@@ -49,7 +49,7 @@ long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) {
 }
 
 long QuarnWindow::onCmdKeyFind(FXObject*, FXSelector sel, void*) {
-  findSlotKeys(FXSELID(sel) - ID_KEY_FIND_1, *this, link_.records().meterKeys);
+  link_.keyFind(FXSELID(sel) - ID_KEY_FIND_1);
   return 1;
 }
 

@@ -63,12 +63,12 @@ bool QuarnWindow::wakeEnds(unsigned long writesBefore) { return widgetWrites != 
 
 long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
+  LinkEvents events;
   {
     LogBatch batch(communicationLog);
-    link_.wiredSession().wake(*this);
+    events = link_.wake();
   }
-  const std::string lost = link_.wiredSession().takeLostNotice();
-  if (!lost.empty()) showStatus(lost);
+  if (events.lost) showStatus(link_.lostText());
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -79,18 +79,15 @@ long QuarnWindow::onTimeoutWired(FXObject* sender, FXSelector sel, void* ptr) {
 
 long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
+  LinkEvents events;
   {
     LogBatch batch(communicationLog);
-    if (link_.dongleSession().lost()) {
-      if (link_.dongleSession().lookForStick(*this))
-        showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
-                   "]");
-    } else {
-      link_.dongleSession().wake(*this);
-    }
+    events = link_.wake();
+    if (events.stickBack)
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
+                 "]");
   }
-  const std::string lost = link_.dongleSession().takeLostNotice();
-  if (!lost.empty()) showStatus(lost);
+  if (events.lost) showStatus(link_.lostText());
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -106,7 +103,7 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   {
     LogBatch batch(communicationLog);
     for (int i = 0; i < count; ++i) {
-      if (events[i].kind == deviceRemoved) link_.dongleSession().deviceRemoved(events[i].port.devicePath, *this);
+      if (events[i].kind == deviceRemoved) link_.deviceRemoved(events[i].port.devicePath);
       if (events[i].kind == deviceAdded && isRecordedDongle(link_.records().dongleRecord, events[i].port)) added = true;
     }
   }
