@@ -41,9 +41,12 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
 
 void QuarnWindow::followLinks() {
   const long long now = answerClockMs();
-  const LinkWait wired = linkWait(link_.wiredSession().descriptor(), link_.wiredSession().descriptor(), link_.wiredSession().deadline(), now);
-  const LinkWait stick =
-      linkWait(link_.dongleSession().descriptor(), link_.dongleSession().descriptorToWatch(now), link_.dongleSession().deadline(), now);
+  // A run opens one port only: the one its link mode names.
+  const LinkWait wait = linkWait(link_.portDescriptor(), link_.descriptor(now), link_.deadline(), now);
+  const LinkWait none{-1, -1};
+  const bool wireless = link_.wireless();
+  const LinkWait& wired = wireless ? none : wait;
+  const LinkWait& stick = wireless ? wait : none;
   watchDescriptor(watchedWired, wired.descriptor, ID_INPUT_WIRED);
   watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wired.dueMs);
