@@ -41,12 +41,9 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
 
 void QuarnWindow::followLinks() {
   const long long now = answerClockMs();
-  // A run opens one port only: the one its link mode names.
-  const LinkWait wait = linkWait(link_.portDescriptor(), link_.descriptor(now), link_.deadline(), now);
-  const LinkWait none{-1, -1};
-  const bool wireless = link_.wireless();
-  const LinkWait& wired = wireless ? none : wait;
-  const LinkWait& stick = wireless ? wait : none;
+  const LinkWait wired = linkWait(wiredSession.descriptor(), wiredSession.descriptor(), wiredSession.deadline(), now);
+  const LinkWait stick =
+      linkWait(dongleSession.descriptor(), dongleSession.descriptorToWatch(now), dongleSession.deadline(), now);
   watchDescriptor(watchedWired, wired.descriptor, ID_INPUT_WIRED);
   watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wired.dueMs);
@@ -66,12 +63,12 @@ bool QuarnWindow::wakeEnds(unsigned long writesBefore) { return widgetWrites != 
 
 long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
-  LinkEvents events;
   {
     LogBatch batch(communicationLog);
-    events = link_.wake();
+    wiredSession.wake(*this);
   }
-  if (events.lost) showStatus(link_.lostText());
+  const std::string lost = wiredSession.takeLostNotice();
+  if (!lost.empty()) showStatus(lost);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -82,15 +79,18 @@ long QuarnWindow::onTimeoutWired(FXObject* sender, FXSelector sel, void* ptr) {
 
 long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
-  LinkEvents events;
   {
     LogBatch batch(communicationLog);
-    events = link_.wake();
-    if (events.stickBack)
-      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
-                 "]");
+    if (dongleSession.lost()) {
+      if (dongleSession.lookForStick(*this))
+        showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) +
+                   "]");
+    } else {
+      dongleSession.wake(*this);
+    }
   }
-  if (events.lost) showStatus(link_.lostText());
+  const std::string lost = dongleSession.takeLostNotice();
+  if (!lost.empty()) showStatus(lost);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -106,14 +106,14 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   {
     LogBatch batch(communicationLog);
     for (int i = 0; i < count; ++i) {
-      if (events[i].kind == deviceRemoved) link_.deviceRemoved(events[i].port.devicePath);
-      if (events[i].kind == deviceAdded && isRecordedDongle(link_.records().dongleRecord, events[i].port)) added = true;
+      if (events[i].kind == deviceRemoved) dongleSession.deviceRemoved(events[i].port.devicePath, *this);
+      if (events[i].kind == deviceAdded && isRecordedDongle(state->dongleRecord, events[i].port)) added = true;
     }
   }
-  const std::string lost = link_.dongleSession().takeLostNotice();
+  const std::string lost = dongleSession.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   // A stick that is back is looked for at once rather than at the next round.
-  if (added && link_.dongleSession().lost()) return onInputDongle(sender, sel, ptr);
+  if (added && dongleSession.lost()) return onInputDongle(sender, sel, ptr);
   return 0;
 }

@@ -10,6 +10,7 @@
 namespace {
 constexpr const char* vendorName = "quarn.example.org";
 
+// Several megabytes of key lists: one instance for the whole process, never on the stack.
 QuarnState quarnState;
 }  // namespace
 
@@ -19,9 +20,10 @@ int main(int argc, char* argv[]) {
 #ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  loadStartupConfig(quarnState);
+  loadStartupFiles(quarnState);
 
   FXApp application(quarnVersionText, vendorName);
+  quarnState.link.linkMode = LinkMode::wireless;
   // Trace lines must reach the terminal at once, also when the program ends abruptly.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -30,8 +32,6 @@ int main(int argc, char* argv[]) {
   // After the toolkit's start, so no handler of its own replaces this one.
   releasePortsOnSignals();
   QuarnWindow* window = new QuarnWindow(&application, quarnState);
-  loadStartupKeys(window->link().records());
-  window->link().records().state.linkMode = LinkMode::wireless;
   application.create();
   reportExposedFiles(*window);
 
