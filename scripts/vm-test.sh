@@ -160,7 +160,8 @@ guest_setup() {
   mkdir -p /dev/pts /dev/shm
   mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
   mount -t tmpfs tmpfs /run
-  mount -t tmpfs -o mode=1777 tmpfs /tmp
+  # /tmp stays the overlay's (writable, in memory): a tmpfs over it would hide a checkout or build
+  # that lives below the host's /tmp.
   mount -t tmpfs -o mode=1777 tmpfs /dev/shm
   local kver
   kver=$(uname -r)
