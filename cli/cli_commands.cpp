@@ -317,12 +317,10 @@ int commandLineKey(const CliOptions& options, std::string& key, std::string& err
       error = from + ": " + (file ? "not a regular file" : std::strerror(errno));
       return exitUsage;
     }
-#ifndef _WIN32
-    if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    if (modeLetsOthersRead(info.st_mode)) {
       error = from + ": other accounts can read it (chmod 600 " + options.keyFile + ")";
       return exitUsage;
     }
-#endif
     if (std::fgets(line, sizeof line, file.get()) == nullptr) line[0] = '\0';
     key = line;
   } else if (key.empty()) {

@@ -1,13 +1,6 @@
 // quarn-cli's link: the window's sessions and commands, waited for by the port layer.
 #include "cli/cli_session.h"
 
-#ifndef _WIN32
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -40,25 +33,8 @@ std::string openFailureText(const std::string& path, const SerialPort& port) {
   }
   if (error == ENOENT) return "port " + path + " not found";
   if (error == EBUSY || error == EWOULDBLOCK) return "cannot open " + path + ": in use by another program";
-#ifndef _WIN32
-  struct stat info {};
-  if ((error == EACCES || error == EPERM) && stat(path.c_str(), &info) == 0) {
-    const group* g = getgrgid(info.st_gid);
-    const passwd* owner = getpwuid(info.st_uid);
-    const std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
-    const std::string owned = "owner " + (owner != nullptr ? std::string(owner->pw_name) : std::to_string(info.st_uid)) +
-                              ":" + groupName + ", mode " + mode;
-    gid_t groups[256];
-    const int count = getgroups(256, groups);
-    bool member = getegid() == info.st_gid;
-    for (int i = 0; i < count; ++i) member = member || groups[i] == info.st_gid;
-    if (groupName == "dialout" && !member)
-      return "cannot open " + path + ": not in the dialout group (" + owned + ")";
-    return "cannot open " + path + ": permission denied (" + owned + ")";
-  }
-#endif
+  const std::string refused = openPermissionText(path.c_str(), error);
+  if (!refused.empty()) return "cannot open " + path + ": " + refused;
   return "cannot open " + path + ": " + std::strerror(error);
 }
 

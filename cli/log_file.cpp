@@ -1,16 +1,11 @@
 // quarn-cli's --log file: opened so that no kind of file can hang or leak it, every write checked.
 #include "cli/log_file.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "text/file_calls.h"
 #include "text/output_file.h"
 #include "text/private_files.h"
 

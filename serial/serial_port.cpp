@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -289,4 +292,22 @@ const char* serialOpenCauseText(int error) {
     return "The port is in use by another program.";
   }
   return nullptr;
+}
+
+std::string openPermissionText(const char* path, int error) {
+  struct stat info {};
+  if ((error != EACCES && error != EPERM) || stat(path, &info) != 0) return std::string();
+  const group* g = getgrgid(info.st_gid);
+  const passwd* owner = getpwuid(info.st_uid);
+  const std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", unsigned(info.st_mode & 07777));
+  const std::string owned = "owner " + (owner != nullptr ? std::string(owner->pw_name) : std::to_string(info.st_uid)) +
+                            ":" + groupName + ", mode " + mode;
+  gid_t groups[256];
+  const int count = getgroups(256, groups);
+  bool member = getegid() == info.st_gid;
+  for (int i = 0; i < count; ++i) member = member || groups[i] == info.st_gid;
+  if (groupName == "dialout" && !member) return "not in the dialout group (" + owned + ")";
+  return "permission denied (" + owned + ")";
 }

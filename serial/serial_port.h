@@ -97,3 +97,9 @@ const char* serialStepMessage(SerialStep step);
 
 // A cause the user can fix for a failed open, as a line of its own, or nullptr.
 const char* serialOpenCauseText(int error);
+
+// Why the system refused this account the port at path, after an open that failed with error:
+// "not in the dialout group (owner root:dialout, mode 0660)" or "permission denied (owner ...)".
+// Empty for other errors and for a path that cannot be examined; always empty on Windows, where
+// a port has no owner, group or mode.
+std::string openPermissionText(const char* path, int error);

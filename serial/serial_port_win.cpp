@@ -219,5 +219,7 @@ const char* serialOpenCauseText(int error) {
   return nullptr;
 }
 
+std::string openPermissionText(const char*, int) { return std::string(); }
+
 // Windows closes a process's handles when it ends, and there is no exclusive flag left behind.
 void releasePortsOnSignals() {}

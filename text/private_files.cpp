@@ -9,14 +9,17 @@
 // Windows keeps who may read a file in its access control list, not in mode bits; that list is
 // not examined, so Windows reports no finding.
 size_t findExposedFiles(const char* const*, size_t, ExposedFile*, size_t) { return 0; }
+bool modeLetsOthersRead(unsigned) { return false; }
 #else
+bool modeLetsOthersRead(unsigned mode) { return (mode & (S_IRGRP | S_IROTH)) != 0; }
+
 size_t findExposedFiles(const char* const* names, size_t count, ExposedFile* found,
                         size_t capacity) {
   size_t findings = 0;
   for (size_t i = 0; i < count && findings < capacity; ++i) {
     struct stat info {};
     if (names[i] == nullptr || stat(names[i], &info) != 0) continue;
-    const bool readable = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    const bool readable = modeLetsOthersRead(info.st_mode);
     const bool writable = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     if (!readable && !writable) continue;
     found[findings++] = ExposedFile{names[i], S_ISDIR(info.st_mode), readable, writable};

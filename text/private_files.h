@@ -14,6 +14,10 @@ struct ExposedFile {
 size_t findExposedFiles(const char* const* names, size_t count, ExposedFile* found,
                         size_t capacity);
 
+// Whether a file of this st_mode lets group or others read it. Windows keeps that in the
+// file's access control list, not in mode bits, so there it is always false.
+bool modeLetsOthersRead(unsigned mode);
+
 // One warning line for a finding, ending in a line break, into dest (truncated to fit).
 // Returns the length written.
 size_t exposedFileWarning(const ExposedFile& file, char* dest, size_t capacity);

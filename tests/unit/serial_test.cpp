@@ -204,6 +204,14 @@ TEST(SerialPort, MissingDeviceKeepsEnoent) {
   EXPECT_EQ(nullptr, serialOpenCauseText(ENOENT));
 }
 
+// What quarn-cli tells about a refused port: owner, group and mode of the node as the system has them.
+TEST(SerialPort, PermissionTextNamesOwnerGroupAndMode) {
+  EXPECT_EQ("permission denied (owner root:root, mode 0666)", openPermissionText("/dev/null", EACCES));
+  EXPECT_EQ("permission denied (owner root:root, mode 0666)", openPermissionText("/dev/null", EPERM));
+  EXPECT_EQ("", openPermissionText("/dev/null", EBUSY));
+  EXPECT_EQ("", openPermissionText("/nonexistent/ttyUSB9", EACCES));
+}
+
 TEST(SerialPort, CauseTexts) {
   EXPECT_STREQ("Permission denied: the user is not in the dialout group.", serialOpenCauseText(EACCES));
   EXPECT_STREQ("The port is in use by another program.", serialOpenCauseText(EBUSY));
