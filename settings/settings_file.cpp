@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "settings/json_text.h"
 #include "text/file_calls.h"
 #include "text/hex_text.h"
 #include "text/printable_text.h"
@@ -307,25 +308,8 @@ bool parseSettingsText(const std::string& text, SettingsFile& settings, std::str
   settings = SettingsFile{};
   if (text.empty()) return fail("", "empty file");
   json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // Byte positions are what the user can look up; the library's own text says the rest.
-    const std::string what = e.what();
-    const size_t cut = what.find("] ");
-    return fail("", "not valid JSON (byte " + std::to_string(e.byte) + "): " +
-                        (cut == std::string::npos ? what : what.substr(cut + 2)));
-  } catch (const json::exception& e) {
-    // A number too large for any type is refused by the library with another exception.
-    const std::string what = e.what();
-    const size_t cut = what.find("] ");
-    return fail("", "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2)));
-  }
-  // The library ends a text at a NUL byte as at its end: what follows would go unread.
-  const size_t nul = text.find('\0');
-  if (nul != std::string::npos)
-    return fail("", "not valid JSON (byte " + std::to_string(nul + 1) + "): a NUL byte, then " +
-                        std::to_string(text.size() - nul - 1) + " more bytes");
+  std::string reason;
+  if (!parseJsonText(text, root, reason)) return fail("", reason);
   // The library keeps the last of two equal keys; a file must mean one thing.
   DuplicateKeys keys;
   if (!json::sax_parse(text, &keys) && !keys.found.empty()) return fail(keys.found, "given twice");

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
 #include "text/hex_text.h"
 
@@ -288,13 +289,8 @@ void parseCsv(const std::string& text, size_t from, SitePlan& plan) {
 
 void parseJson(const std::string& text, SitePlan& plan) {
   json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::exception& e) {
-    const std::string what = e.what();
-    const size_t cut = what.find("] ");
-    return addSitePlanProblem(plan, 0, "", -1, "not valid JSON: " + (cut == std::string::npos ? what : what.substr(cut + 2)));
-  }
+  std::string error;
+  if (!parseJsonText(text, root, error)) return addSitePlanProblem(plan, 0, "", -1, error);
   if (!root.is_array()) return addSitePlanProblem(plan, 0, "", -1, "expected a list of converters");
   for (size_t i = 0; i < root.size(); ++i) {
     if (!roomForRow(plan)) return;

@@ -116,6 +116,7 @@ const std::vector<PlanCase>& planCases() {
       {"utf16", std::string("\xFF\xFE" "c\0o\0", 6), 0, {"UTF-16 text"}},
       {"jsonOfTheWrongShape", R"([{"converter": 12345678, "slot5": "1"}, 3])", 2,
        {"row 1, converter: expected a string", "row 1, slot5: unknown field", "row 2: expected an object"}},
+      {"brokenJsonSaysWhere", R"([{"converter": "12345678",])", 0, {"not valid JSON (byte 27): parse error at line 1, column 27"}},
       {"moreRowsThanTheBound", rows(int(sitePlanRowLimit) + 1), sitePlanRowLimit, {"more than 1000 converters"}},
   };
   return cases;
