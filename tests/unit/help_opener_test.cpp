@@ -11,27 +11,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "app/help_opener.h"
+#include "tests/support/read_text.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class HelpOpenerTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    char pattern[] = "/tmp/quarn-help-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    ASSERT_FALSE(dir.empty());
     ASSERT_EQ(mkdir((dir + "/bin").c_str(), 0755), 0);
     ASSERT_EQ(mkdir((dir + "/help").c_str(), 0755), 0);
     std::ofstream(dir + "/help/index.html") << "<html></html>\n";
@@ -43,7 +35,6 @@ protected:
   void TearDown() override {
     setenv("PATH", savedPath.c_str(), 1);
     ASSERT_EQ(chdir(savedCwd.c_str()), 0);
-    std::system(("rm -rf '" + dir + "'").c_str());
   }
 
   // A stand-in viewer that records its arguments and then lingers for `seconds`.
@@ -57,13 +48,15 @@ protected:
 
   std::string waitForArgs() {
     for (int i = 0; i < 200; ++i) {
-      if (access((dir + "/args").c_str(), R_OK) == 0) return readAll(dir + "/args");
+      if (access((dir + "/args").c_str(), R_OK) == 0) return readText(dir + "/args");
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return "";
   }
 
-  std::string dir, savedPath, savedCwd;
+  TempFolder folder{"quarn-help"};
+  const std::string dir = folder.path().string();
+  std::string savedPath, savedCwd;
 };
 
 TEST_F(HelpOpenerTest, LocationIsBelowTheWorkingDirectory) {

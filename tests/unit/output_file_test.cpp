@@ -2,37 +2,24 @@
 // runtime's rename refuses an existing target.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "settings/settings_file.h"
+#include "tests/support/read_text.h"
+#include "tests/support/temp_folder.h"
 #include "text/output_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 class OutputFile : public ::testing::Test {
 protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          (std::string("quarn-output-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-" +
-           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::remove_all(dir);
-    ASSERT_TRUE(fs::create_directory(dir));
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path dir;
+  void SetUp() override { ASSERT_FALSE(dir.empty()); }
+  TempFolder temp{"quarn-output"};
+  const fs::path& dir = temp.path();
 };
 
 TEST_F(OutputFile, ReplaceFileTakesThePlaceOfAnExistingOne) {
@@ -40,7 +27,7 @@ TEST_F(OutputFile, ReplaceFileTakesThePlaceOfAnExistingOne) {
   std::ofstream(from, std::ios::binary) << "new\n";
   std::ofstream(to, std::ios::binary) << "old text\n";
   ASSERT_TRUE(replaceFile(from.string().c_str(), to.string().c_str()));
-  EXPECT_EQ(readText(to), "new\n");
+  EXPECT_EQ(readText(to.string()), "new\n");
   EXPECT_FALSE(fs::exists(from));
 }
 
@@ -50,7 +37,7 @@ TEST_F(OutputFile, PrivateTextReplacesAnExistingFile) {
   std::string error;
   ASSERT_TRUE(writePrivateTextFile(path.string(), "first\n", error)) << error;
   ASSERT_TRUE(writePrivateTextFile(path.string(), "second\n", error)) << error;
-  EXPECT_EQ(readText(path), "second\n");
+  EXPECT_EQ(readText(path.string()), "second\n");
   size_t entries = 0;
   for (const auto& entry : fs::directory_iterator(dir)) entries += entry.is_regular_file() ? 1 : 0;
   EXPECT_EQ(entries, 1u);
