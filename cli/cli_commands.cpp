@@ -35,6 +35,7 @@ struct Run {
   ordered_json result = ordered_json::object();
   std::vector<std::string> written;  // steps already done, for a failure half-way
   std::string text;                  // human-readable result
+  LogFile* logFile = nullptr;        // --log, once open
 };
 
 std::string shown(const std::string& text) { return printableText(text.c_str()); }
@@ -85,6 +86,12 @@ int failWith(Run& run, int code, const std::string& message, const char* hint = 
 }
 
 int done(Run& run) {
+  // The log is closed before the result is told: one that lost lines fails the run, in the JSON
+  // as in the exit code. The text result still goes out; what was read is true.
+  if (run.logFile != nullptr && !run.logFile->finish()) {
+    if (!run.options.json) std::fputs(printableLines(run.text).c_str(), stdout);
+    return failWith(run, exitFailed, run.logFile->failureText() + "; the command itself succeeded");
+  }
   if (run.options.json) {
     ordered_json out;
     out["ok"] = true;
@@ -510,6 +517,7 @@ int runCliCommand(const CliOptions& options) {
   if (!options.logFile.empty()) {
     if (!logFile.open(options.logFile, error)) return failWith(run, exitFailed, error);
     log.file = &logFile;
+    run.logFile = &logFile;
   }
   warnExposedFiles(options, log);
   std::unique_ptr<CliSession> session(new CliSession(*view, log));

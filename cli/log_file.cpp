@@ -45,10 +45,9 @@ void LogFile::write(const std::string& text) {
 }
 
 bool LogFile::finish() {
-  if (fd_ >= 0) {
-    if (::close(fd_) != 0 && error_ == 0) error_ = errno;
-    fd_ = -1;
-  }
+  if (fd_ < 0) return true;
+  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
   return error_ == 0;
 }
 

@@ -15,7 +15,8 @@ public:
   bool open(const std::string& path, std::string& error);
   // Writes all of text; after the first failure nothing more is written.
   void write(const std::string& text);
-  // Closes the file (a close can report a late write error). Returns false when any write failed.
+  // Closes the file (a close can report a late write error). Returns false when any write failed,
+  // but only on the call that closes the file: the failure is told once, by whoever closes first.
   bool finish();
   // What went wrong, for standard error: the path, the reason and how much was written.
   std::string failureText() const;

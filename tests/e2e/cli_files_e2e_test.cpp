@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/e2e/sim_harness.h"
 
 namespace {
@@ -73,7 +75,8 @@ struct HostileCase {
   const char* name;
   Kind kind;
   bool asLog;           // --log PATH identify; else export PATH
-  const char* message;  // on standard error
+  const char* message;  // on standard error; with --json also the JSON's error
+  bool json = false;    // with --json: the JSON result must say the same failure as the exit code
 };
 
 // Makes the entry; the device is /dev/full, or a private node of it where root may make one
@@ -102,6 +105,10 @@ TEST(CliFiles, HostileOutputsAreRefusedOrReportedNeverHangOrReplaced) {
       {"--log beyond the size limit", Kind::fileTooLarge, true,
        "log file OUT: write failed after 0 bytes (File too large); the log is incomplete; the command itself "
        "succeeded"},
+      {"--log beyond the size limit, --json", Kind::fileTooLarge, true,
+       "log file OUT: write failed after 0 bytes (File too large); the log is incomplete; the command itself "
+       "succeeded",
+       true},
       {"export to FIFO", Kind::fifo, false, "cannot write OUT: a FIFO; not replaced"},
       {"export to symbolic link", Kind::symlink, false, "cannot write OUT: a symbolic link; not replaced"},
       {"export to device", Kind::device, false, "cannot write OUT: a device; not replaced"},
@@ -118,6 +125,7 @@ TEST(CliFiles, HostileOutputsAreRefusedOrReportedNeverHangOrReplaced) {
     ASSERT_EQ(lstat(path.c_str(), &before), 0);
     const size_t sentBefore = sim.transcript().size();
     std::vector<std::string> args = {"--home", dir.path(), "--port", sim.linkPath(), "--key", simKey};
+    if (c.json) args.push_back("--json");
     if (c.asLog) args.insert(args.end(), {"--log", path, "identify"});
     else args.insert(args.end(), {"export", path});
     const int code = waitCli(startCli(dir, args, c.kind == Kind::fileTooLarge ? 1024 : 0));
@@ -126,6 +134,14 @@ TEST(CliFiles, HostileOutputsAreRefusedOrReportedNeverHangOrReplaced) {
     message.replace(message.find("OUT"), 3, path);
     const std::string err = fileText(dir.path() + "/err.txt");
     EXPECT_NE(err.find(message), std::string::npos) << err;
+    EXPECT_EQ(err.find(message), err.rfind(message)) << "told once: " << err;
+    if (c.json) {
+      const nlohmann::json out = nlohmann::json::parse(fileText(dir.path() + "/out.txt"), nullptr, false);
+      ASSERT_TRUE(out.is_object()) << fileText(dir.path() + "/out.txt");
+      EXPECT_EQ(out.value("ok", true), false);
+      EXPECT_EQ(out.value("exitCode", 0), code);
+      EXPECT_EQ(out.value("error", ""), message);
+    }
     // The entry is what it was: not replaced, not followed, nothing added.
     struct stat after {};
     ASSERT_EQ(lstat(path.c_str(), &after), 0);

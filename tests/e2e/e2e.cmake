@@ -25,7 +25,7 @@ add_dependencies(cli_e2e_test quarn-sim quarn-cli)
 # exclusive flag left behind would lock out.
 quarn_add_test(NAME cli_files_e2e_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/cli_files_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
-  LIBS quarn_text
+  LIBS quarn_text quarn_json
   LABELS e2e asuser)
 target_include_directories(cli_files_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(cli_files_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
