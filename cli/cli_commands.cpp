@@ -90,7 +90,7 @@ int done(Run& run) {
   // as in the exit code. The text result still goes out; what was read is true.
   if (run.logFile != nullptr && !run.logFile->finish()) {
     if (!run.options.json) std::fputs(printableLines(run.text).c_str(), stdout);
-    return failWith(run, exitFailed, run.logFile->failureText() + "; the command itself succeeded");
+    return failWith(run, exitFailed, run.logFile->failureText() + "; " + outcomeText(exitDone));
   }
   if (run.options.json) {
     ordered_json out;
@@ -481,6 +481,10 @@ std::string defaultHome() {
   if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
     return std::string(home) + "/.local/share/quarn";
   return ".";
+}
+
+std::string outcomeText(int code) {
+  return code == exitDone ? "the command itself succeeded" : "the command itself ended with exit code " + std::to_string(code);
 }
 
 int runCliCommand(const CliOptions& options) {

@@ -35,5 +35,9 @@ int runCliCommand(const CliOptions& options);
 // --json the failure as JSON. Returns the usage exit code.
 int usageFailure(const CliOptions& options, const std::string& message);
 
+// What the command did, for a message about output that did not arrive: "the command itself
+// succeeded" or "the command itself ended with exit code N".
+std::string outcomeText(int code);
+
 // Working folder as the launcher chooses it: $QUARN_HOME, $XDG_DATA_HOME/quarn, ~/.local/share/quarn.
 std::string defaultHome();

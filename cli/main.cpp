@@ -107,11 +107,6 @@ void ignoreWriteSignals() {
 #endif
 }
 
-// What the command did, for a message about output that did not arrive.
-std::string outcomeText(int code) {
-  return code == exitDone ? "the command itself succeeded" : "the command itself ended with exit code " + std::to_string(code);
-}
-
 // The command's exit code, unless the log or standard output lost what was written to them.
 int checkOutputs(int code, LogFile& log) {
   if (!log.finish()) {

@@ -467,20 +467,28 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   }
   runWireless(*run);
   runWired(*run);
-  const int code = exitCodeOf(*run);
+  int code = exitCodeOf(*run);
   if (!run->stickLost.empty())
     std::fprintf(stderr, "quarn-cli: over the air stopped: %s\n", printableText(run->stickLost.c_str()).c_str());
+  // The log closed and the report's fate known before the result is told, so that the JSON's exit
+  // code is the process's.
+  if (run->log.file != nullptr && !run->log.file->finish()) {
+    std::fprintf(stderr, "quarn-cli: %s; %s\n", run->log.file->failureText().c_str(), outcomeText(code).c_str());
+    if (code == exitDone) code = exitFailed;
+  }
+  if (!run->reportError.empty()) {
+    std::fprintf(stderr, "quarn-cli: report not written: %s\n", printableText(run->reportError.c_str()).c_str());
+    if (code == exitDone) code = exitFailed;
+  }
   if (action == SiteAction::exportPlan) {
     printPlan(*run);
     printTable(*run, stderr);
   } else if (options.json) {
-    std::fputs(jsonText(reportJson(*run)).c_str(), stdout);
+    ordered_json out = reportJson(*run);
+    out["exitCode"] = code;
+    std::fputs(jsonText(out).c_str(), stdout);
   } else {
     printTable(*run, stdout);
-  }
-  if (!run->reportError.empty()) {
-    std::fprintf(stderr, "quarn-cli: report not written: %s\n", printableText(run->reportError.c_str()).c_str());
-    if (code == exitDone) return exitFailed;
   }
   return code;
 }

@@ -191,6 +191,31 @@ TEST(CliFiles, LogIsCreatedPrivateAndAReaderThatWentAwayIsReported) {
   EXPECT_NE(fileText(dir.path() + "/err.txt").find("standard output: write failed (Broken pipe)"), std::string::npos);
 }
 
+// A site run's JSON carries the exit code of the process, also when only the log failed.
+TEST(CliFiles, SiteJsonTellsTheExitCodeALostLogGave) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir.path() + "/meterKeys").c_str(), 0700), 0);
+  dir.write("meterKeys/meters.txt", "m;11110002;00112233445566778899AABBCCDDEEF2\n");
+  const std::string plan = dir.write("plan.csv", "converter,link,slot1\n12345678," + sim.linkPath() + ",11110002\n");
+  // Full at the limit, which leaves room for the JSON and standard error.
+  constexpr rlim_t limit = 65536;
+  const std::string log = dir.write("log.txt", std::string(limit, 'x'));
+  const int code = waitCli(startCli(dir, {"--home", dir.path(), "--key", simKey, "--template",
+                                          std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/good.json", "--json",
+                                          "--log", log, "site", "apply", plan},
+                                    limit));
+  const std::string err = fileText(dir.path() + "/err.txt");
+  EXPECT_EQ(code, 1) << err;
+  EXPECT_NE(err.find("write failed after 0 bytes (File too large); the log is incomplete; the command itself succeeded"),
+            std::string::npos) << err;
+  const nlohmann::json out = nlohmann::json::parse(fileText(dir.path() + "/out.txt"), nullptr, false);
+  ASSERT_TRUE(out.is_object()) << fileText(dir.path() + "/out.txt");
+  EXPECT_EQ(out.value("exitCode", 0), 1);
+  EXPECT_EQ(out["converters"][0].value("status", ""), "done");
+}
+
 // Whether the port behind the link is left exclusive: TIOCGEXCL tells even root, whom the flag
 // does not stop.
 int exclusiveFlag(const std::string& link) {
