@@ -11,21 +11,21 @@ static_assert(optionBitCount == optionCount, "one check button per option bit");
 
 long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   const FXint id = FXSELID(sel);
-  transport.notSent.clear();
+  link_.transport().notSent.clear();
   if (id >= ID_GET_DATA_1 && id <= ID_GET_DATA_4) {
-    getSlotData(id - ID_GET_DATA_1, *this, commandChannel);
+    getSlotData(id - ID_GET_DATA_1, *this, link_.channel());
   } else if (id >= ID_SET_DATA_1 && id <= ID_SET_DATA_4) {
-    setSlotData(id - ID_SET_DATA_1, *this, commandChannel);
+    setSlotData(id - ID_SET_DATA_1, *this, link_.channel());
   } else if (id == ID_SCAN) {
-    scanNearby(*this, commandChannel);
+    scanNearby(*this, link_.channel());
   } else if (id == ID_GET_OPTIONS) {
-    requestConverterOptions(*this, commandChannel);
+    requestConverterOptions(*this, link_.channel());
   } else if (id == ID_SET_OPTIONS) {
     writeOptionChecks();
   }
   followLinks();  // a request sent arms its answer's bound
   // The log tab may not be the one shown: a request that did not leave is said where it is seen.
-  if (!transport.notSent.empty()) showStatus("Not sent: " + transport.notSent);
+  if (!link_.transport().notSent.empty()) showStatus("Not sent: " + link_.transport().notSent);
   return 1;
 }
 
@@ -35,21 +35,21 @@ void QuarnWindow::writeOptionChecks() {
   if (!optionDialogOpen()) return;
   bool ticks[optionCount];
   for (int i = 0; i < optionCount; ++i) ticks[i] = optionChecks[i]->getCheck() == TRUE;
-  confirmConverterOptions(ticks, state->converterOptions, *this, commandChannel);
+  confirmConverterOptions(ticks, link_.records().options, *this, link_.channel());
 }
 
 long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) {
   if (optionDialogOpen()) return 1;  // one option dialog at a time
   handle(this, FXSEL(SEL_COMMAND, ID_GET_OPTIONS), nullptr);
   bool ticks[optionCount];
-  optionChecksForDialog(state->converterOptions, ticks);
+  optionChecksForDialog(link_.records().options, ticks);
   OptionDialog dialog(this, optionChecks, ticks);
   if (dialog.run()) handle(this, FXSEL(SEL_COMMAND, ID_SET_OPTIONS), nullptr);
   return 1;
 }
 
 long QuarnWindow::onCmdKeyFind(FXObject*, FXSelector sel, void*) {
-  findSlotKeys(FXSELID(sel) - ID_KEY_FIND_1, *this, state->meterKeyList);
+  link_.keyFind(FXSELID(sel) - ID_KEY_FIND_1);
   return 1;
 }
 

@@ -26,7 +26,7 @@ constexpr int fillBatch = 100;      // frames per batch while filling
 constexpr int progressFrames = 10000;
 constexpr int streamFrames = 2000;  // wake-ups per way for the CPU figures
 
-QuarnState benchState;  // several MB of key lists: static, as in the program
+QuarnState benchState;  // static, as in the program
 
 // One incoming frame as the dongle timer logs it: time stamp, headline, hex dump.
 void logFrame(Log& log, const uint8_t* frame) {

@@ -118,8 +118,11 @@ public:
   // The sessions' answer waits, for a status line or a test that looks at them.
   const AnswerWait& answerWait() const;
   WiredSession& wiredSession() { return wired_; }
+  const WiredSession& wiredSession() const { return wired_; }
   DongleSession& dongleSession() { return dongle_; }
   StatusTransport& transport() { return transport_; }
+  // What converter answers change, for a test that hands the window an answer directly.
+  AnswerTargets& targets() { return targets_; }
   CommandChannel& channel() { return channel_; }
 
 private:

@@ -215,12 +215,12 @@ class CommandsTest : public ::testing::Test {
 protected:
   void SetUp() override {
     w = shell().window;
-    QuarnState& state = sharedState();
-    state.link = ConverterLinkState{};
-    state.link.linkMode = LinkMode::wired;  // no port open: frames are built and logged only
-    state.converterOptions = ConverterOptions{};
-    state.nearbyDevices = NearbyDeviceList{};
-    state.meterKeyList.count = 0;
+    LinkRecords& records = linkRecords();
+    records.state = ConverterLinkState{};
+    records.state.linkMode = LinkMode::wired;  // no port open: frames are built and logged only
+    records.options = ConverterOptions{};
+    records.nearby = NearbyDeviceList{};
+    records.meterKeys.count = 0;
     for (int s = 0; s < slotCount; ++s) w->writeSlot(s, SlotFields{});
     w->writeWired(WiredSettings{});
     for (int row = 0; row < 4; ++row) w->setNearbyRow(row, NearbyRowTexts{});
@@ -229,7 +229,7 @@ protected:
 
   void command(int id) { w->handle(w, FXSEL(SEL_COMMAND, id), nullptr); }
 
-  void answer(const Bytes& payload) { parseConverterAnswer(payload.data(), payload.size(), w->answerTargets); }
+  void answer(const Bytes& payload) { parseConverterAnswer(payload.data(), payload.size(), w->link().targets()); }
 
   // Runs a command that opens a modal dialog; the action answers it.
   bool commandWithDialog(FXSelector sel, void* data, std::function<void(FXDialogBox*)> action) {
@@ -275,8 +275,8 @@ TEST_F(CommandsTest, GetDataOfSlotThreeLogsTheWholeFrameAndWritesNothingWithoutA
   const std::vector<Bytes> dumps = loggedDumps();
   ASSERT_EQ(dumps.size(), 1u);
   EXPECT_EQ(dumps[0], expectedPlainFrame(0, {0x0F, 0x35, 0x92, 0x02}));
-  EXPECT_FALSE(w->wiredPort.portOpen);
-  EXPECT_EQ(sharedState().link.accessNumber, 1);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(linkRecords().state.accessNumber, 1);
 }
 
 TEST_F(CommandsTest, GetDataGoesOutOnAnOpenWiredPortExactlyAsLogged) {
@@ -287,8 +287,8 @@ TEST_F(CommandsTest, GetDataGoesOutOnAnOpenWiredPortExactlyAsLogged) {
   ASSERT_EQ(tcgetattr(slave, &raw), 0);
   cfmakeraw(&raw);
   ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
-  w->wiredPort.port.fd = slave;
-  w->wiredPort.portOpen = true;
+  w->link().wiredSession().port.port.fd = slave;
+  w->link().wiredSession().port.portOpen = true;
 
   command(QuarnWindow::ID_GET_DATA_2);
 
@@ -296,8 +296,8 @@ TEST_F(CommandsTest, GetDataGoesOutOnAnOpenWiredPortExactlyAsLogged) {
   pollfd ready = {master, POLLIN, 0};
   ASSERT_EQ(poll(&ready, 1, 2000), 1);
   const ssize_t n = read(master, written.data(), written.size());
-  w->wiredPort.portOpen = false;
-  w->wiredPort.port.fd = -1;
+  w->link().wiredSession().port.portOpen = false;
+  w->link().wiredSession().port.port.fd = -1;
   close(slave);
   close(master);
   ASSERT_GT(n, 0);
@@ -337,7 +337,7 @@ TEST_F(CommandsTest, SetDataPadsTheDeviceIdAndSendsTheSlotAndWiredSettings) {
 }
 
 TEST_F(CommandsTest, SecuredGetDataLogsTheCounterInRed) {
-  sharedState().link.securedMessages = true;
+  linkRecords().state.securedMessages = true;
   command(QuarnWindow::ID_GET_DATA_1);
   const std::string log = logContent();
   const std::string line = "Counter now: 0x00000004";
@@ -346,7 +346,7 @@ TEST_F(CommandsTest, SecuredGetDataLogsTheCounterInRed) {
   for (size_t i = 0; i < line.size(); ++i) {
     EXPECT_EQ(w->logView->getStyle(static_cast<FXint>(at + i)), logStyleDongle) << i;
   }
-  EXPECT_EQ(sharedState().link.messageCounter, 8u);
+  EXPECT_EQ(linkRecords().state.messageCounter, 8u);
   const std::vector<Bytes> dumps = loggedDumps();
   ASSERT_EQ(dumps.size(), 1u);
   ASSERT_GT(dumps[0].size(), 7u);
@@ -512,7 +512,7 @@ TEST_F(CommandsTest, OptionDialogAtFirstUseShowsAllTickedAndOkWritesAllOnes) {
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1], (Bytes{0x0F, 0x35, 0x98, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01}));
   EXPECT_EQ(loggedDumps()[1], expectedPlainFrame(1, sent[1]));
-  for (uint8_t b : sharedState().converterOptions.bytes) EXPECT_EQ(b, 1);
+  for (uint8_t b : linkRecords().options.bytes) EXPECT_EQ(b, 1);
 }
 
 TEST_F(CommandsTest, OptionAnswerDuringTheDialogTicksByItsRulesAndIsStoredAsReceived) {
@@ -534,7 +534,7 @@ TEST_F(CommandsTest, OptionAnswerDuringTheDialogTicksByItsRulesAndIsStoredAsRece
 TEST_F(CommandsTest, OptionAnswerBeforeTheDialogTicksEveryNonZeroByte) {
   answer(mixedOptionsAnswer);
   for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
-  const Bytes stored(sharedState().converterOptions.bytes, sharedState().converterOptions.bytes + 8);
+  const Bytes stored(linkRecords().options.bytes, linkRecords().options.bytes + 8);
   EXPECT_EQ(stored, Bytes(mixedOptionsAnswer.begin() + 3, mixedOptionsAnswer.end()));
 
   std::vector<bool> ticks;
@@ -595,7 +595,7 @@ TEST_F(CommandsTest, OptionDialogCancelOrCloseSendsNothingButKeepsTheAnswer) {
                                   }));
     EXPECT_EQ(sentPayloads(), std::vector<Bytes>{readOptions});
     for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
-    const Bytes stored(sharedState().converterOptions.bytes, sharedState().converterOptions.bytes + 8);
+    const Bytes stored(linkRecords().options.bytes, linkRecords().options.bytes + 8);
     EXPECT_EQ(stored, Bytes(mixedOptionsAnswer.begin() + 3, mixedOptionsAnswer.end()));
   }
 }
@@ -604,7 +604,7 @@ TEST_F(CommandsTest, OptionIdsWithoutTheDialogReadButNeverWrite) {
   command(QuarnWindow::ID_GET_OPTIONS);
   command(QuarnWindow::ID_SET_OPTIONS);
   EXPECT_EQ(sentPayloads(), std::vector<Bytes>{readOptions});
-  for (uint8_t b : sharedState().converterOptions.bytes) EXPECT_EQ(b, 0xFF);
+  for (uint8_t b : linkRecords().options.bytes) EXPECT_EQ(b, 0xFF);
 }
 
 // ---------------------------------------------------------------- scan and nearby table
@@ -625,7 +625,7 @@ TEST_F(CommandsTest, ScanSendsItsRequestAndTheAnswerFillsTheTableSorted) {
       {0x42, 0x04, 0x02, 0x00, 0x00, 0x00, 0x10, 0x04, 10},   // ABB 00000002
       {0x43, 0x04, 0x01, 0x00, 0x00, 0x00, 0x02, 0x03, 90},   // ABC 00000001
   }));
-  EXPECT_EQ(sharedState().nearbyDevices.count, 3u);
+  EXPECT_EQ(linkRecords().nearby.count, 3u);
   EXPECT_EQ(tableRow(w, 0),
             (std::vector<std::string>{"4204020000001004", "ABB ID: 00000002 type: 04 version: 10", "-69"}));
   EXPECT_EQ(tableRow(w, 1),
@@ -780,7 +780,7 @@ TEST_F(DestinationTest, MouseDoubleClickOnTheTableReachesTheDialog) {
 // ---------------------------------------------------------------- key find
 
 TEST_F(CommandsTest, KeyFindOfSlotThreeFillsOnlySlotThreesKeys) {
-  MeterKeyList& keys = sharedState().meterKeyList;
+  MeterKeyList& keys = linkRecords().meterKeys;
   keys.count = 2;
   MeterKeyEntry other{};
   const uint8_t otherId[4] = {0x00, 0x00, 0x12, 0x35};
@@ -816,7 +816,7 @@ TEST_F(CommandsTest, KeyFindOfSlotThreeFillsOnlySlotThreesKeys) {
 }
 
 TEST_F(CommandsTest, EachKeyFindButtonActsOnItsOwnSlot) {
-  MeterKeyList& keys = sharedState().meterKeyList;
+  MeterKeyList& keys = linkRecords().meterKeys;
   keys.count = 1;
   keys.entries[0] = MeterKeyEntry{};
   keys.entries[0].id[3] = 0x07;

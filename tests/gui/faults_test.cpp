@@ -202,7 +202,7 @@ protected:
     setenv("QUARN_VIRTUAL_PORTS", portPath.c_str(), 1);
     DialogScript script({chooseConnection(true), choosePort("ttyQF")});
     runWithDialogs(script, [&] { w->connectionChoice(); });
-    ASSERT_TRUE(w->wiredPort.portOpen);
+    ASSERT_TRUE(w->link().wiredSession().port.portOpen);
     ASSERT_TRUE(watches(QuarnWindow::ID_INPUT_WIRED));
   }
 
@@ -218,7 +218,7 @@ protected:
     const size_t answers = countOf(logContent(), "Message counter found: ");
     DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQF] reconnected.")});
     runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
-    EXPECT_TRUE(w->wiredPort.portOpen);
+    EXPECT_TRUE(w->link().wiredSession().port.portOpen);
     meter.start();
     ASSERT_TRUE(runUntil([&] {
       return countOf(logContent(), "Message counter found: ") > answers &&
@@ -244,7 +244,7 @@ TEST_F(WiredFaults, HangUpMidFrame) {
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
   // The hang-up is said in the status line, and the dead port let go.
   EXPECT_EQ(str(w->statusLine->getText()), "Connection lost: ttyQF");
-  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   recoverByReconnect();
 }
 
@@ -348,13 +348,13 @@ protected:
     setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1);
     DialogScript script({chooseConnection(false)});
     runWithDialogs(script, [&] { w->connectionChoice(); });
-    ASSERT_EQ(sharedState().link.linkMode, LinkMode::wireless);
+    ASSERT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
     ASSERT_TRUE(watches(QuarnWindow::ID_INPUT_DONGLE));
   }
 
   // The converter heard, chosen as partner, its key typed in: ready for secured commands.
   void choosePartner() {
-    ASSERT_TRUE(runUntil([&] { return sharedState().heardConverters.count > 0; })) << logContent();
+    ASSERT_TRUE(runUntil([&] { return linkRecords().heard.count > 0; })) << logContent();
     DialogScript script({selectFirstPartner()});
     runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
     w->converterKeyField->setText(simKeyText);
@@ -425,7 +425,7 @@ TEST_F(WirelessFaults, FloodOfGarbage) {
   std::printf("[ info ] wireless flood over %d ms: %zu log lines, %zu frames dropped by the serial layer\n",
               ms, lines, dropped);
   EXPECT_GT(dropped, 0u);  // the garbage was read, not left queued
-  EXPECT_LE(sharedState().heardConverters.count, 1);
+  EXPECT_LE(linkRecords().heard.count, 1);
 }
 
 struct StatusCase {

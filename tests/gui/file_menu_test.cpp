@@ -93,8 +93,8 @@ protected:
   void SetUp() override {
     w = shell().window;
     resetConnection(w);
-    sharedState().link.linkMode = LinkMode::wired;
-    sharedState().converterOptions = ConverterOptions{};
+    linkRecords().state.linkMode = LinkMode::wired;
+    linkRecords().options = ConverterOptions{};
     for (int s = 0; s < slotCount; ++s) w->writeSlot(s, SlotFields{});
     w->writeWired(WiredSettings{});
     char pattern[] = "/tmp/quarn-file-menu-XXXXXX";
@@ -112,7 +112,7 @@ TEST_F(FileMenuTest, SettingsGoOutAndComeBackWithoutSendingAndTheLogIsSavedAsSho
   w->writeSlot(1, fullSlot());
   w->writeWired(WiredSettings{9, 8});
   const uint8_t optionAnswer[] = {0x0F, 0x35, 0x97, 1, 0, 1, 0, 0, 0, 0, 1};
-  parseConverterAnswer(optionAnswer, sizeof optionAnswer, w->answerTargets);
+  parseConverterAnswer(optionAnswer, sizeof optionAnswer, w->link().targets());
 
   runItem(w, "Save settings…", {answerChooser("Save settings", settings)});
   const std::string saved = readAll(settings);
@@ -126,14 +126,14 @@ TEST_F(FileMenuTest, SettingsGoOutAndComeBackWithoutSendingAndTheLogIsSavedAsSho
   changed.deviceId = "87654321";
   w->writeSlot(1, changed);
   w->writeWired(WiredSettings{});
-  sharedState().converterOptions = ConverterOptions{};
+  linkRecords().options = ConverterOptions{};
   w->clearLog();
   runItem(w, "Load settings…", {answerChooser("Load settings", settings)});
   EXPECT_TRUE(w->readSlot(1) == fullSlot());
   EXPECT_EQ(w->readWired().protocol, 9);
   EXPECT_EQ(w->readWired().mode, 8);
-  EXPECT_TRUE(sharedState().converterOptions.known);
-  const std::vector<int> bits(sharedState().converterOptions.bytes, sharedState().converterOptions.bytes + 8);
+  EXPECT_TRUE(linkRecords().options.known);
+  const std::vector<int> bits(linkRecords().options.bytes, linkRecords().options.bytes + 8);
   EXPECT_EQ(bits, (std::vector<int>{1, 0, 1, 0, 0, 0, 0, 1}));
   EXPECT_EQ(logContent(), "Settings loaded from " + settings + "; nothing sent\n");
 
@@ -147,9 +147,9 @@ TEST_F(FileMenuTest, SettingsGoOutAndComeBackWithoutSendingAndTheLogIsSavedAsSho
   cfmakeraw(&raw);
   ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
   ASSERT_EQ(fcntl(slave, F_SETFL, O_NONBLOCK), 0);  // as the program opens its ports
-  w->wiredPort.port.fd = slave;
-  w->wiredPort.portOpen = true;
-  resetReceiver(sharedState().linkFrame);  // as connecting does
+  w->link().wiredSession().port.port.fd = slave;
+  w->link().wiredSession().port.portOpen = true;
+  resetReceiver(linkRecords().frames);  // as connecting does
   w->followLinks();
   w->logTimestamp();
   w->logText(">>> marker\n", 0);

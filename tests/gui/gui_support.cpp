@@ -11,9 +11,11 @@
 #include <thread>
 
 QuarnState& sharedState() {
-  static QuarnState* state = new QuarnState;  // several MB; lives until exit
+  static QuarnState* state = new QuarnState;  // lives until exit
   return *state;
 }
+
+LinkRecords& linkRecords() { return shell().window->link().records(); }
 
 Shell& shell() {
   static Shell instance;
@@ -114,17 +116,17 @@ void closeByWindow(FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_CLOSE
 void command(int id) { shell().window->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
 
 void resetConnection(QuarnWindow* w) {
-  QuarnState& s = sharedState();
+  LinkRecords& s = w->link().records();
   shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
   shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
-  closeWiredPort(w->wiredPort);
-  w->wiredPort = WiredPort{};
+  closeWiredPort(w->link().wiredSession().port);
+  w->link().wiredSession().port = WiredPort{};
   closeSerialPort(s.dongleLink.port);
   s.dongleLink = DongleLink{};
   s.dongleRecord = DongleRecord{};
-  s.heardConverters = HeardConverterList{};
-  s.link = ConverterLinkState{};
-  w->dongleWatch = DongleWatch{};
+  s.heard = HeardConverterList{};
+  s.state = ConverterLinkState{};
+  w->link().dongleSession().watch = DongleWatch{};
   w->followLinks();  // the event loop must not watch the closed ports
   w->clearLog();
   w->converterIdField->setText("None selected.");

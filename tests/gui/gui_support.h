@@ -17,6 +17,8 @@ struct Shell {
 };
 
 QuarnState& sharedState();
+// The records of the shared window's link.
+LinkRecords& linkRecords();
 // Opens the display (retrying while a just-started server refuses) and builds the window on
 // first use; aborts when there is no display at all.
 Shell& shell();

@@ -140,8 +140,8 @@ protected:
   void SetUp() override {
     w = shell().window;
     w->clearLog();
-    sharedState().link = ConverterLinkState{};
-    w->wiredPort.portName.clear();
+    linkRecords().state = ConverterLinkState{};
+    w->link().wiredSession().port.portName.clear();
   }
   QuarnWindow* w = nullptr;
 };
@@ -212,9 +212,9 @@ TEST_F(ShellTest, WindowTitleIconsAndStatus) {
   EXPECT_EQ(str(w->statusLine->getNormalText()), "Not connected.");
   EXPECT_EQ(str(w->getApp()->getAppName()), "Quarn v1.3.0");
   EXPECT_TRUE(w->shown());
-  EXPECT_EQ(w->wiredPort.portName, "");
-  EXPECT_EQ(w->wiredPort.port.fd, -1);
-  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(w->link().wiredSession().port.portName, "");
+  EXPECT_EQ(w->link().wiredSession().port.port.fd, -1);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
 }
 
@@ -299,14 +299,16 @@ TEST_F(ShellTest, StartupFilesFeedTheConverterKeyField) {
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir.c_str()), 0);
   static QuarnState* loaded = new QuarnState;
+  static LinkRecords* keys = new LinkRecords;  // several MB of key lists
 
   // Nothing there: defaults, and both key lists emptied.
-  loaded->converterKeyList.count = 7;
-  loaded->meterKeyList.count = 9;
-  loadStartupFiles(*loaded);
+  keys->converterKeys.count = 7;
+  keys->meterKeys.count = 9;
+  loadStartupConfig(*loaded);
+  loadStartupKeys(*keys);
   EXPECT_FALSE(loaded->config.configLoaded);
-  EXPECT_EQ(loaded->converterKeyList.count, 0u);
-  EXPECT_EQ(loaded->meterKeyList.count, 0u);
+  EXPECT_EQ(keys->converterKeys.count, 0u);
+  EXPECT_EQ(keys->meterKeys.count, 0u);
   QuarnWindow* plain = new QuarnWindow(shell().app, *loaded);
   EXPECT_EQ(str(plain->converterKeyField->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
   delete plain;
@@ -320,10 +322,11 @@ TEST_F(ShellTest, StartupFilesFeedTheConverterKeyField) {
   std::ofstream(dir + "/dongleKeys/site.txt") << "# converters\nA;12345678;000102030405060708090A0B0C0D0E0F\n";
   std::ofstream(dir + "/meterKeys/site.txt") << "M1;00000001;" << std::string(32, 'A') << "\nM2;00000002;"
                                              << std::string(32, 'B') << ";" << std::string(32, 'C') << "\n";
-  loadStartupFiles(*loaded);
+  loadStartupConfig(*loaded);
+  loadStartupKeys(*keys);
   EXPECT_TRUE(loaded->config.configLoaded);
-  EXPECT_EQ(loaded->converterKeyList.count, 1u);
-  EXPECT_EQ(loaded->meterKeyList.count, 2u);
+  EXPECT_EQ(keys->converterKeys.count, 1u);
+  EXPECT_EQ(keys->meterKeys.count, 2u);
   QuarnWindow* fromFile = new QuarnWindow(shell().app, *loaded);
   EXPECT_EQ(str(fromFile->converterKeyField->getText()), tail);
   delete fromFile;
@@ -460,7 +463,7 @@ TEST_F(ShellTest, CtrlREmptiesTheLog) {
 }
 
 TEST_F(ShellTest, CtrlAOpensTheAboutBox) {
-  sharedState().link.linkMode = LinkMode::wired;
+  linkRecords().state.linkMode = LinkMode::wired;
   DialogProbe probe;
   probe.arm();
   pressKey(w, KEY_a, CONTROLMASK, "a");  // returns once the probe has accepted the box
@@ -491,9 +494,9 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
       {LinkMode::wireless, "", "%s%n", "100%", "Wireless connection\r\nID: [%s%n]\r\nDescription: [100%]\r\n"},
   };
   for (const AboutCase& c : cases) {
-    sharedState().link.linkMode = c.mode;
-    w->wiredPort.portName = c.port;
-    DongleRecord& record = sharedState().dongleRecord;
+    linkRecords().state.linkMode = c.mode;
+    w->link().wiredSession().port.portName = c.port;
+    DongleRecord& record = linkRecords().dongleRecord;
     std::snprintf(record.serial, sizeof record.serial, "%s", c.serial);
     std::snprintf(record.description, sizeof record.description, "%s", c.description);
     DialogProbe probe;
@@ -506,7 +509,7 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
     for (size_t at = drawn.find("\r\n"); at != std::string::npos; at = drawn.find("\r\n", at)) drawn.erase(at, 1);
     EXPECT_EQ(probe.labels[3], drawn);
   }
-  sharedState().dongleRecord = DongleRecord{};
+  linkRecords().dongleRecord = DongleRecord{};
 }
 
 TEST_F(ShellTest, CtrlQEndsTheEventLoop) {
@@ -769,19 +772,19 @@ TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
 // ---------------------------------------------------------------- secured messages
 
 TEST_F(ShellTest, SecuredMessagesToggleInWiredRuns) {
-  sharedState().link.linkMode = LinkMode::wired;
+  linkRecords().state.linkMode = LinkMode::wired;
   const bool expected[] = {true, false, true, false};
   for (bool e : expected) {
     pressKey(w->securedMessagesCheck, KEY_Return, 0, "\r");
-    EXPECT_EQ(sharedState().link.securedMessages, e);
+    EXPECT_EQ(linkRecords().state.securedMessages, e);
   }
 }
 
 TEST_F(ShellTest, SecuredMessagesStaySetInWirelessRuns) {
-  sharedState().link.linkMode = LinkMode::wireless;
+  linkRecords().state.linkMode = LinkMode::wireless;
   for (int i = 0; i < 5; ++i) {
     pressKey(w->securedMessagesCheck, KEY_Return, 0, "\r");
-    EXPECT_TRUE(sharedState().link.securedMessages) << i;
+    EXPECT_TRUE(linkRecords().state.securedMessages) << i;
   }
 }
 

@@ -110,10 +110,10 @@ TEST(Texts, EveryQuotedValueHoldsOnTheLiveWindow) {
   }
   w->handle(w->fontRadios[1], FXSEL(SEL_COMMAND, QuarnWindow::ID_FONT_2), nullptr);
 
-  sharedState().link.linkMode = LinkMode::wired;
+  linkRecords().state.linkMode = LinkMode::wired;
   readDialogOf(QuarnWindow::ID_ABOUT, "about", seen);
   readDialogOf(QuarnWindow::ID_OPTION_BITS, "options", seen);
-  sharedState().link = ConverterLinkState{};
+  linkRecords().state = ConverterLinkState{};
 
   FXFont terminal(shell().app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
                   FXFont::NonExpanded, 0);
