@@ -398,6 +398,12 @@ protected:
     runWithDialogs(script, [&] { w->connectionChoice(); });
   }
   size_t framesSeen(const std::vector<std::string>& texts) const { return sim->transcriptMatching(texts).size(); }
+  // What a stick run that heard nothing leaves to look at: the log, and the stick's transcript.
+  std::string heardNothing() const {
+    std::string text = "log:\n" + logContent() + "\ntranscript:\n";
+    for (const std::string& line : sim->transcript()) text += line + "\n";
+    return text + "watching the stick: " + (w->watchesStick() ? "yes" : "no");
+  }
 
   std::unique_ptr<SimProcess> sim;
   const char* beaconMs = "100";
@@ -467,7 +473,7 @@ TEST_F(WirelessRunTest, AStickHeldByAnotherProgramIsInUseNotMissing) {
 
 TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePartner) {
   startWireless();
-  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; }));
+  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; })) << heardNothing();
   std::vector<std::string> items;
   DialogScript script({[&](FXDialogBox* dialog) {
     EXPECT_EQ(str(dialog->getTitle()), "Select wireless partner.");
@@ -493,7 +499,7 @@ TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePa
 
 TEST_F(WirelessRunTest, CancellingThePartnerDialogChangesNothing) {
   startWireless();
-  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; }));
+  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; })) << heardNothing();
   const uint32_t counter = linkRecords().state.messageCounter;
   DialogScript script({acceptWith("Select wireless partner.", "Cancel")});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
