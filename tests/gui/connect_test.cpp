@@ -34,7 +34,7 @@ namespace {
 template <typename Condition>
 bool pumpUntil(Condition condition) {
   for (int i = 0; i < 500; ++i) {
-    shell().app->runWhileEvents();
+    runQueuedEvents();
     if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -44,7 +44,7 @@ bool pumpUntil(Condition condition) {
 void pumpFor(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
-    shell().app->runWhileEvents();
+    runQueuedEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }

@@ -59,6 +59,14 @@ void pump() {
   }
 }
 
+void runQueuedEvents() {
+  FXApp* app = shell().app;
+  // peekEvent also holds while a refresh walks the widgets, one widget a call: bounded.
+  constexpr int eventMax = 20000;
+  for (int i = 0; i < eventMax && app->peekEvent(); ++i) app->runOneEvent(false);
+  app->runWhileEvents();
+}
+
 void collect(FXWindow* root, std::vector<FXWindow*>& out) {
   for (FXWindow* child = root->getFirst(); child != nullptr; child = child->getNext()) {
     out.push_back(child);

@@ -29,6 +29,11 @@ size_t countOf(const std::string& text, const std::string& part);
 
 // Refreshes and handles pending events a few times over.
 void pump();
+// Handles what the event loop has now: every queued X event, then the inputs and timers due.
+// runWhileEvents alone stops at the first Expose (FOX only notes the area), and while X events
+// are queued FOX does not look at its inputs: a window just uncovered by another program's
+// (hundreds of Expose events) would leave a port unread for seconds in a loop that sleeps.
+void runQueuedEvents();
 
 // Every descendant of a window, depth first in creation order.
 void collect(FXWindow* root, std::vector<FXWindow*>& out);
