@@ -3,7 +3,6 @@
 #include "app/connection_choice.h"
 #include "app/port_dialog.h"
 #include "app/quarn_window.h"
-#include "dongle/dongle_frame.h"
 #include "dongle/dongle_link.h"
 #include "serial/serial_port.h"
 #include "text/printable_text.h"
@@ -51,15 +50,15 @@ void QuarnWindow::showStickOpenError() {
 void QuarnWindow::selectWiredPort() {
   ComPortList ports{};
   listComPorts(ports);
-  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, link_.wiredSession().port.portName.c_str()), portList);
+  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, link_.wiredPortName().c_str()));
   if (ports.count == 0) return;  // nothing to connect; the port stays as it was
-  link_.wiredSession().port.portName = comPortName(ports, chosen);
-  link_.wiredSession().port.devicePath = comPortPath(ports, chosen);
-  connectWired();
+  connectWired(comPortName(ports, chosen), comPortPath(ports, chosen));
 }
 
-void QuarnWindow::connectWired() {
-  const WiredConnectResult result = link_.wiredSession().connect(*this);
+void QuarnWindow::connectWired() { connectWired(link_.wiredPortName(), link_.wiredDevicePath()); }
+
+void QuarnWindow::connectWired(const std::string& portName, const std::string& devicePath) {
+  const WiredConnectResult result = link_.connectWired(portName, devicePath);
   followLinks();  // before the error box runs the event loop again
   if (!result.statusText.empty()) showStatus(result.statusText);
   if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());

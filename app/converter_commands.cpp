@@ -5,37 +5,37 @@
 #include "app/option_dialog.h"
 #include "app/quarn_window.h"
 #include "converter/destination_meter.h"
-#include "converter/key_find.h"
 
 static_assert(optionBitCount == optionCount, "one check button per option bit");
 
 long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   const FXint id = FXSELID(sel);
-  link_.transport().notSent.clear();
+  bool sent = true;
   if (id >= ID_GET_DATA_1 && id <= ID_GET_DATA_4) {
-    getSlotData(id - ID_GET_DATA_1, *this, link_.channel());
+    link_.getData(id - ID_GET_DATA_1);
   } else if (id >= ID_SET_DATA_1 && id <= ID_SET_DATA_4) {
-    setSlotData(id - ID_SET_DATA_1, *this, link_.channel());
+    link_.setData(id - ID_SET_DATA_1);
   } else if (id == ID_SCAN) {
-    scanNearby(*this, link_.channel());
+    link_.scan();
   } else if (id == ID_GET_OPTIONS) {
-    requestConverterOptions(*this, link_.channel());
+    link_.readOptions();
   } else if (id == ID_SET_OPTIONS) {
-    writeOptionChecks();
+    sent = writeOptionChecks();
   }
   followLinks();  // a request sent arms its answer's bound
   // The log tab may not be the one shown: a request that did not leave is said where it is seen.
-  if (!link_.transport().notSent.empty()) showStatus("Not sent: " + link_.transport().notSent);
+  if (sent && !link_.portRefusal().empty()) showStatus("Not sent: " + link_.portRefusal());
   return 1;
 }
 
 // Writes what the option dialog's checks show. Without the dialog there is nothing the
-// user has confirmed, so nothing is sent.
-void QuarnWindow::writeOptionChecks() {
-  if (!optionDialogOpen()) return;
+// user has confirmed, so nothing is sent (false).
+bool QuarnWindow::writeOptionChecks() {
+  if (!optionDialogOpen()) return false;
   bool ticks[optionCount];
   for (int i = 0; i < optionCount; ++i) ticks[i] = optionChecks[i]->getCheck() == TRUE;
-  confirmConverterOptions(ticks, link_.records().options, *this, link_.channel());
+  link_.writeOptions(ticks);
+  return true;
 }
 
 long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) {

@@ -105,15 +105,12 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   bool added = false;
   {
     LogBatch batch(communicationLog);
-    for (int i = 0; i < count; ++i) {
-      if (events[i].kind == deviceRemoved) link_.deviceRemoved(events[i].port.devicePath);
-      if (events[i].kind == deviceAdded && isRecordedDongle(link_.records().dongleRecord, events[i].port)) added = true;
-    }
+    for (int i = 0; i < count; ++i) added = link_.deviceChanged(events[i]) || added;
   }
-  const std::string lost = link_.dongleSession().takeLostNotice();
+  const std::string lost = link_.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   // A stick that is back is looked for at once rather than at the next round.
-  if (added && link_.dongleSession().lost()) return onInputDongle(sender, sel, ptr);
+  if (added && link_.stickGone()) return onInputDongle(sender, sel, ptr);
   return 0;
 }

@@ -326,7 +326,7 @@ long QuarnWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
 
 FXString QuarnWindow::aboutConnectionText() const {
   if (link_.records().state.linkMode == LinkMode::wired) {
-    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredSession().port.portName.c_str()).c_str());
+    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredPortName().c_str()).c_str());
   }
   // Device strings shown escaped, as on the trace output: a line break in a product name
   // would otherwise reshape the box.

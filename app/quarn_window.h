@@ -9,7 +9,6 @@
 #include "converter/answer_parser.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
-#include "link/wired_connection.h"
 #include "serial/device_monitor.h"
 #include "text/log.h"
 
@@ -97,7 +96,9 @@ public:
   // The connection: chosen once at start, then the wired port or the dongle.
   void connectionChoice();
   void selectWiredPort();
+  // Reconnects the port last chosen, or connects the one named.
   void connectWired();
+  void connectWired(const std::string& portName, const std::string& devicePath);
   void partnerDialog();
 
   long onCmdAbout(FXObject*, FXSelector, void*);
@@ -130,7 +131,17 @@ public:
   long onCmdLoadSettings(FXObject*, FXSelector, void*);
   long onCmdSaveLog(FXObject*, FXSelector, void*);
 
-  // Widgets and state the handlers of the other subsystems work on.
+  // The one link: records, sessions, transport and command channel.
+  ConverterLink& link() { return link_; }
+  const ConverterLink& link() const { return link_; }
+
+protected:
+  QuarnWindow() = default;  // for the metaclass only; builds nothing
+
+private:
+  // Widgets and state the handlers of the other subsystems work on; tests and benchmarks look
+  // at them through QuarnWindowProbe.
+  friend struct QuarnWindowProbe;
   FXCheckButton* optionChecks[optionBitCount] = {};
   FXStatusLine* statusLine = nullptr;
   FXMenuRadio* fontRadios[fontChoiceCount] = {};
@@ -156,19 +167,9 @@ public:
   // What the Log calls above write through: batches, scrolling and the bound on logView.
   LogView communicationLog;
   FXFont* logFont = nullptr;
-  FXListBox* portList = nullptr;
-  FXListBox* partnerList = nullptr;
-  // The one link: records, sessions, transport and command channel.
-  ConverterLink& link() { return link_; }
-  const ConverterLink& link() const { return link_; }
-  uint8_t deviceIdBytes[4] = {};
   // The folder the file choosers open in: the last one used in this run, empty for the working folder.
   std::string fileFolder;
 
-protected:
-  QuarnWindow() = default;  // for the metaclass only; builds nothing
-
-private:
   void buildMenus();
   void buildSettingsPage(FXComposite* page);
   void buildConverterGroups(FXComposite* container);
@@ -179,7 +180,7 @@ private:
   bool wiredOperation();  // false, after saying so, in a wireless run
   void showStickOpenError();
   void writeDongleStart();
-  void writeOptionChecks();
+  bool writeOptionChecks();
   // A file command's outcome: a log line, and the error box when it failed.
   void reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error);
 

@@ -10,10 +10,10 @@ bool QuarnWindow::wiredOperation() {
 
 long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
-  link_.wiredSession().close();
+  link_.disconnectWired();
   followLinks();
   FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] disconnected.",
-                            link_.wiredSession().port.portName.c_str());
+                            link_.wiredPortName().c_str());
   showStatus("Not connected.");
   return 1;
 }
@@ -22,13 +22,13 @@ long QuarnWindow::onCmdReconnect(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
   connectWired();
   FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] reconnected.",
-                            link_.wiredSession().port.portName.c_str());
+                            link_.wiredPortName().c_str());
   return 1;
 }
 
 long QuarnWindow::onCmdSelectPort(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
-  link_.wiredSession().close();
+  link_.disconnectWired();
   followLinks();
   selectWiredPort();
   return 1;

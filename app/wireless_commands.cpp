@@ -2,7 +2,6 @@
 #include "app/connection_choice.h"
 #include "app/partner_dialog.h"
 #include "app/quarn_window.h"
-#include "dongle/dongle_frame.h"
 
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {
   if (link_.records().state.linkMode == LinkMode::wired) {
@@ -18,9 +17,5 @@ void QuarnWindow::partnerDialog() {
   // The entries as listed when the dialog is built: the poll keeps recording while it is open
   // and a full list rolls, so an index into the live list could name another converter.
   const HeardConverterList shown = link_.records().heard;
-  const FXint chosen = runPartnerDialog(this, shown, partnerList);
-  if (chosen < 0) return;
-  uint8_t frame[partnerFrameSize];
-  showIdentity(choosePartner(shown.entries[chosen], link_.records().state, link_.records().converterKeys, frame), *this);
-  link_.dongleSession().writePartner(frame, sizeof frame);
+  if (const std::optional<int> chosen = runPartnerDialog(this, shown)) link_.choosePartner(shown.entries[*chosen]);
 }

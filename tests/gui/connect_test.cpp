@@ -85,7 +85,7 @@ protected:
   void SetUp() override {
     w = shell().window;
     resetConnection(w);
-    w->statusLine->setNormalText("Not connected.");
+    probe(w).statusLine()->setNormalText("Not connected.");
   }
   void TearDown() override {
     shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
@@ -98,7 +98,7 @@ protected:
   bool watches(int input) const {
     return input == QuarnWindow::ID_INPUT_WIRED ? w->watchesWiredPort() : w->watchesStick();
   }
-  std::string status() const { return str(w->statusLine->getNormalText()); }
+  std::string status() const { return str(probe(w).statusLine()->getNormalText()); }
 
   QuarnWindow* w = nullptr;
 };
@@ -151,7 +151,7 @@ TEST_F(ConnectTest, ConnectionDialogShowsItsTextsAndStartsOnWireless) {
             "", "A USB wireless MBUS dongle was not found!",
             "\nA USB wireless MBUS dongle is needed to operate.\n\nWill revert to wired operation.\n"};
         EXPECT_EQ(labelTexts(dialog), expected);
-        EXPECT_EQ(widgetsOf<FXLabel>(dialog).front()->getIcon(), w->bigIcon);
+        EXPECT_EQ(widgetsOf<FXLabel>(dialog).front()->getIcon(), probe(w).bigIcon());
         EXPECT_EQ(dialog->getDecorations() & (DECOR_TITLE | DECOR_BORDER | DECOR_CLOSE),
                   static_cast<FXuint>(DECOR_TITLE | DECOR_BORDER));
         FXButton* ok = buttonNamed(dialog, "OK");
@@ -247,11 +247,11 @@ TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterI
   EXPECT_EQ(status(), "Connected to serial [ttySIM0]");
   EXPECT_EQ(logContent().rfind(">>> REQ_UD2\n0x10 0x5B 0xFB 0x56 0x16 \n", 0), 0u) << logContent();
   // The wired port, watched by the event loop, brings in the answer.
-  ASSERT_TRUE(pumpUntil([&] { return answered(1) && str(w->converterIdField->getText()).rfind("SN:", 0) == 0; }))
+  ASSERT_TRUE(pumpUntil([&] { return answered(1) && str(probe(w).converterIdField()->getText()).rfind("SN:", 0) == 0; }))
       << logContent();
   EXPECT_EQ(requestsSeen(), 1u);
-  EXPECT_EQ(str(w->converterIdField->getText()).substr(0, 17), "SN: 12345678 ID: ");
-  EXPECT_EQ(str(w->converterIdField->getText()).substr(33), " FW: 01.02");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()).substr(0, 17), "SN: 12345678 ID: ");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()).substr(33), " FW: 01.02");
   EXPECT_NE(logContent().find("Message counter found: "), std::string::npos);
   EXPECT_TRUE(watches(QuarnWindow::ID_INPUT_WIRED));
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
@@ -306,7 +306,7 @@ TEST_F(WiredRunTest, SelectNewPortPreselectsTheLastChoice) {
   EXPECT_EQ(preselected, "ttyQB");
   EXPECT_EQ(w->link().wiredSession().port.portName, "ttySIM0");
   EXPECT_TRUE(w->link().wiredSession().port.portOpen);
-  EXPECT_EQ(w->portList, nullptr);  // the list box went with its dialog
+  EXPECT_EQ(shell().app->getModalWindow(), nullptr);  // the list box went with its dialog
   ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2; }));
 }
 
@@ -364,10 +364,10 @@ TEST_F(ConnectTest, ThePartnerIsTheConverterShownEvenWhenTheListRollsMeanwhile) 
   }
   std::vector<std::string> items;
   DialogScript script({[&](FXDialogBox* dialog) {
-    items = itemsOf(w->partnerList);
+    items = itemsOf(listBoxOf(dialog));
     const uint8_t newcomer[8] = {0x8F, 0x19, 0x99, 0x99, 0x99, 0x99, 0x01, 0x36};
     recordHeardConverter(s.heard, newcomer, 7, 0x0304);  // heard by the poll meanwhile
-    w->partnerList->setCurrentItem(0);
+    listBoxOf(dialog)->setCurrentItem(0);
     press(buttonNamed(dialog, "Select"));
   }});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
@@ -375,7 +375,7 @@ TEST_F(ConnectTest, ThePartnerIsTheConverterShownEvenWhenTheListRollsMeanwhile) 
   EXPECT_EQ(items.front(), "10000000");
   EXPECT_EQ(items.back(), "10000031");
   EXPECT_EQ(s.heard.entries[0].address[2], 1);  // the live list has rolled
-  EXPECT_EQ(str(w->converterIdField->getText()), "SN: 10000000 ID: 8F19000000100136 FW: 01.02");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "SN: 10000000 ID: 8F19000000100136 FW: 01.02");
   EXPECT_EQ(s.state.messageCounter, 100u);
   EXPECT_EQ(s.state.converterAddress[0], 0x00);
   EXPECT_EQ(s.state.converterAddress[3], 0x10);
@@ -422,12 +422,12 @@ TEST_F(QuietAirTest, FindConverterWithNothingHeardStillAsksTheStickAndSelectChan
   startWireless();
   std::vector<std::string> items = {"not called"};
   DialogScript script({[&](FXDialogBox* dialog) {
-    items = itemsOf(w->partnerList);
+    items = itemsOf(listBoxOf(dialog));
     press(buttonNamed(dialog, "Select"));
   }});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
   EXPECT_TRUE(items.empty());
-  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "None selected.");
   ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "AB0000"}) == 2; }));
   pumpFor(500);
   EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);
@@ -480,16 +480,16 @@ TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePa
     EXPECT_EQ(dialog->getWidth(), 260);
     EXPECT_EQ(dialog->getHeight(), 90);
     EXPECT_EQ(labelTexts(dialog), std::vector<std::string>{"ID "});
-    ASSERT_NE(w->partnerList, nullptr);
-    EXPECT_EQ(w->partnerList->getNumVisible(), 5);
-    items = itemsOf(w->partnerList);
+    ASSERT_NE(listBoxOf(dialog), nullptr);
+    EXPECT_EQ(listBoxOf(dialog)->getNumVisible(), 5);
+    items = itemsOf(listBoxOf(dialog));
     ASSERT_NE(buttonNamed(dialog, "Cancel"), nullptr);
     press(buttonNamed(dialog, "Select"));
   }});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
   EXPECT_EQ(items, std::vector<std::string>{"12345678"});
-  EXPECT_EQ(w->partnerList, nullptr);
-  EXPECT_EQ(str(w->converterIdField->getText()), "SN: 12345678 ID: 8F19785634120136 FW: 01.02");
+  EXPECT_EQ(shell().app->getModalWindow(), nullptr);
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "SN: 12345678 ID: 8F19785634120136 FW: 01.02");
   const uint8_t expected[8] = {0x78, 0x56, 0x34, 0x12, 0x8F, 0x19, 0x01, 0x36};
   EXPECT_EQ(std::memcmp(linkRecords().state.converterAddress, expected, sizeof expected), 0);
   // AB 00 00 went out twice (start and Find converter), then the partner frame.
@@ -503,7 +503,7 @@ TEST_F(WirelessRunTest, CancellingThePartnerDialogChangesNothing) {
   const uint32_t counter = linkRecords().state.messageCounter;
   DialogScript script({acceptWith("Select wireless partner.", "Cancel")});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
-  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "None selected.");
   EXPECT_EQ(linkRecords().state.converterAddress[0], 0);
   EXPECT_GE(linkRecords().state.messageCounter, counter);
   ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "AB0000"}) == 2; }));

@@ -250,7 +250,7 @@ TEST_F(FileMenuTest, ChoosersStartInTheWorkingFolderSuggestANameAndRememberTheFo
   ASSERT_EQ(chdir(dir.c_str()), 0);
   const std::string other = dir + "/site";
   ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
-  w->fileFolder.clear();  // a fresh run
+  probe(w).fileFolder().clear();  // a fresh run
   w->writeSlot(0, fullSlot());
 
   // The working folder itself, not its parent with the folder's name as the file's.
@@ -263,27 +263,27 @@ TEST_F(FileMenuTest, ChoosersStartInTheWorkingFolderSuggestANameAndRememberTheFo
   // A name typed without .json gets it; the status line confirms.
   EXPECT_EQ(access((other + "/north.json").c_str(), F_OK), 0);
   EXPECT_EQ(access((other + "/north").c_str(), F_OK), -1);
-  EXPECT_EQ(str(w->statusLine->getText()), "Settings saved to " + other + "/north.json");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Settings saved to " + other + "/north.json");
 
   // The next chooser opens where the last file went.
   runItem(w, "Load settings…", {inspectChooser(&seen, other + "/north.json")});
   EXPECT_EQ(seen.directory, other);
-  EXPECT_EQ(str(w->statusLine->getText()), "Settings loaded from " + other + "/north.json; nothing sent");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Settings loaded from " + other + "/north.json; nothing sent");
   runItem(w, "Save log…", {inspectChooser(&seen, other + "/quarn-log.txt")});
   EXPECT_EQ(seen.directory, other);
   EXPECT_EQ(seen.filename, other + "/quarn-log.txt");
   EXPECT_EQ(access((other + "/quarn-log.txt").c_str(), F_OK), 0);
-  EXPECT_EQ(str(w->statusLine->getText()), "Log saved to " + other + "/quarn-log.txt");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Log saved to " + other + "/quarn-log.txt");
   // A name's lone UTF-8 lead byte is shown escaped, as device text is: the log stays one line a file.
   w->clearLog();
   runItem(w, "Save settings…", {inspectChooser(&seen, other + "/odd\xC3")});
-  EXPECT_EQ(str(w->statusLine->getText()), "Settings saved to " + other + "/odd\\xC3.json");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Settings saved to " + other + "/odd\\xC3.json");
   EXPECT_EQ(logContent(), "Settings saved to " + other + "/odd\\xC3.json\n");
   unlink((other + "/odd\xC3.json").c_str());
 
   // A command with no port open says so where the user looks, not only in the log tab.
   command(QuarnWindow::ID_GET_DATA_1);
-  EXPECT_EQ(str(w->statusLine->getText()), "Not sent: no COM port open");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Not sent: no COM port open");
   rmdir(other.c_str());
   ASSERT_EQ(chdir(previous), 0);
 }

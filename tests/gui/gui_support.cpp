@@ -43,7 +43,7 @@ Shell& shell() {
 
 std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
 
-std::string logContent() { return str(shell().window->logView->getText()); }
+std::string logContent() { return str(probe(shell().window).logView()->getText()); }
 
 size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -99,6 +99,11 @@ std::vector<std::string> itemsOf(FXListBox* list) {
   return items;
 }
 
+FXListBox* listBoxOf(FXWindow* dialog) {
+  const std::vector<FXListBox*> lists = widgetsOf<FXListBox>(dialog);
+  return lists.empty() ? nullptr : lists.front();
+}
+
 void selectItem(FXListBox* list, const std::string& text) {
   const FXint index = list->findItem(text.c_str());
   ASSERT_GE(index, 0) << text;
@@ -137,7 +142,7 @@ void resetConnection(QuarnWindow* w) {
   w->link().dongleSession().watch = DongleWatch{};
   w->followLinks();  // the event loop must not watch the closed ports
   w->clearLog();
-  w->converterIdField->setText("None selected.");
+  probe(w).converterIdField()->setText("None selected.");
   unsetenv("QUARN_VIRTUAL_PORTS");
 }
 
@@ -197,7 +202,7 @@ DialogStep choosePort(const std::string& port, std::vector<std::string>* listed,
     // 180 pixels is the least; the title needs room beside the title bar's buttons.
     EXPECT_GE(dialog->getWidth(), 180);
     EXPECT_GE(dialog->getWidth(), dialog->getApp()->getNormalFont()->getTextWidth(dialog->getTitle()) + 120);
-    FXListBox* list = shell().window->portList;
+    FXListBox* list = listBoxOf(dialog);
     ASSERT_NE(list, nullptr);
     if (listed) *listed = itemsOf(list);
     if (preselected && list->getNumItems() > 0) *preselected = str(list->getItemText(list->getCurrentItem()));

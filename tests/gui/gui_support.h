@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/quarn_window.h"
+#include "window_probe.h"
 
 // The name each test program gives its FXApp; every GUI test executable defines it once.
 extern const char* const guiProgramName;
@@ -53,6 +54,8 @@ std::vector<T*> widgetsOf(FXWindow* root) {
 std::vector<std::string> labelTexts(FXWindow* root);
 FXButton* buttonNamed(FXWindow* root, const std::string& text);
 std::vector<std::string> itemsOf(FXListBox* list);
+// The first list box of a dialog, as a user finds it there; nullptr when it has none.
+FXListBox* listBoxOf(FXWindow* dialog);
 void selectItem(FXListBox* list, const std::string& text);
 
 // What a click on the button sends: its message to its target.
