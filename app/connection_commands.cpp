@@ -3,18 +3,17 @@
 #include "app/connection_choice.h"
 #include "app/port_dialog.h"
 #include "app/quarn_window.h"
-#include "dongle/dongle_frame.h"
 #include "dongle/dongle_link.h"
 #include "serial/serial_port.h"
 #include "text/printable_text.h"
 
 void QuarnWindow::connectionChoice() {
-  ConverterLinkState& link = state->link;
+  ConverterLinkState& link = link_.records().state;
   link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
   if (link.linkMode == LinkMode::wireless) {
-    const bool found = findDongle(state->dongleRecord, state->dongleLink) != 0;
-    if (found && dongleSession.open()) {
-      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) + "]");
+    const bool found = link_.findStick();
+    if (found && link_.openStick()) {
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) + "]");
     } else {
       // A stick that is there but held by another program is no missing stick: say why.
       if (found) showStickOpenError();
@@ -26,8 +25,7 @@ void QuarnWindow::connectionChoice() {
   if (link.linkMode == LinkMode::wired) {
     selectWiredPort();
   } else {
-    link.securedMessages = true;
-    commandChannel.answerWait = &dongleWatch.answerWait;
+    link_.chooseWireless();
     // Where the platform has no device events (Windows) the monitor never opens and a lost
     // stick is looked for periodically.
     if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
@@ -39,11 +37,11 @@ void QuarnWindow::connectionChoice() {
   followLinks();
 }
 
-void QuarnWindow::writeDongleStart() { dongleSession.writeStart(); }
+void QuarnWindow::writeDongleStart() { link_.writeStart(); }
 
 void QuarnWindow::showStickOpenError() {
-  std::string text = "Error opening COM port " + printableText(donglePortName(state->dongleRecord).c_str());
-  const char* cause = serialOpenCauseText(state->dongleLink.port.lastError);
+  std::string text = "Error opening COM port " + printableText(donglePortName(link_.records().dongleRecord).c_str());
+  const char* cause = serialOpenCauseText(link_.records().dongleLink.port.lastError);
   showStatus(cause ? text + " " + cause : text);
   if (cause) text += std::string("\n") + cause;
   FXMessageBox::error(this, MBOX_OK, "Quarn", "Serial Error\n%s", text.c_str());
@@ -52,15 +50,15 @@ void QuarnWindow::showStickOpenError() {
 void QuarnWindow::selectWiredPort() {
   ComPortList ports{};
   listComPorts(ports);
-  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, wiredPort.portName.c_str()), portList);
+  const FXint chosen = runPortDialog(this, ports, comPortIndex(ports, link_.wiredPortName().c_str()));
   if (ports.count == 0) return;  // nothing to connect; the port stays as it was
-  wiredPort.portName = comPortName(ports, chosen);
-  wiredPort.devicePath = comPortPath(ports, chosen);
-  connectWired();
+  connectWired(comPortName(ports, chosen), comPortPath(ports, chosen));
 }
 
-void QuarnWindow::connectWired() {
-  const WiredConnectResult result = wiredSession.connect(*this);
+void QuarnWindow::connectWired() { connectWired(link_.wiredPortName(), link_.wiredDevicePath()); }
+
+void QuarnWindow::connectWired(const std::string& portName, const std::string& devicePath) {
+  const WiredConnectResult result = link_.connectWired(portName, devicePath);
   followLinks();  // before the error box runs the event loop again
   if (!result.statusText.empty()) showStatus(result.statusText);
   if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());

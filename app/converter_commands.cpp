@@ -5,51 +5,51 @@
 #include "app/option_dialog.h"
 #include "app/quarn_window.h"
 #include "converter/destination_meter.h"
-#include "converter/key_find.h"
 
 static_assert(optionBitCount == optionCount, "one check button per option bit");
 
 long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   const FXint id = FXSELID(sel);
-  transport.notSent.clear();
+  bool sent = true;
   if (id >= ID_GET_DATA_1 && id <= ID_GET_DATA_4) {
-    getSlotData(id - ID_GET_DATA_1, *this, commandChannel);
+    link_.getData(id - ID_GET_DATA_1);
   } else if (id >= ID_SET_DATA_1 && id <= ID_SET_DATA_4) {
-    setSlotData(id - ID_SET_DATA_1, *this, commandChannel);
+    link_.setData(id - ID_SET_DATA_1);
   } else if (id == ID_SCAN) {
-    scanNearby(*this, commandChannel);
+    link_.scan();
   } else if (id == ID_GET_OPTIONS) {
-    requestConverterOptions(*this, commandChannel);
+    link_.readOptions();
   } else if (id == ID_SET_OPTIONS) {
-    writeOptionChecks();
+    sent = writeOptionChecks();
   }
   followLinks();  // a request sent arms its answer's bound
   // The log tab may not be the one shown: a request that did not leave is said where it is seen.
-  if (!transport.notSent.empty()) showStatus("Not sent: " + transport.notSent);
+  if (sent && !link_.portRefusal().empty()) showStatus("Not sent: " + link_.portRefusal());
   return 1;
 }
 
 // Writes what the option dialog's checks show. Without the dialog there is nothing the
-// user has confirmed, so nothing is sent.
-void QuarnWindow::writeOptionChecks() {
-  if (!optionDialogOpen()) return;
+// user has confirmed, so nothing is sent (false).
+bool QuarnWindow::writeOptionChecks() {
+  if (!optionDialogOpen()) return false;
   bool ticks[optionCount];
   for (int i = 0; i < optionCount; ++i) ticks[i] = optionChecks[i]->getCheck() == TRUE;
-  confirmConverterOptions(ticks, state->converterOptions, *this, commandChannel);
+  link_.writeOptions(ticks);
+  return true;
 }
 
 long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) {
   if (optionDialogOpen()) return 1;  // one option dialog at a time
   handle(this, FXSEL(SEL_COMMAND, ID_GET_OPTIONS), nullptr);
   bool ticks[optionCount];
-  optionChecksForDialog(state->converterOptions, ticks);
+  optionChecksForDialog(link_.records().options, ticks);
   OptionDialog dialog(this, optionChecks, ticks);
   if (dialog.run()) handle(this, FXSEL(SEL_COMMAND, ID_SET_OPTIONS), nullptr);
   return 1;
 }
 
 long QuarnWindow::onCmdKeyFind(FXObject*, FXSelector sel, void*) {
-  findSlotKeys(FXSELID(sel) - ID_KEY_FIND_1, *this, state->meterKeyList);
+  link_.keyFind(FXSELID(sel) - ID_KEY_FIND_1);
   return 1;
 }
 

@@ -41,9 +41,12 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
 
 void QuarnWindow::followLinks() {
   const long long now = answerClockMs();
-  const LinkWait wired = linkWait(wiredSession.descriptor(), wiredSession.descriptor(), wiredSession.deadline(), now);
-  const LinkWait stick =
-      linkWait(dongleSession.descriptor(), dongleSession.descriptorToWatch(now), dongleSession.deadline(), now);
+  // A run opens one port only: the one its link mode names.
+  const LinkWait wait = linkWait(link_.portDescriptor(), link_.descriptor(now), link_.deadline(), now);
+  const LinkWait none{-1, -1};
+  const bool wireless = link_.wireless();
+  const LinkWait& wired = wireless ? none : wait;
+  const LinkWait& stick = wireless ? wait : none;
   watchDescriptor(watchedWired, wired.descriptor, ID_INPUT_WIRED);
   watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wired.dueMs);
@@ -63,12 +66,12 @@ bool QuarnWindow::wakeEnds(unsigned long writesBefore) { return widgetWrites != 
 
 long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
+  LinkEvents events;
   {
     LogBatch batch(communicationLog);
-    wiredSession.wake(*this);
+    events = link_.wake();
   }
-  const std::string lost = wiredSession.takeLostNotice();
-  if (!lost.empty()) showStatus(lost);
+  if (events.lost) showStatus(link_.lostText());
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -79,18 +82,15 @@ long QuarnWindow::onTimeoutWired(FXObject* sender, FXSelector sel, void* ptr) {
 
 long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
   const unsigned long writesBefore = widgetWrites;
+  LinkEvents events;
   {
     LogBatch batch(communicationLog);
-    if (dongleSession.lost()) {
-      if (dongleSession.lookForStick(*this))
-        showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(state->dongleRecord).c_str()) +
-                   "]");
-    } else {
-      dongleSession.wake(*this);
-    }
+    events = link_.wake();
+    if (events.stickBack)
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
+                 "]");
   }
-  const std::string lost = dongleSession.takeLostNotice();
-  if (!lost.empty()) showStatus(lost);
+  if (events.lost) showStatus(link_.lostText());
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -105,15 +105,12 @@ long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   bool added = false;
   {
     LogBatch batch(communicationLog);
-    for (int i = 0; i < count; ++i) {
-      if (events[i].kind == deviceRemoved) dongleSession.deviceRemoved(events[i].port.devicePath, *this);
-      if (events[i].kind == deviceAdded && isRecordedDongle(state->dongleRecord, events[i].port)) added = true;
-    }
+    for (int i = 0; i < count; ++i) added = link_.deviceChanged(events[i]) || added;
   }
-  const std::string lost = dongleSession.takeLostNotice();
+  const std::string lost = link_.takeLostNotice();
   if (!lost.empty()) showStatus(lost);
   followLinks();
   // A stick that is back is looked for at once rather than at the next round.
-  if (added && dongleSession.lost()) return onInputDongle(sender, sel, ptr);
+  if (added && link_.stickGone()) return onInputDongle(sender, sel, ptr);
   return 0;
 }

@@ -10,7 +10,6 @@
 namespace {
 constexpr const char* vendorName = "quarn.example.org";
 
-// Several megabytes of key lists: one instance for the whole process, never on the stack.
 QuarnState quarnState;
 }  // namespace
 
@@ -20,10 +19,9 @@ int main(int argc, char* argv[]) {
 #ifdef SIGPIPE
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-  loadStartupFiles(quarnState);
+  loadStartupConfig(quarnState);
 
   FXApp application(quarnVersionText, vendorName);
-  quarnState.link.linkMode = LinkMode::wireless;
   // Trace lines must reach the terminal at once, also when the program ends abruptly.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
@@ -32,6 +30,8 @@ int main(int argc, char* argv[]) {
   // After the toolkit's start, so no handler of its own replaces this one.
   releasePortsOnSignals();
   QuarnWindow* window = new QuarnWindow(&application, quarnState);
+  loadStartupKeys(window->link().records());
+  window->link().records().state.linkMode = LinkMode::wireless;
   application.create();
   reportExposedFiles(*window);
 

@@ -11,7 +11,7 @@ constexpr FXint partnerListVisible = 5;
 
 }  // namespace
 
-FXint runPartnerDialog(FXWindow* owner, const HeardConverterList& heard, FXListBox*& listBox) {
+std::optional<int> runPartnerDialog(FXWindow* owner, const HeardConverterList& heard) {
   FXDialogBox dialog(owner, "Select wireless partner.", DECOR_TITLE | DECOR_BORDER, 0, 0, partnerDialogWidth,
                      partnerDialogHeight, dialogPadding, dialogPadding, dialogPadding, dialogPadding,
                      dialogSpacing, dialogSpacing);
@@ -33,10 +33,8 @@ FXint runPartnerDialog(FXWindow* owner, const HeardConverterList& heard, FXListB
     list->appendItem(label);
   }
   list->setNumVisible(partnerListVisible);
-  listBox = list;
   const FXuint accepted = dialog.execute(PLACEMENT_CURSOR);
   const FXint chosen = list->getCurrentItem();
-  listBox = nullptr;
-  if (!accepted || count == 0 || chosen < 0 || chosen >= count) return -1;
+  if (!accepted || count == 0 || chosen < 0 || chosen >= count) return std::nullopt;
   return chosen;
 }

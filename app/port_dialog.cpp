@@ -13,7 +13,7 @@ constexpr FXint portListVisible = 11;
 
 }  // namespace
 
-FXint runPortDialog(FXWindow* owner, const ComPortList& ports, int preselect, FXListBox*& listBox) {
+FXint runPortDialog(FXWindow* owner, const ComPortList& ports, int preselect) {
   const FXString title = "Select wired parameters.";
   FXDialogBox dialog(owner, title, DECOR_TITLE | DECOR_BORDER, 0, 0,
                      widthForTitle(owner->getApp(), title, portDialogWidth), portDialogHeight, dialogPadding, dialogPadding, dialogPadding, dialogPadding,
@@ -27,9 +27,7 @@ FXint runPortDialog(FXWindow* owner, const ComPortList& ports, int preselect, FX
   for (int i = 0; i < ports.count; ++i) list->appendItem(comPortName(ports, i));
   list->setNumVisible(portListVisible);
   if (preselect >= 0 && preselect < list->getNumItems()) list->setCurrentItem(preselect);
-  listBox = list;
   dialog.execute(PLACEMENT_CURSOR);
   const FXint chosen = list->getNumItems() > 0 ? list->getCurrentItem() : 0;
-  listBox = nullptr;
   return chosen < 0 ? 0 : chosen;
 }

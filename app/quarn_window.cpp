@@ -325,14 +325,14 @@ long QuarnWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
 }
 
 FXString QuarnWindow::aboutConnectionText() const {
-  if (state->link.linkMode == LinkMode::wired) {
-    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(wiredPort.portName.c_str()).c_str());
+  if (link_.records().state.linkMode == LinkMode::wired) {
+    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredPortName().c_str()).c_str());
   }
   // Device strings shown escaped, as on the trace output: a line break in a product name
   // would otherwise reshape the box.
   return FXStringFormat("Wireless connection\r\nID: [%s]\r\nDescription: [%s]\r\n",
-                        printableText(dongleSerial(state->dongleRecord).c_str()).c_str(),
-                        printableText(dongleDescription(state->dongleRecord).c_str()).c_str());
+                        printableText(dongleSerial(link_.records().dongleRecord).c_str()).c_str(),
+                        printableText(dongleDescription(link_.records().dongleRecord).c_str()).c_str());
 }
 
 long QuarnWindow::onCmdAbout(FXObject*, FXSelector, void*) {
@@ -348,7 +348,7 @@ long QuarnWindow::onCmdHelp(FXObject*, FXSelector, void*) {
 }
 
 long QuarnWindow::onCmdSecuredMessages(FXObject*, FXSelector, void*) {
-  ConverterLinkState& link = state->link;
+  ConverterLinkState& link = link_.records().state;
   link.securedMessages = link.linkMode == LinkMode::wired ? !link.securedMessages : true;
   return 1;
 }

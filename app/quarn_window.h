@@ -4,15 +4,11 @@
 
 #include "app/log_view.h"
 #include "app/quarn_state.h"
-#include "link/status_transport.h"
+#include "link/converter_link.h"
 #include "codec/message_codec.h"
 #include "converter/answer_parser.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
-#include "link/dongle_session.h"
-#include "link/serial_transport.h"
-#include "link/wired_connection.h"
-#include "link/wired_session.h"
 #include "serial/device_monitor.h"
 #include "text/log.h"
 
@@ -23,7 +19,7 @@ class QuarnWindow : public FXMainWindow, public Log, public SettingsView {
   FXDECLARE(QuarnWindow)
 
 private:
-  // Set by the real constructor; declared first because members below are built from it.
+  // Set by the real constructor: the configuration and help viewers of the run.
   QuarnState* state = nullptr;
 
 public:
@@ -100,7 +96,9 @@ public:
   // The connection: chosen once at start, then the wired port or the dongle.
   void connectionChoice();
   void selectWiredPort();
+  // Reconnects the port last chosen, or connects the one named.
   void connectWired();
+  void connectWired(const std::string& portName, const std::string& devicePath);
   void partnerDialog();
 
   long onCmdAbout(FXObject*, FXSelector, void*);
@@ -133,7 +131,17 @@ public:
   long onCmdLoadSettings(FXObject*, FXSelector, void*);
   long onCmdSaveLog(FXObject*, FXSelector, void*);
 
-  // Widgets and state the handlers of the other subsystems work on.
+  // The one link: records, sessions, transport and command channel.
+  ConverterLink& link() { return link_; }
+  const ConverterLink& link() const { return link_; }
+
+protected:
+  QuarnWindow() = default;  // for the metaclass only; builds nothing
+
+private:
+  // Widgets and state the handlers of the other subsystems work on; tests and benchmarks look
+  // at them through QuarnWindowProbe.
+  friend struct QuarnWindowProbe;
   FXCheckButton* optionChecks[optionBitCount] = {};
   FXStatusLine* statusLine = nullptr;
   FXMenuRadio* fontRadios[fontChoiceCount] = {};
@@ -159,28 +167,9 @@ public:
   // What the Log calls above write through: batches, scrolling and the bound on logView.
   LogView communicationLog;
   FXFont* logFont = nullptr;
-  FXListBox* portList = nullptr;
-  FXListBox* partnerList = nullptr;
-  // What converter answers change.
-  AnswerTargets answerTargets{*this, *this, state->converterOptions, state->nearbyDevices};
-  // One session per link; the window watches their descriptors and calls them.
-  WiredSession wiredSession{state->linkFrame, answerTargets, state->link, state->converterKeyList};
-  DongleSession dongleSession{state->dongleRecord, state->dongleLink, state->link, state->heardConverters,
-                              answerTargets};
-  WiredPort& wiredPort = wiredSession.port;  // name, device path, handle and whether it is open
-  DongleWatch& dongleWatch = dongleSession.watch;  // the stick's answer wait and whether it has gone
-  // The way converter commands leave; it keeps why the last one did not.
-  StatusTransport transport{wiredPort, state->dongleLink};
-  // Commands arm the wait of the run's link; the connection choice points it at the stick's.
-  CommandChannel commandChannel{state->link, state->linkFrame, transport, *this, &wiredPort.answerWait};
-  uint8_t deviceIdBytes[4] = {};
   // The folder the file choosers open in: the last one used in this run, empty for the working folder.
   std::string fileFolder;
 
-protected:
-  QuarnWindow() = default;  // for the metaclass only; builds nothing
-
-private:
   void buildMenus();
   void buildSettingsPage(FXComposite* page);
   void buildConverterGroups(FXComposite* container);
@@ -191,7 +180,7 @@ private:
   bool wiredOperation();  // false, after saying so, in a wireless run
   void showStickOpenError();
   void writeDongleStart();
-  void writeOptionChecks();
+  bool writeOptionChecks();
   // A file command's outcome: a log line, and the error box when it failed.
   void reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error);
 
@@ -208,6 +197,7 @@ private:
   // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh
   // of every widget has anything to show.
   unsigned long widgetWrites = 0;
+  ConverterLink link_{*this, *this};
 };
 
 static_assert(QuarnWindow::ID_ABOUT == 60, "command ids start at the toolkit's 60");

@@ -25,7 +25,7 @@ long QuarnWindow::onCmdSaveSettings(FXObject*, FXSelector, void*) {
   const std::string path = askSavePath(this, {"Save settings", settingsFilePatterns, suggestedSettingsName, ".json"}, fileFolder);
   if (path.empty()) return 1;
   std::string error;
-  const bool ok = saveSettingsFile(path, *this, state->converterOptions, error);
+  const bool ok = saveSettingsFile(path, *this, link_.records().options, error);
   reportFile(ok, "Settings saved to " + path, "Settings not saved", error);
   return 1;
 }
@@ -34,7 +34,7 @@ long QuarnWindow::onCmdLoadSettings(FXObject*, FXSelector, void*) {
   const std::string path = askOpenPath(this, "Load settings", settingsFilePatterns, fileFolder);
   if (path.empty()) return 1;
   std::string error;
-  const bool ok = loadSettingsFile(path, *this, state->converterOptions, error);
+  const bool ok = loadSettingsFile(path, *this, link_.records().options, error);
   reportFile(ok, "Settings loaded from " + path + "; nothing sent", "Settings not loaded", error);
   return 1;
 }

@@ -5,12 +5,13 @@
 
 #include "text/private_files.h"
 
-void loadStartupFiles(QuarnState& state) {
-  readConfigFile(configFileName, state.config);
-  state.converterKeyList.count = 0;
-  state.meterKeyList.count = 0;
-  loadKeyList(converterKeyDirectory, state.converterKeyList);
-  loadKeyList(meterKeyDirectory, state.meterKeyList);
+void loadStartupConfig(QuarnState& state) { readConfigFile(configFileName, state.config); }
+
+void loadStartupKeys(LinkRecords& records) {
+  records.converterKeys.count = 0;
+  records.meterKeys.count = 0;
+  loadKeyList(converterKeyDirectory, records.converterKeys);
+  loadKeyList(meterKeyDirectory, records.meterKeys);
 }
 
 void reportExposedFiles(Log& log) {

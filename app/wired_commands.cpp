@@ -3,17 +3,17 @@
 #include "app/quarn_window.h"
 
 bool QuarnWindow::wiredOperation() {
-  if (state->link.linkMode == LinkMode::wired) return true;
+  if (link_.records().state.linkMode == LinkMode::wired) return true;
   FXMessageBox::information(this, MBOX_OK, "Not a wired connection", "Please restart the tool for wired operation.");
   return false;
 }
 
 long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
-  wiredSession.close();
+  link_.disconnectWired();
   followLinks();
   FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] disconnected.",
-                            wiredPort.portName.c_str());
+                            link_.wiredPortName().c_str());
   showStatus("Not connected.");
   return 1;
 }
@@ -22,13 +22,13 @@ long QuarnWindow::onCmdReconnect(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
   connectWired();
   FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] reconnected.",
-                            wiredPort.portName.c_str());
+                            link_.wiredPortName().c_str());
   return 1;
 }
 
 long QuarnWindow::onCmdSelectPort(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
-  wiredSession.close();
+  link_.disconnectWired();
   followLinks();
   selectWiredPort();
   return 1;

@@ -2,10 +2,9 @@
 #include "app/connection_choice.h"
 #include "app/partner_dialog.h"
 #include "app/quarn_window.h"
-#include "dongle/dongle_frame.h"
 
 long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {
-  if (state->link.linkMode == LinkMode::wired) {
+  if (link_.records().state.linkMode == LinkMode::wired) {
     connectWired();
     return 1;
   }
@@ -17,10 +16,6 @@ long QuarnWindow::onCmdFindConverter(FXObject*, FXSelector, void*) {
 void QuarnWindow::partnerDialog() {
   // The entries as listed when the dialog is built: the poll keeps recording while it is open
   // and a full list rolls, so an index into the live list could name another converter.
-  const HeardConverterList shown = state->heardConverters;
-  const FXint chosen = runPartnerDialog(this, shown, partnerList);
-  if (chosen < 0) return;
-  uint8_t frame[partnerFrameSize];
-  showIdentity(choosePartner(shown.entries[chosen], state->link, state->converterKeyList, frame), *this);
-  dongleSession.writePartner(frame, sizeof frame);
+  const HeardConverterList shown = link_.records().heard;
+  if (const std::optional<int> chosen = runPartnerDialog(this, shown)) link_.choosePartner(shown.entries[*chosen]);
 }

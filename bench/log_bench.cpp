@@ -16,6 +16,7 @@
 
 #include "app/quarn_window.h"
 #include "bench/bench_clock.h"
+#include "tests/gui/window_probe.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ constexpr int fillBatch = 100;      // frames per batch while filling
 constexpr int progressFrames = 10000;
 constexpr int streamFrames = 2000;  // wake-ups per way for the CPU figures
 
-QuarnState benchState;  // several MB of key lists: static, as in the program
+QuarnState benchState;  // static, as in the program
 
 // One incoming frame as the dongle timer logs it: time stamp, headline, hex dump.
 void logFrame(Log& log, const uint8_t* frame) {
@@ -41,13 +42,13 @@ void wakeUp(QuarnWindow& window, const uint8_t* frame, bool batched) {
     logFrame(window, frame);
     return;
   }
-  LogBatch batch(window.communicationLog);
+  LogBatch batch(probe(&window).communicationLog());
   logFrame(window, frame);
 }
 
 // Brings the log's tab to the front, so appends also pay for what a watching user sees.
 void showLogPage(QuarnWindow& window) {
-  FXWindow* child = window.logView;
+  FXWindow* child = probe(&window).logView();
   while (child && child->getParent() && !child->getParent()->isMemberOf(FXMETACLASS(FXTabBook)))
     child = child->getParent();
   if (!child || !child->getParent()) return;
@@ -89,7 +90,7 @@ double processCpuMs(long pid) {
 
 // Times probeFrames single wake-ups at the log's current length, each followed by the event
 // loop's own work (layout, repaint); with `fresh`, the log is cleared to one frame first.
-void probe(FXApp& app, QuarnWindow& window, uint8_t* frame, bool batched, bool fresh, const char* name) {
+void timeWakeUps(FXApp& app, QuarnWindow& window, uint8_t* frame, bool batched, bool fresh, const char* name) {
   std::vector<double> append, withRepaint;
   for (int i = 0; i < probeFrames; ++i) {
     if (fresh) {
@@ -106,7 +107,7 @@ void probe(FXApp& app, QuarnWindow& window, uint8_t* frame, bool batched, bool f
     append.push_back(t1 - t0);
     withRepaint.push_back(t2 - t0);
   }
-  std::printf("%s_lines %d\n", name, window.logView->getNumRows());
+  std::printf("%s_lines %d\n", name, probe(&window).logView()->getNumRows());
   std::printf("%s_append_median_ms %.3f\n", name, percentile(append, 0.5));
   std::printf("%s_append_p95_ms %.3f\n", name, percentile(append, 0.95));
   std::printf("%s_repaint_median_ms %.3f\n", name, percentile(withRepaint, 0.5));
@@ -147,20 +148,20 @@ int main(int argc, char* argv[]) {
   int fxArgc = 1;
   app.init(fxArgc, argv);
   QuarnWindow* window = new QuarnWindow(&app, benchState);
-  if (limit > 0) window->communicationLog.setLimit(static_cast<size_t>(limit));
+  if (limit > 0) probe(window).communicationLog().setLimit(static_cast<size_t>(limit));
   app.create();
   window->show(PLACEMENT_SCREEN);
   showLogPage(*window);
   app.runWhileEvents();
   std::printf("rss_shown_kb %ld\n", residentKb());
-  std::printf("limit_chars %zu\n", window->communicationLog.limit());
+  std::printf("limit_chars %zu\n", probe(window).communicationLog().limit());
 
   uint8_t frame[frameBytes];
   for (int i = 0; i < frameBytes; ++i) frame[i] = static_cast<uint8_t>(i * 37 + 11);
   frame[0] = 0x44;
 
-  probe(app, *window, frame, false, true, "start_calls");
-  probe(app, *window, frame, true, true, "start_batch");
+  timeWakeUps(app, *window, frame, false, true, "start_calls");
+  timeWakeUps(app, *window, frame, true, true, "start_batch");
   window->clearLog();
   stream(app, *window, frame, false, xPid, "start_stream_calls");
   window->clearLog();
@@ -170,7 +171,7 @@ int main(int argc, char* argv[]) {
   double begin = monotonicMs();
   for (int n = 1; n <= frames; n += fillBatch) {
     {
-      LogBatch batch(window->communicationLog);
+      LogBatch batch(probe(window).communicationLog());
       for (int k = 0; k < fillBatch; ++k) {
         frame[11] = static_cast<uint8_t>(n + k);
         logFrame(*window, frame);
@@ -179,18 +180,18 @@ int main(int argc, char* argv[]) {
     app.runWhileEvents();
     if ((n + fillBatch - 1) % progressFrames == 0) {
       std::printf("filled %d %.1f %ld %d\n", n + fillBatch - 1, monotonicMs() - begin, residentKb(),
-                  window->logView->getLength());
+                  probe(window).logView()->getLength());
       std::fflush(stdout);
     }
   }
   app.runWhileEvents();
   std::printf("fill_ms %.1f\n", monotonicMs() - begin);
-  std::printf("log_chars %d\n", window->logView->getLength());
-  std::printf("log_lines %d\n", window->logView->getNumRows());
+  std::printf("log_chars %d\n", probe(window).logView()->getLength());
+  std::printf("log_lines %d\n", probe(window).logView()->getNumRows());
   std::printf("rss_filled_kb %ld\n", residentKb());
 
-  probe(app, *window, frame, false, false, "full_calls");
-  probe(app, *window, frame, true, false, "full_batch");
+  timeWakeUps(app, *window, frame, false, false, "full_calls");
+  timeWakeUps(app, *window, frame, true, false, "full_batch");
   stream(app, *window, frame, false, xPid, "full_stream_calls");
   stream(app, *window, frame, true, xPid, "full_stream_batch");
 
@@ -208,7 +209,7 @@ int main(int argc, char* argv[]) {
   std::printf("past_append_median_ms %.3f\n", percentile(times, 0.5));
   std::printf("past_append_p999_ms %.3f\n", percentile(times, 0.999));
   std::printf("past_append_max_ms %.3f\n", percentile(times, 1.0));
-  std::printf("past_log_chars %d\n", window->logView->getLength());
+  std::printf("past_log_chars %d\n", probe(window).logView()->getLength());
   std::printf("rss_end_kb %ld\n", residentKb());
   return 0;
 }

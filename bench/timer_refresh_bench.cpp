@@ -13,7 +13,7 @@
 
 namespace {
 
-QuarnState benchState;  // several MB of key lists: static, as in the program
+QuarnState benchState;  // static, as in the program
 
 double cpuSeconds() {
   struct rusage u;

@@ -10,7 +10,7 @@
 
 namespace {
 
-QuarnState positionsState;  // several MB of key lists: static, as in the program
+QuarnState positionsState;  // static, as in the program
 
 std::map<std::string, int> seen;
 

@@ -42,6 +42,7 @@ bool applyOptionsAnswer(const uint8_t* payload, size_t length, ConverterOptions&
   if (!answerLongEnough(payload, length, optionsAnswerLength, "option bits", log)) return false;
   for (int i = 0; i < optionCount; ++i) options.bytes[i] = payload[optionsOffset + i];
   options.known = true;
+  ++options.answers;
   if (view.optionDialogOpen()) {
     // Check 0 reads any non-zero byte as on; the others only a byte of exactly 1.
     view.setOptionCheck(0, options.bytes[0] != 0);

@@ -20,6 +20,7 @@ struct ConverterOptions {
   // Set once the bytes came from an answer, a write or a settings file: only such bits
   // are worth saving.
   bool known = false;
+  uint32_t answers = 0;  // option answers stored, so an answer of the same bits still counts
 };
 
 // Check button labels in index order.

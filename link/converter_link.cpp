@@ -70,9 +70,12 @@ bool ConverterLink::findStick() {
 
 bool ConverterLink::choosePartner(int i) {
   if (i < 0 || i >= records_->heard.count) return false;
+  return choosePartner(records_->heard.entries[i]);
+}
+
+bool ConverterLink::choosePartner(const HeardConverter& entry) {
   uint8_t frame[partnerFrameSize];
-  const IdentityUpdate update =
-      ::choosePartner(records_->heard.entries[i], records_->state, records_->converterKeys, frame);
+  const IdentityUpdate update = ::choosePartner(entry, records_->state, records_->converterKeys, frame);
   partner_ = update.identity;
   showIdentity(update, view_);
   return dongle_.writePartner(frame, sizeof frame) == 1;
@@ -89,6 +92,11 @@ int ConverterLink::descriptor(long long nowMs) const {
 }
 
 long long ConverterLink::deadline() const { return wireless() ? dongle_.deadline() : wired_.deadline(); }
+
+bool ConverterLink::deviceChanged(const DeviceEvent& event) {
+  if (event.kind == ::deviceRemoved) deviceRemoved(event.port.devicePath);
+  return event.kind == ::deviceAdded && isRecordedDongle(records_->dongleRecord, event.port) != 0;
+}
 
 std::string ConverterLink::takeLostNotice() {
   const std::string notice = wireless() ? dongle_.takeLostNotice() : wired_.takeLostNotice();
@@ -129,7 +137,7 @@ void ConverterLink::prepare() {
 bool ConverterLink::landed() const {
   switch (landed_) {
     case Landed::slot: return view_.slotWrites[slot_] != mark_;
-    case Landed::options: return records_->options.known;
+    case Landed::options: return records_->options.answers != mark_;
     case Landed::scan: return records_->nearby.answers != mark_;
     case Landed::identity: return view_.idWrites != mark_;
     default: return true;
@@ -157,6 +165,7 @@ void ConverterLink::sendCommand(Landed landed, int s, int sent) {
   // Answers are only read on a wake-up, so what the views hold now is from before the answer.
   mark_ = landed == Landed::slot       ? view_.slotWrites[s]
           : landed == Landed::scan     ? records_->nearby.answers
+          : landed == Landed::options  ? records_->options.answers
           : landed == Landed::identity ? view_.idWrites
                                        : 0;
   pending_ = true;
@@ -189,8 +198,6 @@ void ConverterLink::setData(int s) {
 
 void ConverterLink::readOptions() {
   prepare();
-  // Known again only once an answer stored the bits.
-  records_->options.known = false;
   sendCommand(Landed::options, 0, requestConverterOptions(view_, channel_));
 }
 

@@ -22,6 +22,7 @@
 #include "link/status_transport.h"
 #include "link/wired_session.h"
 #include "mbus/link_frame.h"
+#include "serial/device_monitor.h"
 
 // How a converter command ended: its answer came, its bound passed, the request never left,
 // or the link went.
@@ -69,6 +70,10 @@ public:
   // Connecting. By wire: opens the port (name for the log, path to open) at 2400 8E1 and sends
   // REQ_UD2; the answer is a command like the others.
   WiredConnectResult connectWired(const std::string& portName, const std::string& devicePath);
+  // Closes the wired port; its name stays for a reconnect.
+  void disconnectWired() { wired_.close(); }
+  const std::string& wiredPortName() const { return wired_.port.portName; }
+  const std::string& wiredDevicePath() const { return wired_.port.devicePath; }
   void chooseWired(bool secured);
   // To the stick: finds it, opens it, then writeStart() makes it deliver. Each false on failure.
   bool findStick();
@@ -77,6 +82,8 @@ public:
   int writeStart() { return dongle_.writeStart(); }
   // Makes heard converter i the partner and tells the stick; false when the frame did not go.
   bool choosePartner(int i);
+  // The same for an entry as listed earlier: a full list rolls, so an index could name another.
+  bool choosePartner(const HeardConverter& entry);
   void close();
 
   // The event loop: the descriptor to watch now (-1: none), when to wake without input (-1:
@@ -89,6 +96,10 @@ public:
   // A look for a stick that has gone; true when it is back.
   bool lookForStick() { return dongle_.lookForStick(log_) == 1; }
   void deviceRemoved(const char* devicePath) { dongle_.deviceRemoved(devicePath, log_); }
+  // A udev event about a serial port: the stick's removal is its loss. True when the port added
+  // is the recorded stick, which a gone stick's link then looks for at once.
+  bool deviceChanged(const DeviceEvent& event);
+  bool stickGone() const { return dongle_.lost(); }
   // The last lost-connection notice, kept until the next connect.
   const std::string& lostText() const { return lost_; }
   // Takes a notice the sessions left since the last call: non-empty once per loss.
@@ -108,6 +119,9 @@ public:
   long long answerDeadline() const { return answerWait().deadlineMs; }
   bool settled();
   const CommandOutcome& outcome() const { return outcome_; }
+  // Why the last command's message did not leave the port; empty when it left, or when it was
+  // refused before reaching the port.
+  const std::string& portRefusal() const { return transport_.notSent; }
 
   // Answered records: what the last Get Data, option bits or Scan answer left.
   SlotFields slot(int s) { return view_.readSlot(s); }
@@ -118,8 +132,11 @@ public:
   // The sessions' answer waits, for a status line or a test that looks at them.
   const AnswerWait& answerWait() const;
   WiredSession& wiredSession() { return wired_; }
+  const WiredSession& wiredSession() const { return wired_; }
   DongleSession& dongleSession() { return dongle_; }
   StatusTransport& transport() { return transport_; }
+  // What converter answers change, for a test that hands the window an answer directly.
+  AnswerTargets& targets() { return targets_; }
   CommandChannel& channel() { return channel_; }
 
 private:

@@ -2,6 +2,7 @@
 // no answer, not sent and lost come from the answer wait and the sessions.
 #include <stdlib.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "link/converter_link.h"
+#include "serial/port_discovery.h"
 #include "tests/e2e/sim_harness.h"
 #include "tests/support/fake_log.h"
 #include "tests/support/fake_view.h"
@@ -98,6 +100,62 @@ TEST(ConverterLinkE2e, EveryCommandEndsInItsTypedOutcomeOnBothLinks) {
     // Only an answer to Get Data fills the slot's record.
     EXPECT_EQ(run.view.slotWrites[0] == 1, c.step == Step::getData);
   }
+}
+
+// The wired port closes and reconnects under its name; an option read that goes unanswered or
+// unsent leaves the bits known from before, and a second answer of the same bits still counts.
+TEST(ConverterLinkE2e, DisconnectReconnectAndOptionReads) {
+  auto sim = std::make_unique<SimProcess>("wired", std::vector<std::string>{});
+  ASSERT_TRUE(sim->running()) << sim->failure();
+  LinkRun run;
+  ConverterLink& link = run.link;
+  link.chooseWired(false);
+  ASSERT_TRUE(link.connectWired("ttySIM0", sim->linkPath()).connected);
+  ASSERT_TRUE(run.settle());
+  run.view.keyText = simKey;
+  for (int read = 0; read < 2; ++read) {
+    link.readOptions();
+    ASSERT_TRUE(run.settle());
+    EXPECT_EQ(link.outcome().end, CommandEnd::answered) << "read " << read;
+  }
+  link.disconnectWired();
+  EXPECT_EQ(link.descriptor(0), -1);
+  EXPECT_EQ(link.wiredPortName(), "ttySIM0");
+  link.readOptions();
+  EXPECT_EQ(link.outcome().end, CommandEnd::notSent);
+  EXPECT_EQ(link.portRefusal(), "no COM port open");
+  EXPECT_TRUE(link.records().options.known);
+  ASSERT_TRUE(link.connectWired(link.wiredPortName(), link.wiredDevicePath()).connected);
+  EXPECT_TRUE(link.portRefusal().empty());
+}
+
+void keepPort(const PortInfo& port, void* context) { *static_cast<PortInfo*>(context) = port; }
+
+// A partner chosen from a list as shown, and udev's word on the stick: its removal is its loss,
+// its return is worth a look, another port's events change nothing.
+TEST(ConverterLinkE2e, PartnerAsShownAndTheSticksDeviceEvents) {
+  auto sim = std::make_unique<SimProcess>("dongle", std::vector<std::string>{"--beacon-ms", "100"});
+  ASSERT_TRUE(sim->running()) << sim->failure();
+  LinkRun run;
+  ASSERT_TRUE(openStick(run, *sim));
+  ConverterLink& link = run.link;
+  const HeardConverter shown = link.records().heard.entries[0];
+  link.records().heard = HeardConverterList{};
+  EXPECT_FALSE(link.choosePartner(0));
+  EXPECT_TRUE(link.choosePartner(shown));
+  EXPECT_TRUE(link.identity().known);
+
+  PortInfo stick{};
+  enumerateVirtualPorts(sim->portEntry().c_str(), keepPort, &stick);
+  PortInfo other{};
+  std::snprintf(other.devicePath, sizeof other.devicePath, "/dev/ttyS9");
+  EXPECT_FALSE(link.deviceChanged({deviceRemoved, other}));
+  EXPECT_FALSE(link.stickGone());
+  EXPECT_FALSE(link.deviceChanged({deviceRemoved, stick}));
+  EXPECT_TRUE(link.stickGone());
+  EXPECT_EQ(link.takeLostNotice(), "Connection lost: ttySIM0");
+  EXPECT_FALSE(link.deviceChanged({deviceAdded, other}));
+  EXPECT_TRUE(link.deviceChanged({deviceAdded, stick}));
 }
 
 }  // namespace

@@ -165,19 +165,19 @@ void pressKey(FXWindow* target, FXuint code, const char* text) {
 // Everything a slot's widgets show, as one comparable text.
 std::string slotSnapshot(QuarnWindow* w, int s) {
   std::ostringstream out;
-  out << w->activeChecks[s]->getCheck() << '|' << str(w->manufacturerFields[s]->getText()) << '|'
-      << str(w->versionFields[s]->getText()) << '|' << str(w->deviceIdFields[s]->getText()) << '|'
-      << str(w->mediaFields[s]->getText()) << '|' << str(w->kekFields[s]->getText()) << '|'
-      << str(w->masterKeyFields[s]->getText()) << '|' << w->wirelessProtocolLists[s]->getCurrentItem() << '|'
-      << w->wirelessModeLists[s]->getCurrentItem() << '|' << str(w->wiredAddressCombos[s]->getText());
+  out << probe(w).activeChecks()[s]->getCheck() << '|' << str(probe(w).manufacturerFields()[s]->getText()) << '|'
+      << str(probe(w).versionFields()[s]->getText()) << '|' << str(probe(w).deviceIdFields()[s]->getText()) << '|'
+      << str(probe(w).mediaFields()[s]->getText()) << '|' << str(probe(w).kekFields()[s]->getText()) << '|'
+      << str(probe(w).masterKeyFields()[s]->getText()) << '|' << probe(w).wirelessProtocolLists()[s]->getCurrentItem() << '|'
+      << probe(w).wirelessModeLists()[s]->getCurrentItem() << '|' << str(probe(w).wiredAddressCombos()[s]->getText());
   return out.str();
 }
 
 std::string windowSnapshot(QuarnWindow* w) {
   std::string all;
   for (int s = 0; s < slotCount; ++s) all += slotSnapshot(w, s) + "\n";
-  all += std::to_string(w->wiredProtocolList->getCurrentItem()) + "|" +
-         std::to_string(w->wiredModeList->getCurrentItem());
+  all += std::to_string(probe(w).wiredProtocolList()->getCurrentItem()) + "|" +
+         std::to_string(probe(w).wiredModeList()->getCurrentItem());
   return all;
 }
 
@@ -215,12 +215,12 @@ class CommandsTest : public ::testing::Test {
 protected:
   void SetUp() override {
     w = shell().window;
-    QuarnState& state = sharedState();
-    state.link = ConverterLinkState{};
-    state.link.linkMode = LinkMode::wired;  // no port open: frames are built and logged only
-    state.converterOptions = ConverterOptions{};
-    state.nearbyDevices = NearbyDeviceList{};
-    state.meterKeyList.count = 0;
+    LinkRecords& records = linkRecords();
+    records.state = ConverterLinkState{};
+    records.state.linkMode = LinkMode::wired;  // no port open: frames are built and logged only
+    records.options = ConverterOptions{};
+    records.nearby = NearbyDeviceList{};
+    records.meterKeys.count = 0;
     for (int s = 0; s < slotCount; ++s) w->writeSlot(s, SlotFields{});
     w->writeWired(WiredSettings{});
     for (int row = 0; row < 4; ++row) w->setNearbyRow(row, NearbyRowTexts{});
@@ -229,7 +229,7 @@ protected:
 
   void command(int id) { w->handle(w, FXSEL(SEL_COMMAND, id), nullptr); }
 
-  void answer(const Bytes& payload) { parseConverterAnswer(payload.data(), payload.size(), w->answerTargets); }
+  void answer(const Bytes& payload) { parseConverterAnswer(payload.data(), payload.size(), w->link().targets()); }
 
   // Runs a command that opens a modal dialog; the action answers it.
   bool commandWithDialog(FXSelector sel, void* data, std::function<void(FXDialogBox*)> action) {
@@ -275,8 +275,8 @@ TEST_F(CommandsTest, GetDataOfSlotThreeLogsTheWholeFrameAndWritesNothingWithoutA
   const std::vector<Bytes> dumps = loggedDumps();
   ASSERT_EQ(dumps.size(), 1u);
   EXPECT_EQ(dumps[0], expectedPlainFrame(0, {0x0F, 0x35, 0x92, 0x02}));
-  EXPECT_FALSE(w->wiredPort.portOpen);
-  EXPECT_EQ(sharedState().link.accessNumber, 1);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(linkRecords().state.accessNumber, 1);
 }
 
 TEST_F(CommandsTest, GetDataGoesOutOnAnOpenWiredPortExactlyAsLogged) {
@@ -287,8 +287,8 @@ TEST_F(CommandsTest, GetDataGoesOutOnAnOpenWiredPortExactlyAsLogged) {
   ASSERT_EQ(tcgetattr(slave, &raw), 0);
   cfmakeraw(&raw);
   ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
-  w->wiredPort.port.fd = slave;
-  w->wiredPort.portOpen = true;
+  w->link().wiredSession().port.port.fd = slave;
+  w->link().wiredSession().port.portOpen = true;
 
   command(QuarnWindow::ID_GET_DATA_2);
 
@@ -296,8 +296,8 @@ TEST_F(CommandsTest, GetDataGoesOutOnAnOpenWiredPortExactlyAsLogged) {
   pollfd ready = {master, POLLIN, 0};
   ASSERT_EQ(poll(&ready, 1, 2000), 1);
   const ssize_t n = read(master, written.data(), written.size());
-  w->wiredPort.portOpen = false;
-  w->wiredPort.port.fd = -1;
+  w->link().wiredSession().port.portOpen = false;
+  w->link().wiredSession().port.port.fd = -1;
   close(slave);
   close(master);
   ASSERT_GT(n, 0);
@@ -324,7 +324,7 @@ TEST_F(CommandsTest, SetDataPadsTheDeviceIdAndSendsTheSlotAndWiredSettings) {
 
   command(QuarnWindow::ID_SET_DATA_2);
 
-  EXPECT_EQ(str(w->deviceIdFields[1]->getText()), "00001234");
+  EXPECT_EQ(str(probe(w).deviceIdFields()[1]->getText()), "00001234");
   EXPECT_EQ(slotSnapshot(w, 0) + slotSnapshot(w, 2) + slotSnapshot(w, 3), otherSlots);
   const std::vector<Bytes> payloads = sentPayloads();
   ASSERT_EQ(payloads.size(), 1u);
@@ -337,16 +337,16 @@ TEST_F(CommandsTest, SetDataPadsTheDeviceIdAndSendsTheSlotAndWiredSettings) {
 }
 
 TEST_F(CommandsTest, SecuredGetDataLogsTheCounterInRed) {
-  sharedState().link.securedMessages = true;
+  linkRecords().state.securedMessages = true;
   command(QuarnWindow::ID_GET_DATA_1);
   const std::string log = logContent();
   const std::string line = "Counter now: 0x00000004";
   const size_t at = log.find(line);
   ASSERT_NE(at, std::string::npos) << log;
   for (size_t i = 0; i < line.size(); ++i) {
-    EXPECT_EQ(w->logView->getStyle(static_cast<FXint>(at + i)), logStyleDongle) << i;
+    EXPECT_EQ(probe(w).logView()->getStyle(static_cast<FXint>(at + i)), logStyleDongle) << i;
   }
-  EXPECT_EQ(sharedState().link.messageCounter, 8u);
+  EXPECT_EQ(linkRecords().state.messageCounter, 8u);
   const std::vector<Bytes> dumps = loggedDumps();
   ASSERT_EQ(dumps.size(), 1u);
   ASSERT_GT(dumps[0].size(), 7u);
@@ -357,8 +357,8 @@ TEST_F(CommandsTest, SecuredGetDataLogsTheCounterInRed) {
 
 TEST_F(CommandsTest, GetDataAnswerFillsItsSlotAndTheWiredListsWithoutRaisingCommands) {
   MessageRecorder recorder;
-  FXWindow* watched[] = {w->activeChecks[1], w->deviceIdFields[1], w->kekFields[1],
-                         w->wirelessProtocolLists[1], w->wiredAddressCombos[1], w->wiredModeList};
+  FXWindow* watched[] = {probe(w).activeChecks()[1], probe(w).deviceIdFields()[1], probe(w).kekFields()[1],
+                         probe(w).wirelessProtocolLists()[1], probe(w).wiredAddressCombos()[1], probe(w).wiredModeList()};
   for (FXWindow* widget : watched) widget->setTarget(&recorder);
   const std::string otherSlots = slotSnapshot(w, 0) + slotSnapshot(w, 2) + slotSnapshot(w, 3);
 
@@ -367,21 +367,21 @@ TEST_F(CommandsTest, GetDataAnswerFillsItsSlotAndTheWiredListsWithoutRaisingComm
   for (FXWindow* widget : watched) widget->setTarget(nullptr);
 
   EXPECT_EQ(recorder.received, 0);
-  EXPECT_TRUE(w->activeChecks[1]->getCheck());
-  EXPECT_EQ(str(w->manufacturerFields[1]->getText()), "ABC");
-  EXPECT_EQ(str(w->deviceIdFields[1]->getText()), "12345678");
-  EXPECT_EQ(str(w->versionFields[1]->getText()), "01");
-  EXPECT_EQ(str(w->mediaFields[1]->getText()), "07");
-  EXPECT_EQ(str(w->masterKeyFields[1]->getText()), "A0A1A2A3A4A5A6A7A8A9AAABACADAEAF");
-  EXPECT_EQ(str(w->kekFields[1]->getText()), "101112131415161718191A1B1C1D1E1F");
-  EXPECT_EQ(str(w->wirelessProtocolLists[1]->getItemText(w->wirelessProtocolLists[1]->getCurrentItem())),
+  EXPECT_TRUE(probe(w).activeChecks()[1]->getCheck());
+  EXPECT_EQ(str(probe(w).manufacturerFields()[1]->getText()), "ABC");
+  EXPECT_EQ(str(probe(w).deviceIdFields()[1]->getText()), "12345678");
+  EXPECT_EQ(str(probe(w).versionFields()[1]->getText()), "01");
+  EXPECT_EQ(str(probe(w).mediaFields()[1]->getText()), "07");
+  EXPECT_EQ(str(probe(w).masterKeyFields()[1]->getText()), "A0A1A2A3A4A5A6A7A8A9AAABACADAEAF");
+  EXPECT_EQ(str(probe(w).kekFields()[1]->getText()), "101112131415161718191A1B1C1D1E1F");
+  EXPECT_EQ(str(probe(w).wirelessProtocolLists()[1]->getItemText(probe(w).wirelessProtocolLists()[1]->getCurrentItem())),
             "RAW WMBUS");
-  EXPECT_EQ(str(w->wirelessModeLists[1]->getItemText(w->wirelessModeLists[1]->getCurrentItem())),
+  EXPECT_EQ(str(probe(w).wirelessModeLists()[1]->getItemText(probe(w).wirelessModeLists()[1]->getCurrentItem())),
             "Legacy HYDROMETER");
-  EXPECT_EQ(w->wiredAddressCombos[1]->getCurrentItem(), 250);
-  EXPECT_EQ(str(w->wiredAddressCombos[1]->getText()), "250");
-  EXPECT_EQ(str(w->wiredProtocolList->getItemText(w->wiredProtocolList->getCurrentItem())), "KAMSTRUP");
-  EXPECT_EQ(str(w->wiredModeList->getItemText(w->wiredModeList->getCurrentItem())), "DES MODE2");
+  EXPECT_EQ(probe(w).wiredAddressCombos()[1]->getCurrentItem(), 250);
+  EXPECT_EQ(str(probe(w).wiredAddressCombos()[1]->getText()), "250");
+  EXPECT_EQ(str(probe(w).wiredProtocolList()->getItemText(probe(w).wiredProtocolList()->getCurrentItem())), "KAMSTRUP");
+  EXPECT_EQ(str(probe(w).wiredModeList()->getItemText(probe(w).wiredModeList()->getCurrentItem())), "DES MODE2");
   EXPECT_EQ(slotSnapshot(w, 0) + slotSnapshot(w, 2) + slotSnapshot(w, 3), otherSlots);
   EXPECT_EQ(logContent(), "");
 }
@@ -467,7 +467,7 @@ OptionView lookAtOptionDialog(QuarnWindow* w, FXDialogBox* dialog) {
   }
   view.checksPublished = checks.size() == optionBitCount;
   for (size_t i = 0; i < checks.size() && i < optionBitCount; ++i) {
-    if (w->optionChecks[i] != checks[i]) view.checksPublished = false;
+    if (probe(w).optionChecks()[i] != checks[i]) view.checksPublished = false;
   }
   FXButton* ok = buttonNamed(dialog, "OK");
   view.okHasFocus = ok != nullptr && focusedWidget(dialog) == ok;
@@ -477,7 +477,7 @@ OptionView lookAtOptionDialog(QuarnWindow* w, FXDialogBox* dialog) {
 
 std::vector<bool> ticksOf(QuarnWindow* w) {
   std::vector<bool> ticks;
-  for (FXCheckButton* check : w->optionChecks) ticks.push_back(check != nullptr && check->getCheck() == TRUE);
+  for (FXCheckButton* check : probe(w).optionChecks()) ticks.push_back(check != nullptr && check->getCheck() == TRUE);
   return ticks;
 }
 
@@ -507,12 +507,12 @@ TEST_F(CommandsTest, OptionDialogAtFirstUseShowsAllTickedAndOkWritesAllOnes) {
   EXPECT_TRUE(seen.haveCancel);
   EXPECT_EQ(sentWhileOpen, std::vector<Bytes>{readOptions});
 
-  for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
+  for (FXCheckButton* check : probe(w).optionChecks()) EXPECT_EQ(check, nullptr);
   const std::vector<Bytes> sent = sentPayloads();
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[1], (Bytes{0x0F, 0x35, 0x98, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01}));
   EXPECT_EQ(loggedDumps()[1], expectedPlainFrame(1, sent[1]));
-  for (uint8_t b : sharedState().converterOptions.bytes) EXPECT_EQ(b, 1);
+  for (uint8_t b : linkRecords().options.bytes) EXPECT_EQ(b, 1);
 }
 
 TEST_F(CommandsTest, OptionAnswerDuringTheDialogTicksByItsRulesAndIsStoredAsReceived) {
@@ -533,8 +533,8 @@ TEST_F(CommandsTest, OptionAnswerDuringTheDialogTicksByItsRulesAndIsStoredAsRece
 
 TEST_F(CommandsTest, OptionAnswerBeforeTheDialogTicksEveryNonZeroByte) {
   answer(mixedOptionsAnswer);
-  for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
-  const Bytes stored(sharedState().converterOptions.bytes, sharedState().converterOptions.bytes + 8);
+  for (FXCheckButton* check : probe(w).optionChecks()) EXPECT_EQ(check, nullptr);
+  const Bytes stored(linkRecords().options.bytes, linkRecords().options.bytes + 8);
   EXPECT_EQ(stored, Bytes(mixedOptionsAnswer.begin() + 3, mixedOptionsAnswer.end()));
 
   std::vector<bool> ticks;
@@ -572,8 +572,8 @@ TEST_F(CommandsTest, OptionDialogSendsWhatTheUserTicked) {
   ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr,
                                 [&](FXDialogBox* dialog) {
                                   // A mouse click on "option 5" clears it; "option 8" is cleared directly.
-                                  click(w->optionChecks[4]);
-                                  w->optionChecks[7]->setCheck(FALSE);
+                                  click(probe(w).optionChecks()[4]);
+                                  probe(w).optionChecks()[7]->setCheck(FALSE);
                                   accept(dialog);
                                 }));
   const std::vector<Bytes> sent = sentPayloads();
@@ -594,8 +594,8 @@ TEST_F(CommandsTest, OptionDialogCancelOrCloseSendsNothingButKeepsTheAnswer) {
                                     ending(dialog);
                                   }));
     EXPECT_EQ(sentPayloads(), std::vector<Bytes>{readOptions});
-    for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
-    const Bytes stored(sharedState().converterOptions.bytes, sharedState().converterOptions.bytes + 8);
+    for (FXCheckButton* check : probe(w).optionChecks()) EXPECT_EQ(check, nullptr);
+    const Bytes stored(linkRecords().options.bytes, linkRecords().options.bytes + 8);
     EXPECT_EQ(stored, Bytes(mixedOptionsAnswer.begin() + 3, mixedOptionsAnswer.end()));
   }
 }
@@ -604,15 +604,15 @@ TEST_F(CommandsTest, OptionIdsWithoutTheDialogReadButNeverWrite) {
   command(QuarnWindow::ID_GET_OPTIONS);
   command(QuarnWindow::ID_SET_OPTIONS);
   EXPECT_EQ(sentPayloads(), std::vector<Bytes>{readOptions});
-  for (uint8_t b : sharedState().converterOptions.bytes) EXPECT_EQ(b, 0xFF);
+  for (uint8_t b : linkRecords().options.bytes) EXPECT_EQ(b, 0xFF);
 }
 
 // ---------------------------------------------------------------- scan and nearby table
 
 
 std::vector<std::string> tableRow(QuarnWindow* w, int row) {
-  return {str(w->nearbyTable->getItemText(row, 0)), str(w->nearbyTable->getItemText(row, 1)),
-          str(w->nearbyTable->getItemText(row, 2))};
+  return {str(probe(w).nearbyTable()->getItemText(row, 0)), str(probe(w).nearbyTable()->getItemText(row, 1)),
+          str(probe(w).nearbyTable()->getItemText(row, 2))};
 }
 
 TEST_F(CommandsTest, ScanSendsItsRequestAndTheAnswerFillsTheTableSorted) {
@@ -625,7 +625,7 @@ TEST_F(CommandsTest, ScanSendsItsRequestAndTheAnswerFillsTheTableSorted) {
       {0x42, 0x04, 0x02, 0x00, 0x00, 0x00, 0x10, 0x04, 10},   // ABB 00000002
       {0x43, 0x04, 0x01, 0x00, 0x00, 0x00, 0x02, 0x03, 90},   // ABC 00000001
   }));
-  EXPECT_EQ(sharedState().nearbyDevices.count, 3u);
+  EXPECT_EQ(linkRecords().nearby.count, 3u);
   EXPECT_EQ(tableRow(w, 0),
             (std::vector<std::string>{"4204020000001004", "ABB ID: 00000002 type: 04 version: 10", "-69"}));
   EXPECT_EQ(tableRow(w, 1),
@@ -634,9 +634,9 @@ TEST_F(CommandsTest, ScanSendsItsRequestAndTheAnswerFillsTheTableSorted) {
             (std::vector<std::string>{"4304785634120107", "ABC ID: 12345678 type: 07 version: 01", "-102"}));
   EXPECT_EQ(tableRow(w, 3), (std::vector<std::string>{"", "", ""}));
   // Address and description read from the left, the dBm figure from the right.
-  EXPECT_EQ(w->nearbyTable->getItemJustify(0, 0) & FXTableItem::LEFT, FXTableItem::LEFT);
-  EXPECT_EQ(w->nearbyTable->getItemJustify(0, 1) & FXTableItem::LEFT, FXTableItem::LEFT);
-  EXPECT_EQ(w->nearbyTable->getItemJustify(0, 2) & FXTableItem::RIGHT, FXTableItem::RIGHT);
+  EXPECT_EQ(probe(w).nearbyTable()->getItemJustify(0, 0) & FXTableItem::LEFT, FXTableItem::LEFT);
+  EXPECT_EQ(probe(w).nearbyTable()->getItemJustify(0, 1) & FXTableItem::LEFT, FXTableItem::LEFT);
+  EXPECT_EQ(probe(w).nearbyTable()->getItemJustify(0, 2) & FXTableItem::RIGHT, FXTableItem::RIGHT);
 }
 
 // ---------------------------------------------------------------- destination meter
@@ -754,7 +754,7 @@ TEST_F(DestinationTest, CancelOrCloseChangesNothing) {
 }
 
 TEST_F(DestinationTest, MouseDoubleClickOnTheTableReachesTheDialog) {
-  FXTable* table = w->nearbyTable;
+  FXTable* table = probe(w).nearbyTable();
   pump();
   FXEvent event;
   event.type = SEL_LEFTBUTTONPRESS;
@@ -774,13 +774,13 @@ TEST_F(DestinationTest, MouseDoubleClickOnTheTableReachesTheDialog) {
   shell().app->removeTimeout(&driver, DialogDriver::ID_LOOK);
   ASSERT_TRUE(driver.acted);
   EXPECT_EQ(logContent(), "Sending data [4304785634120107] to meter 3\n");
-  EXPECT_EQ(str(w->deviceIdFields[2]->getText()), "12345678");
+  EXPECT_EQ(str(probe(w).deviceIdFields()[2]->getText()), "12345678");
 }
 
 // ---------------------------------------------------------------- key find
 
 TEST_F(CommandsTest, KeyFindOfSlotThreeFillsOnlySlotThreesKeys) {
-  MeterKeyList& keys = sharedState().meterKeyList;
+  MeterKeyList& keys = linkRecords().meterKeys;
   keys.count = 2;
   MeterKeyEntry other{};
   const uint8_t otherId[4] = {0x00, 0x00, 0x12, 0x35};
@@ -800,23 +800,23 @@ TEST_F(CommandsTest, KeyFindOfSlotThreeFillsOnlySlotThreesKeys) {
 
   command(QuarnWindow::ID_KEY_FIND_3);
 
-  EXPECT_EQ(str(w->deviceIdFields[2]->getText()), "00001234");
-  EXPECT_EQ(str(w->masterKeyFields[2]->getText()), "303132333435363738393A3B3C3D3E3F");
-  EXPECT_EQ(str(w->kekFields[2]->getText()), "C0C1C2C3C4C5C6C7C8C9CACBCCCDCECF");
+  EXPECT_EQ(str(probe(w).deviceIdFields()[2]->getText()), "00001234");
+  EXPECT_EQ(str(probe(w).masterKeyFields()[2]->getText()), "303132333435363738393A3B3C3D3E3F");
+  EXPECT_EQ(str(probe(w).kekFields()[2]->getText()), "C0C1C2C3C4C5C6C7C8C9CACBCCCDCECF");
   EXPECT_EQ(slotSnapshot(w, 0) + slotSnapshot(w, 1) + slotSnapshot(w, 3), otherSlots);
   EXPECT_EQ(logContent(), "");
 
   w->setDeviceIdText(0, "99");
   const std::string before = windowSnapshot(w);
   command(QuarnWindow::ID_KEY_FIND_1);  // no entry: only the padding shows
-  EXPECT_EQ(str(w->deviceIdFields[0]->getText()), "00000099");
+  EXPECT_EQ(str(probe(w).deviceIdFields()[0]->getText()), "00000099");
   w->setDeviceIdText(0, "99");
   EXPECT_EQ(windowSnapshot(w), before);
   keys.count = 0;
 }
 
 TEST_F(CommandsTest, EachKeyFindButtonActsOnItsOwnSlot) {
-  MeterKeyList& keys = sharedState().meterKeyList;
+  MeterKeyList& keys = linkRecords().meterKeys;
   keys.count = 1;
   keys.entries[0] = MeterKeyEntry{};
   keys.entries[0].id[3] = 0x07;
@@ -826,9 +826,9 @@ TEST_F(CommandsTest, EachKeyFindButtonActsOnItsOwnSlot) {
     for (int s = 0; s < slotCount; ++s) w->setDeviceIdText(s, "7");
     command(QuarnWindow::ID_KEY_FIND_1 + target);
     for (int s = 0; s < slotCount; ++s) {
-      EXPECT_EQ(str(w->masterKeyFields[s]->getText()), s == target ? "5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A" : "")
+      EXPECT_EQ(str(probe(w).masterKeyFields()[s]->getText()), s == target ? "5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A" : "")
           << "button " << target + 1 << ", slot " << s + 1;
-      EXPECT_EQ(str(w->deviceIdFields[s]->getText()), s == target ? "00000007" : "7");
+      EXPECT_EQ(str(probe(w).deviceIdFields()[s]->getText()), s == target ? "00000007" : "7");
     }
   }
   keys.count = 0;
@@ -846,10 +846,10 @@ TEST_F(CommandsTest, WiredAddressTextsSelectTheirEntryOrStayAsTyped) {
     SlotFields fields;
     fields.wiredAddress = c.text;
     w->writeSlot(0, fields);
-    EXPECT_EQ(str(w->wiredAddressCombos[0]->getText()), c.text);
+    EXPECT_EQ(str(probe(w).wiredAddressCombos()[0]->getText()), c.text);
     EXPECT_EQ(w->readSlot(0).wiredAddress, c.text);
     if (c.entry >= 0) {
-      EXPECT_EQ(w->wiredAddressCombos[0]->getCurrentItem(), c.entry) << c.text;
+      EXPECT_EQ(probe(w).wiredAddressCombos()[0]->getCurrentItem(), c.entry) << c.text;
     }
   }
 }
@@ -861,7 +861,7 @@ TEST_F(CommandsTest, OptionChecksAreUntouchableWithoutTheDialog) {
   w->setOptionCheck(8, true);
   EXPECT_EQ(w->nearbyAddressText(-1), "");
   EXPECT_EQ(w->nearbyAddressText(250), "");
-  for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
+  for (FXCheckButton* check : probe(w).optionChecks()) EXPECT_EQ(check, nullptr);
 }
 
 // ---------------------------------------------------------------- screenshots on request

@@ -17,6 +17,3 @@ if(QUARN_UMOCKDEV_RUN)
   set_tests_properties(WiredRunTest.AnEmptyPortListConnectsNothing.umockdev PROPERTIES
     ENVIRONMENT "QUARN_EXPECT_NO_PORTS=1" LABELS "gui;asuser" TIMEOUT 60)
 endif()
-# Two stick runs side by side sometimes leave one window hearing nothing for five seconds (seen
-# with the partner-choice tests paired); until that is understood they run one at a time.
-quarn_run_serial(connect_test "WirelessRunTest|QuietAirTest")

@@ -34,7 +34,7 @@ namespace {
 template <typename Condition>
 bool pumpUntil(Condition condition) {
   for (int i = 0; i < 500; ++i) {
-    shell().app->runWhileEvents();
+    runQueuedEvents();
     if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -44,7 +44,7 @@ bool pumpUntil(Condition condition) {
 void pumpFor(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {
-    shell().app->runWhileEvents();
+    runQueuedEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
@@ -85,20 +85,20 @@ protected:
   void SetUp() override {
     w = shell().window;
     resetConnection(w);
-    w->statusLine->setNormalText("Not connected.");
+    probe(w).statusLine()->setNormalText("Not connected.");
   }
   void TearDown() override {
     shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
     shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
-    closeWiredPort(w->wiredPort);
-    closeSerialPort(sharedState().dongleLink.port);
+    closeWiredPort(w->link().wiredSession().port);
+    closeSerialPort(linkRecords().dongleLink.port);
     unsetenv("QUARN_VIRTUAL_PORTS");
   }
   // Which link's descriptor the event loop watches: the run's own, once its port is open.
   bool watches(int input) const {
     return input == QuarnWindow::ID_INPUT_WIRED ? w->watchesWiredPort() : w->watchesStick();
   }
-  std::string status() const { return str(w->statusLine->getNormalText()); }
+  std::string status() const { return str(probe(w).statusLine()->getNormalText()); }
 
   QuarnWindow* w = nullptr;
 };
@@ -151,7 +151,7 @@ TEST_F(ConnectTest, ConnectionDialogShowsItsTextsAndStartsOnWireless) {
             "", "A USB wireless MBUS dongle was not found!",
             "\nA USB wireless MBUS dongle is needed to operate.\n\nWill revert to wired operation.\n"};
         EXPECT_EQ(labelTexts(dialog), expected);
-        EXPECT_EQ(widgetsOf<FXLabel>(dialog).front()->getIcon(), w->bigIcon);
+        EXPECT_EQ(widgetsOf<FXLabel>(dialog).front()->getIcon(), probe(w).bigIcon());
         EXPECT_EQ(dialog->getDecorations() & (DECOR_TITLE | DECOR_BORDER | DECOR_CLOSE),
                   static_cast<FXuint>(DECOR_TITLE | DECOR_BORDER));
         FXButton* ok = buttonNamed(dialog, "OK");
@@ -165,11 +165,11 @@ TEST_F(ConnectTest, ConnectionDialogShowsItsTextsAndStartsOnWireless) {
   script.tolerated = {"Quarn"};  // the port dialog connects to whatever port the system has first
   runWithDialogs(script, [&] { w->connectionChoice(); });
   // Wireless asked for, no dongle: the run goes on wired, listening to the wired port only.
-  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
-  EXPECT_FALSE(sharedState().link.securedMessages);
-  EXPECT_EQ(watches(QuarnWindow::ID_INPUT_WIRED), w->wiredPort.portOpen);
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
+  EXPECT_FALSE(linkRecords().state.securedMessages);
+  EXPECT_EQ(watches(QuarnWindow::ID_INPUT_WIRED), w->link().wiredSession().port.portOpen);
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
-  EXPECT_EQ(sharedState().dongleLink.port.fd, -1);
+  EXPECT_EQ(linkRecords().dongleLink.port.fd, -1);
 }
 
 struct CloseCase {
@@ -197,8 +197,8 @@ TEST_F(ConnectTest, TheChoiceIsTakenHoweverTheDialogCloses) {
     runWithDialogs(script, [&] { w->connectionChoice(); });
     ASSERT_GE(script.titles.size(), 2u);
     EXPECT_EQ(script.titles[1], c.second);
-    EXPECT_EQ(sharedState().link.linkMode, c.mode);
-    EXPECT_EQ(watches(QuarnWindow::ID_INPUT_WIRED), w->wiredPort.portOpen);
+    EXPECT_EQ(linkRecords().state.linkMode, c.mode);
+    EXPECT_EQ(watches(QuarnWindow::ID_INPUT_WIRED), w->link().wiredSession().port.portOpen);
     EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
   }
 }
@@ -241,72 +241,72 @@ TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterI
   EXPECT_LT(at("ttyQA"), at("ttyQB"));
   EXPECT_LT(at("ttyQB"), at("ttySIM0"));
 
-  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
-  EXPECT_TRUE(w->wiredPort.portOpen);
-  EXPECT_EQ(w->wiredPort.portName, "ttySIM0");
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
+  EXPECT_TRUE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(w->link().wiredSession().port.portName, "ttySIM0");
   EXPECT_EQ(status(), "Connected to serial [ttySIM0]");
   EXPECT_EQ(logContent().rfind(">>> REQ_UD2\n0x10 0x5B 0xFB 0x56 0x16 \n", 0), 0u) << logContent();
   // The wired port, watched by the event loop, brings in the answer.
-  ASSERT_TRUE(pumpUntil([&] { return answered(1) && str(w->converterIdField->getText()).rfind("SN:", 0) == 0; }))
+  ASSERT_TRUE(pumpUntil([&] { return answered(1) && str(probe(w).converterIdField()->getText()).rfind("SN:", 0) == 0; }))
       << logContent();
   EXPECT_EQ(requestsSeen(), 1u);
-  EXPECT_EQ(str(w->converterIdField->getText()).substr(0, 17), "SN: 12345678 ID: ");
-  EXPECT_EQ(str(w->converterIdField->getText()).substr(33), " FW: 01.02");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()).substr(0, 17), "SN: 12345678 ID: ");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()).substr(33), " FW: 01.02");
   EXPECT_NE(logContent().find("Message counter found: "), std::string::npos);
   EXPECT_TRUE(watches(QuarnWindow::ID_INPUT_WIRED));
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_DONGLE));
-  EXPECT_EQ(sharedState().dongleLink.port.fd, -1);  // a wired run never opens the stick
+  EXPECT_EQ(linkRecords().dongleLink.port.fd, -1);  // a wired run never opens the stick
   EXPECT_EQ(str(w->aboutConnectionText()), "Wired connection COM port [ttySIM0]\r\n");
 }
 
 TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndThenTheReconnectedBox) {
   startWired("ttyQB");
-  ASSERT_TRUE(w->wiredPort.portOpen);
+  ASSERT_TRUE(w->link().wiredSession().port.portOpen);
   ASSERT_EQ(unlink((names.dir.path() + "/ttyQB").c_str()), 0);  // the port goes away
   DialogScript reconnect({messageBox("Quarn", "Serial Error\nCOM port ttyQB not found"),
                           messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
   runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
-  EXPECT_FALSE(w->wiredPort.portOpen);
-  EXPECT_EQ(w->wiredPort.port.fd, -1);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(w->link().wiredSession().port.port.fd, -1);
   EXPECT_EQ(status(), "Serial not connected.");
   EXPECT_EQ(countOf(logContent(), ">>> REQ_UD2\n"), 1u);
 }
 
 TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
   startWired("ttyQB");
-  ASSERT_TRUE(w->wiredPort.portOpen);
+  ASSERT_TRUE(w->link().wiredSession().port.portOpen);
   ASSERT_TRUE(pumpUntil([&] { return answered(1); }));
 
   DialogScript disconnect({messageBox("Information", "Wired connection to COM port [ttyQB] disconnected.")});
   runWithDialogs(disconnect, [&] { command(QuarnWindow::ID_DISCONNECT); });
-  EXPECT_FALSE(w->wiredPort.portOpen);
-  EXPECT_EQ(w->wiredPort.port.fd, -1);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(w->link().wiredSession().port.port.fd, -1);
   EXPECT_EQ(status(), "Not connected.");
 
   DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
   runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
-  EXPECT_TRUE(w->wiredPort.portOpen);
+  EXPECT_TRUE(w->link().wiredSession().port.portOpen);
   EXPECT_EQ(status(), "Connected to serial [ttyQB]");
   ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2 && answered(2); })) << logContent();
 
   // Find converter in a wired run opens the port again and asks once more.
   DialogScript none;
   runWithDialogs(none, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
-  EXPECT_TRUE(w->wiredPort.portOpen);
+  EXPECT_TRUE(w->link().wiredSession().port.portOpen);
   ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 3 && answered(3); })) << logContent();
   EXPECT_EQ(countOf(logContent(), ">>> REQ_UD2\n"), 3u);
 }
 
 TEST_F(WiredRunTest, SelectNewPortPreselectsTheLastChoice) {
   startWired("ttyQB");
-  ASSERT_TRUE(w->wiredPort.portOpen);
+  ASSERT_TRUE(w->link().wiredSession().port.portOpen);
   std::string preselected;
   DialogScript select({choosePort("ttySIM0", nullptr, &preselected)});
   runWithDialogs(select, [&] { command(QuarnWindow::ID_SELECT_PORT); });
   EXPECT_EQ(preselected, "ttyQB");
-  EXPECT_EQ(w->wiredPort.portName, "ttySIM0");
-  EXPECT_TRUE(w->wiredPort.portOpen);
-  EXPECT_EQ(w->portList, nullptr);  // the list box went with its dialog
+  EXPECT_EQ(w->link().wiredSession().port.portName, "ttySIM0");
+  EXPECT_TRUE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(shell().app->getModalWindow(), nullptr);  // the list box went with its dialog
   ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2; }));
 }
 
@@ -314,7 +314,7 @@ TEST_F(WiredRunTest, APortThatCannotBeOpenedShowsTheErrorAndStaysClosed) {
   DialogScript script({chooseConnection(true, true), choosePort("ttyQA"),
                        messageBox("Quarn", "Serial Error\nCOM port ttyQA not found")});
   runWithDialogs(script, [&] { w->connectionChoice(); });
-  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   EXPECT_EQ(status(), "Not connected.");
   EXPECT_EQ(logContent(), "");
   // Nothing watches the closed port, and no answer is waited for.
@@ -334,21 +334,21 @@ TEST_F(WiredRunTest, AnEmptyPortListConnectsNothing) {
   DialogScript script({chooseConnection(true, true), choosePort("", &listed)});
   runWithDialogs(script, [&] { w->connectionChoice(); });
   EXPECT_TRUE(listed.empty());
-  EXPECT_FALSE(w->wiredPort.portOpen);
-  EXPECT_EQ(w->wiredPort.portName, "");
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
+  EXPECT_EQ(w->link().wiredSession().port.portName, "");
   EXPECT_EQ(logContent(), "");
 }
 
 // ---------------------------------------------------------------- wireless run
 
 TEST_F(ConnectTest, WiredMenuCommandsInAWirelessRunOnlySaySo) {
-  sharedState().link.linkMode = LinkMode::wireless;
+  linkRecords().state.linkMode = LinkMode::wireless;
   for (int id : {QuarnWindow::ID_DISCONNECT, QuarnWindow::ID_RECONNECT, QuarnWindow::ID_SELECT_PORT}) {
     DialogScript script({messageBox("Not a wired connection", "Please restart the tool for wired operation.")});
     runWithDialogs(script, [&] { command(id); });
     EXPECT_EQ(script.titles.size(), 1u) << id;
   }
-  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   EXPECT_EQ(logContent(), "");
   EXPECT_EQ(status(), "Not connected.");
 }
@@ -356,29 +356,29 @@ TEST_F(ConnectTest, WiredMenuCommandsInAWirelessRunOnlySaySo) {
 // Fifty converters heard, then a fifty-first while the dialog is open: the list rolls, and
 // the choice is still the converter that was shown.
 TEST_F(ConnectTest, ThePartnerIsTheConverterShownEvenWhenTheListRollsMeanwhile) {
-  QuarnState& s = sharedState();
-  s.link.linkMode = LinkMode::wireless;
+  LinkRecords& s = linkRecords();
+  s.state.linkMode = LinkMode::wireless;
   for (int i = 0; i < heardConverterCapacity; ++i) {
     const uint8_t address[8] = {0x8F, 0x19, static_cast<uint8_t>(i), 0x00, 0x00, 0x10, 0x01, 0x36};
-    recordHeardConverter(s.heardConverters, address, 100 + i, 0x0102);
+    recordHeardConverter(s.heard, address, 100 + i, 0x0102);
   }
   std::vector<std::string> items;
   DialogScript script({[&](FXDialogBox* dialog) {
-    items = itemsOf(w->partnerList);
+    items = itemsOf(listBoxOf(dialog));
     const uint8_t newcomer[8] = {0x8F, 0x19, 0x99, 0x99, 0x99, 0x99, 0x01, 0x36};
-    recordHeardConverter(s.heardConverters, newcomer, 7, 0x0304);  // heard by the poll meanwhile
-    w->partnerList->setCurrentItem(0);
+    recordHeardConverter(s.heard, newcomer, 7, 0x0304);  // heard by the poll meanwhile
+    listBoxOf(dialog)->setCurrentItem(0);
     press(buttonNamed(dialog, "Select"));
   }});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
   ASSERT_EQ(items.size(), 50u);
   EXPECT_EQ(items.front(), "10000000");
   EXPECT_EQ(items.back(), "10000031");
-  EXPECT_EQ(s.heardConverters.entries[0].address[2], 1);  // the live list has rolled
-  EXPECT_EQ(str(w->converterIdField->getText()), "SN: 10000000 ID: 8F19000000100136 FW: 01.02");
-  EXPECT_EQ(s.link.messageCounter, 100u);
-  EXPECT_EQ(s.link.converterAddress[0], 0x00);
-  EXPECT_EQ(s.link.converterAddress[3], 0x10);
+  EXPECT_EQ(s.heard.entries[0].address[2], 1);  // the live list has rolled
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "SN: 10000000 ID: 8F19000000100136 FW: 01.02");
+  EXPECT_EQ(s.state.messageCounter, 100u);
+  EXPECT_EQ(s.state.converterAddress[0], 0x00);
+  EXPECT_EQ(s.state.converterAddress[3], 0x10);
 }
 
 class WirelessRunTest : public ConnectTest {
@@ -398,6 +398,12 @@ protected:
     runWithDialogs(script, [&] { w->connectionChoice(); });
   }
   size_t framesSeen(const std::vector<std::string>& texts) const { return sim->transcriptMatching(texts).size(); }
+  // What a stick run that heard nothing leaves to look at: the log, and the stick's transcript.
+  std::string heardNothing() const {
+    std::string text = "log:\n" + logContent() + "\ntranscript:\n";
+    for (const std::string& line : sim->transcript()) text += line + "\n";
+    return text + "watching the stick: " + (w->watchesStick() ? "yes" : "no");
+  }
 
   std::unique_ptr<SimProcess> sim;
   const char* beaconMs = "100";
@@ -416,12 +422,12 @@ TEST_F(QuietAirTest, FindConverterWithNothingHeardStillAsksTheStickAndSelectChan
   startWireless();
   std::vector<std::string> items = {"not called"};
   DialogScript script({[&](FXDialogBox* dialog) {
-    items = itemsOf(w->partnerList);
+    items = itemsOf(listBoxOf(dialog));
     press(buttonNamed(dialog, "Select"));
   }});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
   EXPECT_TRUE(items.empty());
-  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "None selected.");
   ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "AB0000"}) == 2; }));
   pumpFor(500);
   EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);
@@ -429,8 +435,8 @@ TEST_F(QuietAirTest, FindConverterWithNothingHeardStillAsksTheStickAndSelectChan
 
 TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   startWireless();
-  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wireless);
-  EXPECT_TRUE(sharedState().link.securedMessages);
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
+  EXPECT_TRUE(linkRecords().state.securedMessages);
   EXPECT_EQ(status(), "Connected via wireless dongle ID: [ZJ000042]");
   EXPECT_TRUE(watches(QuarnWindow::ID_INPUT_DONGLE));
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
@@ -441,10 +447,10 @@ TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   EXPECT_NE(lines.front().find("AB0000"), std::string::npos) << lines.front();
   EXPECT_EQ(str(w->aboutConnectionText()),
             "Wireless connection\r\nID: [ZJ000042]\r\nDescription: [" +
-                dongleDescription(sharedState().dongleRecord) + "]\r\n");
-  EXPECT_FALSE(dongleDescription(sharedState().dongleRecord).empty());
+                dongleDescription(linkRecords().dongleRecord) + "]\r\n");
+  EXPECT_FALSE(dongleDescription(linkRecords().dongleRecord).empty());
   // The dongle timer, re-armed every 5 ms, hears the converter.
-  ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; })) << logContent();
+  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; })) << logContent();
   EXPECT_NE(logContent().find("<<< ACK received.\n"), std::string::npos);
 }
 
@@ -462,30 +468,30 @@ TEST_F(WirelessRunTest, AStickHeldByAnotherProgramIsInUseNotMissing) {
   close(holder);
   ASSERT_GE(script.titles.size(), 2u);
   EXPECT_EQ(script.titles[1], "Quarn");
-  EXPECT_EQ(sharedState().link.linkMode, LinkMode::wired);
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
 }
 
 TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePartner) {
   startWireless();
-  ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; }));
+  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; })) << heardNothing();
   std::vector<std::string> items;
   DialogScript script({[&](FXDialogBox* dialog) {
     EXPECT_EQ(str(dialog->getTitle()), "Select wireless partner.");
     EXPECT_EQ(dialog->getWidth(), 260);
     EXPECT_EQ(dialog->getHeight(), 90);
     EXPECT_EQ(labelTexts(dialog), std::vector<std::string>{"ID "});
-    ASSERT_NE(w->partnerList, nullptr);
-    EXPECT_EQ(w->partnerList->getNumVisible(), 5);
-    items = itemsOf(w->partnerList);
+    ASSERT_NE(listBoxOf(dialog), nullptr);
+    EXPECT_EQ(listBoxOf(dialog)->getNumVisible(), 5);
+    items = itemsOf(listBoxOf(dialog));
     ASSERT_NE(buttonNamed(dialog, "Cancel"), nullptr);
     press(buttonNamed(dialog, "Select"));
   }});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
   EXPECT_EQ(items, std::vector<std::string>{"12345678"});
-  EXPECT_EQ(w->partnerList, nullptr);
-  EXPECT_EQ(str(w->converterIdField->getText()), "SN: 12345678 ID: 8F19785634120136 FW: 01.02");
+  EXPECT_EQ(shell().app->getModalWindow(), nullptr);
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "SN: 12345678 ID: 8F19785634120136 FW: 01.02");
   const uint8_t expected[8] = {0x78, 0x56, 0x34, 0x12, 0x8F, 0x19, 0x01, 0x36};
-  EXPECT_EQ(std::memcmp(sharedState().link.converterAddress, expected, sizeof expected), 0);
+  EXPECT_EQ(std::memcmp(linkRecords().state.converterAddress, expected, sizeof expected), 0);
   // AB 00 00 went out twice (start and Find converter), then the partner frame.
   ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0x01", "0108008F19785634120136", "accepted"}) == 1; }));
   EXPECT_EQ(framesSeen({"dongle 0xAB", "AB0000"}), 2u);
@@ -493,13 +499,13 @@ TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePa
 
 TEST_F(WirelessRunTest, CancellingThePartnerDialogChangesNothing) {
   startWireless();
-  ASSERT_TRUE(pumpUntil([&] { return sharedState().heardConverters.count == 1; }));
-  const uint32_t counter = sharedState().link.messageCounter;
+  ASSERT_TRUE(pumpUntil([&] { return linkRecords().heard.count == 1; })) << heardNothing();
+  const uint32_t counter = linkRecords().state.messageCounter;
   DialogScript script({acceptWith("Select wireless partner.", "Cancel")});
   runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
-  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
-  EXPECT_EQ(sharedState().link.converterAddress[0], 0);
-  EXPECT_GE(sharedState().link.messageCounter, counter);
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "None selected.");
+  EXPECT_EQ(linkRecords().state.converterAddress[0], 0);
+  EXPECT_GE(linkRecords().state.messageCounter, counter);
   ASSERT_TRUE(pumpUntil([&] { return framesSeen({"dongle 0xAB", "AB0000"}) == 2; }));
   pumpFor(1000);  // a while longer: no partner frame may follow
   EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);

@@ -115,9 +115,9 @@ DialogStep messageBox(const std::string& caption, const std::string& text) {
 DialogStep selectFirstPartner() {
   return [](FXDialogBox* dialog) {
     EXPECT_EQ(str(dialog->getTitle()), "Select wireless partner.");
-    ASSERT_NE(shell().window->partnerList, nullptr);
-    ASSERT_GT(shell().window->partnerList->getNumItems(), 0);
-    shell().window->partnerList->setCurrentItem(0);
+    ASSERT_NE(listBoxOf(dialog), nullptr);
+    ASSERT_GT(listBoxOf(dialog)->getNumItems(), 0);
+    listBoxOf(dialog)->setCurrentItem(0);
     press(buttonNamed(dialog, "Select"));
   };
 }
@@ -165,7 +165,7 @@ protected:
   }
   void reset() {
     resetConnection(w);
-    w->converterKeyField->setText("");
+    probe(w).converterKeyField()->setText("");
   }
 
   // Runs the loop for ms with the meter on; prints and returns the largest gap.
@@ -202,7 +202,7 @@ protected:
     setenv("QUARN_VIRTUAL_PORTS", portPath.c_str(), 1);
     DialogScript script({chooseConnection(true), choosePort("ttyQF")});
     runWithDialogs(script, [&] { w->connectionChoice(); });
-    ASSERT_TRUE(w->wiredPort.portOpen);
+    ASSERT_TRUE(w->link().wiredSession().port.portOpen);
     ASSERT_TRUE(watches(QuarnWindow::ID_INPUT_WIRED));
   }
 
@@ -214,15 +214,15 @@ protected:
     ASSERT_TRUE(sim->running()) << sim->failure();
     ASSERT_EQ(unlink(portPath.c_str()), 0);
     ASSERT_EQ(symlink(sim->linkPath().c_str(), portPath.c_str()), 0);
-    w->converterIdField->setText("None selected.");
+    probe(w).converterIdField()->setText("None selected.");
     const size_t answers = countOf(logContent(), "Message counter found: ");
     DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQF] reconnected.")});
     runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
-    EXPECT_TRUE(w->wiredPort.portOpen);
+    EXPECT_TRUE(w->link().wiredSession().port.portOpen);
     meter.start();
     ASSERT_TRUE(runUntil([&] {
       return countOf(logContent(), "Message counter found: ") > answers &&
-             str(w->converterIdField->getText()).rfind("SN: 12345678", 0) == 0;
+             str(probe(w).converterIdField()->getText()).rfind("SN: 12345678", 0) == 0;
     })) << logContent();
     meter.stop();
     EXPECT_LT(meter.maxGapMs, gapBoundMs);
@@ -240,11 +240,11 @@ TEST_F(WiredFaults, HangUpMidFrame) {
   const std::string log = logContent();
   EXPECT_EQ(log.rfind(">>> REQ_UD2\n", 0), 0u) << log;
   EXPECT_EQ(log.find("<<<"), std::string::npos) << log;
-  EXPECT_EQ(str(w->converterIdField->getText()), "None selected.");
+  EXPECT_EQ(str(probe(w).converterIdField()->getText()), "None selected.");
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
   // The hang-up is said in the status line, and the dead port let go.
-  EXPECT_EQ(str(w->statusLine->getText()), "Connection lost: ttyQF");
-  EXPECT_FALSE(w->wiredPort.portOpen);
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Connection lost: ttyQF");
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   recoverByReconnect();
 }
 
@@ -348,16 +348,16 @@ protected:
     setenv("QUARN_VIRTUAL_PORTS", sim->portEntry().c_str(), 1);
     DialogScript script({chooseConnection(false)});
     runWithDialogs(script, [&] { w->connectionChoice(); });
-    ASSERT_EQ(sharedState().link.linkMode, LinkMode::wireless);
+    ASSERT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
     ASSERT_TRUE(watches(QuarnWindow::ID_INPUT_DONGLE));
   }
 
   // The converter heard, chosen as partner, its key typed in: ready for secured commands.
   void choosePartner() {
-    ASSERT_TRUE(runUntil([&] { return sharedState().heardConverters.count > 0; })) << logContent();
+    ASSERT_TRUE(runUntil([&] { return linkRecords().heard.count > 0; })) << logContent();
     DialogScript script({selectFirstPartner()});
     runWithDialogs(script, [&] { command(QuarnWindow::ID_FIND_CONVERTER); });
-    w->converterKeyField->setText(simKeyText);
+    probe(w).converterKeyField()->setText(simKeyText);
     ASSERT_TRUE(runUntil([&] { return sim->transcriptMatching({"dongle 0x01", "accepted"}).size() == 1; }));
   }
 
@@ -382,7 +382,7 @@ TEST_F(WirelessFaults, HangUpMidFrame) {
   // serial is found, opened, started and told its partner again, and the frames go on.
   ASSERT_TRUE(runUntil([&] { return logContent().find("Stick ZJ000042 is back on ") != std::string::npos; }))
       << logContent();
-  EXPECT_EQ(str(w->statusLine->getText()), "Connected via wireless dongle ID: [ZJ000042]");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Connected via wireless dongle ID: [ZJ000042]");
   EXPECT_TRUE(watches(QuarnWindow::ID_INPUT_DONGLE));
   EXPECT_TRUE(runUntil([&] { return sim->transcriptMatching({"dongle 0x01", "accepted"}).size() == 2; }));
   expectFramesGoOn();
@@ -425,7 +425,7 @@ TEST_F(WirelessFaults, FloodOfGarbage) {
   std::printf("[ info ] wireless flood over %d ms: %zu log lines, %zu frames dropped by the serial layer\n",
               ms, lines, dropped);
   EXPECT_GT(dropped, 0u);  // the garbage was read, not left queued
-  EXPECT_LE(sharedState().heardConverters.count, 1);
+  EXPECT_LE(linkRecords().heard.count, 1);
 }
 
 struct StatusCase {

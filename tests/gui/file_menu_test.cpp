@@ -93,8 +93,8 @@ protected:
   void SetUp() override {
     w = shell().window;
     resetConnection(w);
-    sharedState().link.linkMode = LinkMode::wired;
-    sharedState().converterOptions = ConverterOptions{};
+    linkRecords().state.linkMode = LinkMode::wired;
+    linkRecords().options = ConverterOptions{};
     for (int s = 0; s < slotCount; ++s) w->writeSlot(s, SlotFields{});
     w->writeWired(WiredSettings{});
     char pattern[] = "/tmp/quarn-file-menu-XXXXXX";
@@ -112,7 +112,7 @@ TEST_F(FileMenuTest, SettingsGoOutAndComeBackWithoutSendingAndTheLogIsSavedAsSho
   w->writeSlot(1, fullSlot());
   w->writeWired(WiredSettings{9, 8});
   const uint8_t optionAnswer[] = {0x0F, 0x35, 0x97, 1, 0, 1, 0, 0, 0, 0, 1};
-  parseConverterAnswer(optionAnswer, sizeof optionAnswer, w->answerTargets);
+  parseConverterAnswer(optionAnswer, sizeof optionAnswer, w->link().targets());
 
   runItem(w, "Save settings…", {answerChooser("Save settings", settings)});
   const std::string saved = readAll(settings);
@@ -126,14 +126,14 @@ TEST_F(FileMenuTest, SettingsGoOutAndComeBackWithoutSendingAndTheLogIsSavedAsSho
   changed.deviceId = "87654321";
   w->writeSlot(1, changed);
   w->writeWired(WiredSettings{});
-  sharedState().converterOptions = ConverterOptions{};
+  linkRecords().options = ConverterOptions{};
   w->clearLog();
   runItem(w, "Load settings…", {answerChooser("Load settings", settings)});
   EXPECT_TRUE(w->readSlot(1) == fullSlot());
   EXPECT_EQ(w->readWired().protocol, 9);
   EXPECT_EQ(w->readWired().mode, 8);
-  EXPECT_TRUE(sharedState().converterOptions.known);
-  const std::vector<int> bits(sharedState().converterOptions.bytes, sharedState().converterOptions.bytes + 8);
+  EXPECT_TRUE(linkRecords().options.known);
+  const std::vector<int> bits(linkRecords().options.bytes, linkRecords().options.bytes + 8);
   EXPECT_EQ(bits, (std::vector<int>{1, 0, 1, 0, 0, 0, 0, 1}));
   EXPECT_EQ(logContent(), "Settings loaded from " + settings + "; nothing sent\n");
 
@@ -147,9 +147,9 @@ TEST_F(FileMenuTest, SettingsGoOutAndComeBackWithoutSendingAndTheLogIsSavedAsSho
   cfmakeraw(&raw);
   ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
   ASSERT_EQ(fcntl(slave, F_SETFL, O_NONBLOCK), 0);  // as the program opens its ports
-  w->wiredPort.port.fd = slave;
-  w->wiredPort.portOpen = true;
-  resetReceiver(sharedState().linkFrame);  // as connecting does
+  w->link().wiredSession().port.port.fd = slave;
+  w->link().wiredSession().port.portOpen = true;
+  resetReceiver(linkRecords().frames);  // as connecting does
   w->followLinks();
   w->logTimestamp();
   w->logText(">>> marker\n", 0);
@@ -250,7 +250,7 @@ TEST_F(FileMenuTest, ChoosersStartInTheWorkingFolderSuggestANameAndRememberTheFo
   ASSERT_EQ(chdir(dir.c_str()), 0);
   const std::string other = dir + "/site";
   ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
-  w->fileFolder.clear();  // a fresh run
+  probe(w).fileFolder().clear();  // a fresh run
   w->writeSlot(0, fullSlot());
 
   // The working folder itself, not its parent with the folder's name as the file's.
@@ -263,27 +263,27 @@ TEST_F(FileMenuTest, ChoosersStartInTheWorkingFolderSuggestANameAndRememberTheFo
   // A name typed without .json gets it; the status line confirms.
   EXPECT_EQ(access((other + "/north.json").c_str(), F_OK), 0);
   EXPECT_EQ(access((other + "/north").c_str(), F_OK), -1);
-  EXPECT_EQ(str(w->statusLine->getText()), "Settings saved to " + other + "/north.json");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Settings saved to " + other + "/north.json");
 
   // The next chooser opens where the last file went.
   runItem(w, "Load settings…", {inspectChooser(&seen, other + "/north.json")});
   EXPECT_EQ(seen.directory, other);
-  EXPECT_EQ(str(w->statusLine->getText()), "Settings loaded from " + other + "/north.json; nothing sent");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Settings loaded from " + other + "/north.json; nothing sent");
   runItem(w, "Save log…", {inspectChooser(&seen, other + "/quarn-log.txt")});
   EXPECT_EQ(seen.directory, other);
   EXPECT_EQ(seen.filename, other + "/quarn-log.txt");
   EXPECT_EQ(access((other + "/quarn-log.txt").c_str(), F_OK), 0);
-  EXPECT_EQ(str(w->statusLine->getText()), "Log saved to " + other + "/quarn-log.txt");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Log saved to " + other + "/quarn-log.txt");
   // A name's lone UTF-8 lead byte is shown escaped, as device text is: the log stays one line a file.
   w->clearLog();
   runItem(w, "Save settings…", {inspectChooser(&seen, other + "/odd\xC3")});
-  EXPECT_EQ(str(w->statusLine->getText()), "Settings saved to " + other + "/odd\\xC3.json");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Settings saved to " + other + "/odd\\xC3.json");
   EXPECT_EQ(logContent(), "Settings saved to " + other + "/odd\\xC3.json\n");
   unlink((other + "/odd\xC3.json").c_str());
 
   // A command with no port open says so where the user looks, not only in the log tab.
   command(QuarnWindow::ID_GET_DATA_1);
-  EXPECT_EQ(str(w->statusLine->getText()), "Not sent: no COM port open");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Not sent: no COM port open");
   rmdir(other.c_str());
   ASSERT_EQ(chdir(previous), 0);
 }

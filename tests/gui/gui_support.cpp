@@ -11,9 +11,11 @@
 #include <thread>
 
 QuarnState& sharedState() {
-  static QuarnState* state = new QuarnState;  // several MB; lives until exit
+  static QuarnState* state = new QuarnState;  // lives until exit
   return *state;
 }
+
+LinkRecords& linkRecords() { return shell().window->link().records(); }
 
 Shell& shell() {
   static Shell instance;
@@ -41,7 +43,7 @@ Shell& shell() {
 
 std::string str(const FXString& s) { return std::string(s.text(), static_cast<size_t>(s.length())); }
 
-std::string logContent() { return str(shell().window->logView->getText()); }
+std::string logContent() { return str(probe(shell().window).logView()->getText()); }
 
 size_t countOf(const std::string& text, const std::string& part) {
   size_t n = 0;
@@ -55,6 +57,14 @@ void pump() {
     app->forceRefresh();
     app->runWhileEvents();
   }
+}
+
+void runQueuedEvents() {
+  FXApp* app = shell().app;
+  // peekEvent also holds while a refresh walks the widgets, one widget a call: bounded.
+  constexpr int eventMax = 20000;
+  for (int i = 0; i < eventMax && app->peekEvent(); ++i) app->runOneEvent(false);
+  app->runWhileEvents();
 }
 
 void collect(FXWindow* root, std::vector<FXWindow*>& out) {
@@ -89,6 +99,11 @@ std::vector<std::string> itemsOf(FXListBox* list) {
   return items;
 }
 
+FXListBox* listBoxOf(FXWindow* dialog) {
+  const std::vector<FXListBox*> lists = widgetsOf<FXListBox>(dialog);
+  return lists.empty() ? nullptr : lists.front();
+}
+
 void selectItem(FXListBox* list, const std::string& text) {
   const FXint index = list->findItem(text.c_str());
   ASSERT_GE(index, 0) << text;
@@ -114,20 +129,20 @@ void closeByWindow(FXDialogBox* dialog) { dialog->handle(dialog, FXSEL(SEL_CLOSE
 void command(int id) { shell().window->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
 
 void resetConnection(QuarnWindow* w) {
-  QuarnState& s = sharedState();
+  LinkRecords& s = w->link().records();
   shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_WIRED);
   shell().app->removeTimeout(w, QuarnWindow::ID_TIMER_DONGLE);
-  closeWiredPort(w->wiredPort);
-  w->wiredPort = WiredPort{};
+  closeWiredPort(w->link().wiredSession().port);
+  w->link().wiredSession().port = WiredPort{};
   closeSerialPort(s.dongleLink.port);
   s.dongleLink = DongleLink{};
   s.dongleRecord = DongleRecord{};
-  s.heardConverters = HeardConverterList{};
-  s.link = ConverterLinkState{};
-  w->dongleWatch = DongleWatch{};
+  s.heard = HeardConverterList{};
+  s.state = ConverterLinkState{};
+  w->link().dongleSession().watch = DongleWatch{};
   w->followLinks();  // the event loop must not watch the closed ports
   w->clearLog();
-  w->converterIdField->setText("None selected.");
+  probe(w).converterIdField()->setText("None selected.");
   unsetenv("QUARN_VIRTUAL_PORTS");
 }
 
@@ -187,7 +202,7 @@ DialogStep choosePort(const std::string& port, std::vector<std::string>* listed,
     // 180 pixels is the least; the title needs room beside the title bar's buttons.
     EXPECT_GE(dialog->getWidth(), 180);
     EXPECT_GE(dialog->getWidth(), dialog->getApp()->getNormalFont()->getTextWidth(dialog->getTitle()) + 120);
-    FXListBox* list = shell().window->portList;
+    FXListBox* list = listBoxOf(dialog);
     ASSERT_NE(list, nullptr);
     if (listed) *listed = itemsOf(list);
     if (preselected && list->getNumItems() > 0) *preselected = str(list->getItemText(list->getCurrentItem()));

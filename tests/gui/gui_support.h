@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/quarn_window.h"
+#include "window_probe.h"
 
 // The name each test program gives its FXApp; every GUI test executable defines it once.
 extern const char* const guiProgramName;
@@ -17,6 +18,8 @@ struct Shell {
 };
 
 QuarnState& sharedState();
+// The records of the shared window's link.
+LinkRecords& linkRecords();
 // Opens the display (retrying while a just-started server refuses) and builds the window on
 // first use; aborts when there is no display at all.
 Shell& shell();
@@ -27,6 +30,11 @@ size_t countOf(const std::string& text, const std::string& part);
 
 // Refreshes and handles pending events a few times over.
 void pump();
+// Handles what the event loop has now: every queued X event, then the inputs and timers due.
+// runWhileEvents alone stops at the first Expose (FOX only notes the area), and while X events
+// are queued FOX does not look at its inputs: a window just uncovered by another program's
+// (hundreds of Expose events) would leave a port unread for seconds in a loop that sleeps.
+void runQueuedEvents();
 
 // Every descendant of a window, depth first in creation order.
 void collect(FXWindow* root, std::vector<FXWindow*>& out);
@@ -46,6 +54,8 @@ std::vector<T*> widgetsOf(FXWindow* root) {
 std::vector<std::string> labelTexts(FXWindow* root);
 FXButton* buttonNamed(FXWindow* root, const std::string& text);
 std::vector<std::string> itemsOf(FXListBox* list);
+// The first list box of a dialog, as a user finds it there; nullptr when it has none.
+FXListBox* listBoxOf(FXWindow* dialog);
 void selectItem(FXListBox* list, const std::string& text);
 
 // What a click on the button sends: its message to its target.

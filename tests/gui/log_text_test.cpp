@@ -234,7 +234,7 @@ TEST_P(LogTextTest, LeavesTheStateAPlainTextWouldAfterEveryStep) {
   auto* log = new Probe<LogText>(frame);
   for (FXText* text : {static_cast<FXText*>(plain), static_cast<FXText*>(log)}) {
     text->setStyled(TRUE);
-    text->setFont(s.window->logFont);
+    text->setFont(probe(s.window).logFont());
   }
   window->create();
   window->show();
@@ -305,7 +305,7 @@ TEST(LogText, HeldAppendsPaintAtTheFollowWhatAFreshPaintShows) {
   for (LogText* text : {eager, held}) {
     text->setStyled(TRUE);
     text->setHiliteStyles(styles, 2);
-    text->setFont(s.window->logFont);
+    text->setFont(probe(s.window).logFont());
   }
   window->create();
   window->show();

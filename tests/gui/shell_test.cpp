@@ -98,7 +98,7 @@ public:
       if (w->isMemberOf(FXMETACLASS(FXButton))) continue;
       if (w->isMemberOf(FXMETACLASS(FXLabel))) {
         FXLabel* label = static_cast<FXLabel*>(w);
-        if (label->getIcon() == shell().window->bigIcon) sawIcon = true;
+        if (label->getIcon() == probe(shell().window).bigIcon()) sawIcon = true;
         labels.push_back(str(label->getText()));
       }
     }
@@ -140,8 +140,8 @@ protected:
   void SetUp() override {
     w = shell().window;
     w->clearLog();
-    sharedState().link = ConverterLinkState{};
-    w->wiredPort.portName.clear();
+    linkRecords().state = ConverterLinkState{};
+    w->link().wiredSession().port.portName.clear();
   }
   QuarnWindow* w = nullptr;
 };
@@ -202,20 +202,20 @@ TEST_F(ShellTest, WindowTitleIconsAndStatus) {
   EXPECT_EQ(str(w->getTitle()), "Quarn v1.3.0");
   EXPECT_EQ(w->getWidth(), 1340);
   EXPECT_EQ(w->getHeight(), 850);
-  ASSERT_EQ(w->getIcon(), w->bigIcon);
-  ASSERT_EQ(w->getMiniIcon(), w->miniIcon);
-  EXPECT_EQ(w->bigIcon->getWidth(), 104);
-  EXPECT_EQ(w->bigIcon->getHeight(), 34);
-  EXPECT_EQ(w->miniIcon->getWidth(), 16);
-  EXPECT_EQ(w->miniIcon->getHeight(), 16);
-  EXPECT_NE(w->bigIcon->getOptions() & IMAGE_OPAQUE, 0u);
-  EXPECT_EQ(str(w->statusLine->getNormalText()), "Not connected.");
+  ASSERT_EQ(w->getIcon(), probe(w).bigIcon());
+  ASSERT_EQ(w->getMiniIcon(), probe(w).miniIcon());
+  EXPECT_EQ(probe(w).bigIcon()->getWidth(), 104);
+  EXPECT_EQ(probe(w).bigIcon()->getHeight(), 34);
+  EXPECT_EQ(probe(w).miniIcon()->getWidth(), 16);
+  EXPECT_EQ(probe(w).miniIcon()->getHeight(), 16);
+  EXPECT_NE(probe(w).bigIcon()->getOptions() & IMAGE_OPAQUE, 0u);
+  EXPECT_EQ(str(probe(w).statusLine()->getNormalText()), "Not connected.");
   EXPECT_EQ(str(w->getApp()->getAppName()), "Quarn v1.3.0");
   EXPECT_TRUE(w->shown());
-  EXPECT_EQ(w->wiredPort.portName, "");
-  EXPECT_EQ(w->wiredPort.port.fd, -1);
-  EXPECT_FALSE(w->wiredPort.portOpen);
-  for (FXCheckButton* check : w->optionChecks) EXPECT_EQ(check, nullptr);
+  EXPECT_EQ(w->link().wiredSession().port.portName, "");
+  EXPECT_EQ(w->link().wiredSession().port.port.fd, -1);
+  EXPECT_FALSE(w->link().wiredSession().port.portOpen);
+  for (FXCheckButton* check : probe(w).optionChecks()) EXPECT_EQ(check, nullptr);
 }
 
 TEST_F(ShellTest, GroupBoxesTabsAndLabelsInOrder) {
@@ -253,7 +253,7 @@ TEST_F(ShellTest, GroupBoxesTabsAndLabelsInOrder) {
 }
 
 TEST_F(ShellTest, ConverterIdIsReadOnlyGrayedAndSaysNoneSelected) {
-  FXTextField* id = w->converterIdField;
+  FXTextField* id = probe(w).converterIdField();
   EXPECT_EQ(str(id->getText()), "None selected.");
   EXPECT_FALSE(id->isEditable());
   EXPECT_EQ(id->getNumColumns(), 40);
@@ -266,7 +266,7 @@ TEST_F(ShellTest, ConverterIdIsReadOnlyGrayedAndSaysNoneSelected) {
 
 TEST_F(ShellTest, ConverterKeyDefaultsWithoutConfigFile) {
   ASSERT_FALSE(sharedState().config.configLoaded);
-  EXPECT_EQ(str(w->converterKeyField->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
+  EXPECT_EQ(str(probe(w).converterKeyField()->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
 }
 
 TEST_F(ShellTest, ConverterKeyComesFromTheSecondConfigLine) {
@@ -285,7 +285,7 @@ TEST_F(ShellTest, ConverterKeyComesFromTheSecondConfigLine) {
     other->config.configLoaded = c.loaded;
     std::snprintf(other->config.configLine2, configLineSize, "%s", c.line2);
     QuarnWindow* second = new QuarnWindow(shell().app, *other);
-    EXPECT_EQ(str(second->converterKeyField->getText()), c.shown);
+    EXPECT_EQ(str(probe(second).converterKeyField()->getText()), c.shown);
     delete second;
   }
 }
@@ -299,16 +299,18 @@ TEST_F(ShellTest, StartupFilesFeedTheConverterKeyField) {
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   ASSERT_EQ(chdir(dir.c_str()), 0);
   static QuarnState* loaded = new QuarnState;
+  static LinkRecords* keys = new LinkRecords;  // several MB of key lists
 
   // Nothing there: defaults, and both key lists emptied.
-  loaded->converterKeyList.count = 7;
-  loaded->meterKeyList.count = 9;
-  loadStartupFiles(*loaded);
+  keys->converterKeys.count = 7;
+  keys->meterKeys.count = 9;
+  loadStartupConfig(*loaded);
+  loadStartupKeys(*keys);
   EXPECT_FALSE(loaded->config.configLoaded);
-  EXPECT_EQ(loaded->converterKeyList.count, 0u);
-  EXPECT_EQ(loaded->meterKeyList.count, 0u);
+  EXPECT_EQ(keys->converterKeys.count, 0u);
+  EXPECT_EQ(keys->meterKeys.count, 0u);
   QuarnWindow* plain = new QuarnWindow(shell().app, *loaded);
-  EXPECT_EQ(str(plain->converterKeyField->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
+  EXPECT_EQ(str(probe(plain).converterKeyField()->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
   delete plain;
 
   // A 300-character first line: the key field gets its last 45 characters, cut to 40 columns
@@ -320,12 +322,13 @@ TEST_F(ShellTest, StartupFilesFeedTheConverterKeyField) {
   std::ofstream(dir + "/dongleKeys/site.txt") << "# converters\nA;12345678;000102030405060708090A0B0C0D0E0F\n";
   std::ofstream(dir + "/meterKeys/site.txt") << "M1;00000001;" << std::string(32, 'A') << "\nM2;00000002;"
                                              << std::string(32, 'B') << ";" << std::string(32, 'C') << "\n";
-  loadStartupFiles(*loaded);
+  loadStartupConfig(*loaded);
+  loadStartupKeys(*keys);
   EXPECT_TRUE(loaded->config.configLoaded);
-  EXPECT_EQ(loaded->converterKeyList.count, 1u);
-  EXPECT_EQ(loaded->meterKeyList.count, 2u);
+  EXPECT_EQ(keys->converterKeys.count, 1u);
+  EXPECT_EQ(keys->meterKeys.count, 2u);
   QuarnWindow* fromFile = new QuarnWindow(shell().app, *loaded);
-  EXPECT_EQ(str(fromFile->converterKeyField->getText()), tail);
+  EXPECT_EQ(str(probe(fromFile).converterKeyField()->getText()), tail);
   delete fromFile;
 
   ASSERT_EQ(chdir(cwd), 0);
@@ -340,13 +343,13 @@ struct FieldCase {
 
 TEST_F(ShellTest, TypingStopsAtTheFieldWidth) {
   const FieldCase cases[] = {
-      {"converter key", [](QuarnWindow* q) { return q->converterKeyField; }, 40},
-      {"manufacturer 1", [](QuarnWindow* q) { return q->manufacturerFields[0]; }, 3},
-      {"version 2", [](QuarnWindow* q) { return q->versionFields[1]; }, 2},
-      {"device id 3", [](QuarnWindow* q) { return q->deviceIdFields[2]; }, 8},
-      {"media 4", [](QuarnWindow* q) { return q->mediaFields[3]; }, 2},
-      {"kek 1", [](QuarnWindow* q) { return q->kekFields[0]; }, 32},
-      {"master key 4", [](QuarnWindow* q) { return q->masterKeyFields[3]; }, 32},
+      {"converter key", [](QuarnWindow* q) { return probe(q).converterKeyField(); }, 40},
+      {"manufacturer 1", [](QuarnWindow* q) { return probe(q).manufacturerFields()[0]; }, 3},
+      {"version 2", [](QuarnWindow* q) { return probe(q).versionFields()[1]; }, 2},
+      {"device id 3", [](QuarnWindow* q) { return probe(q).deviceIdFields()[2]; }, 8},
+      {"media 4", [](QuarnWindow* q) { return probe(q).mediaFields()[3]; }, 2},
+      {"kek 1", [](QuarnWindow* q) { return probe(q).kekFields()[0]; }, 32},
+      {"master key 4", [](QuarnWindow* q) { return probe(q).masterKeyFields()[3]; }, 32},
   };
   const std::string typed = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
   for (const FieldCase& c : cases) {
@@ -360,8 +363,8 @@ TEST_F(ShellTest, TypingStopsAtTheFieldWidth) {
     field->setText(before);
   }
   for (int slot = 0; slot < slotCount; ++slot) {
-    EXPECT_EQ(str(w->deviceIdFields[slot]->getText()), "") << slot;
-    EXPECT_EQ(str(w->kekFields[slot]->getText()), "") << slot;
+    EXPECT_EQ(str(probe(w).deviceIdFields()[slot]->getText()), "") << slot;
+    EXPECT_EQ(str(probe(w).kekFields()[slot]->getText()), "") << slot;
   }
 }
 
@@ -373,15 +376,15 @@ TEST_F(ShellTest, ListContentsAndInitialSelections) {
                                                "Legacy HYDROMETER", "DES MODE2", "DES MODE3"};
   const std::vector<std::string> wirelessModes = {"NONE", "MODE4", "MODE5", "MODE7", "MODE9", "MODE15", "MODE C",
                                                   "Legacy HYDROMETER"};
-  EXPECT_EQ(itemsOf(w->wiredProtocolList), protocols);
-  EXPECT_EQ(itemsOf(w->wiredModeList), wiredModes);
-  EXPECT_EQ(w->wiredProtocolList->getCurrentItem(), 0);
-  EXPECT_EQ(w->wiredModeList->getCurrentItem(), 0);
-  EXPECT_EQ(w->wiredProtocolList->getNumVisible(), 5);
-  EXPECT_EQ(w->wiredModeList->getNumVisible(), 5);
+  EXPECT_EQ(itemsOf(probe(w).wiredProtocolList()), protocols);
+  EXPECT_EQ(itemsOf(probe(w).wiredModeList()), wiredModes);
+  EXPECT_EQ(probe(w).wiredProtocolList()->getCurrentItem(), 0);
+  EXPECT_EQ(probe(w).wiredModeList()->getCurrentItem(), 0);
+  EXPECT_EQ(probe(w).wiredProtocolList()->getNumVisible(), 5);
+  EXPECT_EQ(probe(w).wiredModeList()->getNumVisible(), 5);
   for (int slot = 0; slot < slotCount; ++slot) {
-    FXListBox* protocol = w->wirelessProtocolLists[slot];
-    FXListBox* mode = w->wirelessModeLists[slot];
+    FXListBox* protocol = probe(w).wirelessProtocolLists()[slot];
+    FXListBox* mode = probe(w).wirelessModeLists()[slot];
     EXPECT_EQ(itemsOf(protocol), protocols);
     EXPECT_EQ(itemsOf(mode), wirelessModes);
     EXPECT_EQ(str(protocol->getItemText(protocol->getCurrentItem())), "OMS");
@@ -390,14 +393,14 @@ TEST_F(ShellTest, ListContentsAndInitialSelections) {
     EXPECT_EQ(mode->getCurrentItem(), 2);
     EXPECT_EQ(protocol->getNumVisible(), 5);
     EXPECT_EQ(mode->getNumVisible(), 5);
-    EXPECT_FALSE(w->activeChecks[slot]->getCheck());
-    EXPECT_EQ(w->activeChecks[slot]->getTarget(), nullptr);
+    EXPECT_FALSE(probe(w).activeChecks()[slot]->getCheck());
+    EXPECT_EQ(probe(w).activeChecks()[slot]->getTarget(), nullptr);
   }
 }
 
 TEST_F(ShellTest, WiredAddressCombosOffer0To250AndStartEmpty) {
   for (int slot = 0; slot < slotCount; ++slot) {
-    FXComboBox* combo = w->wiredAddressCombos[slot];
+    FXComboBox* combo = probe(w).wiredAddressCombos()[slot];
     ASSERT_EQ(combo->getNumItems(), 251);
     for (int i = 0; i < 251; ++i) ASSERT_EQ(str(combo->getItemText(i)), std::to_string(i));
     EXPECT_EQ(str(combo->getText()), "");
@@ -408,7 +411,7 @@ TEST_F(ShellTest, WiredAddressCombosOffer0To250AndStartEmpty) {
 }
 
 TEST_F(ShellTest, NearbyTableLayoutAndColours) {
-  FXTable* table = w->nearbyTable;
+  FXTable* table = probe(w).nearbyTable();
   EXPECT_EQ(table->getNumRows(), 250);
   EXPECT_EQ(table->getNumColumns(), 3);
   EXPECT_EQ(table->getVisibleRows(), 8);
@@ -438,11 +441,11 @@ TEST_F(ShellTest, NearbyTableLayoutAndColours) {
 TEST_F(ShellTest, MenuTitlesAndItems) {
   const std::vector<std::string> titles = {"File", "Help", "Settings", "Converter options", "Wired connection options"};
   EXPECT_EQ(textsOf<FXMenuTitle>(w), titles);
-  EXPECT_TRUE(w->fontRadios[1]->getCheck());
-  EXPECT_FALSE(w->fontRadios[0]->getCheck());
-  EXPECT_FALSE(w->fontRadios[2]->getCheck());
-  EXPECT_FALSE(w->fontRadios[3]->getCheck());
-  EXPECT_FALSE(w->securedMessagesCheck->getCheck());
+  EXPECT_TRUE(probe(w).fontRadios()[1]->getCheck());
+  EXPECT_FALSE(probe(w).fontRadios()[0]->getCheck());
+  EXPECT_FALSE(probe(w).fontRadios()[2]->getCheck());
+  EXPECT_FALSE(probe(w).fontRadios()[3]->getCheck());
+  EXPECT_FALSE(probe(w).securedMessagesCheck()->getCheck());
   FXAccelTable* accel = w->getAccelTable();
   ASSERT_NE(accel, nullptr);
   EXPECT_TRUE(accel->hasAccel(parseAccel("Ctrl-Q")));
@@ -460,7 +463,7 @@ TEST_F(ShellTest, CtrlREmptiesTheLog) {
 }
 
 TEST_F(ShellTest, CtrlAOpensTheAboutBox) {
-  sharedState().link.linkMode = LinkMode::wired;
+  linkRecords().state.linkMode = LinkMode::wired;
   DialogProbe probe;
   probe.arm();
   pressKey(w, KEY_a, CONTROLMASK, "a");  // returns once the probe has accepted the box
@@ -491,9 +494,9 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
       {LinkMode::wireless, "", "%s%n", "100%", "Wireless connection\r\nID: [%s%n]\r\nDescription: [100%]\r\n"},
   };
   for (const AboutCase& c : cases) {
-    sharedState().link.linkMode = c.mode;
-    w->wiredPort.portName = c.port;
-    DongleRecord& record = sharedState().dongleRecord;
+    linkRecords().state.linkMode = c.mode;
+    w->link().wiredSession().port.portName = c.port;
+    DongleRecord& record = linkRecords().dongleRecord;
     std::snprintf(record.serial, sizeof record.serial, "%s", c.serial);
     std::snprintf(record.description, sizeof record.description, "%s", c.description);
     DialogProbe probe;
@@ -506,7 +509,7 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
     for (size_t at = drawn.find("\r\n"); at != std::string::npos; at = drawn.find("\r\n", at)) drawn.erase(at, 1);
     EXPECT_EQ(probe.labels[3], drawn);
   }
-  sharedState().dongleRecord = DongleRecord{};
+  linkRecords().dongleRecord = DongleRecord{};
 }
 
 TEST_F(ShellTest, CtrlQEndsTheEventLoop) {
@@ -523,38 +526,38 @@ TEST_F(ShellTest, CtrlQEndsTheEventLoop) {
 // ---------------------------------------------------------------- fonts
 
 void chooseFont(QuarnWindow* q, int index) {
-  pressKey(q->fontRadios[index], KEY_Return, 0, "\r");  // activates the menu radio item
+  pressKey(probe(q).fontRadios()[index], KEY_Return, 0, "\r");  // activates the menu radio item
 }
 
 TEST_F(ShellTest, FontThreeThenOneLeavesOnlyOneChecked) {
   w->logText("kept text\n", logStyleDongle);
   chooseFont(w, 2);
-  EXPECT_EQ(w->logView->getFont(), w->logFont);
-  EXPECT_EQ(w->logFont->getSize(), 105u);
-  EXPECT_EQ(w->logFont->getWeight(), static_cast<FXuint>(FXFont::Bold));
-  EXPECT_TRUE(w->fontRadios[2]->getCheck());
-  EXPECT_FALSE(w->fontRadios[1]->getCheck());
+  EXPECT_EQ(probe(w).logView()->getFont(), probe(w).logFont());
+  EXPECT_EQ(probe(w).logFont()->getSize(), 105u);
+  EXPECT_EQ(probe(w).logFont()->getWeight(), static_cast<FXuint>(FXFont::Bold));
+  EXPECT_TRUE(probe(w).fontRadios()[2]->getCheck());
+  EXPECT_FALSE(probe(w).fontRadios()[1]->getCheck());
 
   chooseFont(w, 0);
   const bool checks[4] = {true, false, false, false};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(w->fontRadios[i]->getCheck() != FALSE, checks[i]) << i;
-  EXPECT_EQ(w->logView->getFont(), w->logFont);
-  EXPECT_EQ(str(w->logFont->getName()), "Courier");
-  EXPECT_EQ(w->logFont->getSize(), 50u);
-  EXPECT_EQ(w->logFont->getWeight(), static_cast<FXuint>(FXFont::Bold));
-  EXPECT_TRUE(w->logFont->id() != 0);  // realised
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(probe(w).fontRadios()[i]->getCheck() != FALSE, checks[i]) << i;
+  EXPECT_EQ(probe(w).logView()->getFont(), probe(w).logFont());
+  EXPECT_EQ(str(probe(w).logFont()->getName()), "Courier");
+  EXPECT_EQ(probe(w).logFont()->getSize(), 50u);
+  EXPECT_EQ(probe(w).logFont()->getWeight(), static_cast<FXuint>(FXFont::Bold));
+  EXPECT_TRUE(probe(w).logFont()->id() != 0);  // realised
   EXPECT_EQ(logContent(), "kept text\n");
-  EXPECT_EQ(w->logView->getStyle(0), logStyleDongle);
+  EXPECT_EQ(probe(w).logView()->getStyle(0), logStyleDongle);
 
   chooseFont(w, 0);  // the checked item again: a new font of the same kind
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(w->fontRadios[i]->getCheck() != FALSE, checks[i]) << i;
-  EXPECT_EQ(w->logFont->getSize(), 50u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(probe(w).fontRadios()[i]->getCheck() != FALSE, checks[i]) << i;
+  EXPECT_EQ(probe(w).logFont()->getSize(), 50u);
 
   chooseFont(w, 1);  // back to the start font
-  EXPECT_EQ(str(w->logFont->getName()), "Terminal");
-  EXPECT_EQ(w->logFont->getSize(), 110u);
-  EXPECT_TRUE(w->fontRadios[1]->getCheck());
-  EXPECT_FALSE(w->fontRadios[0]->getCheck());
+  EXPECT_EQ(str(probe(w).logFont()->getName()), "Terminal");
+  EXPECT_EQ(probe(w).logFont()->getSize(), 110u);
+  EXPECT_TRUE(probe(w).fontRadios()[1]->getCheck());
+  EXPECT_FALSE(probe(w).fontRadios()[0]->getCheck());
 }
 
 // ---------------------------------------------------------------- log
@@ -593,11 +596,11 @@ TEST_F(ShellTest, StylesAreKeptPerAppend) {
   const uint8_t bytes[] = {0x10, 0x5B};
   w->logHexDump(bytes, sizeof bytes, logStyleDongle);
   EXPECT_EQ(logContent(), ">>> REQ_UD2\n0x10 0x5B \n");
-  EXPECT_EQ(w->logView->getStyle(0), 0);
-  EXPECT_EQ(w->logView->getStyle(12), 2);
-  EXPECT_EQ(w->logView->getStyle(w->logView->getLength() - 1), 2);
+  EXPECT_EQ(probe(w).logView()->getStyle(0), 0);
+  EXPECT_EQ(probe(w).logView()->getStyle(12), 2);
+  EXPECT_EQ(probe(w).logView()->getStyle(probe(w).logView()->getLength() - 1), 2);
 
-  const FXHiliteStyle* styles = w->logView->getHiliteStyles();
+  const FXHiliteStyle* styles = probe(w).logView()->getHiliteStyles();
   ASSERT_NE(styles, nullptr);
   EXPECT_EQ(styles[0].normalForeColor, FXRGB(0, 0, 0));
   EXPECT_EQ(styles[0].selectForeColor, FXRGB(255, 0, 0));
@@ -614,7 +617,7 @@ TEST_F(ShellTest, StylesAreKeptPerAppend) {
     EXPECT_EQ(styles[i].activeBackColor, FXRGB(255, 255, 255));
     EXPECT_EQ(styles[i].style, 0u);
   }
-  EXPECT_TRUE(w->logView->isStyled());
+  EXPECT_TRUE(probe(w).logView()->isStyled());
 }
 
 TEST_F(ShellTest, TimestampIsUtcTimeOfDayAndLeavesTheLineOpen) {
@@ -629,11 +632,11 @@ TEST_F(ShellTest, TimestampIsUtcTimeOfDayAndLeavesTheLineOpen) {
   const int low = static_cast<int>(before % 86400);
   const int high = static_cast<int>(after % 86400);
   EXPECT_TRUE((seconds >= low && seconds <= high) || (high < low && (seconds >= low || seconds <= high))) << text;
-  EXPECT_EQ(w->logView->getStyle(0), 0);
+  EXPECT_EQ(probe(w).logView()->getStyle(0), 0);
 }
 
 TEST_F(ShellTest, LastLineIsScrolledIntoViewAtItsStart) {
-  FXTabBook* tabs = static_cast<FXTabBook*>(w->logView->getParent()->getParent()->getParent()->getParent());
+  FXTabBook* tabs = static_cast<FXTabBook*>(probe(w).logView()->getParent()->getParent()->getParent()->getParent());
   ASSERT_TRUE(tabs->isMemberOf(FXMETACLASS(FXTabBook)));
   tabs->setCurrent(1);
   pump();
@@ -644,7 +647,7 @@ TEST_F(ShellTest, LastLineIsScrolledIntoViewAtItsStart) {
   }
   w->logText("open end", logStylePlain);
   pump();
-  FXText* log = w->logView;
+  FXText* log = probe(w).logView();
   EXPECT_TRUE(log->isPosVisible(log->lineStart(log->getLength())));
   EXPECT_FALSE(log->isPosVisible(0));
   EXPECT_EQ(log->getXPosition(), 0);
@@ -655,42 +658,42 @@ TEST_F(ShellTest, LastLineIsScrolledIntoViewAtItsStart) {
 TEST_F(ShellTest, BatchWritesTheWakeUpsTextAtItsEndWithEachCallsStyle) {
   const uint8_t bytes[] = {0x10, 0x5B};
   {
-    LogBatch batch(w->communicationLog);
+    LogBatch batch(probe(w).communicationLog());
     w->logText("<<< Answer\n", logStyleDongle);
     w->logHexDump(bytes, sizeof bytes, logStylePlain);
     EXPECT_EQ(logContent(), "");  // held until the batch ends
   }
   EXPECT_EQ(logContent(), "<<< Answer\n0x10 0x5B \n");
-  EXPECT_EQ(w->logView->getStyle(0), logStyleDongle);
-  EXPECT_EQ(w->logView->getStyle(10), logStyleDongle);
-  EXPECT_EQ(w->logView->getStyle(11), logStylePlain);
-  EXPECT_EQ(w->logView->getStyle(w->logView->getLength() - 1), logStylePlain);
+  EXPECT_EQ(probe(w).logView()->getStyle(0), logStyleDongle);
+  EXPECT_EQ(probe(w).logView()->getStyle(10), logStyleDongle);
+  EXPECT_EQ(probe(w).logView()->getStyle(11), logStylePlain);
+  EXPECT_EQ(probe(w).logView()->getStyle(probe(w).logView()->getLength() - 1), logStylePlain);
   // A line left open, in the widget or in a batch, gets Quarn's own notice on a line of its own.
   for (bool batched : {false, true}) {
     w->clearLog();
-    if (batched) w->communicationLog.beginBatch();
+    if (batched) probe(w).communicationLog().beginBatch();
     w->logText("Dongle ID: 0x01", logStylePlain);
     logOwnLine(*w, "Connection lost: ttyQ\n", logStylePlain);
     logOwnLine(*w, "Not sent\n", logStylePlain);
-    if (batched) w->communicationLog.endBatch();
+    if (batched) probe(w).communicationLog().endBatch();
     EXPECT_EQ(logContent(), "Dongle ID: 0x01\nConnection lost: ttyQ\nNot sent\n") << batched;
   }
 }
 
 TEST_F(ShellTest, LogKeepsItsNewestLinesWithinItsLimitBehindOneNotice) {
   const size_t limit = 8000;
-  w->communicationLog.setLimit(limit);
+  probe(w).communicationLog().setLimit(limit);
   const std::string notice = logDropNotice(limit);
   for (int i = 0; i < 1000; ++i) {
     char line[64];
     std::snprintf(line, sizeof line, "line %04d 0x01 0x02 0x03 0x04 0x05\n", i);
     if (i % 3 == 0) {
-      LogBatch batch(w->communicationLog);
+      LogBatch batch(probe(w).communicationLog());
       w->logText(line, logStyleDongle);
     } else {
       w->logText(line, logStylePlain);
     }
-    ASSERT_LE(static_cast<size_t>(w->logView->getLength()), limit) << i;
+    ASSERT_LE(static_cast<size_t>(probe(w).logView()->getLength()), limit) << i;
   }
   const std::string text = logContent();
   ASSERT_EQ(text.compare(0, notice.size(), notice), 0) << text.substr(0, 100);
@@ -715,11 +718,11 @@ TEST_F(ShellTest, LogKeepsItsNewestLinesWithinItsLimitBehindOneNotice) {
   w->clearLog();
   w->logText("line 0000\n", logStylePlain);
   EXPECT_EQ(logContent(), "line 0000\n");
-  w->communicationLog.setLimit(logLimitChars);
+  probe(w).communicationLog().setLimit(logLimitChars);
 }
 
 TEST_F(ShellTest, LogIsReadOnlyButSelectable) {
-  FXText* log = w->logView;
+  FXText* log = probe(w).logView();
   w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
   EXPECT_FALSE(log->isEditable());
   typeText(log, "xyz");
@@ -735,11 +738,11 @@ TEST_F(ShellTest, LogIsReadOnlyButSelectable) {
 }
 
 TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
-  FXTabBook* tabs = static_cast<FXTabBook*>(w->logView->getParent()->getParent()->getParent()->getParent());
+  FXTabBook* tabs = static_cast<FXTabBook*>(probe(w).logView()->getParent()->getParent()->getParent()->getParent());
   tabs->setCurrent(1);
   w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
   pump();
-  FXText* log = w->logView;
+  FXText* log = probe(w).logView();
   FXEvent press;
   press.type = SEL_LEFTBUTTONPRESS;
   press.code = LEFTBUTTON;
@@ -769,19 +772,19 @@ TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
 // ---------------------------------------------------------------- secured messages
 
 TEST_F(ShellTest, SecuredMessagesToggleInWiredRuns) {
-  sharedState().link.linkMode = LinkMode::wired;
+  linkRecords().state.linkMode = LinkMode::wired;
   const bool expected[] = {true, false, true, false};
   for (bool e : expected) {
-    pressKey(w->securedMessagesCheck, KEY_Return, 0, "\r");
-    EXPECT_EQ(sharedState().link.securedMessages, e);
+    pressKey(probe(w).securedMessagesCheck(), KEY_Return, 0, "\r");
+    EXPECT_EQ(linkRecords().state.securedMessages, e);
   }
 }
 
 TEST_F(ShellTest, SecuredMessagesStaySetInWirelessRuns) {
-  sharedState().link.linkMode = LinkMode::wireless;
+  linkRecords().state.linkMode = LinkMode::wireless;
   for (int i = 0; i < 5; ++i) {
-    pressKey(w->securedMessagesCheck, KEY_Return, 0, "\r");
-    EXPECT_TRUE(sharedState().link.securedMessages) << i;
+    pressKey(probe(w).securedMessagesCheck(), KEY_Return, 0, "\r");
+    EXPECT_TRUE(linkRecords().state.securedMessages) << i;
   }
 }
 

@@ -105,15 +105,15 @@ TEST(Texts, EveryQuotedValueHoldsOnTheLiveWindow) {
 
   // Fonts as each "Use font" item leaves them; the chosen one was built from its description.
   for (int i = 0; i < 4; ++i) {
-    w->handle(w->fontRadios[i], FXSEL(SEL_COMMAND, QuarnWindow::ID_FONT_1 + i), nullptr);
-    seen["font " + std::to_string(i + 1)] = str(w->logFont->getFont());
+    w->handle(probe(w).fontRadios()[i], FXSEL(SEL_COMMAND, QuarnWindow::ID_FONT_1 + i), nullptr);
+    seen["font " + std::to_string(i + 1)] = str(probe(w).logFont()->getFont());
   }
-  w->handle(w->fontRadios[1], FXSEL(SEL_COMMAND, QuarnWindow::ID_FONT_2), nullptr);
+  w->handle(probe(w).fontRadios()[1], FXSEL(SEL_COMMAND, QuarnWindow::ID_FONT_2), nullptr);
 
-  sharedState().link.linkMode = LinkMode::wired;
+  linkRecords().state.linkMode = LinkMode::wired;
   readDialogOf(QuarnWindow::ID_ABOUT, "about", seen);
   readDialogOf(QuarnWindow::ID_OPTION_BITS, "options", seen);
-  sharedState().link = ConverterLinkState{};
+  linkRecords().state = ConverterLinkState{};
 
   FXFont terminal(shell().app, "Terminal", 11, FXFont::Normal, FXFont::Straight, FONTENCODING_DEFAULT,
                   FXFont::NonExpanded, 0);
