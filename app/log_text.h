@@ -53,8 +53,9 @@ protected:
   void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
   // FXText's style of a character, a space inside a row counted as text: FXText paints every
   // space as a fragment of its own (a fill, then the next word's fill and text), so a row of hex
-  // bytes cost the X server two requests a byte. Drawn within its word's run, a space looks the
-  // same: the run's fill is its background and the space's glyph draws nothing.
+  // bytes cost the X server a handful of requests a byte. Drawn within its word's run, a space
+  // looks the same (the run's fill is its background, its glyph draws nothing), except that a
+  // glyph overhanging into it is no longer cut off by its fill.
   FXuint style(FXint row, FXint beg, FXint end, FXint pos) const override;
   void moveContents(FXint x, FXint y) override;
 
