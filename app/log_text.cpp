@@ -100,7 +100,11 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   }
   if (n > 0) {
     std::memcpy(&buffer[pos], text, static_cast<size_t>(n));
-    if (sbuffer) std::memset(&sbuffer[pos], style, static_cast<size_t>(n));
+    if (sbuffer && insertStyles) {
+      std::memcpy(&sbuffer[pos], insertStyles, static_cast<size_t>(n));
+    } else if (sbuffer) {
+      std::memset(&sbuffer[pos], style, static_cast<size_t>(n));
+    }
   }
   length += delta;
 
@@ -108,9 +112,11 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
   FXint widthAfter = 0;
   const FXint rowsAfter = measure(changeBegin, changeEndAfter, widthAfter);
   // A held append at the end with the end in view: FXText would repaint from its row down now,
-  // and again when the follow scrolls.
-  const bool held = holding && removed == 0 && pos + n == length && rowsAfter >= rowsBefore &&
-                    visrows[0] <= changeBegin && visrows[0] < changeEndBefore && changeBegin <= visrows[nvisrows];
+  // and again when the follow scrolls. Below the view, it repaints nothing, but the scroll bars'
+  // update (and their raise) would still cost a round of X requests per append.
+  const bool atEnd = holding && removed == 0 && pos + n == length && rowsAfter >= rowsBefore;
+  const bool held = atEnd && visrows[0] <= changeBegin && visrows[0] < changeEndBefore && changeBegin <= visrows[nvisrows];
+  const bool layoutHeld = held || (atEnd && visrows[nvisrows] < changeBegin);
   if (held) {
     mutationHeld(changeBegin, changeEndAfter - changeBegin, changeEndBefore - changeBegin, rowsAfter, rowsBefore);
   } else {
@@ -148,13 +154,31 @@ void LogText::replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXi
     cursorrow = changeBeginRow + rowsIn(changeBegin, cursorstart);
   }
 
-  if (held) {
+  if (layoutHeld) {
     layoutDue = true;
   } else {
     FXScrollArea::layout();
     layoutDue = false;
   }
   prefcol = -1;
+}
+
+FXuint LogText::style(FXint row, FXint beg, FXint end, FXint pos) const {
+  const FXuint s = FXText::style(row, beg, end, pos);
+  if (pos < end && !(s & STYLE_TEXT) && getByte(pos) == ' ') return s | STYLE_TEXT;
+  return s;
+}
+
+void LogText::appendStyled(const FXchar* text, const FXchar* styles, FXint n) {
+  if (n <= 0) return;
+  const FXint at = length;
+  const bool mixed = std::find_if(styles, styles + n, [&](FXchar s) { return s != styles[0]; }) != styles + n;
+  // Wrapped text goes through FXText::replace, which knows one style only.
+  const bool wrapped = (options & TEXT_WORDWRAP) != 0;
+  insertStyles = mixed && !wrapped ? styles : nullptr;
+  appendStyledText(text, n, static_cast<FXuchar>(styles[0]), FALSE);
+  insertStyles = nullptr;
+  if (mixed && wrapped) changeStyle(at, styles, n);
 }
 
 void LogText::mutationHeld(FXint at, FXint ncins, FXint ncdel, FXint nrins, FXint nrdel) {

@@ -45,8 +45,18 @@ public:
   // repainted; holding ends.
   void follow();
 
+  // appendStyledText with a style byte per character (n of each), in the one append: no second
+  // pass over the styles that would repaint the rows before the follow does.
+  void appendStyled(const FXchar* text, const FXchar* styles, FXint n);
+
 protected:
   void replace(FXint pos, FXint removed, const FXchar* text, FXint n, FXint style) override;
+  // FXText's style of a character, a space inside a row counted as text: FXText paints every
+  // space as a fragment of its own (a fill, then the next word's fill and text), so a row of hex
+  // bytes cost the X server a handful of requests a byte. Drawn within its word's run, a space
+  // looks the same (the run's fill is its background, its glyph draws nothing), except that a
+  // glyph overhanging into it is no longer cut off by its fill.
+  FXuint style(FXint row, FXint beg, FXint end, FXint pos) const override;
   void moveContents(FXint x, FXint y) override;
 
 private:
@@ -68,6 +78,7 @@ private:
   bool backgroundsPlain(bool active) const;
 
   bool holding = false;
+  const FXchar* insertStyles = nullptr;  // the style bytes of the text being appended, if per character
   bool layoutDue = false;  // scroll bars not yet set for held appends
   FXint staleFrom = -1;    // first position whose rows on screen are stale, -1 for none
   int styleCount = -1;     // entries of the style table, -1 when not known

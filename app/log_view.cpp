@@ -61,13 +61,8 @@ void LogView::flush(bool fromBatch) {
   const bool followNow = !fromBatch || logPaceChange(pace, now);
   text->holdRepaints();  // the follow repaints what the append changed, now or when due
   keepWithinLimit();
-  const FXint at = text->getLength();
-  const FXint n = static_cast<FXint>(pendingText.size());
-  // One append whatever the styles; a mixed batch then gets its style bytes in one copy.
-  text->appendStyledText(pendingText.data(), n, static_cast<unsigned char>(pendingStyles[0]), FALSE);
-  if (pendingStyles.find_first_not_of(pendingStyles[0]) != std::string::npos) {
-    text->changeStyle(at, pendingStyles.data(), n);
-  }
+  // One append, its style bytes copied with the text whatever they are.
+  text->appendStyled(pendingText.data(), pendingStyles.data(), static_cast<FXint>(pendingText.size()));
   pendingText.clear();
   pendingStyles.clear();
   if (followNow) followEnd(now);

@@ -5,4 +5,4 @@ quarn_add_test(NAME log_text_test
   LABELS gui)
 # The pixel comparison reads the widget back from the X server: another test's window placed over
 # it on the shared server would show through.
-quarn_run_serial(log_text_test "HeldAppends")
+quarn_run_serial(log_text_test "HeldAppends|PaintsWhatAPlainTextPaints")
