@@ -172,7 +172,9 @@ guest_setup() {
   install -m 644 "$quarn_repo/packaging/60-quarn-dongle.rules" /usr/lib/udev/rules.d/60-quarn-dongle.rules
   /lib/systemd/systemd-udevd --daemon --resolve-names=early
   udevadm trigger --action=add >/dev/null 2>&1
-  modprobe -a xhci_pci ftdi_sio cdc_acm dummy_hcd libcomposite usb_f_acm
+  modprobe -a xhci_pci ftdi_sio cdc_acm libcomposite usb_f_acm
+  # Two device controllers: the second plugs a second stick with the same serial.
+  modprobe dummy_hcd num=2
   useradd -m -G dialout "$dialout_user"
   useradd -m "$other_user"
   # Unprivileged accounts must reach the binaries (only the overlay's copy of each folder changes).
@@ -183,6 +185,7 @@ guest_setup() {
   # The stick's far side: quarn-sim on the gadget's tty.
   "$quarn_build/sim/quarn-sim" --role dongle --device /dev/ttyGS0 --transcript /vmout/dongle-transcript.txt \
     >/tmp/dongle-sim.out 2>&1 &
+  dongle_sim_pid=$!
   wait_for /dev/ttyUSB0 30
   set +x
 }
@@ -445,6 +448,75 @@ check_nothing_unsent_reached_devices() {
     ! grep -q 'refused' /vmout/dongle-transcript.txt
 }
 
+# Plays a stick on gadget tty GS with quarn-sim's extra OPTIONS; its pid in $sim_pid.
+stick_sim() {
+  local gs=$1 transcript=$2
+  shift 2
+  "$quarn_build/sim/quarn-sim" --role dongle --device "$gs" --transcript "$transcript" "$@" >"$transcript.out" 2>&1 &
+  sim_pid=$!
+}
+
+check_unplug_mid_frame() {
+  # The stick now sends half of each answer and the rest only after 30 s.
+  kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
+  stick_sim /dev/ttyGS0 /vmout/midframe-transcript.txt --stall-midpayload --stall-ms 30000
+  cli_as "" --wireless --key $key --timeout 20 get 1 &
+  local cli=$! status=0 took=99
+  if wait_transcript "Get Data" /vmout/midframe-transcript.txt 0 30; then
+    sleep 1  # the half answer is in Quarn's reader now
+    local t0=$SECONDS
+    gadget_unplug
+    wait $cli || status=$?
+    took=$((SECONDS - t0))
+    echo "quarn-cli ended $took s after the unplug"
+    gadget_plug
+  else
+    wait $cli
+  fi
+  kill "$sim_pid" && wait "$sim_pid"
+  stick_sim /dev/ttyGS0 /vmout/dongle-transcript.txt
+  dongle_sim_pid=$sim_pid
+  [ $status -eq 3 ] && [ $took -le 5 ] && grep -q "Connection lost" /tmp/home-root/err.txt
+}
+
+# A second gadget like the first, on the second controller: the same serial, its own tty.
+second_stick_plug() {
+  local g=${gadget}2 udc
+  mkdir -p $g/strings/0x409 $g/configs/c.1 $g/functions/acm.usb1
+  echo 0x10c4 >$g/idVendor
+  echo 0x0003 >$g/idProduct
+  echo $stick_serial >$g/strings/0x409/serialnumber
+  echo "Wireless M-Bus stick" >$g/strings/0x409/product
+  [ -e $g/configs/c.1/acm.usb1 ] || ln -s $g/functions/acm.usb1 $g/configs/c.1/
+  udc=$(printf '%s\n' /sys/class/udc/* | sed -n 2p)
+  basename "$udc" >$g/UDC
+  wait_for /dev/ttyACM1 30
+}
+
+check_two_sticks_same_serial() {
+  second_stick_plug || return 1
+  udevadm settle -t 10
+  stick_sim /dev/ttyGS1 /vmout/second-transcript.txt
+  local second=$sim_pid status=1
+  # Both listed; every search takes the same one of the two, and it answers.
+  if timeout 20 "$quarn_build/cli/quarn-cli" ports | tee /tmp/two-ports.txt &&
+    [ "$(grep -c "^ttyACM[01]  .* $stick_serial  Wireless M-Bus stick  \[wireless stick\]$" /tmp/two-ports.txt)" -eq 2 ]; then
+    local first_before second_before
+    first_before=$(grep -c accepted /vmout/dongle-transcript.txt)
+    second_before=$(grep -c accepted /vmout/second-transcript.txt)
+    cli_as "" --wireless --key $key identify && cli_as "" --wireless --key $key get 1
+    status=$?
+    local first_grew=0 second_grew=0
+    [ "$(grep -c accepted /vmout/dongle-transcript.txt)" -gt "$first_before" ] && first_grew=1
+    [ "$(grep -c accepted /vmout/second-transcript.txt)" -gt "$second_before" ] && second_grew=1
+    echo "requests reached: first stick $first_grew, second stick $second_grew"
+    [ $((first_grew + second_grew)) -eq 1 ] || status=1
+  fi
+  echo "" >${gadget}2/UDC
+  kill "$second" && wait "$second"
+  return $status
+}
+
 run_check() {
   local name=$1 log=/tmp/check-$1.log
   local t0=$SECONDS
@@ -466,7 +538,7 @@ guest_main() {
   for c in ports_lists_both udev_rule wired_identify wired_get_set_secured wired_get_set_plain \
     wired_line_2400_8E1 wireless_get_set dialout_user_both_devices other_user_told_dialout second_cli_in_use \
     unplug_mid_apply traffic_after_replug window_finds_stick window_unplug_replug window_answers_and_quits \
-    dangling_by_id_link nothing_unsent_reached_devices; do
+    dangling_by_id_link nothing_unsent_reached_devices unplug_mid_frame two_sticks_same_serial; do
     run_check $c
   done
   say "guest done after $(cut -d' ' -f1 /proc/uptime) s"
