@@ -15,7 +15,10 @@ using Bytes = std::vector<uint8_t>;
 
 struct Answers : ConverterAnswerListener {
   std::vector<Bytes> payloads;
-  void onConverterAnswer(const uint8_t* p, size_t n) override { payloads.emplace_back(p, p + n); }
+  bool onConverterAnswer(const uint8_t* p, size_t n) override {
+    payloads.emplace_back(p, p + n);
+    return true;
+  }
 };
 
 // A converter radio frame as the dongle delivers it: C, 8F 19, id 78 56 34 12, version 01,
