@@ -8,6 +8,8 @@
 #include "link/dongle_session.h"
 #include "link/heard_converters.h"
 #include "tests/support/fake_log.h"
+#include "tests/support/fake_view.h"
+#include "tests/unit/serial_pty.h"
 
 namespace {
 
@@ -197,6 +199,61 @@ TEST(DongleAnswerWait, ConverterFrameAnswersItsRequest) {
     AnswerWait wait;
     armAnswerWait(wait, c.request, c.secured, 20, 6000, 0);
     EXPECT_EQ(answersRequest(wait, c.frame.data(), c.frame.size()), c.answers);
+  }
+}
+
+// The stick's frames carry no checksum: half an answer completed by the next frame's bytes reads
+// as an answer whose record is refused. Only an answer taken ends the wait, so a stick pulled out
+// afterwards still ends the request as a lost link, with half a frame read or not.
+TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) {
+  struct Case {
+    const char* name;
+    uint8_t wirelessProtocol;  // answer byte 58; 142 is what a glued beacon put there
+    bool taken;
+  };
+  const Case cases[] = {{"whole answer", 0, true}, {"answer glued to a beacon", 142, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair pty;
+    DongleLink dongle;
+    dongle.mode = dongleLinkDongle;
+    ASSERT_EQ(openSerialPort(dongle.port, pty.slavePath.c_str()), 1);
+    ConverterLinkState link;
+    HeardConverterList heard{};
+    FakeLog log;
+    FakeView view;
+    ConverterOptions options;
+    NearbyDeviceList nearby;
+    AnswerTargets targets{view, log, options, nearby};
+    DongleAnswerRouter router(targets);
+    DongleWatch watch;
+    watch.portName = "ttyACM0";
+    armAnswerWait(watch.answerWait, 0x92, true, 20, 6000, answerClockMs());
+
+    Bytes answer = {0x0F, 0x35, 0x92};
+    answer.resize(64);
+    answer[58] = c.wirelessProtocol;
+    const Bytes payload = converterFrame(answer);
+    Bytes frame = {0x8E, uint8_t(payload.size()), 0x00};
+    for (uint8_t b : payload) frame.push_back(b);
+    pty.send(frame);
+    // Each wake-up as the session's: when the port is readable or hung up, bounded.
+    auto tickOnce = [&] {
+      for (int i = 0; i < 200; ++i)
+        if (waitForInput(dongle.port.fd, 10) == 1 && dongleTick(dongle, link, heard, log, router, &watch)) return true;
+      return false;
+    };
+    ASSERT_TRUE(tickOnce());
+    EXPECT_EQ(view.slotWrites[0], c.taken ? 1 : 0);
+    EXPECT_EQ(watch.answerWait.armed, !c.taken);
+
+    pty.send({0x8E, 0x30, 0x00, 0x44, 0x8F, 0x19});  // half a frame, then the stick is gone
+    pty.hangUp();
+    ASSERT_TRUE(tickOnce());
+    EXPECT_TRUE(watch.lost);
+    EXPECT_FALSE(serialPortIsOpen(dongle.port));
+    EXPECT_FALSE(watch.answerWait.armed);
+    EXPECT_EQ(takeLostNotice(watch), "Connection lost: ttyACM0");
   }
 }
 
