@@ -213,6 +213,12 @@ wait_for() {
   return 1
 }
 
+# Waits until PATH is gone (the kernel has removed the device), at most SECONDS.
+wait_gone() {
+  for _ in $(seq $(($2 * 10))); do [ -e "$1" ] || return 0; sleep 0.1; done
+  return 1
+}
+
 # Runs quarn-cli as USER (root when empty) in a working folder of that user; output in $out, $err.
 cli_as() {
   local user=$1
@@ -309,15 +315,19 @@ wait_transcript() {
 }
 
 check_second_cli_in_use() {
-  # The first holds the stick while it listens for a converter that is not there.
-  cli_as $dialout_user --wireless --converter 99999999 --timeout 12 identify &
+  # The first holds the stick while it listens for a converter that is not there; started
+  # directly, so that $! is quarn-cli itself (setpriv and env exec it).
+  local as=(setpriv --reuid=$dialout_user --regid=$dialout_user --init-groups env HOME=/tmp)
+  "${as[@]}" "$quarn_build/cli/quarn-cli" --home /tmp --wireless --converter 99999999 --timeout 12 identify \
+    >/dev/null 2>/tmp/first.err &
   local first=$!
   wait_transcript 'start' /vmout/dongle-transcript.txt "$(grep -c start /vmout/dongle-transcript.txt)" 30 || return 1
   local second=/tmp/second.err status=0
-  setpriv --reuid=$dialout_user --regid=$dialout_user --init-groups env HOME=/tmp \
-    "$quarn_build/cli/quarn-cli" --home /tmp --wireless --key $key identify >/dev/null 2>$second || status=$?
+  "${as[@]}" "$quarn_build/cli/quarn-cli" --home /tmp --wireless --key $key identify >/dev/null 2>$second || status=$?
   echo "second quarn-cli -> $status:"
   cat $second
+  # The first has done its part: what it would still hear is not asked for.
+  kill $first
   wait $first
   [ $status -eq 3 ] && grep -q "in use" $second && ! grep -q "not found" $second
 }
@@ -408,12 +418,12 @@ check_window_unplug_replug() {
   local before
   before=$(grep -c start /vmout/dongle-transcript.txt)
   gadget_unplug
-  sleep 2
+  wait_gone /dev/ttyACM0 10 && udevadm settle -t 10
   # A stick that comes and goes within 100 ms, then the stick for good.
   udc_name >$gadget/UDC
   sleep 0.05
   gadget_unplug
-  sleep 2
+  wait_gone /dev/ttyACM0 10 && udevadm settle -t 10
   gadget_plug
   # Once it says the stick is back, the window starts it again.
   wait_transcript start /vmout/dongle-transcript.txt "$before" 30 || return 1
@@ -460,10 +470,12 @@ check_unplug_mid_frame() {
   # The stick now sends half of each answer and the rest only after 30 s.
   kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
   stick_sim /dev/ttyGS0 /vmout/midframe-transcript.txt --stall-midpayload --stall-ms 30000
-  cli_as "" --wireless --key $key --timeout 20 get 1 &
+  cli_as "" --verbose --wireless --key $key --timeout 20 get 1 &
   local cli=$! status=0 took=99
-  if wait_transcript "Get Data" /vmout/midframe-transcript.txt 0 30; then
-    sleep 1  # the half answer is in Quarn's reader now
+  # The half answer has been read once the trace gives it up: alone, or run into the frames that
+  # followed it (the stick's frames carry no checksum).
+  if wait_transcript "Get Data" /vmout/midframe-transcript.txt 0 30 &&
+    wait_until 10 grep -Eq "Dongle frame .* dropped|Ignored Get Data answer" /tmp/home-root/err.txt; then
     local t0=$SECONDS
     gadget_unplug
     wait $cli || status=$?
