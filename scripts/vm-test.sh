@@ -317,7 +317,7 @@ wait_transcript() {
 check_second_cli_in_use() {
   # The first holds the stick while it listens for a converter that is not there; started
   # directly, so that $! is quarn-cli itself (setpriv and env exec it).
-  local as=(setpriv --reuid=$dialout_user --regid=$dialout_user --init-groups env HOME=/tmp)
+  local as=(setpriv --reuid="$dialout_user" --regid="$dialout_user" --init-groups env HOME=/tmp)
   "${as[@]}" "$quarn_build/cli/quarn-cli" --home /tmp --wireless --converter 99999999 --timeout 12 identify \
     >/dev/null 2>/tmp/first.err &
   local first=$!
@@ -425,13 +425,20 @@ check_window_unplug_replug() {
   gadget_unplug
   wait_gone /dev/ttyACM0 10 && udevadm settle -t 10
   gadget_plug
-  # Once it says the stick is back, the window starts it again.
+  # Once it says the stick is back, the window starts it again; the converter is heard at once
+  # and then every second, so a log saved a little later shows it.
   wait_transcript start /vmout/dongle-transcript.txt "$before" 30 || return 1
-  sleep 3
-  window_save_log || return 1
+  for _ in 1 2 3; do
+    window_save_log || return 1
+    heard_since_back && break
+  done
   sed -n '/Connection lost/,$p' /tmp/win/log.txt | head -n 8
-  grep -q "^Connection lost: ttyACM0" /tmp/win/log.txt &&
-    sed -n "/^Stick $stick_serial is back on ttyACM0\.\$/,\$p" /tmp/win/log.txt | grep -q 'MBUS converter found'
+  grep -q "^Connection lost: ttyACM0" /tmp/win/log.txt && heard_since_back
+}
+
+# The saved log shows the converter heard after the line saying the stick is back.
+heard_since_back() {
+  sed -n "/^Stick $stick_serial is back on ttyACM0\.\$/,\$p" /tmp/win/log.txt | grep -q 'MBUS converter found'
 }
 
 check_window_answers_and_quits() {
