@@ -210,8 +210,13 @@ TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) 
     const char* name;
     uint8_t wirelessProtocol;  // answer byte 58; 142 is what a glued beacon put there
     bool taken;
+    Bytes beforeHangUp;  // what the reader holds when the stick goes
   };
-  const Case cases[] = {{"whole answer", 0, true}, {"answer glued to a beacon", 142, false}};
+  const Case cases[] = {
+      {"whole answer, then half a frame", 0, true, {0x8E, 0x30, 0x00, 0x44, 0x8F, 0x19}},
+      // The rest of the beacon read as a header announcing 9032 bytes.
+      {"answer glued to a beacon, then the beacon's rest", 142, false, {0x13, 0x48, 0x23, 0x01, 0x00}},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PtyPair pty;
@@ -247,7 +252,7 @@ TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) 
     EXPECT_EQ(view.slotWrites[0], c.taken ? 1 : 0);
     EXPECT_EQ(watch.answerWait.armed, !c.taken);
 
-    pty.send({0x8E, 0x30, 0x00, 0x44, 0x8F, 0x19});  // half a frame, then the stick is gone
+    pty.send(c.beforeHangUp);
     pty.hangUp();
     ASSERT_TRUE(tickOnce());
     EXPECT_TRUE(watch.lost);
