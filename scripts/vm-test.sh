@@ -475,7 +475,7 @@ stick_sim() {
 
 check_unplug_mid_frame() {
   # The stick now sends half of each answer and the rest only after 30 s; what it hears goes on
-  # every 100 ms, so the half answer is mostly run into the next frame before the reader gives
+  # every 100 ms, so the half answer is often run into the next frame before the reader gives
   # it up, and sometimes not: the unplug must end as a lost link either way.
   kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
   stick_sim /dev/ttyGS0 /vmout/midframe-transcript.txt --stall-midpayload --stall-ms 30000 --beacon-ms 100
