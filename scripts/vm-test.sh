@@ -305,13 +305,14 @@ check_other_user_told_dialout() {
     ! cli_as $other_user --wireless --key $key identify && grep -q "not in the dialout group" "$err"
 }
 
-# Waits until FILE holds more than COUNT lines matching PATTERN.
+# Waits, at most SECONDS, until FILE holds more than COUNT lines matching PATTERN. One tail looks
+# at the file every 50 ms (polling: inotify would miss the host's writes to the shared folder); a
+# loop of greps, each slow to start under TCG, could sleep past a quick exchange such as a whole
+# apply. The file may not exist yet. tail ends by itself at its next line or its time-out.
 wait_transcript() {
-  for _ in $(seq $(($4 * 5))); do
-    [ "$(grep -c "$1" "$2")" -gt "$3" ] && return 0
-    sleep 0.2
-  done
-  return 1
+  local seen
+  seen=$(grep -m $(($3 + 1)) -c -- "$1" < <(exec timeout "$4" tail ---disable-inotify -s 0.05 -n +1 -F "$2" 2>/dev/null))
+  [ "$seen" -gt "$3" ]
 }
 
 check_second_cli_in_use() {
