@@ -157,6 +157,8 @@ guest_setup() {
   set -x
   mount -t sysfs sys /sys
   mount -t devtmpfs dev /dev
+  # Linked by systemd on a normal boot; bash's process substitution needs /dev/fd.
+  ln -sfn /proc/self/fd /dev/fd
   mkdir -p /dev/pts /dev/shm
   mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
   mount -t tmpfs tmpfs /run
