@@ -21,3 +21,7 @@ bool parseConverterAnswer(const uint8_t* payload, size_t length, AnswerTargets& 
       return false;
   }
 }
+
+bool readsConverterAnswer(uint8_t command) {
+  return command == commandGetData || command == commandScan || command == commandReadOptions;
+}

@@ -21,3 +21,6 @@ struct AnswerTargets {
 // 0F 35 92 (Get Data), 0F 35 96 (Scan) and 0F 35 97 (option bits); anything else is
 // ignored without a log line. Returns true when an answer changed something.
 bool parseConverterAnswer(const uint8_t* payload, size_t length, AnswerTargets& targets);
+
+// Whether parseConverterAnswer reads the answer to command (Get Data, Scan, option bits).
+bool readsConverterAnswer(uint8_t command);

@@ -46,14 +46,14 @@ bool isPartnerFrame(const ConverterLinkState& link, const uint8_t* payload) {
   return std::memcmp(link.converterAddress, longOrder, 8) == 0;
 }
 
-void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
+bool dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
                          HeardConverterList& heard, Log& log, ConverterAnswerListener& listener) {
   if (frame.announcedLength == 0) {
     logStatus(frame.code, log);
-    return;
+    return false;
   }
   const uint8_t* p = frame.payload;
-  if (!isConverterFrame(frame.code, p, frame.count)) return;
+  if (!isConverterFrame(frame.code, p, frame.count)) return false;
 
   // The records are searched only in bytes that really arrived.
   size_t searched = std::min<size_t>({frame.announcedLength, frame.count, 0xFFFF});
@@ -83,7 +83,6 @@ void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   log.logText(line, logStyleDongle);
   log.logHexDump(p, frame.count, logStyleDongle);
 
-  if (frame.count > converterFramePayloadOffset && isPartnerFrame(link, p))
-    listener.onConverterAnswer(p + converterFramePayloadOffset,
-                               frame.count - converterFramePayloadOffset);
+  return frame.count > converterFramePayloadOffset && isPartnerFrame(link, p) &&
+         listener.onConverterAnswer(p + converterFramePayloadOffset, frame.count - converterFramePayloadOffset);
 }

@@ -10,11 +10,11 @@
 
 constexpr size_t converterFramePayloadOffset = 14;  // answer payload inside a converter radio frame
 
-// Receives the answer payload of each converter radio frame.
+// Receives the answer payload of each converter radio frame; returns whether it took it.
 class ConverterAnswerListener {
 public:
   virtual ~ConverterAnswerListener() = default;
-  virtual void onConverterAnswer(const uint8_t* payload, size_t length) = 0;
+  virtual bool onConverterAnswer(const uint8_t* payload, size_t length) = 0;
 };
 
 
@@ -27,5 +27,6 @@ bool isPartnerFrame(const ConverterLinkState& link, const uint8_t* payload);
 
 // Logs status reports; takes counter and firmware version from converter frames, records
 // the converter, logs the frame and hands its answer payload on. Other frames are dropped.
-void dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
+// Returns whether the listener took an answer from the frame.
+bool dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
                          HeardConverterList& heard, Log& log, ConverterAnswerListener& listener);

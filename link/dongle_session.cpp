@@ -48,10 +48,14 @@ public:
                DongleWatch* watch)
       : link_(link), heard_(heard), log_(log), listener_(listener), watch_(watch) {}
   void onDongleFrame(const DongleFrameIn& frame) override {
-    if (watch_ != nullptr && watch_->answerWait.armed && isConverterFrame(frame.code, frame.payload, frame.count) &&
-        isPartnerFrame(link_, frame.payload) && answersRequest(watch_->answerWait, frame.payload, frame.count))
-      clearAnswerWait(watch_->answerWait);
-    dispatchDongleFrame(frame, link_, heard_, log_, listener_);
+    AnswerWait* wait = watch_ != nullptr ? &watch_->answerWait : nullptr;
+    const bool answers = wait != nullptr && wait->armed && isConverterFrame(frame.code, frame.payload, frame.count) &&
+                         isPartnerFrame(link_, frame.payload) && answersRequest(*wait, frame.payload, frame.count);
+    const bool taken = dispatchDongleFrame(frame, link_, heard_, log_, listener_);
+    // The stick's frames carry no checksum: half a frame completed by the next frame's bytes can
+    // look like the answer. One the parser threw out is no answer yet; the wait goes on until the
+    // real one, its bound or a hang-up.
+    if (answers && (taken || !readsConverterAnswer(wait->request))) clearAnswerWait(*wait);
   }
 
 private:

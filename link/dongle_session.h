@@ -69,8 +69,8 @@ std::string takeLostNotice(DongleWatch& watch);
 class DongleAnswerRouter : public ConverterAnswerListener {
 public:
   explicit DongleAnswerRouter(AnswerTargets& targets) : targets_(targets) {}
-  void onConverterAnswer(const uint8_t* payload, size_t length) override {
-    parseConverterAnswer(payload, length, targets_);
+  bool onConverterAnswer(const uint8_t* payload, size_t length) override {
+    return parseConverterAnswer(payload, length, targets_);
   }
 
 private:

@@ -157,6 +157,8 @@ guest_setup() {
   set -x
   mount -t sysfs sys /sys
   mount -t devtmpfs dev /dev
+  # Linked by systemd on a normal boot; bash's process substitution needs /dev/fd.
+  ln -sfn /proc/self/fd /dev/fd
   mkdir -p /dev/pts /dev/shm
   mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
   mount -t tmpfs tmpfs /run
@@ -172,7 +174,9 @@ guest_setup() {
   install -m 644 "$quarn_repo/packaging/60-quarn-dongle.rules" /usr/lib/udev/rules.d/60-quarn-dongle.rules
   /lib/systemd/systemd-udevd --daemon --resolve-names=early
   udevadm trigger --action=add >/dev/null 2>&1
-  modprobe -a xhci_pci ftdi_sio cdc_acm dummy_hcd libcomposite usb_f_acm
+  modprobe -a xhci_pci ftdi_sio cdc_acm libcomposite usb_f_acm
+  # Two device controllers: the second plugs a second stick with the same serial.
+  modprobe dummy_hcd num=2
   useradd -m -G dialout "$dialout_user"
   useradd -m "$other_user"
   # Unprivileged accounts must reach the binaries (only the overlay's copy of each folder changes).
@@ -183,6 +187,7 @@ guest_setup() {
   # The stick's far side: quarn-sim on the gadget's tty.
   "$quarn_build/sim/quarn-sim" --role dongle --device /dev/ttyGS0 --transcript /vmout/dongle-transcript.txt \
     >/tmp/dongle-sim.out 2>&1 &
+  dongle_sim_pid=$!
   wait_for /dev/ttyUSB0 30
   set +x
 }
@@ -207,6 +212,12 @@ gadget_unplug() { echo "" >$gadget/UDC; }
 
 wait_for() {
   for _ in $(seq $(($2 * 10))); do [ -e "$1" ] && return 0; sleep 0.1; done
+  return 1
+}
+
+# Waits until PATH is gone (the kernel has removed the device), at most SECONDS.
+wait_gone() {
+  for _ in $(seq $(($2 * 10))); do [ -e "$1" ] || return 0; sleep 0.1; done
   return 1
 }
 
@@ -296,25 +307,30 @@ check_other_user_told_dialout() {
     ! cli_as $other_user --wireless --key $key identify && grep -q "not in the dialout group" "$err"
 }
 
-# Waits until FILE holds more than COUNT lines matching PATTERN.
+# Waits, at most SECONDS, until FILE holds more than COUNT lines matching PATTERN. One tail looks
+# at the file every 50 ms (polling: inotify would miss the host's writes to the shared folder); a
+# loop of greps, each slow to start under TCG, could sleep past a quick exchange such as a whole
+# apply. The file may not exist yet. tail ends by itself at its next line or its time-out.
 wait_transcript() {
-  for _ in $(seq $(($4 * 5))); do
-    [ "$(grep -c "$1" "$2")" -gt "$3" ] && return 0
-    sleep 0.2
-  done
-  return 1
+  local seen
+  seen=$(grep -m $(($3 + 1)) -c -- "$1" < <(exec timeout "$4" tail ---disable-inotify -s 0.05 -n +1 -F "$2" 2>/dev/null))
+  [ "$seen" -gt "$3" ]
 }
 
 check_second_cli_in_use() {
-  # The first holds the stick while it listens for a converter that is not there.
-  cli_as $dialout_user --wireless --converter 99999999 --timeout 12 identify &
+  # The first holds the stick while it listens for a converter that is not there; started
+  # directly, so that $! is quarn-cli itself (setpriv and env exec it).
+  local as=(setpriv --reuid="$dialout_user" --regid="$dialout_user" --init-groups env HOME=/tmp)
+  "${as[@]}" "$quarn_build/cli/quarn-cli" --home /tmp --wireless --converter 99999999 --timeout 12 identify \
+    >/dev/null 2>/tmp/first.err &
   local first=$!
   wait_transcript 'start' /vmout/dongle-transcript.txt "$(grep -c start /vmout/dongle-transcript.txt)" 30 || return 1
   local second=/tmp/second.err status=0
-  setpriv --reuid=$dialout_user --regid=$dialout_user --init-groups env HOME=/tmp \
-    "$quarn_build/cli/quarn-cli" --home /tmp --wireless --key $key identify >/dev/null 2>$second || status=$?
+  "${as[@]}" "$quarn_build/cli/quarn-cli" --home /tmp --wireless --key $key identify >/dev/null 2>$second || status=$?
   echo "second quarn-cli -> $status:"
   cat $second
+  # The first has done its part: what it would still hear is not asked for.
+  kill $first
   wait $first
   [ $status -eq 3 ] && grep -q "in use" $second && ! grep -q "not found" $second
 }
@@ -405,20 +421,27 @@ check_window_unplug_replug() {
   local before
   before=$(grep -c start /vmout/dongle-transcript.txt)
   gadget_unplug
-  sleep 2
+  wait_gone /dev/ttyACM0 10 && udevadm settle -t 10
   # A stick that comes and goes within 100 ms, then the stick for good.
   udc_name >$gadget/UDC
   sleep 0.05
   gadget_unplug
-  sleep 2
+  wait_gone /dev/ttyACM0 10 && udevadm settle -t 10
   gadget_plug
-  # Once it says the stick is back, the window starts it again.
+  # Once it says the stick is back, the window starts it again; the converter is heard at once
+  # and then every second, so a log saved a little later shows it.
   wait_transcript start /vmout/dongle-transcript.txt "$before" 30 || return 1
-  sleep 3
-  window_save_log || return 1
+  for _ in 1 2 3; do
+    window_save_log || return 1
+    heard_since_back && break
+  done
   sed -n '/Connection lost/,$p' /tmp/win/log.txt | head -n 8
-  grep -q "^Connection lost: ttyACM0" /tmp/win/log.txt &&
-    sed -n "/^Stick $stick_serial is back on ttyACM0\.\$/,\$p" /tmp/win/log.txt | grep -q 'MBUS converter found'
+  grep -q "^Connection lost: ttyACM0" /tmp/win/log.txt && heard_since_back
+}
+
+# The saved log shows the converter heard after the line saying the stick is back.
+heard_since_back() {
+  sed -n "/^Stick $stick_serial is back on ttyACM0\.\$/,\$p" /tmp/win/log.txt | grep -q 'MBUS converter found'
 }
 
 check_window_answers_and_quits() {
@@ -445,6 +468,82 @@ check_nothing_unsent_reached_devices() {
     ! grep -q 'refused' /vmout/dongle-transcript.txt
 }
 
+# Plays a stick on gadget tty GS with quarn-sim's extra OPTIONS; its pid in $sim_pid.
+stick_sim() {
+  local gs=$1 transcript=$2
+  shift 2
+  "$quarn_build/sim/quarn-sim" --role dongle --device "$gs" --transcript "$transcript" "$@" >"$transcript.out" 2>&1 &
+  sim_pid=$!
+}
+
+check_unplug_mid_frame() {
+  # The stick now sends half of each answer and the rest only after 30 s; what it hears goes on
+  # every 100 ms, so the half answer is often run into the next frame before the reader gives
+  # it up, and sometimes not: the unplug must end as a lost link either way.
+  kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
+  stick_sim /dev/ttyGS0 /vmout/midframe-transcript.txt --stall-midpayload --stall-ms 30000 --beacon-ms 100
+  cli_as "" --verbose --wireless --key $key --timeout 20 get 1 &
+  local cli=$! status=0 took=99
+  # The half answer has been read once the trace gives it up: alone, or run into the frames that
+  # followed it (the stick's frames carry no checksum).
+  if wait_transcript "Get Data" /vmout/midframe-transcript.txt 0 30 &&
+    wait_until 10 grep -Eq "Dongle frame .* dropped|Ignored Get Data answer" /tmp/home-root/err.txt; then
+    local t0=$SECONDS
+    gadget_unplug
+    wait $cli || status=$?
+    took=$((SECONDS - t0))
+    echo "quarn-cli ended $took s after the unplug"
+    gadget_plug
+  else
+    wait $cli
+  fi
+  kill "$sim_pid" && wait "$sim_pid"
+  stick_sim /dev/ttyGS0 /vmout/dongle-transcript.txt
+  dongle_sim_pid=$sim_pid
+  # Kept with the results: which way the half answer went shows only in this trace.
+  cp /tmp/home-root/err.txt /vmout/midframe-cli.txt
+  grep -E "dropped|Ignored|Connection lost" /tmp/home-root/err.txt
+  [ $status -eq 3 ] && [ $took -le 5 ] && grep -q "Connection lost" /tmp/home-root/err.txt
+}
+
+# A second gadget like the first, on the second controller: the same serial, its own tty.
+second_stick_plug() {
+  local g=${gadget}2 udc
+  mkdir -p $g/strings/0x409 $g/configs/c.1 $g/functions/acm.usb1
+  echo 0x10c4 >$g/idVendor
+  echo 0x0003 >$g/idProduct
+  echo $stick_serial >$g/strings/0x409/serialnumber
+  echo "Wireless M-Bus stick" >$g/strings/0x409/product
+  [ -e $g/configs/c.1/acm.usb1 ] || ln -s $g/functions/acm.usb1 $g/configs/c.1/
+  udc=$(printf '%s\n' /sys/class/udc/* | sed -n 2p)
+  basename "$udc" >$g/UDC
+  wait_for /dev/ttyACM1 30
+}
+
+check_two_sticks_same_serial() {
+  second_stick_plug || return 1
+  udevadm settle -t 10
+  stick_sim /dev/ttyGS1 /vmout/second-transcript.txt
+  local second=$sim_pid status=1
+  # Both listed; every search takes the same one of the two, and it answers.
+  if timeout 20 "$quarn_build/cli/quarn-cli" ports | tee /tmp/two-ports.txt &&
+    [ "$(grep -c "^ttyACM[01]  .* $stick_serial  Wireless M-Bus stick  \[wireless stick\]$" /tmp/two-ports.txt)" -eq 2 ]; then
+    local first_before second_before
+    first_before=$(grep -c accepted /vmout/dongle-transcript.txt)
+    second_before=$(grep -c accepted /vmout/second-transcript.txt)
+    cli_as "" --wireless --key $key identify && cli_as "" --wireless --key $key get 1
+    status=$?
+    local first_grew=0 second_grew=0
+    [ "$(grep -c accepted /vmout/dongle-transcript.txt)" -gt "$first_before" ] && first_grew=1
+    [ "$(grep -c accepted /vmout/second-transcript.txt)" -gt "$second_before" ] && second_grew=1
+    echo "requests reached: first stick $first_grew, second stick $second_grew"
+    [ $((first_grew + second_grew)) -eq 1 ] || status=1
+  fi
+  echo "" >${gadget}2/UDC
+  kill "$second" && wait "$second"
+  return $status
+}
+
 run_check() {
   local name=$1 log=/tmp/check-$1.log
   local t0=$SECONDS
@@ -466,7 +565,7 @@ guest_main() {
   for c in ports_lists_both udev_rule wired_identify wired_get_set_secured wired_get_set_plain \
     wired_line_2400_8E1 wireless_get_set dialout_user_both_devices other_user_told_dialout second_cli_in_use \
     unplug_mid_apply traffic_after_replug window_finds_stick window_unplug_replug window_answers_and_quits \
-    dangling_by_id_link nothing_unsent_reached_devices; do
+    dangling_by_id_link nothing_unsent_reached_devices unplug_mid_frame two_sticks_same_serial; do
     run_check $c
   done
   say "guest done after $(cut -d' ' -f1 /proc/uptime) s"

@@ -8,6 +8,8 @@
 #include "link/dongle_session.h"
 #include "link/heard_converters.h"
 #include "tests/support/fake_log.h"
+#include "tests/support/fake_view.h"
+#include "tests/unit/serial_pty.h"
 
 namespace {
 
@@ -15,7 +17,10 @@ using Bytes = std::vector<uint8_t>;
 
 struct Answers : ConverterAnswerListener {
   std::vector<Bytes> payloads;
-  void onConverterAnswer(const uint8_t* p, size_t n) override { payloads.emplace_back(p, p + n); }
+  bool onConverterAnswer(const uint8_t* p, size_t n) override {
+    payloads.emplace_back(p, p + n);
+    return true;
+  }
 };
 
 // A converter radio frame as the dongle delivers it: C, 8F 19, id 78 56 34 12, version 01,
@@ -194,6 +199,66 @@ TEST(DongleAnswerWait, ConverterFrameAnswersItsRequest) {
     AnswerWait wait;
     armAnswerWait(wait, c.request, c.secured, 20, 6000, 0);
     EXPECT_EQ(answersRequest(wait, c.frame.data(), c.frame.size()), c.answers);
+  }
+}
+
+// The stick's frames carry no checksum: half an answer completed by the next frame's bytes reads
+// as an answer whose record is refused. Only an answer taken ends the wait, so a stick pulled out
+// afterwards still ends the request as a lost link, with half a frame read or not.
+TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) {
+  struct Case {
+    const char* name;
+    uint8_t wirelessProtocol;  // answer byte 58; 142 is what a glued beacon put there
+    bool taken;
+    Bytes beforeHangUp;  // what the reader holds when the stick goes
+  };
+  const Case cases[] = {
+      {"whole answer, then half a frame", 0, true, {0x8E, 0x30, 0x00, 0x44, 0x8F, 0x19}},
+      // The rest of the beacon read as a header announcing 9032 bytes.
+      {"answer glued to a beacon, then the beacon's rest", 142, false, {0x13, 0x48, 0x23, 0x01, 0x00}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PtyPair pty;
+    DongleLink dongle;
+    dongle.mode = dongleLinkDongle;
+    ASSERT_EQ(openSerialPort(dongle.port, pty.slavePath.c_str()), 1);
+    ConverterLinkState link;
+    HeardConverterList heard{};
+    FakeLog log;
+    FakeView view;
+    ConverterOptions options;
+    NearbyDeviceList nearby;
+    AnswerTargets targets{view, log, options, nearby};
+    DongleAnswerRouter router(targets);
+    DongleWatch watch;
+    watch.portName = "ttyACM0";
+    armAnswerWait(watch.answerWait, 0x92, true, 20, 6000, answerClockMs());
+
+    Bytes answer = {0x0F, 0x35, 0x92};
+    answer.resize(64);
+    answer[58] = c.wirelessProtocol;
+    const Bytes payload = converterFrame(answer);
+    Bytes frame = {0x8E, uint8_t(payload.size()), 0x00};
+    for (uint8_t b : payload) frame.push_back(b);
+    pty.send(frame);
+    // Each wake-up as the session's: when the port is readable or hung up, bounded.
+    auto tickOnce = [&] {
+      for (int i = 0; i < 200; ++i)
+        if (waitForInput(dongle.port.fd, 10) == 1 && dongleTick(dongle, link, heard, log, router, &watch)) return true;
+      return false;
+    };
+    ASSERT_TRUE(tickOnce());
+    EXPECT_EQ(view.slotWrites[0], c.taken ? 1 : 0);
+    EXPECT_EQ(watch.answerWait.armed, !c.taken);
+
+    pty.send(c.beforeHangUp);
+    pty.hangUp();
+    ASSERT_TRUE(tickOnce());
+    EXPECT_TRUE(watch.lost);
+    EXPECT_FALSE(serialPortIsOpen(dongle.port));
+    EXPECT_FALSE(watch.answerWait.armed);
+    EXPECT_EQ(takeLostNotice(watch), "Connection lost: ttyACM0");
   }
 }
 
