@@ -150,7 +150,7 @@ void BM_ReceiveByte(benchmark::State& state) {
 }
 BENCHMARK(BM_ReceiveByte);
 
-// The poll tick's path, reads of up to wiredReadMax bytes at a time as the port delivers them.
+// The wired wake-up's path, reads of up to wiredReadMax bytes at a time as the port delivers them.
 void BM_HandleWiredBytes(benchmark::State& state) {
   const Bytes stream = wiredStream();
   LinkFrameBuffer receiver{};

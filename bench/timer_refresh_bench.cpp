@@ -1,6 +1,7 @@
-// What a 5 ms poll timer costs the real main window when idle. FOX walks the whole widget
-// tree (one SEL_UPDATE per widget, one zero-timeout select per step) after every timer
-// handler that reports "handled"; a handler that returns 0 when nothing arrived skips that.
+// What a 5 ms poll timer (as the window's links once used; they wait now) costs the real main
+// window when idle. FOX walks the whole widget tree (one SEL_UPDATE per widget, one zero-timeout
+// select per step) after every timer handler that reports "handled"; a handler that returns 0
+// when nothing arrived skips that.
 // Prints "name value" lines: CPU per second of one core for both kinds of handler.
 #include <sys/resource.h>
 #include <time.h>
@@ -24,7 +25,7 @@ double cpuSeconds() {
 
 double wallSeconds() { return monotonicMs() / 1000.0; }
 
-// Re-arms itself like the window's poll timers; answers handled or not as told.
+// Re-arms itself as the window's poll timers once did; answers handled or not as told.
 class Ticker : public FXObject {
   FXDECLARE(Ticker)
 

@@ -91,7 +91,7 @@ std::unique_ptr<SimProcess> startSim(const std::vector<std::string>& extra = {})
   return startSimulator("wired", extra);
 }
 
-// ---- connecting and the poll tick ----
+// ---- connecting and the wake-up ----
 
 TEST(WiredE2e, ConnectSendsReqUd2AndTheAnswerFillsTheIdentity) {
   TempDir keyDir;
@@ -154,7 +154,7 @@ TEST(WiredE2e, MissingPortGivesNotFound) {
   EXPECT_EQ(rig.log.text, "");
 }
 
-// What the poll tick logs for each kind of answer the converter gives to REQ_UD2.
+// What the wake-up logs for each kind of answer the converter gives to REQ_UD2.
 struct AnswerCase {
   const char* name;
   std::vector<std::string> switches;
@@ -227,7 +227,7 @@ TEST(WiredE2e, SplitFrameIsLoggedOnlyWhenItsStopByteArrives) {
   EXPECT_EQ(countOf(rig.log.text, "<<< Answer\n"), 1u);
 }
 
-// Lines the poll tick may write for whatever bytes arrive.
+// Lines the wake-up may write for whatever bytes arrive.
 bool isTickLine(const std::string& line) {
   if (line.empty()) return true;  // a dump of a multiple of 16 bytes ends with an empty line
   static const char* const starts[] = {"<<< Answer", "<<< Wrong checksum!", "0x", ">>> REQ_UD2",

@@ -1,5 +1,5 @@
 // Frames as read from the dongle, with the announced length and the count actually read free
-// to disagree, dispatched as the dongle poll timer does and routed to the answer parser.
+// to disagree, dispatched as the stick's wake-up does and routed to the answer parser.
 //
 // Input: a series of frames: code, announced length (2 bytes, little-endian), count (2 bytes,
 // little-endian, at most 1023), then count payload bytes (fewer when the input ends).

@@ -1,4 +1,4 @@
-// The wired converter's byte stream as the poll timer sees it: arbitrary tick chunks, receiver
+// The wired converter's byte stream as the link's wake-ups read it: arbitrary chunks, receiver
 // resets where connecting and sending do them, and every good long frame routed to the answer
 // parser and the identity update.
 //

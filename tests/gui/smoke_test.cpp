@@ -187,7 +187,7 @@ TEST_F(SmokeTest, WiredRunAsAUserDrivesIt) {
   QuarnProcess quarn;
   startWiredRun(sim, quarn, "smoke-wired-trace.txt");
   if (HasFatalFailure()) return;
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // a few poll ticks for the answer
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));  // time for the answer to arrive and be shown
   EXPECT_TRUE(quarn.alive());
   EXPECT_FALSE(windowShown("Quarn"));  // no error box
   EXPECT_FALSE(windowShown("Select wired parameters."));

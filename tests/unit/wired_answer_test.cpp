@@ -1,4 +1,4 @@
-// The wired poll tick's result table and the converter identity update.
+// The wired wake-up's result table and the converter identity update.
 #include "link/wired_answer.h"
 
 #include <gtest/gtest.h>
