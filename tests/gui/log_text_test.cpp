@@ -390,7 +390,7 @@ TEST(LogText, PaintsWhatAPlainTextPaints) {
   styleBytes[text.find("two")] = 0;
   for (FXText* t : {static_cast<FXText*>(plain), static_cast<FXText*>(log)}) {
     t->setStyled(TRUE);
-    t->setFont(s.window->logFont);
+    t->setFont(probe(s.window).logFont());
   }
   plain->setHiliteStyles(styles);
   log->setHiliteStyles(styles, 3);
