@@ -1,6 +1,7 @@
 // The stick's session: each wake-up of its port, the answer awaited, and its loss and return.
 #include "link/dongle_session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -115,9 +116,10 @@ int DongleSession::open() {
 }
 
 void DongleRest::afterWake(bool busy, long long nowMs) {
+  const long long since = std::max(lastBusyMs, untilMs);  // a rest's end chains the next rest
   untilMs = -1;
   if (!busy) return;
-  if (lastBusyMs >= 0 && nowMs - lastBusyMs < dongleBusyGapMs) untilMs = nowMs + dongleRestMs;
+  if (since >= 0 && nowMs - since < dongleRestMs) untilMs = nowMs + dongleRestMs;
   lastBusyMs = nowMs;
 }
 

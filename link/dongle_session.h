@@ -29,17 +29,18 @@ constexpr size_t dongleWakeFrameMax = 256;
 
 // Under a flood the stick's frames come a few at a time, thousands of wake-ups a second, and each
 // wake-up pays for a read, a log append and a flush to the display whatever it carries. A wake-up
-// that dispatched frames within dongleBusyGapMs of the previous such wake-up lets the port rest
-// for dongleRestMs: what arrives meanwhile waits in the driver's queue (a few KB at the stick's
-// speed) and the next wake-up takes it in one batch. A quiet link's frames are read as they come,
-// and a busy one's wait at most dongleRestMs, well within the 20 ms an answer may take to show.
+// that dispatched frames less than dongleRestMs after the previous such wake-up or the end of its
+// rest lets the port rest for dongleRestMs: what arrives meanwhile waits in the driver's queue
+// (a few KB at the stick's speed) and the next wake-up takes it in one batch. Frames further apart
+// than a rest are read as they come, since resting would only add an empty wake-up per frame; a
+// busy link's wait is at most dongleRestMs, well within the 20 ms an answer may take to show.
 constexpr long long dongleRestMs = 8;
-constexpr long long dongleBusyGapMs = 20;
 
 // Whether the stick's port rests after a wake-up, and until when.
 struct DongleRest {
   long long lastBusyMs = -1;  // the last wake-up that dispatched frames; -1 for none yet
   long long untilMs = -1;     // the port is left unwatched until then; -1 for not resting
+                              // (kept past its end until the next wake-up)
 
   // After a wake-up at nowMs; busy when it dispatched frames.
   void afterWake(bool busy, long long nowMs);

@@ -449,7 +449,7 @@ TEST(WirelessE2e, QuietStickIsWatchedAgainAtOnce) {
   ASSERT_EQ(session.open(), 1);
   ASSERT_EQ(session.writeStart(), 1);
   for (int round = 0; round < 3; ++round) {
-    usleep(useconds_t(dongleBusyGapMs + 30) * 1000);  // frames queue; the last busy wake-up is past the gap
+    usleep(useconds_t(dongleRestMs + 40) * 1000);  // frames queue; the last busy wake-up is past a rest
     ASSERT_GT(dongleBytesQueued(rig.dongle), 0) << round;
     ASSERT_TRUE(session.wake(rig.log)) << round;
     const long long now = answerClockMs();

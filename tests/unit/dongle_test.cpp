@@ -262,7 +262,7 @@ TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) 
   }
 }
 
-// A flood rests the port between wake-ups; a quiet link never waits.
+// A flood rests the port between wake-ups; frames further apart than a rest never wait.
 TEST(DongleRest, RestsOnlyAfterBusyWakeUpsCloseTogether) {
   struct Wake {
     bool busy;
@@ -275,11 +275,12 @@ TEST(DongleRest, RestsOnlyAfterBusyWakeUpsCloseTogether) {
   };
   const Case cases[] = {
       {"first frames ever", {{true, 1000, -1}}},
-      {"frames again within the gap", {{true, 1000, -1}, {true, 1000 + dongleBusyGapMs - 1, 1000 + dongleBusyGapMs - 1 + dongleRestMs}}},
-      {"frames again just at the gap", {{true, 1000, -1}, {true, 1000 + dongleBusyGapMs, -1}}},
-      {"a flood keeps resting", {{true, 0, -1}, {true, 9, 9 + dongleRestMs}, {true, 18, 18 + dongleRestMs}, {true, 27, 27 + dongleRestMs}}},
-      {"a wake-up without frames ends the rest", {{true, 0, -1}, {true, 5, 5 + dongleRestMs}, {false, 13, -1}}},
-      {"the gap counts from the last busy wake-up", {{true, 0, -1}, {false, 5, -1}, {true, 19, 19 + dongleRestMs}}},
+      {"frames again within a rest", {{true, 1000, -1}, {true, 1000 + dongleRestMs - 1, 1000 + dongleRestMs - 1 + dongleRestMs}}},
+      {"frames again just at a rest", {{true, 1000, -1}, {true, 1000 + dongleRestMs, -1}}},
+      {"frames 10 ms apart do not rest", {{true, 0, -1}, {true, 10, -1}, {true, 20, -1}, {true, 30, -1}}},
+      {"a flood keeps resting", {{true, 0, -1}, {true, 1, 1 + dongleRestMs}, {true, 9, 9 + dongleRestMs}, {true, 19, 19 + dongleRestMs}}},
+      {"a wake-up without frames ends the rest", {{true, 0, -1}, {true, 5, 5 + dongleRestMs}, {false, 13, -1}, {true, 14, -1}}},
+      {"the gap counts from the last busy wake-up", {{true, 0, -1}, {false, 5, -1}, {true, 7, 7 + dongleRestMs}}},
       {"frames after a quiet while", {{true, 0, -1}, {true, 5, 5 + dongleRestMs}, {true, 500, -1}}},
   };
   for (const Case& c : cases) {
