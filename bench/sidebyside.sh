@@ -4,6 +4,8 @@
 #   bench/sidebyside.sh [section ...]   sections: idle wireless wired latency long (default: all)
 #   BUILD=dir (default build)  IDLE_S=60  FLOOD_S=30  LONG_S=180
 #   RATES='10 100 1000 5000' (stick frames per second, one wireless round set each)  RATE=5000 (long)
+#   SIZE=WxH  both windows resized to WxH before a flood (default: each at its own default size;
+#             Quarn's log area is then about four times CuteCom's output area)
 #   PERF='perf record options' (e.g. -g): each quarn flood recorded, perf.data (quarn) and
 #             perf-x.data (its X server) in its run's folder
 #
@@ -142,6 +144,11 @@ floodRun() {  # floodRun NAME PROGRAM MODE SECONDS
   if [ "$prog" = quarn ]; then startQuarn "$dir" "$mode" || { cleanup; return 1; }
   else startCutecom "$dir" "$link" "$([ "$mode" = wired ] && echo 2400 || echo 2000000)" || { cleanup; return 1; }
   fi
+  if [ -n "${SIZE:-}" ]; then
+    DISPLAY=$display xdotool windowsize --sync "$winId" "${SIZE%x*}" "${SIZE#*x}" ||
+      { echo "sidebyside: could not size $name to $SIZE" >&2; cleanup; return 1; }
+  fi
+  { DISPLAY=$display xdotool getwindowgeometry "$winId" | sed -n 's/^ *Geometry: //p'; } >"$dir/geometry.txt" || true
   sleep 1
   t0="$(ticks "$progPid")"; x0="$(ticks "$xPid")"; r0="$(rssKb "$progPid")"
   kill -USR1 "$writerPid"

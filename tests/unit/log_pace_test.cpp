@@ -33,10 +33,19 @@ std::vector<long long> followsFor(const std::vector<long long>& changes) {
   }
 }
 
+// from, from + step, ... up to to; then more.
+std::vector<long long> every(long long from, long long to, long long step, std::vector<long long> more = {}) {
+  std::vector<long long> times;
+  for (long long t = from; t <= to; t += step) times.push_back(t);
+  times.insert(times.end(), more.begin(), more.end());
+  return times;
+}
+
 struct PaceCase {
   const char* name;
   std::vector<long long> changes;
   std::vector<long long> follows;
+  long long within = logPaceIntervalMs;  // every change is followed this soon
 };
 
 TEST(LogPace, FollowsAtOnceAfterAQuietSpellAtMostOncePerIntervalAndTheLastChangeWithinOne) {
@@ -49,6 +58,13 @@ TEST(LogPace, FollowsAtOnceAfterAQuietSpellAtMostOncePerIntervalAndTheLastChange
        {0, 40, 80, 120}},
       {"slow stream, 10 a second", {0, 100, 200, 300}, {0, 100, 200, 300}},
       {"stream, then quiet, then a wired answer", {0, 15, 30, 45, 500, 501}, {0, 40, 80, 500, 540}},
+      {"stream just short of a jump", every(0, 990, 10), every(0, 1000, 40)},
+      {"stream of a second and a half jumps", every(0, 1500, 10), every(0, 1000, 40, every(1100, 1600, 100)),
+       logPaceJumpIntervalMs},
+      {"jumping stream slows down", every(0, 1500, 10, {1560, 1620, 1680}),
+       every(0, 1000, 40, every(1100, 1500, 100, {1560, 1620, 1680})), logPaceJumpIntervalMs},
+      {"jumping stream, a pause, a wired answer", every(0, 1500, 10, {1540, 1541}),
+       every(0, 1000, 40, every(1100, 1500, 100, {1540, 1580})), logPaceJumpIntervalMs},
   };
   for (const PaceCase& c : cases) {
     const std::vector<long long> follows = followsFor(c.changes);
@@ -59,7 +75,7 @@ TEST(LogPace, FollowsAtOnceAfterAQuietSpellAtMostOncePerIntervalAndTheLastChange
     // Nothing is left unshown: every change is followed within one interval.
     for (long long change : c.changes) {
       bool shown = false;
-      for (long long f : follows) shown = shown || (f >= change && f - change <= logPaceIntervalMs);
+      for (long long f : follows) shown = shown || (f >= change && f - change <= c.within);
       EXPECT_TRUE(shown) << c.name << " change at " << change;
     }
   }
