@@ -24,6 +24,14 @@ constexpr int chartPad = 2;
 constexpr const char* chartColour = "#1F77B4";
 constexpr const char* meanColour = "#D62728";
 constexpr const char* gridColour = "#D0D0D0";
+// Over time, the strength axis spans the meter's own range with this much room, in steps of this.
+constexpr double timeChartMarginDb = 5;
+constexpr double timeChartStepDb = 10;
+constexpr int timeChartLabelWidth = 22;
+constexpr int timeChartHeight = 32;
+// The meter table's columns, fixed so that every converter's table lines up; the chart's column
+// holds its 160 pixels on A4.
+const char* const meterColumnWidths[] = {"5%", "10%", "10.5%", "9%", "7.5%", "12.5%", "25%", "11%", "9.5%"};
 
 const char* const pageStyle = R"(
 @page { size: A4; margin: 14mm 12mm; }
@@ -34,10 +42,11 @@ h2 { font-size: 12pt; margin: 0 0 2mm; break-after: avoid; }
 p { margin: 1mm 0; }
 table { border-collapse: collapse; width: 100%; margin: 1mm 0 2mm; }
 th, td { border: 0.6pt solid #999; padding: 1mm 1.5mm; text-align: left; vertical-align: middle; }
-th { background: #EEE; }
+th { background: #EEE; font-size: 8.5pt; }
 thead { display: table-header-group; }
 tr { break-inside: avoid; }
 table.facts th { width: 32mm; }
+table.meters { table-layout: fixed; }
 section { margin-top: 6mm; }
 section.converter { break-inside: avoid-page; }
 .good { color: #1A7F37; font-weight: bold; }
@@ -141,41 +150,31 @@ double chartX(double dbm) {
   return chartPad + (clamped - chartLowDbm) / (chartHighDbm - chartLowDbm) * (chartWidth - 2 * chartPad);
 }
 
-double chartY(double dbm) {
-  const double clamped = std::min(chartHighDbm, std::max(chartLowDbm, dbm));
-  return chartHeight - chartPad - (clamped - chartLowDbm) / (chartHighDbm - chartLowDbm) * (chartHeight - 2 * chartPad);
-}
-
-void svgOpen(std::string& out, const SurveyMeter& m) {
+void svgOpen(std::string& out, const SurveyMeter& m, int height, double low, double high) {
   char head[160];
   std::snprintf(head, sizeof head, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\">",
-                chartWidth, chartHeight, chartWidth, chartHeight);
+                chartWidth, height, chartWidth, height);
   out += head;
   out += "<title>";
-  put(out, "RSSI min " + number(m.rssiMin) + ", mean " + number(m.rssiMean) + ", max " + number(m.rssiMax) + " dBm, " +
-               (m.samples.empty() ? "scale " : "over time, scale ") + number(chartLowDbm) + " to " +
-               number(chartHighDbm) + " dBm");
+  put(out, "RSSI min " + number(m.rssiMin) + ", mean " + number(m.rssiMean) + ", max " + number(m.rssiMax) + " dBm" +
+               (m.samples.empty() ? "" : " over time") + ", scale " + number(low) + " to " + number(high) + " dBm");
   out += "</title>";
 }
 
-// Grid lines every 20 dB, across the strength axis.
-void svgGrid(std::string& out, bool overTime) {
+// Grid lines every 20 dB across the strength axis.
+void svgGrid(std::string& out) {
   char line[160];
   for (double dbm = chartLowDbm + chartGridStepDb; dbm < chartHighDbm; dbm += chartGridStepDb) {
-    if (overTime)
-      std::snprintf(line, sizeof line, "<line x1=\"0\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"0.5\"/>",
-                    chartY(dbm), chartWidth, chartY(dbm), gridColour);
-    else
-      std::snprintf(line, sizeof line, "<line x1=\"%.1f\" y1=\"0\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" stroke-width=\"0.5\"/>",
-                    chartX(dbm), chartX(dbm), chartHeight, gridColour);
+    std::snprintf(line, sizeof line, "<line x1=\"%.1f\" y1=\"0\" x2=\"%.1f\" y2=\"%d\" stroke=\"%s\" stroke-width=\"0.5\"/>",
+                  chartX(dbm), chartX(dbm), chartHeight, gridColour);
     out += line;
   }
 }
 
 // A bar from min to max with the mean marked.
 void rangeChart(std::string& out, const SurveyMeter& m) {
-  svgOpen(out, m);
-  svgGrid(out, false);
+  svgOpen(out, m, chartHeight, chartLowDbm, chartHighDbm);
+  svgGrid(out);
   char shape[200];
   const double left = chartX(m.rssiMin);
   const double width = std::max(2.0, chartX(m.rssiMax) - left);
@@ -188,32 +187,45 @@ void rangeChart(std::string& out, const SurveyMeter& m) {
   out += "</svg>";
 }
 
-// The samples as a line over the survey's time, the mean as a dashed line across.
+// The samples as a line over the survey's time on the meter's own range, labelled at both ends,
+// the mean as a dashed line across.
 void timeChart(std::string& out, const SurveyMeter& m) {
-  svgOpen(out, m);
-  svgGrid(out, true);
+  const double low = std::floor((m.rssiMin - timeChartMarginDb) / timeChartStepDb) * timeChartStepDb;
+  const double high = std::ceil((m.rssiMax + timeChartMarginDb) / timeChartStepDb) * timeChartStepDb;
+  svgOpen(out, m, timeChartHeight, low, high);
+  auto y = [&](double dbm) {
+    return timeChartHeight - chartPad - (dbm - low) / (high - low) * (timeChartHeight - 2 * chartPad);
+  };
+  const double left = timeChartLabelWidth;
+  const double width = chartWidth - chartPad - left;
+  char shape[240];
+  std::snprintf(shape, sizeof shape,
+                "<text x=\"0\" y=\"8\" font-size=\"7\" fill=\"#555\">%.0f</text>"
+                "<text x=\"0\" y=\"%d\" font-size=\"7\" fill=\"#555\">%.0f</text>"
+                "<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"none\" stroke=\"%s\" stroke-width=\"0.5\"/>",
+                high, timeChartHeight - 1, low, left, chartPad, width, timeChartHeight - 2 * chartPad, gridColour);
+  out += shape;
   const double first = m.samples.front().seconds;
   const double span = m.samples.back().seconds - first;
-  char point[64];
   if (m.samples.size() == 1) {
-    std::snprintf(point, sizeof point, "<circle cx=\"%d\" cy=\"%.1f\" r=\"2\" fill=\"%s\"/>", chartWidth / 2,
-                  chartY(m.samples[0].dbm), chartColour);
-    out += point;
+    std::snprintf(shape, sizeof shape, "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"2\" fill=\"%s\"/>", left + width / 2,
+                  y(m.samples[0].dbm), chartColour);
+    out += shape;
   } else {
     out += "<polyline fill=\"none\" stroke=\"";
     out += chartColour;
     out += "\" stroke-width=\"1.5\" points=\"";
     for (const RssiSample& s : m.samples) {
-      const double x = chartPad + (span > 0 ? (s.seconds - first) / span : 0.5) * (chartWidth - 2 * chartPad);
-      std::snprintf(point, sizeof point, "%.1f,%.1f ", x, chartY(s.dbm));
-      out += point;
+      std::snprintf(shape, sizeof shape, "%.1f,%.1f ", left + (span > 0 ? (s.seconds - first) / span : 0.5) * width,
+                    y(s.dbm));
+      out += shape;
     }
     out += "\"/>";
   }
-  char mean[200];
-  std::snprintf(mean, sizeof mean, "<line x1=\"0\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"3 2\"/>",
-                chartY(m.rssiMean), chartWidth, chartY(m.rssiMean), meanColour);
-  out += mean;
+  std::snprintf(shape, sizeof shape,
+                "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"%s\" stroke-width=\"1\" stroke-dasharray=\"3 2\"/>",
+                left, y(m.rssiMean), left + width, y(m.rssiMean), meanColour);
+  out += shape;
   out += "</svg>";
 }
 
@@ -264,7 +276,7 @@ void meterRow(std::string& out, const MeterLine& m) {
   }
   out += "</td>";
   cell(out, s != nullptr ? verdictText(*s) : "", s == nullptr ? nullptr : m.keyWorks ? "good" : "bad");
-  cell(out, s != nullptr ? s->kcv : "", "mono");
+  cell(out, s == nullptr ? "" : s->kcv.empty() ? "none" : s->kcv, "mono");
   out += "</tr>\n";
 }
 
@@ -313,7 +325,13 @@ void converterSection(std::string& out, const SiteReportInputs& inputs, const Co
   if (line.meters.empty()) {
     out += "<p class=\"muted\">No meters planned.</p>";
   } else {
-    out += "<table class=\"meters\"><thead><tr><th>Slot</th><th>Meter</th><th>Slot settings</th><th>Heard</th>"
+    out += "<table class=\"meters\"><colgroup>";
+    for (const char* width : meterColumnWidths) {
+      out += "<col style=\"width:";
+      out += width;
+      out += "\">";
+    }
+    out += "</colgroup><thead><tr><th>Slot</th><th>Meter</th><th>Slot settings</th><th>Heard</th>"
            "<th>Frames</th><th>RSSI min / mean / max (dBm)</th><th>Signal (";
     put(out, number(chartLowDbm) + " to " + number(chartHighDbm) + " dBm");
     out += ")</th><th>Key</th><th>Check value</th></tr></thead><tbody>\n";
