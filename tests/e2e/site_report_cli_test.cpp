@@ -1,5 +1,6 @@
 // The real quarn-cli writing a site report: rendered once in headless Chromium and read back
-// from the PDF and its raster, and the files and inputs it refuses.
+// from the PDF and its raster, made from the report site apply writes, and the files and inputs
+// it refuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/sim_harness.h"
 #include "tests/support/read_text.h"
 #include "tests/support/temp_folder.h"
 
@@ -150,6 +152,35 @@ TEST(SiteReportCli, RendersInChromiumWithEveryPlannedMeter) {
   // Three bars of 10 points' height and at least 2 points' width, and the line over time.
   EXPECT_GT(pixelsNear(page, 0x1F, 0x77, 0xB4, 12), 60u);
   EXPECT_GT(pixelsNear(page, 0xD6, 0x27, 0x28, 12), 10u);  // the means
+}
+
+// The report site apply writes, as it writes it, read by site report: one converter done, one
+// never heard.
+TEST(SiteReportCli, ReadsTheReportSiteApplyWrites) {
+  Folder f;
+  ASSERT_FALSE(f.path.empty());
+  const std::string key = "000102030405060708090A0B0C0D0E0F";
+  ASSERT_EQ(mkdir((f.path + "/meterKeys").c_str(), 0700), 0);
+  f.write("meterKeys/meters.txt", "m;11110001;00112233445566778899AABBCCDDEEF1\n");
+  const std::string converters = f.write("site.txt", "C0000001 " + key + "\nC0000002 " + key + " silent\n");
+  const std::string plan = f.write("plan.csv", "converter,slot1\nC0000001,11110001\nC0000002,\n");
+  SimProcess sim("dongle", {"--converters", converters});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  const std::string cli = "QUARN_VIRTUAL_PORTS='" + sim.portEntry() + "' " + QUARN_CLI_PATH + " --home " + f.path;
+  Outcome r = run(f, cli + " --key " + key + " --timeout 2 --template " + QUARN_SOURCE_DIR +
+                         "/tests/data/settings/good.json --report " + f.path + "/day1.json site apply " + plan);
+  ASSERT_EQ(r.exitCode, 4) << r.err;
+  sim.stop();
+  const std::string html = f.path + "/report.html";
+  r = report(f, plan + " --apply-report " + f.path + "/day1.json --html " + html);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string page = readText(html);
+  EXPECT_NE(page.find("written and read back: slot 1, slot 2, slot 3, slot 4, option bits"), std::string::npos);
+  EXPECT_NE(page.find("<td class=\"good\">verified</td>"), std::string::npos);
+  EXPECT_NE(page.find("settings: not heard"), std::string::npos);
+  // The apply report carries the planned keys; the page never does.
+  EXPECT_EQ(page.find("00112233445566778899AABBCCDDEEF1"), std::string::npos);
+  EXPECT_EQ(page.find(key), std::string::npos);
 }
 
 TEST(SiteReportCli, RefusedInputsAndOutputs) {
