@@ -46,6 +46,7 @@ bool writeReportFile(const std::string& path, const std::string& html, std::stri
 int runSiteReport(const CliOptions& options) {
   const std::string& planPath = options.args[2];
   if (options.htmlFile.empty()) return refuse("site report needs --html OUT.html");
+  if (options.json) return refuse("site report writes HTML; --json is not for it");
   const std::string inputs[] = {planPath, options.applyReportFile, options.surveyFile};
   for (const std::string& input : inputs)
     if (!input.empty() && sameFile(options.htmlFile, input))

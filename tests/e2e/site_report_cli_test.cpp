@@ -198,6 +198,7 @@ TEST(SiteReportCli, RefusedInputsAndOutputs) {
     int exitCode;
   } cases[] = {
       {p, "quarn-cli: site report needs --html OUT.html\n", 2},
+      {p + "--json --html " + f.path + "/out.html", "quarn-cli: site report writes HTML; --json is not for it\n", 2},
       {p + "--survey " + bad + " --html " + f.path + "/out.html",
        "quarn-cli: --survey: " + bad + ": converters[0].meters[0].frames: missing\n", 2},
       {p + "--apply-report " + apply + " --html " + f.path + "/out.html",
