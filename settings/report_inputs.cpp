@@ -21,13 +21,16 @@ namespace {
 constexpr double rssiLowestDbm = -200;
 constexpr double rssiHighestDbm = 50;
 
-// The one place these files meet the JSON reader.
-bool readJson(const std::string& text, json& root, std::string& error) {
+// The one place these files meet the JSON reader: an object at the top, what kind names.
+bool readJsonObject(const std::string& text, const char* kind, json& root, std::string& error) {
   if (text.empty()) {
     error = "empty file";
     return false;
   }
-  return parseJsonText(text, root, error);
+  if (!parseJsonText(text, root, error)) return false;
+  if (root.is_object()) return true;
+  error = std::string("expected an object (a ") + kind + ")";
+  return false;
 }
 
 // A failed check: the field's path and why, made safe for terminals (the path holds file text).
@@ -254,9 +257,8 @@ bool parseApplyReportText(const std::string& text, ApplyReport& report, std::str
   report = ApplyReport{};
   Checker c{error};
   json root;
-  if (!readJson(text, root, error)) return false;
-  if (!root.is_object()) return c.fail("", "expected an object (a site apply report)");
-  return takeBool(c, root, "", "complete", report.complete) &&
+  return readJsonObject(text, "site apply report", root, error) &&
+         takeBool(c, root, "", "complete", report.complete) &&
          takeText(c, root, "", "stickLost", false, report.stickLost) &&
          takeConverters(c, root, report.converters, takeApplyResult);
 }
@@ -265,9 +267,8 @@ bool parseSiteSurveyText(const std::string& text, SiteSurvey& survey, std::strin
   survey = SiteSurvey{};
   Checker c{error};
   json root;
-  if (!readJson(text, root, error)) return false;
-  if (!root.is_object()) return c.fail("", "expected an object (a site survey)");
-  return takeConverters(c, root, survey.converters, takeSurveyConverter);
+  return readJsonObject(text, "site survey", root, error) &&
+         takeConverters(c, root, survey.converters, takeSurveyConverter);
 }
 
 bool readApplyReportFile(const std::string& path, ApplyReport& report, std::string& error) {
