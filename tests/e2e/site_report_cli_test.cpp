@@ -183,38 +183,32 @@ TEST(SiteReportCli, ReadsTheReportSiteApplyWrites) {
   EXPECT_EQ(page.find(key), std::string::npos);
 }
 
-TEST(SiteReportCli, RefusedInputsAndOutputs) {
+TEST(SiteReportCli, RefusesBadInputsAndAnOutputItReads) {
   Folder f;
   ASSERT_FALSE(f.path.empty());
   const std::string plan = f.write("plan.csv", planText);
   const std::string survey = f.write("survey.json", surveyText);
   const std::string bad = f.write("bad.json", R"({"converters":[{"converter":"11111111","meters":[{"id":"AAAA0001"}]}]})");
   const std::string apply = f.write("apply.json", R"({"converters":[{"converter":"11111111","status":1}]})");
-  ASSERT_EQ(symlink(survey.c_str(), (f.path + "/link.html").c_str()), 0);
-  ASSERT_EQ(mkfifo((f.path + "/fifo.html").c_str(), 0600), 0);
   const std::string p = plan + " ";
   const struct {
     std::string arguments, error;
-    int exitCode;
   } cases[] = {
-      {p, "quarn-cli: site report needs --html OUT.html\n", 2},
-      {p + "--json --html " + f.path + "/out.html", "quarn-cli: site report writes HTML; --json is not for it\n", 2},
+      {p, "quarn-cli: site report needs --html OUT.html\n"},
+      {p + "--json --html " + f.path + "/out.html", "quarn-cli: site report writes HTML; --json is not for it\n"},
       {p + "--survey " + bad + " --html " + f.path + "/out.html",
-       "quarn-cli: --survey: " + bad + ": converters[0].meters[0].frames: missing\n", 2},
+       "quarn-cli: --survey: " + bad + ": converters[0].meters[0].frames: missing\n"},
       {p + "--apply-report " + apply + " --html " + f.path + "/out.html",
-       "quarn-cli: --apply-report: " + apply + ": converters[0].status: expected a string\n", 2},
+       "quarn-cli: --apply-report: " + apply + ": converters[0].status: expected a string\n"},
       {p + "--survey " + survey + " --html " + survey,
-       "quarn-cli: --html " + survey + ": is " + survey + ", which the report is made from; not replaced\n", 2},
+       "quarn-cli: --html " + survey + ": is " + survey + ", which the report is made from; not replaced\n"},
       {p + "--html " + f.path + "/../" + f.temp.path().filename().string() + "/plan.csv",
        "quarn-cli: --html " + f.path + "/../" + f.temp.path().filename().string() + "/plan.csv: is " + plan +
-           ", which the report is made from; not replaced\n", 2},
-      {p + "--html " + f.path + "/link.html", "quarn-cli: --html: " + f.path + "/link.html: a symbolic link; not replaced\n", 1},
-      {p + "--html " + f.path + "/fifo.html", "quarn-cli: --html: " + f.path + "/fifo.html: a FIFO; not replaced\n", 1},
-      {p + "--html " + f.path, "quarn-cli: --html: " + f.path + ": a directory; not replaced\n", 1},
+           ", which the report is made from; not replaced\n"},
   };
   for (const auto& c : cases) {
     const Outcome r = report(f, c.arguments);
-    EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments;
+    EXPECT_EQ(r.exitCode, 2) << c.arguments;
     EXPECT_EQ(r.err, c.error) << c.arguments;
     EXPECT_TRUE(r.out.empty()) << r.out;
   }
