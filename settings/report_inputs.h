@@ -60,6 +60,19 @@ struct SiteSurvey {
   std::vector<SurveyConverter> converters;
 };
 
+// The files, as read (other fields are left alone, so either may carry more):
+// apply report (site apply --report, or site verify's):
+//   {"complete": bool, "stickLost": "...", "converters": [{"converter": "HEX8", "status": "done",
+//    "verified": bool, "written": ["slot 1", ...], "step": "...", "reason": "..."}, ...]}
+//   (without "verified", a "done" entry with an empty "differences" list counts as verified)
+// site survey (site survey --out):
+//   {"converters": [{"converter": "HEX8", "meters": [{"id": "HEX8", "manufacturer", "version",
+//    "type": text or null, "frames": n, "scans": n, "rssiMinDbm", "rssiMeanDbm", "rssiMaxDbm":
+//    numbers or all null, "security": text, number or null, "verdict": "right", "keyEntry": text
+//    or null, "kcv": up to 6 hex digits or null}, ...],
+//    "rssiSamples": {"HEX8": [[seconds, dBm], ...], ...}}, ...]}   (rssiSamples optional)
+// Required: each "converter", "status", and each meter's "id", "frames" and "verdict".
+
 // Parse the file texts. On failure return false with error "<field path>: <reason>", such as
 // "converters[1].meters[0].kcv: expected at most 6 hex digits", or the reason for the text as a whole.
 bool parseApplyReportText(const std::string& text, ApplyReport& report, std::string& error);
