@@ -85,16 +85,17 @@ bool inPlan(const SitePlan& plan, const std::string& id) {
 
 SlotState slotState(const SiteReportInputs& inputs, const ApplyResult* apply, int slot) {
   if (inputs.apply == nullptr || apply == nullptr) return SlotState::noReport;
+  // A verify report writes nothing and reads every slot back.
+  if (apply->verified) return SlotState::verified;
   const std::string name = "slot " + std::to_string(slot);
-  if (std::find(apply->written.begin(), apply->written.end(), name) == apply->written.end())
-    return SlotState::notWritten;
-  return apply->verified ? SlotState::verified : SlotState::written;
+  const bool written = std::find(apply->written.begin(), apply->written.end(), name) != apply->written.end();
+  return written ? SlotState::written : SlotState::notWritten;
 }
 
 std::string settingsLeft(const SiteReportInputs& inputs, const ApplyResult* apply) {
   if (inputs.apply == nullptr) return "settings: no apply report";
   if (apply == nullptr) return "settings: not in the apply report";
-  if (apply->status == "done" && apply->verified) return "";
+  if (apply->status == "done") return apply->verified ? "" : "settings: differ from the plan";
   std::string text = "settings: " + apply->status;
   if (!apply->step.empty()) text += " at " + apply->step;
   if (!apply->reason.empty()) text += ": " + apply->reason;
@@ -301,7 +302,7 @@ std::string settingsText(const SiteReportInputs& inputs, const ConverterLine& li
   if (!left.empty()) return left.substr(std::string("settings: ").size());
   std::string written;
   for (const std::string& w : line.apply->written) written += (written.empty() ? "" : ", ") + w;
-  return "written and read back" + (written.empty() ? "" : ": " + written);
+  return written.empty() ? "read back as planned" : "written and read back: " + written;
 }
 
 void converterSection(std::string& out, const SiteReportInputs& inputs, const ConverterLine& line) {

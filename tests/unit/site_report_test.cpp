@@ -100,6 +100,22 @@ TEST(SiteReport, DoneNeedsVerifiedSettingsAndEveryMeterHeardWithAWorkingKey) {
   EXPECT_EQ(a.keysWorking, 2u);
 }
 
+// site verify's report has no "verified" and writes nothing: read back without differences is.
+TEST(SiteReport, VerifyReportCountsAsVerified) {
+  Site site;
+  std::string error;
+  ASSERT_TRUE(parseApplyReportText(R"({"command":"site verify","converters":[
+    {"converter":"11111111","status":"done","differences":[]},
+    {"converter":"22222222","status":"done","differences":[{"field":"slot1.deviceId"}]}]})",
+                                   site.apply, error))
+      << error;
+  const SiteAssessment a = assessSite(site.in);
+  EXPECT_EQ(a.converters[0].meters[0].state, SlotState::verified);
+  EXPECT_TRUE(a.converters[0].left.empty());
+  EXPECT_EQ(a.converters[1].meters[0].state, SlotState::notWritten);
+  EXPECT_EQ(a.converters[1].left[0], "settings: differ from the plan");
+}
+
 TEST(SiteReport, WithoutApplyReportOrSurveyNothingIsDone) {
   Site site;
   site.in.apply = nullptr;
