@@ -23,6 +23,9 @@ struct CliOptions {
   std::string templateFile;  // --template for the site commands
   std::string reportFile;    // --report for the site commands
   std::string resumeFile;    // --resume for site apply
+  std::string applyReportFile;  // --apply-report for site report
+  std::string surveyFile;       // --survey for site report
+  std::string htmlFile;         // --html for site report
   std::vector<std::pair<std::string, std::string>> fields;  // --field name=value
   std::vector<std::string> args;  // the command and its arguments
 };

@@ -36,6 +36,9 @@ const char helpText[] =
     "                         by wire port by port) and read it back; needs --template\n"
     "  site verify PLAN       read every converter back; list each field that differs\n"
     "  site export PLAN       read every converter; print what they hold as a CSV plan\n"
+    "  site report PLAN       write one HTML page (A4) per site: each converter's settings from\n"
+    "                         --apply-report, each planned meter's signal and key verdict from\n"
+    "                         --survey, what is done and what is pending; needs --html\n"
     "\n"
     "Link (one of):\n"
     "  --port NAME|PATH       wired: 2400 baud 8E1, REQ_UD2 first\n"
@@ -55,6 +58,9 @@ const char helpText[] =
     "  --template FILE        settings file giving a site plan what its columns leave out\n"
     "  --report FILE          site commands: the JSON report, rewritten after each converter\n"
     "  --resume REPORT        site apply: skip converters REPORT shows done and verified\n"
+    "  --apply-report R       site report: the report of site apply (or site verify)\n"
+    "  --survey S             site report: the JSON of site survey\n"
+    "  --html FILE            site report: the page to write (replaced whole)\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
     "                         deviceId, media, keyEncryptionKey, masterKey, wirelessProtocol,\n"
     "                         wirelessMode, wiredAddress, wiredProtocol, wiredMode\n"
@@ -79,7 +85,8 @@ const char helpText[] =
 
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
-  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume
+  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume, optApplyReport,
+  optSurvey, optHtml
 };
 
 const struct option longOptions[] = {
@@ -93,6 +100,8 @@ const struct option longOptions[] = {
     {"report", required_argument, nullptr, optReport},   {"resume", required_argument, nullptr, optResume},
     {"help", no_argument, nullptr, optHelp},             {"version", no_argument, nullptr, optVersion},
     {"key-file", required_argument, nullptr, optKeyFile},
+    {"apply-report", required_argument, nullptr, optApplyReport},
+    {"survey", required_argument, nullptr, optSurvey},   {"html", required_argument, nullptr, optHtml},
     {nullptr, 0, nullptr, 0}};
 
 
@@ -149,6 +158,9 @@ int main(int argc, char** argv) {
       case optTemplate: options.templateFile = value; break;
       case optReport: options.reportFile = value; break;
       case optResume: options.resumeFile = value; break;
+      case optApplyReport: options.applyReportFile = value; break;
+      case optSurvey: options.surveyFile = value; break;
+      case optHtml: options.htmlFile = value; break;
       case optField: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) return usage("--field: expected NAME=VALUE, got \"" + value + "\"");

@@ -13,6 +13,7 @@
 #include "cli/cli_session.h"
 #include "cli/port_listing.h"
 #include "cli/site_apply.h"
+#include "cli/site_report_command.h"
 #include "settings/settings_file.h"
 #include "settings/site_check.h"
 #include "text/hex_text.h"
@@ -98,10 +99,13 @@ bool anyWiredRow(const SitePlan& plan) {
 
 int runSiteCommand(const CliOptions& options) {
   const std::vector<std::string>& args = options.args;
-  static const char* const actions[] = {"check", "apply", "verify", "export"};
+  static const char* const actions[] = {"check", "apply", "verify", "export", "report"};
   const auto known = std::find(std::begin(actions), std::end(actions), args.size() == 3 ? args[1] : "");
-  if (known == std::end(actions)) return usageError(options, "site check|apply|verify|export PLAN");
+  if (known == std::end(actions)) return usageError(options, "site check|apply|verify|export|report PLAN");
   const std::string& action = args[1];
+  const bool reportOptions = !options.htmlFile.empty() || !options.applyReportFile.empty() || !options.surveyFile.empty();
+  if (action == "report") return runSiteReport(options);
+  if (reportOptions) return usageError(options, "--html, --apply-report and --survey are for site report");
   if (action == "apply" && options.templateFile.empty())
     return usageError(options, "site apply needs --template FILE for what the plan's columns leave out");
   if (!options.resumeFile.empty() && action != "apply") return usageError(options, "--resume is for site apply");

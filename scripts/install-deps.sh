@@ -10,6 +10,7 @@ packages=(
   desktop-file-utils x11-utils man-db file
   clang libclang-rt-14-dev libbenchmark-dev valgrind
   nlohmann-json3-dev
+  chromium poppler-utils
 )
 
 missing=()

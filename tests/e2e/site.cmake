@@ -17,3 +17,13 @@ target_include_directories(site_apply_e2e_test PRIVATE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(site_apply_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
   QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
 add_dependencies(site_apply_e2e_test quarn-sim quarn-cli)
+
+# The site report written by the real quarn-cli, from a site apply against quarn-sim and rendered
+# once in headless Chromium; files, so also as a user.
+quarn_add_test(NAME site_report_cli_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/site_report_cli_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
+  LABELS e2e asuser)
+target_include_directories(site_report_cli_test PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(site_report_cli_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
+  QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
+add_dependencies(site_report_cli_test quarn-sim quarn-cli)
