@@ -14,6 +14,8 @@
 
 #include "app/config_file.h"
 #include "cli/cli_session.h"
+#include "cli/json_output.h"
+#include "cli/keys_command.h"
 #include "cli/converter_apply.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
@@ -28,6 +30,19 @@
 
 using nlohmann::ordered_json;
 
+// Every string in it made printable: file names, device texts and arguments may hold any byte.
+void makePrintable(ordered_json& value) {
+  if (value.is_string()) value = printableText(value.get<std::string>().c_str());
+  if (!value.is_structured()) return;
+  for (auto& item : value) makePrintable(item);
+}
+
+// JSON that always prints: strings already escaped, and never an exception from the library.
+void printJson(ordered_json& out) {
+  makePrintable(out);
+  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
+}
+
 namespace {
 
 struct Run {
@@ -39,19 +54,6 @@ struct Run {
 };
 
 std::string shown(const std::string& text) { return printableText(text.c_str()); }
-
-// Every string in it made printable: file names, device texts and arguments may hold any byte.
-void makePrintable(ordered_json& value) {
-  if (value.is_string()) value = shown(value.get<std::string>());
-  if (!value.is_structured()) return;
-  for (auto& item : value) makePrintable(item);
-}
-
-// JSON that always prints: strings already escaped, and never an exception from the library.
-void printJson(ordered_json& out) {
-  makePrintable(out);
-  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
-}
 
 // Text lines as the window shows device texts: controls and broken UTF-8 as \xNN.
 std::string printableLines(const std::string& text) {
@@ -499,6 +501,7 @@ int runCliCommand(const CliOptions& options) {
     return commandPorts(run);
   }
   if (command == "site") return runSiteCommand(options);
+  if (command == "keys") return runKeysCommand(options);
 
   // Everything the command line and the files say is checked before a port is opened.
   const LinkCommand* linkCommand = findLinkCommand(command);
