@@ -82,3 +82,32 @@ bool simLoadSite(const std::string& path, SimSession& s, std::string& error) {
   s.otherCount = count - 1;
   return true;
 }
+
+bool simLoadMeters(const std::string& path, SimSession& s, std::string& error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::string line;
+  s.playedCount = 0;
+  for (int number = 1; std::getline(in, line); ++number) {
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    if (s.playedCount == simPlayedMeterMax) {
+      error = "line " + std::to_string(number) + ": more than " + std::to_string(simPlayedMeterMax) + " meters";
+      return false;
+    }
+    std::string reason;
+    if (!simParseMeterLine(line, s.played[s.playedCount], reason)) {
+      error = "line " + std::to_string(number) + ": " + reason;
+      return false;
+    }
+    ++s.playedCount;
+  }
+  if (s.playedCount == 0) {
+    error = path + ": no meter";
+    return false;
+  }
+  return true;
+}
