@@ -23,6 +23,7 @@ struct CliOptions {
   std::string templateFile;  // --template for the site commands
   std::string reportFile;    // --report for the site commands
   std::string resumeFile;    // --resume for site apply
+  std::string into;          // --into for keys import
   std::vector<std::pair<std::string, std::string>> fields;  // --field name=value
   std::vector<std::string> args;  // the command and its arguments
 };

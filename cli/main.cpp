@@ -36,6 +36,13 @@ const char helpText[] =
     "                         by wire port by port) and read it back; needs --template\n"
     "  site verify PLAN       read every converter back; list each field that differs\n"
     "  site export PLAN       read every converter; print what they hold as a CSV plan\n"
+    "  keys check FILE|-      meter telegrams in hex, one a line (with or without the length byte,\n"
+    "                         or as logged: telegram=|...|): one row per meter with the verdict\n"
+    "                         on its key from meterKeys/: right, wrong, reversed, other-entry,\n"
+    "                         no-key, plain or unsupported; keys shown only by check value\n"
+    "  keys import FILE       a manufacturer's key list (CSV or ;-separated ID, key, optional\n"
+    "                         second key) into a new private file in meterKeys/; refused whole\n"
+    "                         on any bad line, a conflict with a listed ID, or an existing file\n"
     "\n"
     "Link (one of):\n"
     "  --port NAME|PATH       wired: 2400 baud 8E1, REQ_UD2 first\n"
@@ -55,6 +62,8 @@ const char helpText[] =
     "  --template FILE        settings file giving a site plan what its columns leave out\n"
     "  --report FILE          site commands: the JSON report, rewritten after each converter\n"
     "  --resume REPORT        site apply: skip converters REPORT shows done and verified\n"
+    "  --into NAME            keys import: the new file's name in meterKeys/ (default: the\n"
+    "                         list's name with .txt)\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
     "                         deviceId, media, keyEncryptionKey, masterKey, wirelessProtocol,\n"
     "                         wirelessMode, wiredAddress, wiredProtocol, wiredMode\n"
@@ -79,7 +88,8 @@ const char helpText[] =
 
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
-  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume
+  optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume, optInto, optSeconds,
+  optScanEvery
 };
 
 const struct option longOptions[] = {
@@ -93,6 +103,7 @@ const struct option longOptions[] = {
     {"report", required_argument, nullptr, optReport},   {"resume", required_argument, nullptr, optResume},
     {"help", no_argument, nullptr, optHelp},             {"version", no_argument, nullptr, optVersion},
     {"key-file", required_argument, nullptr, optKeyFile},
+    {"into", required_argument, nullptr, optInto},
     {nullptr, 0, nullptr, 0}};
 
 
@@ -149,6 +160,7 @@ int main(int argc, char** argv) {
       case optTemplate: options.templateFile = value; break;
       case optReport: options.reportFile = value; break;
       case optResume: options.resumeFile = value; break;
+      case optInto: options.into = value; break;
       case optField: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) return usage("--field: expected NAME=VALUE, got \"" + value + "\"");

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quarn-cli keys check against telegrams built by the openssl command line alone (enc for
 # AES-128-CBC, mac for the CMAC key derivation of mode 7): every verdict, and the bad lines.
-#   keys_check_openssl.sh QUARN_CLI
+# Then keys import: a private new file, nothing written on a refusal or a conflict.
+#   keys_cli_test.sh QUARN_CLI
 set -euo pipefail
 cli=$1
 for tool in openssl jq perl; do
@@ -102,4 +103,34 @@ for key in $keyA $keyB $keyC $keyD $keyE; do
   if grep -qi "$key" "$work/out.json" "$work/err.txt"; then echo "key $key printed"; fail=1; fi
 done
 [ $fail = 0 ] && echo "keys check: every verdict as built by openssl $(openssl version | cut -d' ' -f2)"
+
+# ---- keys import ----
+before=$(ls "$work/meterKeys" | sort | tr '\n' ' ')
+refuse() {  # name, file contents: refused with exit code 2, meterKeys/ unchanged
+  printf '%b' "$2" > "$work/$1"
+  set +e; "$cli" --home "$work" keys import "$work/$1" > /dev/null 2>&1; code=$?; set -e
+  [ "$code" = 2 ] || { echo "import $1: exit code $code, expected 2"; fail=1; }
+  [ "$(ls "$work/meterKeys" | sort | tr '\n' ' ')" = "$before" ] || { echo "import $1 wrote a file"; fail=1; }
+}
+refuse bom.csv '\xEF\xBB\xBF12345678;'$keyA'\n'
+refuse utf16.csv '\xFF\xFE1\x002\x00'
+refuse third.csv 'ID;Key\n12345678;'$keyA';'$keyB';'$keyC'\n'
+refuse badhex.csv '12345678;'${keyA:0:31}'X\n'
+refuse dup.csv '12345678;'$keyA'\n12345678;'$keyB'\n'
+# A conflict with a listed ID: exit code 1, nothing written.
+printf '00000005;%s\n' $keyA > "$work/conflict.csv"
+set +e; "$cli" --home "$work" keys import "$work/conflict.csv" > /dev/null 2> "$work/err.txt"; code=$?; set -e
+[ "$code" = 1 ] && grep -q "00000005 is listed in" "$work/err.txt" || { echo "conflict: exit code $code"; fail=1; }
+[ "$(ls "$work/meterKeys" | sort | tr '\n' ' ')" = "$before" ] || { echo "conflict wrote a file"; fail=1; }
+# A good list: a new file of mode 600, keys only by check value on the output.
+printf 'Meter;Key;KEK\n"12000001" , %s , %s\n12000002,%s\n' "$(echo $keyE | sed 's/../& /g')" $keyB $keyC > "$work/vendor.csv"
+"$cli" --home "$work" --json keys import --into vendor.txt "$work/vendor.csv" > "$work/import.json"
+[ "$(stat -c %a "$work/meterKeys/vendor.txt")" = 600 ] || { echo "imported file not 600"; fail=1; }
+[ "$(jq -r '[.entries[] | "\(.id):\(.kcv):\(.kcvSecond)"] | join(" ")' "$work/import.json")" = \
+  "12000001:$(kcv $keyE):$(kcv $keyB) 12000002:$(kcv $keyC):null" ] || { echo "import entries wrong"; cat "$work/import.json"; fail=1; }
+grep -qi "$keyE\|$keyB" "$work/import.json" && { echo "import printed a key"; fail=1; }
+# Imported keys are found by the key check (meter 12000002 sends under key C).
+mode5 $keyC 02000012 > "$work/new.txt"
+[ "$("$cli" --home "$work" --json keys check "$work/new.txt" | jq -r '.meters[0] | "\(.verdict) \(.keyEntry)"')" = "right 12000002" ] || { echo "imported key not used"; fail=1; }
+[ $fail = 0 ] && echo "keys import: refusals, conflict and a private new file as expected"
 exit $fail
