@@ -16,6 +16,7 @@
 #include "cli/cli_session.h"
 #include "cli/json_output.h"
 #include "cli/keys_command.h"
+#include "cli/survey_command.h"
 #include "cli/converter_apply.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
@@ -428,6 +429,16 @@ int runKeyFind(Run& run, CliSession& session, Checked& c) { return commandKeyFin
 int runScanCommand(Run& run, CliSession& session, Checked&) { return runScan(run, session); }
 int runExport(Run& run, CliSession& session, Checked&) { return commandExport(run, session, run.options.args[1]); }
 int runApply(Run& run, CliSession& session, Checked& c) { return commandApply(run, session, c.file); }
+int runSurveyCommand(Run& run, CliSession& session, Checked&) {
+  std::string error;
+  const int code = runSurvey(session, run.options, error);
+  return error.empty() ? code : failWith(run, code, error);
+}
+
+int checkSurvey(Run& run, Checked& checked) {
+  if (!run.options.wirelessLink) return failWith(run, exitUsage, "survey listens through the stick: give --wireless");
+  return checkNoArguments(run, checked);
+}
 int runOptions(Run& run, CliSession& session, Checked&) {
   const std::vector<std::string>& args = run.options.args;
   return args[1] == "get" ? commandOptionsGet(run, session) : commandOptionsSet(run, session, args[2]);
@@ -447,6 +458,7 @@ constexpr LinkCommand linkCommands[] = {
     {"get", checkSlotCommand, runGet, true},            {"set", checkSlotCommand, runSet, true},
     {"key-find", checkSlotCommand, runKeyFind, true},   {"options", checkOptions, runOptions, true},
     {"export", checkFileCommand, runExport, true},      {"apply", checkFileCommand, runApply, true},
+    {"survey", checkSurvey, runSurveyCommand, true},
 };
 
 const LinkCommand* findLinkCommand(const std::string& name) {

@@ -36,6 +36,10 @@ const char helpText[] =
     "                         by wire port by port) and read it back; needs --template\n"
     "  site verify PLAN       read every converter back; list each field that differs\n"
     "  site export PLAN       read every converter; print what they hold as a CSV plan\n"
+    "  survey                 over the air: listens through the stick for --seconds (default 30)\n"
+    "                         and scans the partner every --scan-every seconds (default 10); one\n"
+    "                         row per meter: frames heard, scans, RSSI min/mean/max, security,\n"
+    "                         key verdict (as keys check)\n"
     "  keys check FILE|-      meter telegrams in hex, one a line (with or without the length byte,\n"
     "                         or as logged: telegram=|...|): one row per meter with the verdict\n"
     "                         on its key from meterKeys/: right, wrong, reversed, other-entry,\n"
@@ -62,6 +66,8 @@ const char helpText[] =
     "  --template FILE        settings file giving a site plan what its columns leave out\n"
     "  --report FILE          site commands: the JSON report, rewritten after each converter\n"
     "  --resume REPORT        site apply: skip converters REPORT shows done and verified\n"
+    "  --seconds N            survey: how long to listen (default 30)\n"
+    "  --scan-every S         survey: seconds between scans (default 10)\n"
     "  --into NAME            keys import: the new file's name in meterKeys/ (default: the\n"
     "                         list's name with .txt)\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
@@ -104,6 +110,8 @@ const struct option longOptions[] = {
     {"help", no_argument, nullptr, optHelp},             {"version", no_argument, nullptr, optVersion},
     {"key-file", required_argument, nullptr, optKeyFile},
     {"into", required_argument, nullptr, optInto},
+    {"seconds", required_argument, nullptr, optSeconds},
+    {"scan-every", required_argument, nullptr, optScanEvery},
     {nullptr, 0, nullptr, 0}};
 
 
@@ -161,6 +169,15 @@ int main(int argc, char** argv) {
       case optReport: options.reportFile = value; break;
       case optResume: options.resumeFile = value; break;
       case optInto: options.into = value; break;
+      case optSeconds:
+      case optScanEvery: {
+        char* end = nullptr;
+        const long seconds = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || seconds < 1 || seconds > 86400)
+          return usage(std::string(c == optSeconds ? "--seconds" : "--scan-every") + ": expected whole seconds from 1 to 86400");
+        (c == optSeconds ? options.surveySeconds : options.scanEverySeconds) = int(seconds);
+        break;
+      }
       case optField: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) return usage("--field: expected NAME=VALUE, got \"" + value + "\"");
