@@ -127,15 +127,18 @@ void ignoreWriteSignals() {
 }
 
 // The command's exit code, unless the log or standard output lost what was written to them.
-int checkOutputs(int code, LogFile& log) {
+// writeErrno: why an earlier write to standard output failed, when it did (a text longer than
+// the stream's buffer fails in the write itself, not in the flush).
+int checkOutputs(int code, LogFile& log, int writeErrno = 0) {
   if (!log.finish()) {
     std::fprintf(stderr, "quarn-cli: %s; %s\n", log.failureText().c_str(), outcomeText(code).c_str());
     if (code == exitDone) code = exitFailed;
   }
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int cause = errno != 0 ? errno : writeErrno;
     std::fprintf(stderr, "quarn-cli: standard output: write failed (%s); %s\n",
-                 errno != 0 ? std::strerror(errno) : "error", outcomeText(code).c_str());
+                 cause != 0 ? std::strerror(cause) : "error", outcomeText(code).c_str());
     if (code == exitDone) code = exitFailed;
   }
   return code;
@@ -195,7 +198,11 @@ int main(int argc, char** argv) {
         break;
       }
       case optVerbose: options.verbose = true; break;
-      case optHelp: std::fputs(helpText, stdout); return checkOutputs(exitDone, log);
+      case optHelp: {
+        errno = 0;
+        const int writeErrno = std::fputs(helpText, stdout) == EOF ? errno : 0;
+        return checkOutputs(exitDone, log, writeErrno);
+      }
       case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return checkOutputs(exitDone, log);
       default:
         return usage(std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : ""));

@@ -1,6 +1,7 @@
 // Survey rows: the heard-meter table and the nearby list joined by address, each key checked.
 #include "link/survey_rows.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -27,18 +28,6 @@ bool sortsBefore(const SurveyRow& a, const SurveyRow& b) {
   const uint8_t keyB[6] = {y[1], y[0], y[5], y[4], y[3], y[2]};
   const int order = std::memcmp(keyA, keyB, sizeof keyA);
   return order < 0 || (order == 0 && std::memcmp(x, y, linkAddressBytes) < 0);
-}
-
-void sortRows(SurveyRows& out) {
-  for (size_t i = 1; i < out.count; ++i) {
-    const SurveyRow moving = out.rows[i];
-    size_t j = i;
-    while (j > 0 && sortsBefore(moving, out.rows[j - 1])) {
-      out.rows[j] = out.rows[j - 1];
-      --j;
-    }
-    out.rows[j] = moving;
-  }
 }
 
 void addScans(SurveyRow& row, const NearbyDevice& device) {
@@ -80,7 +69,7 @@ void buildSurveyRows(const HeardMeterTable& heard, const NearbyDeviceList* scans
       addScans(*row, device);
     }
   }
-  sortRows(out);
+  std::sort(out.rows, out.rows + out.count, sortsBefore);
 }
 
 bool surveyAllRight(const SurveyRows& rows) {
