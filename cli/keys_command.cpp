@@ -2,11 +2,10 @@
 // themselves live in codec/ and link/.
 #include "cli/keys_command.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -230,11 +229,16 @@ int keysImport(const CliOptions& options) {
   }
   const std::string name = importName(options, source);
   const std::string path = folder + "/" + name;
-  struct stat info {};
-  if (!import.entries.empty() && lstat(path.c_str(), &info) == 0)
+  // A link counts as there too: nothing is written through it.
+  std::error_code failure;
+  if (!import.entries.empty() && std::filesystem::symlink_status(path, failure).type() != std::filesystem::file_type::not_found)
     return importFailed(options, path + " exists; nothing overwritten (choose another name with --into NAME)");
-  if (!import.entries.empty() && mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-    return importFailed(options, folder + ": " + std::strerror(errno));
+  if (!import.entries.empty() && std::filesystem::create_directory(folder, failure)) {
+    // A new key folder is the user's alone, as the launcher makes it.
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace,
+                                 failure);
+  }
+  if (failure) return importFailed(options, folder + ": " + failure.message());
   ordered_json entries = ordered_json::array();
   std::vector<std::string> lines;
   for (const ImportedKey& key : import.entries) {

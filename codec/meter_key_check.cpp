@@ -7,6 +7,7 @@
 
 #include "codec/heard_meters.h"
 #include "crypto/aes.h"
+#include "text/printf_format.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ KeyCheck found(KeyVerdict verdict, const MeterKeyEntry& entry, bool second, cons
   return check;
 }
 
-__attribute__((format(printf, 1, 2))) KeyCheck unsupportedCheck(const char* format, ...) {
+QUARN_PRINTF(1, 2) KeyCheck unsupportedCheck(const char* format, ...) {
   KeyCheck check;
   check.verdict = KeyVerdict::unsupported;
   va_list arguments;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "text/bytes.h"
+#include "text/printf_format.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ bool isRadioCField(uint8_t c) {
   return false;
 }
 
-__attribute__((format(printf, 3, 4))) TelegramStatus fail(MeterTelegram& out, TelegramStatus status,
+QUARN_PRINTF(3, 4) TelegramStatus fail(MeterTelegram& out, TelegramStatus status,
                                                            const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "text/hex_text.h"
+#include "text/printf_format.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ constexpr char commentMark = '#';
 
 bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '_'; }
 
-__attribute__((format(printf, 3, 4))) TelegramLine refuse(char* why, size_t capacity, const char* format, ...) {
+QUARN_PRINTF(3, 4) TelegramLine refuse(char* why, size_t capacity, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
   std::vsnprintf(why, capacity, format, arguments);
