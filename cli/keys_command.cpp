@@ -268,11 +268,16 @@ int keysImport(const CliOptions& options) {
 
 }  // namespace
 
+ordered_json surveyMetersJson(const SurveyRows& rows) {
+  ordered_json meters = ordered_json::array();
+  for (size_t i = 0; i < rows.count; ++i) meters.push_back(rowJson(rows.rows[i]));
+  return meters;
+}
+
 void printSurveyRows(const SurveyRows& rows, bool json, const ordered_json& beside) {
   if (json) {
     ordered_json out;
-    out["meters"] = ordered_json::array();
-    for (size_t i = 0; i < rows.count; ++i) out["meters"].push_back(rowJson(rows.rows[i]));
+    out["meters"] = surveyMetersJson(rows);
     for (const auto& item : beside.items()) out[item.key()] = item.value();
     printJson(out);
     return;
