@@ -24,6 +24,7 @@ struct CliOptions {
   std::string reportFile;    // --report for the site commands
   std::string resumeFile;    // --resume for site apply
   std::string into;          // --into for keys import
+  std::string outFile;       // --out for site survey
   int surveySeconds = 30;    // --seconds for survey
   int scanEverySeconds = 10; // --scan-every for survey
   std::vector<std::pair<std::string, std::string>> fields;  // --field name=value

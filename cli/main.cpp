@@ -36,6 +36,9 @@ const char helpText[] =
     "                         by wire port by port) and read it back; needs --template\n"
     "  site verify PLAN       read every converter back; list each field that differs\n"
     "  site export PLAN       read every converter; print what they hold as a CSV plan\n"
+    "  site survey PLAN       over the air, each planned converter as it is heard: a survey\n"
+    "                         (as survey) with it as partner; the report (--out FILE) holds\n"
+    "                         each converter's meters\n"
     "  survey                 over the air: listens through the stick for --seconds (default 30)\n"
     "                         and scans the partner every --scan-every seconds (default 10); one\n"
     "                         row per meter: frames heard, scans, RSSI min/mean/max, security,\n"
@@ -68,6 +71,7 @@ const char helpText[] =
     "  --resume REPORT        site apply: skip converters REPORT shows done and verified\n"
     "  --seconds N            survey: how long to listen (default 30)\n"
     "  --scan-every S         survey: seconds between scans (default 10)\n"
+    "  --out FILE             site survey: the JSON report with every converter's meters\n"
     "  --into NAME            keys import: the new file's name in meterKeys/ (default: the\n"
     "                         list's name with .txt)\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
@@ -95,7 +99,7 @@ const char helpText[] =
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
   optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume, optInto, optSeconds,
-  optScanEvery
+  optScanEvery, optOut
 };
 
 const struct option longOptions[] = {
@@ -112,6 +116,7 @@ const struct option longOptions[] = {
     {"into", required_argument, nullptr, optInto},
     {"seconds", required_argument, nullptr, optSeconds},
     {"scan-every", required_argument, nullptr, optScanEvery},
+    {"out", required_argument, nullptr, optOut},
     {nullptr, 0, nullptr, 0}};
 
 
@@ -172,6 +177,7 @@ int main(int argc, char** argv) {
       case optReport: options.reportFile = value; break;
       case optResume: options.resumeFile = value; break;
       case optInto: options.into = value; break;
+      case optOut: options.outFile = value; break;
       case optSeconds:
       case optScanEvery: {
         char* end = nullptr;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quarn-cli survey against quarn-sim's meters over the simulated stick: every meter heard, its
-# RSSI from the converter's scans within what the simulator plays, and every verdict as made.
+# RSSI from the converter's scans within what the simulator plays, and every verdict as made;
+# then site survey of two converters behind the stick into a report.
 #   survey_cli_test.sh QUARN_SIM QUARN_CLI
 set -euo pipefail
 sim=$1
@@ -81,4 +82,30 @@ for key in $keyA $keyB $keyC $keyD $keyE $keyF $keyG; do
 done
 [ $fail = 0 ] && echo "survey: $answered scans, every verdict and RSSI as the simulator played them"
 [ $fail = 0 ] || cat "$work/out.json"
+
+# ---- site survey: two converters behind the stick, each the partner in turn ----
+kill $simpid 2>/dev/null; wait $simpid 2>/dev/null || true
+keyX=00112233445566778899AABBCCDDEEFF
+printf '12345678 %s\n2A00B017 %s\n' $keyA $keyX > "$work/converters.txt"
+printf 'converter,link,key,wiredAddress,slot1,slot2,slot3,slot4\n12345678,,%s,,12345678,,,\n2A00B017,,%s,,00000002,,,\n' \
+  $keyA $keyX > "$work/plan.csv"
+: > "$work/sim.out"
+"$sim" --role dongle --link "$work/run/tty" --converters "$work/converters.txt" --meters "$work/meters.txt" \
+  --exit-after 60 > "$work/sim.out" 2>&1 &
+simpid=$!
+for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
+export QUARN_VIRTUAL_PORTS=$(head -1 "$work/sim.out")
+set +e
+"$cli" --home "$work/home" --seconds 3 --scan-every 1 --out "$work/site.json" site survey "$work/plan.csv" \
+  > "$work/site.txt" 2>&1
+code=$?
+set -e
+[ "$code" = 0 ] || { echo "site survey: exit code $code"; cat "$work/site.txt"; fail=1; }
+[ "$(stat -c %a "$work/site.json")" = 600 ] || { echo "site survey report not 600"; fail=1; }
+got=$(jq -r '.converters[] | "\(.converter) \(.status) \([.meters[] | select(.id == "00000004") | .verdict] | join(","))"' \
+  "$work/site.json")
+[ "$got" = "12345678 done reversed
+2A00B017 done reversed" ] || { echo "site survey converters: $got"; fail=1; }
+[ "$(jq '[.converters[].meters | length] | min' "$work/site.json")" = 7 ] || { echo "site survey: meters missing"; fail=1; }
+[ $fail = 0 ] && echo "site survey: both converters surveyed into $(basename "$work/site.json")"
 exit $fail
