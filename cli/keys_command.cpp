@@ -44,6 +44,9 @@ std::string manufacturerText(const uint8_t* address) {
   return letters;
 }
 
+// A meter only the converter's scans named: no telegram of it reached the stick, so no key was checked.
+const char notHeardVerdict[] = "not-heard";
+
 double oneDecimal(double value) { return std::round(value * 10) / 10; }
 
 // The security text, or for an unsupported verdict the mode or CI it names.
@@ -70,7 +73,7 @@ ordered_json rowJson(const SurveyRow& row) {
     out["rssiMaxDbm"] = nullptr;
   }
   out["security"] = row.heard ? ordered_json(securityOf(row)) : ordered_json(nullptr);
-  out["verdict"] = row.heard ? ordered_json(keyVerdictText(row.check.verdict)) : ordered_json(nullptr);
+  out["verdict"] = row.heard ? keyVerdictText(row.check.verdict) : notHeardVerdict;
   out["keyEntry"] = row.check.entryKnown ? ordered_json(hexText(row.check.entryId, 4)) : ordered_json(nullptr);
   out["kcv"] = row.check.kcvKnown ? ordered_json(hexText(row.check.kcv, keyCheckValueBytes)) : ordered_json(nullptr);
   return out;
@@ -80,7 +83,7 @@ std::string rowText(const SurveyRow& row) {
   char rssi[32] = "-";
   if (row.scans > 0)
     std::snprintf(rssi, sizeof rssi, "%d/%.1f/%d", row.rssiMinDbm, oneDecimal(row.rssiMeanDbm), row.rssiMaxDbm);
-  std::string verdict = row.heard ? keyVerdictText(row.check.verdict) : "-";
+  std::string verdict = row.heard ? keyVerdictText(row.check.verdict) : notHeardVerdict;
   if (row.check.entryKnown) {
     verdict += " " + hexText(row.check.entryId, 4);
     if (row.check.secondKey) verdict += " (second key)";

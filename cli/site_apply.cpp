@@ -165,11 +165,12 @@ ordered_json resultJson(const SiteRun& run, const ConverterResult& r) {
       list.push_back({{"field", d.field}, {"planned", d.wanted}, {"found", d.found}});
     out["differences"] = list;
   }
-  if (run.action == SiteAction::survey && r.outcome == Outcome::done) {
+  if (run.action == SiteAction::survey) {
     out["seconds"] = run.options.surveySeconds;
     out["scansSent"] = r.listened.scansSent;
     out["scansAnswered"] = r.listened.scansAnswered;
-    out["meters"] = r.meters;
+    // Every converter has its list, empty when it was not heard or failed.
+    out["meters"] = r.outcome == Outcome::done ? r.meters : ordered_json::array();
   }
   if (run.action == SiteAction::exportPlan && r.outcome == Outcome::done) {
     out["found"]["wiredAddress"] = r.found[0];
