@@ -14,6 +14,9 @@
 
 #include "app/config_file.h"
 #include "cli/cli_session.h"
+#include "cli/json_output.h"
+#include "cli/keys_command.h"
+#include "cli/survey_command.h"
 #include "cli/converter_apply.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
@@ -28,6 +31,19 @@
 
 using nlohmann::ordered_json;
 
+// Every string in it made printable: file names, device texts and arguments may hold any byte.
+void makePrintable(ordered_json& value) {
+  if (value.is_string()) value = printableText(value.get<std::string>().c_str());
+  if (!value.is_structured()) return;
+  for (auto& item : value) makePrintable(item);
+}
+
+// JSON that always prints: strings already escaped, and never an exception from the library.
+void printJson(ordered_json& out) {
+  makePrintable(out);
+  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
+}
+
 namespace {
 
 struct Run {
@@ -39,19 +55,6 @@ struct Run {
 };
 
 std::string shown(const std::string& text) { return printableText(text.c_str()); }
-
-// Every string in it made printable: file names, device texts and arguments may hold any byte.
-void makePrintable(ordered_json& value) {
-  if (value.is_string()) value = shown(value.get<std::string>());
-  if (!value.is_structured()) return;
-  for (auto& item : value) makePrintable(item);
-}
-
-// JSON that always prints: strings already escaped, and never an exception from the library.
-void printJson(ordered_json& out) {
-  makePrintable(out);
-  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
-}
 
 // Text lines as the window shows device texts: controls and broken UTF-8 as \xNN.
 std::string printableLines(const std::string& text) {
@@ -426,6 +429,16 @@ int runKeyFind(Run& run, CliSession& session, Checked& c) { return commandKeyFin
 int runScanCommand(Run& run, CliSession& session, Checked&) { return runScan(run, session); }
 int runExport(Run& run, CliSession& session, Checked&) { return commandExport(run, session, run.options.args[1]); }
 int runApply(Run& run, CliSession& session, Checked& c) { return commandApply(run, session, c.file); }
+int runSurveyCommand(Run& run, CliSession& session, Checked&) {
+  std::string error;
+  const int code = runSurvey(session, run.options, error);
+  return error.empty() ? code : failWith(run, code, error);
+}
+
+int checkSurvey(Run& run, Checked& checked) {
+  if (!run.options.wirelessLink) return failWith(run, exitUsage, "survey listens through the stick: give --wireless");
+  return checkNoArguments(run, checked);
+}
 int runOptions(Run& run, CliSession& session, Checked&) {
   const std::vector<std::string>& args = run.options.args;
   return args[1] == "get" ? commandOptionsGet(run, session) : commandOptionsSet(run, session, args[2]);
@@ -445,6 +458,7 @@ constexpr LinkCommand linkCommands[] = {
     {"get", checkSlotCommand, runGet, true},            {"set", checkSlotCommand, runSet, true},
     {"key-find", checkSlotCommand, runKeyFind, true},   {"options", checkOptions, runOptions, true},
     {"export", checkFileCommand, runExport, true},      {"apply", checkFileCommand, runApply, true},
+    {"survey", checkSurvey, runSurveyCommand, true},
 };
 
 const LinkCommand* findLinkCommand(const std::string& name) {
@@ -499,6 +513,7 @@ int runCliCommand(const CliOptions& options) {
     return commandPorts(run);
   }
   if (command == "site") return runSiteCommand(options);
+  if (command == "keys") return runKeysCommand(options);
 
   // Everything the command line and the files say is checked before a port is opened.
   const LinkCommand* linkCommand = findLinkCommand(command);

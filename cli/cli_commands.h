@@ -26,6 +26,10 @@ struct CliOptions {
   std::string applyReportFile;  // --apply-report for site report
   std::string surveyFile;       // --survey for site report
   std::string htmlFile;         // --html for site report
+  std::string into;          // --into for keys import
+  std::string outFile;       // --out for site survey
+  int surveySeconds = 30;    // --seconds for survey
+  int scanEverySeconds = 10; // --scan-every for survey
   std::vector<std::pair<std::string, std::string>> fields;  // --field name=value
   std::vector<std::string> args;  // the command and its arguments
 };

@@ -39,6 +39,20 @@ const char helpText[] =
     "  site report PLAN       write one HTML page (A4) per site: each converter's settings from\n"
     "                         --apply-report, each planned meter's signal and key verdict from\n"
     "                         --survey, what is done and what is pending; needs --html\n"
+    "  site survey PLAN       over the air, each planned converter as it is heard: a survey\n"
+    "                         (as survey) with it as partner; the report (--out FILE) holds\n"
+    "                         each converter's meters\n"
+    "  survey                 over the air: listens through the stick for --seconds (default 30)\n"
+    "                         and scans the partner every --scan-every seconds (default 10); one\n"
+    "                         row per meter: frames heard, scans, RSSI min/mean/max, security,\n"
+    "                         key verdict (as keys check)\n"
+    "  keys check FILE|-      meter telegrams in hex, one a line (with or without the length byte,\n"
+    "                         or as logged: telegram=|...|): one row per meter with the verdict\n"
+    "                         on its key from meterKeys/: right, wrong, reversed, other-entry,\n"
+    "                         no-key, plain or unsupported; keys shown only by check value\n"
+    "  keys import FILE       a manufacturer's key list (CSV or ;-separated ID, key, optional\n"
+    "                         second key) into a new private file in meterKeys/; refused whole\n"
+    "                         on any bad line, a conflict with a listed ID, or an existing file\n"
     "\n"
     "Link (one of):\n"
     "  --port NAME|PATH       wired: 2400 baud 8E1, REQ_UD2 first\n"
@@ -61,6 +75,11 @@ const char helpText[] =
     "  --apply-report R       site report: the report of site apply (or site verify)\n"
     "  --survey S             site report: the JSON of site survey\n"
     "  --html FILE            site report: the page to write (replaced whole)\n"
+    "  --seconds N            survey: how long to listen (default 30)\n"
+    "  --scan-every S         survey: seconds between scans (default 10)\n"
+    "  --out FILE             site survey: the JSON report with every converter's meters\n"
+    "  --into NAME            keys import: the new file's name in meterKeys/ (default: the\n"
+    "                         list's name with .txt)\n"
     "  --field NAME=VALUE     one field for set (repeatable): active, manufacturer, version,\n"
     "                         deviceId, media, keyEncryptionKey, masterKey, wirelessProtocol,\n"
     "                         wirelessMode, wiredAddress, wiredProtocol, wiredMode\n"
@@ -86,7 +105,7 @@ const char helpText[] =
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
   optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume, optApplyReport,
-  optSurvey, optHtml
+  optSurvey, optHtml, optInto, optSeconds, optScanEvery, optOut
 };
 
 const struct option longOptions[] = {
@@ -102,6 +121,10 @@ const struct option longOptions[] = {
     {"key-file", required_argument, nullptr, optKeyFile},
     {"apply-report", required_argument, nullptr, optApplyReport},
     {"survey", required_argument, nullptr, optSurvey},   {"html", required_argument, nullptr, optHtml},
+    {"into", required_argument, nullptr, optInto},
+    {"seconds", required_argument, nullptr, optSeconds},
+    {"scan-every", required_argument, nullptr, optScanEvery},
+    {"out", required_argument, nullptr, optOut},
     {nullptr, 0, nullptr, 0}};
 
 
@@ -117,15 +140,18 @@ void ignoreWriteSignals() {
 }
 
 // The command's exit code, unless the log or standard output lost what was written to them.
-int checkOutputs(int code, LogFile& log) {
+// writeErrno: why an earlier write to standard output failed, when it did (a text longer than
+// the stream's buffer fails in the write itself, not in the flush).
+int checkOutputs(int code, LogFile& log, int writeErrno = 0) {
   if (!log.finish()) {
     std::fprintf(stderr, "quarn-cli: %s; %s\n", log.failureText().c_str(), outcomeText(code).c_str());
     if (code == exitDone) code = exitFailed;
   }
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int cause = errno != 0 ? errno : writeErrno;
     std::fprintf(stderr, "quarn-cli: standard output: write failed (%s); %s\n",
-                 errno != 0 ? std::strerror(errno) : "error", outcomeText(code).c_str());
+                 cause != 0 ? std::strerror(cause) : "error", outcomeText(code).c_str());
     if (code == exitDone) code = exitFailed;
   }
   return code;
@@ -161,6 +187,17 @@ int main(int argc, char** argv) {
       case optApplyReport: options.applyReportFile = value; break;
       case optSurvey: options.surveyFile = value; break;
       case optHtml: options.htmlFile = value; break;
+      case optInto: options.into = value; break;
+      case optOut: options.outFile = value; break;
+      case optSeconds:
+      case optScanEvery: {
+        char* end = nullptr;
+        const long seconds = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || seconds < 1 || seconds > 86400)
+          return usage(std::string(c == optSeconds ? "--seconds" : "--scan-every") + ": expected whole seconds from 1 to 86400");
+        (c == optSeconds ? options.surveySeconds : options.scanEverySeconds) = int(seconds);
+        break;
+      }
       case optField: {
         const size_t eq = value.find('=');
         if (eq == std::string::npos || eq == 0) return usage("--field: expected NAME=VALUE, got \"" + value + "\"");
@@ -178,7 +215,11 @@ int main(int argc, char** argv) {
         break;
       }
       case optVerbose: options.verbose = true; break;
-      case optHelp: std::fputs(helpText, stdout); return checkOutputs(exitDone, log);
+      case optHelp: {
+        errno = 0;
+        const int writeErrno = std::fputs(helpText, stdout) == EOF ? errno : 0;
+        return checkOutputs(exitDone, log, writeErrno);
+      }
       case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return checkOutputs(exitDone, log);
       default:
         return usage(std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : ""));

@@ -15,6 +15,9 @@
 
 #include "cli/cli_commands.h"
 #include "cli/converter_apply.h"
+#include "cli/keys_command.h"
+#include "cli/survey_command.h"
+#include "link/survey_rows.h"
 #include "codec/answer_wait.h"
 #include "converter/key_find.h"
 #include "settings/site_check.h"
@@ -53,6 +56,8 @@ struct ConverterResult {
   SettingsFile planned;          // the plan's row filled from the template
   std::vector<FieldDifference> differences;  // verify: where the converter differs
   std::string found[1 + sitePlanSlotCount];  // export: wiredAddress, slot1..slot4 as held
+  ordered_json meters;           // survey: the converter's rows, as survey prints them
+  SurveyListening listened;      // survey: its scans
 };
 
 struct SiteRun {
@@ -70,7 +75,13 @@ struct SiteRun {
 };
 
 const char* actionName(SiteAction action) {
-  return action == SiteAction::apply ? "apply" : action == SiteAction::verify ? "verify" : "export";
+  switch (action) {
+    case SiteAction::apply: return "apply";
+    case SiteAction::verify: return "verify";
+    case SiteAction::survey: return "survey";
+    case SiteAction::exportPlan: break;
+  }
+  return "export";
 }
 
 bool sameId(const char* a, const char* b) {
@@ -114,6 +125,9 @@ std::string resultText(const SiteRun& run, const ConverterResult& r) {
       if (!r.resumed.is_null()) return "done, verified (earlier run)";
       if (run.action == SiteAction::apply) return "done, verified";
       if (run.action == SiteAction::exportPlan) return "read";
+      if (run.action == SiteAction::survey)
+        return std::to_string(r.meters.size()) + " meters, " + std::to_string(r.listened.scansAnswered) + " of " +
+               std::to_string(r.listened.scansSent) + " scans answered";
       if (r.differences.empty()) return "as planned";
       {
         std::string text = "differs: ";
@@ -151,6 +165,13 @@ ordered_json resultJson(const SiteRun& run, const ConverterResult& r) {
       list.push_back({{"field", d.field}, {"planned", d.wanted}, {"found", d.found}});
     out["differences"] = list;
   }
+  if (run.action == SiteAction::survey) {
+    out["seconds"] = run.options.surveySeconds;
+    out["scansSent"] = r.listened.scansSent;
+    out["scansAnswered"] = r.listened.scansAnswered;
+    // Every converter has its list, empty when it was not heard or failed.
+    out["meters"] = r.outcome == Outcome::done ? r.meters : ordered_json::array();
+  }
   if (run.action == SiteAction::exportPlan && r.outcome == Outcome::done) {
     out["found"]["wiredAddress"] = r.found[0];
     for (int s = 0; s < sitePlanSlotCount; ++s) out["found"][sitePlanColumnNames[columnSlot1 + s]] = r.found[1 + s];
@@ -185,9 +206,10 @@ std::string jsonText(const ordered_json& value) {
 
 // After every change: a run cut short (stick pulled, process killed) leaves its report.
 void writeReport(SiteRun& run) {
-  if (run.options.reportFile.empty()) return;
+  const std::string& path = !run.options.outFile.empty() ? run.options.outFile : run.options.reportFile;
+  if (path.empty()) return;
   std::string error;
-  if (!writePrivateTextFile(run.options.reportFile, jsonText(reportJson(run)), error)) run.reportError = error;
+  if (!writePrivateTextFile(path, jsonText(reportJson(run)), error)) run.reportError = error;
 }
 
 void clearWorkingLine(const SiteRun& run) {
@@ -259,10 +281,30 @@ bool exportConverter(SiteRun& run, ConverterResult& r, CliSession& session) {
   return true;
 }
 
+// Over the air only: the stick hears the meters, the partner scans them.
+bool surveyConverter(SiteRun& run, ConverterResult& r, CliSession& session) {
+  r.progress.step = "survey";
+  if (!session.wireless()) {
+    r.progress.code = exitUsage;
+    r.progress.reason = "a survey listens through the stick; this row is wired";
+    return false;
+  }
+  std::unique_ptr<SurveyRows> rows(new SurveyRows());
+  r.listened = surveyPartner(session, run.options, *rows);
+  if (r.listened.code != exitDone) {
+    r.progress.code = r.listened.code;
+    r.progress.reason = r.listened.error;
+    return false;
+  }
+  r.meters = surveyMetersJson(*rows);
+  return true;
+}
+
 bool actOn(SiteRun& run, ConverterResult& r, CliSession& session) {
   switch (run.action) {
     case SiteAction::apply: return applySettings(r.progress, session, r.planned, run.options.timeoutMs);
     case SiteAction::verify: return verifyConverter(run, r, session);
+    case SiteAction::survey: return surveyConverter(run, r, session);
     case SiteAction::exportPlan: break;
   }
   return exportConverter(run, r, session);

@@ -99,9 +99,10 @@ bool anyWiredRow(const SitePlan& plan) {
 
 int runSiteCommand(const CliOptions& options) {
   const std::vector<std::string>& args = options.args;
-  static const char* const actions[] = {"check", "apply", "verify", "export", "report"};
+  static const char* const actions[] = {"check", "apply", "verify", "export", "report", "survey"};
   const auto known = std::find(std::begin(actions), std::end(actions), args.size() == 3 ? args[1] : "");
-  if (known == std::end(actions)) return usageError(options, "site check|apply|verify|export|report PLAN");
+  if (known == std::end(actions)) return usageError(options, "site check|apply|verify|export|report|survey PLAN");
+  if (!options.outFile.empty() && args[1] != "survey") return usageError(options, "--out is for site survey");
   const std::string& action = args[1];
   const bool reportOptions = !options.htmlFile.empty() || !options.applyReportFile.empty() || !options.surveyFile.empty();
   if (action == "report") return runSiteReport(options);
@@ -138,7 +139,9 @@ int runSiteCommand(const CliOptions& options) {
   checkSitePlan(*plan, inputs);
   if (!plan->problems.empty()) return refused(options, path, *plan);
   if (action == "check") return listPlan(options, path, *plan, inputs);
-  const SiteAction run = action == "apply" ? SiteAction::apply
-                         : action == "verify" ? SiteAction::verify : SiteAction::exportPlan;
+  const SiteAction run = action == "apply"    ? SiteAction::apply
+                         : action == "verify" ? SiteAction::verify
+                         : action == "survey" ? SiteAction::survey
+                                              : SiteAction::exportPlan;
   return runSitePlan(run, options, path, *plan, inputs);
 }

@@ -24,7 +24,21 @@ NearbyDevice makeDevice(const uint8_t* address, uint8_t rssi) {
   const uint8_t key[sortKeyLength] = {address[1], address[0], address[5],
                                       address[4], address[3], address[2]};
   std::memcpy(d.sortKey, key, sortKeyLength);
+  const int dbm = rssiToDbm(rssi);
+  d.rssiCount = 1;
+  d.rssiMinDbm = static_cast<int16_t>(dbm);
+  d.rssiMaxDbm = static_cast<int16_t>(dbm);
+  d.rssiSumDbm = dbm;
   return d;
+}
+
+void countRssi(NearbyDevice& d, uint8_t rssi) {
+  const int dbm = rssiToDbm(rssi);
+  d.rssi = rssi;
+  ++d.rssiCount;
+  if (dbm < d.rssiMinDbm) d.rssiMinDbm = static_cast<int16_t>(dbm);
+  if (dbm > d.rssiMaxDbm) d.rssiMaxDbm = static_cast<int16_t>(dbm);
+  d.rssiSumDbm += dbm;
 }
 
 bool sortsBefore(const NearbyDevice& a, const NearbyDevice& b) {
@@ -38,7 +52,7 @@ void addNearbyDevice(NearbyDeviceList& list, const uint8_t address[8], uint8_t r
   if (list.count > nearbyCapacity) list.count = nearbyCapacity;
   for (uint32_t i = 0; i < list.count; ++i) {
     if (std::memcmp(list.entries[i].address, address, addressLength) == 0) {
-      list.entries[i].rssi = rssi;
+      countRssi(list.entries[i], rssi);
       return;
     }
   }

@@ -24,6 +24,11 @@ struct NearbyDevice {
   uint8_t rssi;  // as received
   // manufacturer, then identification number, each most significant byte first
   uint8_t sortKey[6];
+  // Every Scan answer's RSSI of this device since it entered the list, in dBm.
+  uint32_t rssiCount;
+  int16_t rssiMinDbm;
+  int16_t rssiMaxDbm;
+  int64_t rssiSumDbm;
 };
 
 // Never cleared while the program runs; at most nearbyCapacity entries.
@@ -34,8 +39,8 @@ struct NearbyDeviceList {
 };
 
 // Skips the converter itself (8F 19 .. 36) and empty entries (manufacturer and device
-// type 0); a known address only gets the new RSSI. A full list drops entry 0 and puts
-// the new entry last.
+// type 0); a known address gets the new RSSI, which also counts into its minimum, maximum and
+// sum. A full list drops entry 0 and puts the new entry last.
 void addNearbyDevice(NearbyDeviceList& list, const uint8_t address[8], uint8_t rssi);
 
 // Ascending by sort key, unsigned bytes; stable.

@@ -1,4 +1,5 @@
-// AES-128 encryption (FIPS-197) with CBC, ECB, CMAC (RFC 4493) and the key-derivation block.
+// AES-128 (FIPS-197) with CBC, ECB, CMAC (RFC 4493) and the key-derivation block; decryption
+// only for checking meter keys.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -38,3 +39,13 @@ void aesCmac(const uint8_t key[aesKeySize], const uint8_t* message, int32_t leng
 // constant, counter (4 bytes least significant first), the 4 id bytes as given, seven 0x07.
 void buildDerivationBlock(uint8_t block[aesBlockSize], uint8_t constant, const uint8_t id[4],
                           uint32_t counter);
+
+// The inverse cipher with the same schedule as aesEncryptBlock. in and out may be the same
+// buffer. Returns 1.
+int aesDecryptBlock(const uint8_t in[aesBlockSize], uint8_t out[aesBlockSize],
+                    const AesKeySchedule& schedule);
+
+// CBC decryption of whole blocks from in to out (which may be the same buffer) with the given
+// IV; a trailing partial block is left untouched. Uses no shared chaining block.
+void aesCbcDecrypt(const uint8_t* in, uint8_t* out, size_t length, const uint8_t iv[aesBlockSize],
+                   const AesKeySchedule& schedule);

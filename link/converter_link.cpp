@@ -29,6 +29,7 @@ ConverterLink::ConverterLink(SettingsView& view, Log& log, MessageTransport* tra
                &wired_.port.answerWait} {
   records_->converterKeys.count = 0;
   records_->meterKeys.count = 0;
+  dongle_.setMeterTable(&records_->meters);
 }
 
 // A PTY left exclusive locks out the next run: both ports close with the link.

@@ -51,6 +51,7 @@ struct LinkRecords {
   DongleLink dongleLink;
   HeardConverterList heard{};
   NearbyDeviceList nearby{};
+  HeardMeterTable meters{};  // every meter the stick delivers frames of
   ConverterOptions options;
 };
 

@@ -86,3 +86,13 @@ bool dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
   return frame.count > converterFramePayloadOffset && isPartnerFrame(link, p) &&
          listener.onConverterAnswer(p + converterFramePayloadOffset, frame.count - converterFramePayloadOffset);
 }
+
+bool recordMeterFrame(const DongleFrameIn& frame, HeardMeterTable& meters, long long nowMs) {
+  if (frame.announcedLength == 0 || frame.code == dongleCodeIgnored) return false;
+  if (isConverterFrame(frame.code, frame.payload, frame.count)) return false;
+  // Only what arrived: a frame cut short by the reader's bound is parsed as far as it goes.
+  const size_t count = std::min<size_t>(frame.count, frame.announcedLength);
+  MeterTelegram telegram;
+  if (parseMeterTelegram(frame.payload, count, LengthByte::absent, telegram) != TelegramStatus::ok) return false;
+  return recordHeardMeter(meters, telegram, nowMs) != nullptr;
+}

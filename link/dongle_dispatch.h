@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/heard_meters.h"
 #include "codec/link_state.h"
 #include "link/heard_converters.h"
 #include "dongle/dongle_frame_reader.h"
@@ -30,3 +31,8 @@ bool isPartnerFrame(const ConverterLinkState& link, const uint8_t* payload);
 // Returns whether the listener took an answer from the frame.
 bool dispatchDongleFrame(const DongleFrameIn& frame, ConverterLinkState& link,
                          HeardConverterList& heard, Log& log, ConverterAnswerListener& listener);
+
+// A meter's radio frame (any frame with a payload that is not the converter's and not code 0x0D)
+// counted in the heard-meter table at nowMs; nothing is logged and nothing else changes. A frame
+// too short or too broken to name a meter is left out. Returns whether it was counted.
+bool recordMeterFrame(const DongleFrameIn& frame, HeardMeterTable& meters, long long nowMs);

@@ -46,9 +46,10 @@ namespace {
 class DispatchSink : public DongleFrameSink {
 public:
   DispatchSink(ConverterLinkState& link, HeardConverterList& heard, Log& log, ConverterAnswerListener& listener,
-               DongleWatch* watch)
-      : link_(link), heard_(heard), log_(log), listener_(listener), watch_(watch) {}
+               DongleWatch* watch, HeardMeterTable* meters, long long nowMs)
+      : link_(link), heard_(heard), log_(log), listener_(listener), watch_(watch), meters_(meters), nowMs_(nowMs) {}
   void onDongleFrame(const DongleFrameIn& frame) override {
+    if (meters_ != nullptr) recordMeterFrame(frame, *meters_, nowMs_);
     AnswerWait* wait = watch_ != nullptr ? &watch_->answerWait : nullptr;
     const bool answers = wait != nullptr && wait->armed && isConverterFrame(frame.code, frame.payload, frame.count) &&
                          isPartnerFrame(link_, frame.payload) && answersRequest(*wait, frame.payload, frame.count);
@@ -65,16 +66,18 @@ private:
   Log& log_;
   ConverterAnswerListener& listener_;
   DongleWatch* watch_;
+  HeardMeterTable* meters_;
+  long long nowMs_;
 };
 
 }  // namespace
 
 bool dongleTick(DongleLink& dongle, ConverterLinkState& link, HeardConverterList& heard, Log& log,
-                ConverterAnswerListener& listener, DongleWatch* watch) {
+                ConverterAnswerListener& listener, DongleWatch* watch, HeardMeterTable* meters) {
   const long long now = answerClockMs();
   bool happened = false;
   if (dongle.mode == dongleLinkDongle && serialPortIsOpen(dongle.port)) {
-    DispatchSink sink(link, heard, log, listener, watch);
+    DispatchSink sink(link, heard, log, listener, watch, meters, now);
     uint8_t chunk[dongleReadChunk];
     size_t taken = 0;
     size_t frames = 0;
@@ -124,7 +127,7 @@ void DongleRest::afterWake(bool busy, long long nowMs) {
 }
 
 bool DongleSession::wake(Log& log) {
-  const bool happened = dongleTick(link_, state_, heard_, log, router_, &watch);
+  const bool happened = dongleTick(link_, state_, heard_, log, router_, &watch, meters_);
   const long long now = answerClockMs();
   if (watch.lost && nextLookMs_ < 0) nextLookMs_ = now + stickLookIntervalMs;
   rest_.afterWake(happened && !watch.lost, now);

@@ -52,8 +52,9 @@ struct DongleRest {
 // and dropped once its bound has passed. With a watch, a converter frame that answers the
 // request waited for clears the wait, an answer overdue is logged once, and a stick that hung up
 // is logged as lost once and its port closed. Returns whether a frame was read or a line logged.
+// With a meter table, every meter's frame is counted in it (recordMeterFrame).
 bool dongleTick(DongleLink& dongle, ConverterLinkState& link, HeardConverterList& heard, Log& log,
-                ConverterAnswerListener& listener, DongleWatch* watch = nullptr);
+                ConverterAnswerListener& listener, DongleWatch* watch = nullptr, HeardMeterTable* meters = nullptr);
 
 // When the next tick is due without new bytes: a frame's bound or an answer's; -1 for never.
 long long dongleTickDeadline(const DongleLink& dongle, const DongleWatch& watch);
@@ -120,6 +121,9 @@ public:
 
   bool lost() const { return watch.lost; }
 
+  // Where the meters' frames are counted from now on (nullptr: nowhere).
+  void setMeterTable(HeardMeterTable* meters) { meters_ = meters; }
+
   // "Connection lost: <port>" once after a hang-up, then empty.
   std::string takeLostNotice() { return ::takeLostNotice(watch); }
 
@@ -129,6 +133,7 @@ private:
   ConverterLinkState& state_;
   HeardConverterList& heard_;
   DongleAnswerRouter router_;
+  HeardMeterTable* meters_ = nullptr;
   uint8_t partner_[partnerFrameSize] = {};
   size_t partnerLength_ = 0;
   long long nextLookMs_ = -1;

@@ -22,7 +22,7 @@ fi
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=(wired_stream dongle_dispatch dongle_stream answer_parser key_list config_file hex_text
-    virtual_ports settings_file site_plan site_report)
+    virtual_ports settings_file site_plan site_report meter_telegram)
 fi
 
 cxx=${FUZZ_CXX:-clang++}

@@ -9,7 +9,7 @@ packages=(
   umockdev libumockdev-dev xvfb xdotool x11-apps imagemagick xdg-utils
   desktop-file-utils x11-utils man-db file
   clang libclang-rt-14-dev libbenchmark-dev valgrind
-  nlohmann-json3-dev
+  nlohmann-json3-dev openssl jq
   chromium poppler-utils
 )
 

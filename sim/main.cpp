@@ -56,6 +56,10 @@ const char usageText[] =
     "                           ID KEY [slotN=HEX8]... [options=HEX16] and the faults silent,\n"
     "                           wrong-key (its key differs from KEY), stores-wrongly (Set Data\n"
     "                           keeps the wired address wrong); the first replaces --id, --key\n"
+    "  --meters FILE            dongle: the meters the stick hears and the converter's Scan\n"
+    "                           names, one a line: ID MAN VERSION TYPE MODE KEY INTERVAL_MS\n"
+    "                           RSSI_DBM [WANDER_DB], MODE 0, 5 or 7 (KEY \"-\" for 0), e.g.\n"
+    "                           12345678 KAM 1B 07 5 000102030405060708090A0B0C0D0E0F 1000 -70 8\n"
     "faults:\n"
     "  --split N                write frames in pieces of N bytes\n"
     "  --split-delay-ms N       pause between pieces (default 40)\n"
@@ -82,7 +86,7 @@ enum OptionId {
   optCounter, optKey, optOptions, optSerial, optBeaconMs, optReplyMs, optQuietAir, optSplit,
   optSplitDelay, optDouble, optBadChecksum, optStray, optE5, optZero, optSilent, optNack,
   optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optUnplugAfter,
-  optReplugAfter, optConverters, optHelp
+  optReplugAfter, optConverters, optMeters, optHelp
 };
 
 const struct option longOptions[] = {
@@ -121,6 +125,7 @@ const struct option longOptions[] = {
     {"unplug-after", required_argument, nullptr, optUnplugAfter},
     {"replug-after", required_argument, nullptr, optReplugAfter},
     {"converters", required_argument, nullptr, optConverters},
+    {"meters", required_argument, nullptr, optMeters},
     {"help", no_argument, nullptr, optHelp},
     {nullptr, 0, nullptr, 0}};
 
@@ -154,6 +159,7 @@ struct Settings {
   std::string transcript;
   std::string serial = "000042";
   std::string converters;  // --converters: read once all options are known
+  std::string meters;      // --meters: likewise
 };
 
 // Applies one option; returns false with a message on stderr when it is not valid.
@@ -235,6 +241,7 @@ bool applyOption(int id, const char* arg, Settings& set, SimSession& s) {
     case optUnplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.unplugAfterMs);
     case optReplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.replugAfterMs);
     case optConverters: set.converters = arg; return !set.converters.empty();
+    case optMeters: set.meters = arg; return !set.meters.empty();
     default: return false;
   }
 }
@@ -337,6 +344,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   s.role = set.role;
+  if (!set.meters.empty()) {
+    std::string err;
+    if (!simLoadMeters(set.meters, s, err)) {
+      std::fprintf(stderr, "quarn-sim: --meters: %s\n", err.c_str());
+      return 2;
+    }
+  }
   if (!set.converters.empty()) {
     std::string err;
     if (!simLoadSite(set.converters, s, err)) {

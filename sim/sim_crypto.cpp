@@ -36,12 +36,11 @@ bool simDeriveKey(const uint8_t converterKey[simKeySize], uint8_t constant, cons
   return simCmac(converterKey, block, sizeof block, out);
 }
 
-static bool cbc(bool encrypt, const uint8_t key[simKeySize], const uint8_t* in, size_t n,
-                uint8_t* out) {
+static bool cbc(bool encrypt, const uint8_t key[simKeySize], const uint8_t iv[simBlockSize], const uint8_t* in,
+                size_t n, uint8_t* out) {
   if (n % simBlockSize != 0) return false;
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   if (!ctx) return false;
-  const uint8_t iv[16] = {0};
   int len1 = 0, len2 = 0;
   bool ok = EVP_CipherInit_ex(ctx, EVP_aes_128_cbc(), nullptr, key, iv, encrypt ? 1 : 0) == 1 &&
             EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
@@ -52,10 +51,17 @@ static bool cbc(bool encrypt, const uint8_t key[simKeySize], const uint8_t* in, 
   return ok;
 }
 
+static const uint8_t zeroIv[simBlockSize] = {};
+
 bool simCbcDecrypt(const uint8_t key[simKeySize], const uint8_t* in, size_t n, uint8_t* out) {
-  return cbc(false, key, in, n, out);
+  return cbc(false, key, zeroIv, in, n, out);
 }
 
 bool simCbcEncrypt(const uint8_t key[simKeySize], const uint8_t* in, size_t n, uint8_t* out) {
-  return cbc(true, key, in, n, out);
+  return cbc(true, key, zeroIv, in, n, out);
+}
+
+bool simCbcEncryptIv(const uint8_t key[simKeySize], const uint8_t iv[simBlockSize], const uint8_t* in, size_t n,
+                     uint8_t* out) {
+  return cbc(true, key, iv, in, n, out);
 }

@@ -17,3 +17,7 @@ bool simDeriveKey(const uint8_t converterKey[simKeySize], uint8_t constant, cons
 // AES-128-CBC with a zero IV and no padding; n must be a multiple of 16.
 bool simCbcDecrypt(const uint8_t key[simKeySize], const uint8_t* in, size_t n, uint8_t* out);
 bool simCbcEncrypt(const uint8_t key[simKeySize], const uint8_t* in, size_t n, uint8_t* out);
+
+// The same with the given IV (a meter's mode 5 IV).
+bool simCbcEncryptIv(const uint8_t key[simKeySize], const uint8_t iv[simBlockSize], const uint8_t* in, size_t n,
+                     uint8_t* out);

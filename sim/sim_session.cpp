@@ -212,6 +212,20 @@ void converterRadio(SimSession& s, SimConverter& c, const uint8_t* payload, size
   dongleRadio(s, simDongleRadio, radio, len, due, answer);
 }
 
+// The converter's nearby list before a request: the next eight played meters, each with the
+// RSSI it has now.
+void refreshScanList(SimSession& s, SimConverter& c) {
+  if (s.playedCount == 0) return;
+  const size_t shown = s.playedCount < simMeterMax ? s.playedCount : simMeterMax;
+  c.meterCount = shown;
+  for (size_t i = 0; i < shown; ++i) {
+    SimPlayedMeter& m = s.played[(s.scanRotation + i) % s.playedCount];
+    std::memcpy(c.meters[i].address, m.address, 8);
+    c.meters[i].rssi = simMeterRssiByte(m, s.noiseSeed);
+  }
+  s.scanRotation = (s.scanRotation + shown) % s.playedCount;
+}
+
 void announceFrame(SimSession& s, int64_t due) {
   // A frame whose header announces the configured length; at most a buffer's worth follows.
   uint8_t frame[simDongleHeader + simDonglePayloadMax];
@@ -283,6 +297,7 @@ void dongleFrame(SimSession& s, uint8_t code, const uint8_t* payload, size_t n, 
       writeTranscript(s, raw, rawLen, "secured", "refused: converter silent", partnerTag(s, c).c_str());
       return;
     }
+    refreshScanList(s, c);
     simHandleMessage(c, SimLink::wireless, payload, n, r);
     writeTranscript(s, raw, rawLen, r.kind, simVerdictText(r.verdict), (partnerTag(s, c) + r.decoded).c_str());
     if (r.verdict != SimVerdict::accepted) return;
@@ -359,14 +374,28 @@ void othersTick(SimSession& s, int64_t now) {
   }
 }
 
+// Each played meter sends at its own interval, spread over the first one.
+void playedTick(SimSession& s, int64_t now) {
+  for (size_t i = 0; i < s.playedCount; ++i) {
+    SimPlayedMeter& m = s.played[i];
+    if (m.nextMs == 0) m.nextMs = now + static_cast<int64_t>(i + 1) * m.intervalMs / static_cast<int64_t>(s.playedCount + 1);
+    if (now < m.nextMs) continue;
+    m.nextMs = now + m.intervalMs;
+    uint8_t telegram[simTelegramMax];
+    const size_t n = simMeterTelegram(m, telegram, sizeof telegram);
+    if (n > 0) dongleRadio(s, simDongleRadio, telegram, n, now, false);
+  }
+}
+
 void dongleTick(SimSession& s, int64_t now) {
   othersTick(s, now);
+  playedTick(s, now);
   if (s.timing.beaconMs <= 0 || now < s.nextBeaconMs) return;
   s.nextBeaconMs = now + s.timing.beaconMs;
   converterRadio(s, s.conv, nullptr, 0, now, false);
   if (s.faults.unknownStatus) dongleStatus(s, simDongleUnknownStatus, now, false);
   if (!s.faults.quietAir) {
-    if (s.beaconCount % 2 == 1) meterRadio(s, now);
+    if (s.beaconCount % 2 == 1 && s.playedCount == 0) meterRadio(s, now);
     if (s.beaconCount % 3 == 2) ignoredFrame(s, now);
   }
   ++s.beaconCount;

@@ -8,6 +8,7 @@
 
 #include "sim_converter.h"
 #include "sim_frames.h"
+#include "sim_meters.h"
 
 enum class SimRole { wired, dongle };
 
@@ -83,6 +84,9 @@ struct SimSession {
   int64_t nextBeaconMs;
   unsigned beaconCount;
   uint32_t noiseSeed;
+  SimPlayedMeter played[simPlayedMeterMax];  // --meters: they replace the built-in meters
+  size_t playedCount;
+  size_t scanRotation;  // first played meter of the next scan answer (it holds eight)
 };
 
 SimFaults simDefaultFaults();

@@ -13,6 +13,27 @@ bool parseHexExact(const std::string& text, uint8_t* dest, size_t count) {
   return simParseHex(text.c_str(), dest, count) == static_cast<int>(count);
 }
 
+// Every line that is not blank or a "#" comment goes to take; false with "line N: reason" from the
+// first one it refuses, or when the file cannot be read.
+template <typename Take>
+bool readEachLine(const std::string& path, std::string& error, Take take) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::string line, reason;
+  for (int number = 1; std::getline(in, line); ++number) {
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos || line[first] == '#') continue;
+    if (!take(line, reason)) {
+      error = "line " + std::to_string(number) + ": " + reason;
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool simParseConverterLine(const std::string& line, SimConverter& c, std::string& error) {
@@ -53,32 +74,40 @@ bool simParseConverterLine(const std::string& line, SimConverter& c, std::string
 }
 
 bool simLoadSite(const std::string& path, SimSession& s, std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
-  std::string line;
   size_t count = 0;
-  for (int number = 1; std::getline(in, line); ++number) {
-    const size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos || line[first] == '#') continue;
+  const bool read = readEachLine(path, error, [&](const std::string& line, std::string& reason) {
     if (count > simOthersMax) {
-      error = "line " + std::to_string(number) + ": more than " + std::to_string(simOthersMax + 1) + " converters";
+      reason = "more than " + std::to_string(simOthersMax + 1) + " converters";
       return false;
     }
-    SimConverter& c = count == 0 ? s.conv : s.others[count - 1];
-    std::string reason;
-    if (!simParseConverterLine(line, c, reason)) {
-      error = "line " + std::to_string(number) + ": " + reason;
-      return false;
-    }
+    if (!simParseConverterLine(line, count == 0 ? s.conv : s.others[count - 1], reason)) return false;
     ++count;
-  }
+    return true;
+  });
+  if (!read) return false;
   if (count == 0) {
     error = path + ": no converter";
     return false;
   }
   s.otherCount = count - 1;
+  return true;
+}
+
+bool simLoadMeters(const std::string& path, SimSession& s, std::string& error) {
+  s.playedCount = 0;
+  const bool read = readEachLine(path, error, [&s](const std::string& line, std::string& reason) {
+    if (s.playedCount == simPlayedMeterMax) {
+      reason = "more than " + std::to_string(simPlayedMeterMax) + " meters";
+      return false;
+    }
+    if (!simParseMeterLine(line, s.played[s.playedCount], reason)) return false;
+    ++s.playedCount;
+    return true;
+  });
+  if (!read) return false;
+  if (s.playedCount == 0) {
+    error = path + ": no meter";
+    return false;
+  }
   return true;
 }

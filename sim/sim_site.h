@@ -15,3 +15,8 @@ bool simParseConverterLine(const std::string& line, SimConverter& c, std::string
 // it behind the stick. False with "line N: reason" when a line is refused or there are more
 // than the stick serves.
 bool simLoadSite(const std::string& path, SimSession& s, std::string& error);
+
+// Meters the stick hears and the converter's Scan names, one a line as simParseMeterLine reads
+// them ("#" comments and blank lines skipped). They replace the built-in meters. False with
+// "line N: reason" when a line is refused or there are more than simPlayedMeterMax.
+bool simLoadMeters(const std::string& path, SimSession& s, std::string& error);

@@ -75,7 +75,7 @@ TEST(SiteCheckCli, GoodPlanWithTemplateListsItsConverters) {
       << result.out;
   const Result usage = siteCheck(home, "site revert x.csv");
   EXPECT_EQ(usage.exitCode, 2);
-  EXPECT_EQ(usage.err, "quarn-cli: site check|apply|verify|export|report PLAN\n");
+  EXPECT_EQ(usage.err, "quarn-cli: site check|apply|verify|export|report|survey PLAN\n");
   const Result noTemplate = siteCheck(home, "site apply " QUARN_SOURCE_DIR "/examples/site-plan.csv");
   EXPECT_EQ(noTemplate.exitCode, 2);
   EXPECT_EQ(noTemplate.err, "quarn-cli: site apply needs --template FILE for what the plan's columns leave out\n");

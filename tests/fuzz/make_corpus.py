@@ -210,8 +210,26 @@ def virtual_ports_seeds():
     }
 
 
+def meter_telegram_seeds():
+    address = bytes.fromhex("2D2C785634121B07")
+    mode5 = bytes([0x44]) + address + bytes([0x7A, 0x42, 0x00, 0x20, 0x05]) + bytes(range(32))
+    mode7 = (bytes([0x44]) + address + bytes.fromhex("900F002C2504030201") + bytes(8) +
+             bytes.fromhex("7A10001007 10") + bytes(range(16)))
+    long_header = bytes([0x44]) + bytes.fromhex("A5119988776601 31 72 785634122D2C1B07 42001005") + bytes(16)
+    return {
+        "mode5": b"\x00" + mode5,
+        "mode5_length_byte": b"\x01" + bytes([len(mode5)]) + mode5,
+        "mode7_detect": b"\x02" + mode7,
+        "long_header": b"\x00" + long_header,
+        "ell_plain": b"\x00" + bytes([0x44]) + address + bytes.fromhex("8C2042 78 0C13"),
+        "line_log_form": b"\x04" + b"telegram=|" + (bytes([len(mode5)]) + mode5).hex().upper().encode() + b"|",
+        "line_spaces": b"\x04" + b" ".join(mode7.hex().upper()[i:i + 2].encode() for i in range(0, 2 * len(mode7), 2)),
+    }
+
+
 def main():
     targets = {
+        "meter_telegram": meter_telegram_seeds(),
         "wired_stream": wired_seeds(),
         "dongle_stream": dongle_stream_seeds(),
         "dongle_dispatch": dongle_dispatch_seeds(),

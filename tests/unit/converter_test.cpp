@@ -613,7 +613,7 @@ TEST(Nearby, ConverterItselfAndEmptyEntriesSkipped) {
   EXPECT_EQ(f.nearby.entries[1].address[7], 0x37);
 }
 
-TEST(Nearby, SameAddressKeepsOneEntryWithLatestRssi) {
+TEST(Nearby, SameAddressKeepsOneEntryWithLatestRssiAndCountsEvery) {
   Fixture f;
   Bytes a = scanAnswer({{meterAbc, 100}});
   Bytes b = scanAnswer({{meterAbb, 50}, {meterAbc, 200}});
@@ -622,6 +622,13 @@ TEST(Nearby, SameAddressKeepsOneEntryWithLatestRssi) {
   ASSERT_EQ(f.nearby.count, 2u);
   EXPECT_EQ(f.nearby.entries[1].rssi, 200);
   EXPECT_EQ(f.view.rows[1].rssi, "-102");
+  // Every answer's value counts: -24 dBm, then -102 dBm.
+  EXPECT_EQ(f.nearby.entries[1].rssiCount, 2u);
+  EXPECT_EQ(f.nearby.entries[1].rssiMinDbm, -102);
+  EXPECT_EQ(f.nearby.entries[1].rssiMaxDbm, -24);
+  EXPECT_EQ(f.nearby.entries[1].rssiSumDbm, -126);
+  EXPECT_EQ(f.nearby.entries[0].rssiCount, 1u);
+  EXPECT_EQ(f.nearby.entries[0].rssiMinDbm, -49);
 }
 
 TEST(Nearby, RowTexts) {

@@ -191,13 +191,30 @@ TEST(AesBlock, Fips197AppendixC1) {
 #endif
 }
 
-TEST(AesBlock, InPlaceEncryptionReadsAllInputFirst) {
+TEST(AesBlock, InPlaceEncryptionAndDecryptionReadAllInputFirst) {
   const Block key = blockFromHex(fipsC1Key);
   AesKeySchedule schedule;
   aesExpandKey(key.data(), schedule);
   Bytes buffer = fromHex(fipsC1Plain);
   EXPECT_EQ(aesEncryptBlock(buffer.data(), buffer.data(), schedule), 1);
   EXPECT_EQ(buffer, fromHex(fipsC1Cipher));
+  // The inverse cipher, in place as well, gives the plaintext back.
+  EXPECT_EQ(aesDecryptBlock(buffer.data(), buffer.data(), schedule), 1);
+  EXPECT_EQ(buffer, fromHex(fipsC1Plain));
+}
+
+// SP 800-38A F.2.2 (CBC-AES128.Decrypt) is F.2.1 read backwards: four blocks in one call.
+TEST(AesCbc, DecryptsSp800_38aVectorsWithoutTouchingTheChainingBlock) {
+  const Block key = blockFromHex(sp38aKey);
+  const Block iv = blockFromHex(sp38aIv);
+  AesKeySchedule schedule;
+  aesExpandKey(key.data(), schedule);
+  aesClearChainingBlock();
+  const Bytes cipher = sp38aCipherBlocks(4);
+  Bytes out(cipher.size());
+  aesCbcDecrypt(cipher.data(), out.data(), cipher.size(), iv.data(), schedule);
+  EXPECT_EQ(out, sp38aPlainBlocks(4));
+  EXPECT_EQ(chainingBlock(), Bytes(aesBlockSize, 0));
 }
 
 TEST(AesKeyExpansion, Fips197AppendixA1AllWords) {
@@ -553,6 +570,9 @@ TEST(AesDifferential, MatchesOpensslOnRandomInputs) {
     ASSERT_EQ(cbcBuffer, cbcExpected) << "CBC length " << cbcLength;
     ASSERT_EQ(chainingBlock(),
               cbcLength > 0 ? Bytes(cbcExpected.end() - aesBlockSize, cbcExpected.end()) : iv);
+    Bytes decrypted(cbcLength);
+    aesCbcDecrypt(cbcExpected.data(), decrypted.data(), cbcLength, iv.data(), schedule);
+    ASSERT_EQ(decrypted, cbcPlain) << "CBC decryption length " << cbcLength;
 
     // ECB, lengths 0 to 240 in whole blocks, walking the other way.
     const size_t ecbLength =

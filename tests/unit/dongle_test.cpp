@@ -123,6 +123,38 @@ TEST_F(Dispatch, OtherFramesAreDroppedSilently) {
   EXPECT_TRUE(answers.payloads.empty());
 }
 
+// Meters' frames go to the heard-meter table and nowhere else; the converter's, code 0x0D,
+// status reports and frames too short to name a meter stay out of it.
+TEST_F(Dispatch, MeterFramesAreCountedBesideTheDispatchAndNotLogged) {
+  std::unique_ptr<HeardMeterTable> meters(new HeardMeterTable());
+  const Bytes meter = {0x44, 0x2D, 0x2C, 0x78, 0x56, 0x34, 0x12, 0x1B, 0x07, 0x7A, 0x42, 0x00, 0x00, 0x00, 0x0C, 0x13};
+  const Bytes converter = converterFrame({0x04, 0xFD, 0x08, 1, 0, 0, 0});
+  const struct {
+    uint8_t code;
+    Bytes payload;
+    bool counted;
+  } frames[] = {
+      {0x8E, meter, true},   {0x8E, meter, true}, {0x0D, meter, false}, {0x8E, converter, false},
+      {0x20, {}, false},     {0x8E, Bytes(meter.begin(), meter.begin() + 9), false},
+  };
+  long long now = 1000;
+  for (const auto& f : frames) {
+    DongleFrameIn in{f.code, uint16_t(f.payload.size()), f.payload.data(), f.payload.size()};
+    EXPECT_EQ(recordMeterFrame(in, *meters, now), f.counted);
+    now += 500;
+  }
+  ASSERT_EQ(meters->count, 1u);
+  EXPECT_EQ(meters->entries[0].frames, 2u);
+  EXPECT_EQ(meters->entries[0].firstSeenMs, 1000);
+  EXPECT_EQ(meters->entries[0].lastSeenMs, 1500);
+  EXPECT_EQ(meters->entries[0].ci, 0x7A);
+  EXPECT_EQ(meters->entries[0].accessNumber, 0x42);
+  // The dispatch itself still drops the meter's frame without a line.
+  feed(0x8E, meter);
+  EXPECT_EQ(log.text, "");
+  EXPECT_TRUE(answers.payloads.empty());
+}
+
 TEST_F(Dispatch, RecordsAreSearchedOnlyInBytesThatArrived) {
   // The frame announces 40 bytes, but the counter record's value was cut off.
   Bytes p = converterFrame({0x04, 0xFD, 0x08, 0x10});

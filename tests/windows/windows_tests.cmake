@@ -40,3 +40,5 @@ quarn_add_windows_test(settings_file_test
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
 quarn_add_windows_test(output_file_test SOURCES ${unit}/output_file_test.cpp
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
+quarn_add_windows_test(key_import_test SOURCES ${unit}/key_import_test.cpp
+  LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
