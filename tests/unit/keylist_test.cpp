@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,23 +104,6 @@ struct ConverterCase {
   Bytes key;
 };
 
-void PrintTo(const ConverterCase& c, std::ostream* os) { *os << c.name; }
-
-class ConverterLines : public ::testing::TestWithParam<ConverterCase> {};
-
-TEST_P(ConverterLines, LoadAsExpected) {
-  const ConverterCase& c = GetParam();
-  TempDir dir;
-  dir.write("keys.txt", c.content);
-  auto list = loadConverter(dir.path());
-  ASSERT_EQ(list->count, c.count);
-  if (c.count > 0) {
-    EXPECT_EQ(idOf(list->entries[0].id), c.id);
-    EXPECT_EQ(keyOf(list->entries[0].key), c.key);
-  }
-  EXPECT_EQ(idOf(list->entries[c.count].id), zeroId) << "entry past the count was written";
-}
-
 const std::vector<ConverterCase>& converterCases() {
   static const std::vector<ConverterCase> all = {
       {"Plain", "cabinet 1;0012AB34;" + keyText + "\n", 1, {0x00, 0x12, 0xAB, 0x34}, keyBytes},
@@ -173,10 +155,20 @@ const std::vector<ConverterCase>& converterCases() {
   return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ConverterLines, ::testing::ValuesIn(converterCases()),
-                         [](const ::testing::TestParamInfo<ConverterCase>& param) {
-                           return std::string(param.param.name);
-                         });
+TEST(KeyLines, ConverterLinesLoadAsExpected) {
+  for (const ConverterCase& c : converterCases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("keys.txt", c.content);
+    auto list = loadConverter(dir.path());
+    ASSERT_EQ(list->count, c.count);
+    if (c.count > 0) {
+      EXPECT_EQ(idOf(list->entries[0].id), c.id);
+      EXPECT_EQ(keyOf(list->entries[0].key), c.key);
+    }
+    EXPECT_EQ(idOf(list->entries[c.count].id), zeroId) << "entry past the count was written";
+  }
+}
 
 struct MeterCase {
   const char* name;
@@ -186,23 +178,6 @@ struct MeterCase {
   Bytes firstKey;
   Bytes secondKey;
 };
-
-void PrintTo(const MeterCase& c, std::ostream* os) { *os << c.name; }
-
-class MeterLines : public ::testing::TestWithParam<MeterCase> {};
-
-TEST_P(MeterLines, LoadAsExpected) {
-  const MeterCase& c = GetParam();
-  TempDir dir;
-  dir.write("meters", c.content);
-  auto list = loadMeter(dir.path());
-  ASSERT_EQ(list->count, c.count);
-  if (c.count > 0) {
-    EXPECT_EQ(idOf(list->entries[0].id), c.id);
-    EXPECT_EQ(keyOf(list->entries[0].firstKey), c.firstKey);
-    EXPECT_EQ(keyOf(list->entries[0].secondKey), c.secondKey);
-  }
-}
 
 const std::string secondText = "FFEEDDCCBBAA99887766554433221100";
 const Bytes secondBytes = {0xFF, 0xEE, 0xDD, 0xCC, 0xBB, 0xAA, 0x99, 0x88,
@@ -245,10 +220,20 @@ const std::vector<MeterCase>& meterCases() {
   return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, MeterLines, ::testing::ValuesIn(meterCases()),
-                         [](const ::testing::TestParamInfo<MeterCase>& param) {
-                           return std::string(param.param.name);
-                         });
+TEST(KeyLines, MeterLinesLoadAsExpected) {
+  for (const MeterCase& c : meterCases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    dir.write("meters", c.content);
+    auto list = loadMeter(dir.path());
+    ASSERT_EQ(list->count, c.count);
+    if (c.count > 0) {
+      EXPECT_EQ(idOf(list->entries[0].id), c.id);
+      EXPECT_EQ(keyOf(list->entries[0].firstKey), c.firstKey);
+      EXPECT_EQ(keyOf(list->entries[0].secondKey), c.secondKey);
+    }
+  }
+}
 
 TEST(KeyFiles, LastLineLoadsOnceWhateverItsEnd) {
   for (const char* end : {"", "\n", "\r\n"}) {
