@@ -155,21 +155,6 @@ const std::vector<ConverterCase>& converterCases() {
   return all;
 }
 
-TEST(KeyLines, ConverterLinesLoadAsExpected) {
-  for (const ConverterCase& c : converterCases()) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    dir.write("keys.txt", c.content);
-    auto list = loadConverter(dir.path());
-    ASSERT_EQ(list->count, c.count);
-    if (c.count > 0) {
-      EXPECT_EQ(idOf(list->entries[0].id), c.id);
-      EXPECT_EQ(keyOf(list->entries[0].key), c.key);
-    }
-    EXPECT_EQ(idOf(list->entries[c.count].id), zeroId) << "entry past the count was written";
-  }
-}
-
 struct MeterCase {
   const char* name;
   std::string content;
@@ -220,17 +205,33 @@ const std::vector<MeterCase>& meterCases() {
   return all;
 }
 
-TEST(KeyLines, MeterLinesLoadAsExpected) {
-  for (const MeterCase& c : meterCases()) {
-    SCOPED_TRACE(c.name);
-    TempDir dir;
-    dir.write("meters", c.content);
-    auto list = loadMeter(dir.path());
-    ASSERT_EQ(list->count, c.count);
+// A folder holding one file with the given content, loaded into a list of the given kind.
+template <typename List>
+std::unique_ptr<List> loadContent(const std::string& content) {
+  TempDir dir;
+  dir.write("keys.txt", content);
+  auto list = std::make_unique<List>();
+  loadKeyList(dir.path().c_str(), *list);
+  return list;
+}
+
+TEST(KeyLines, EachLineLoadsAsExpected) {
+  for (const ConverterCase& c : converterCases()) {
+    auto list = loadContent<ConverterKeyList>(c.content);
+    ASSERT_EQ(list->count, c.count) << c.name;
     if (c.count > 0) {
-      EXPECT_EQ(idOf(list->entries[0].id), c.id);
-      EXPECT_EQ(keyOf(list->entries[0].firstKey), c.firstKey);
-      EXPECT_EQ(keyOf(list->entries[0].secondKey), c.secondKey);
+      EXPECT_EQ(idOf(list->entries[0].id), c.id) << c.name;
+      EXPECT_EQ(keyOf(list->entries[0].key), c.key) << c.name;
+    }
+    EXPECT_EQ(idOf(list->entries[c.count].id), zeroId) << c.name << ": entry past the count was written";
+  }
+  for (const MeterCase& c : meterCases()) {
+    auto list = loadContent<MeterKeyList>(c.content);
+    ASSERT_EQ(list->count, c.count) << c.name;
+    if (c.count > 0) {
+      EXPECT_EQ(idOf(list->entries[0].id), c.id) << c.name;
+      EXPECT_EQ(keyOf(list->entries[0].firstKey), c.firstKey) << c.name;
+      EXPECT_EQ(keyOf(list->entries[0].secondKey), c.secondKey) << c.name;
     }
   }
 }
