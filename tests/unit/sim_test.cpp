@@ -1070,17 +1070,8 @@ TEST(SimBinary, LinkOnlyInAFolderOfOurOwn) {
 TEST(SimBinary, RejectsBadOptions) {
   for (const char* bad : {"--key=00", "--role=modem", "--id=XYZ", "--bogus", "--unplug-after=-1",
                           "--replug-after=100"}) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, 2);
-      dup2(devnull, 1);
-      std::string bin = simBinary();
-      execl(bin.c_str(), bin.c_str(), bad, "--link", "/tmp/quarn-sim-never/ttyX", nullptr);
-      _exit(127);
-    }
     int status = 0;
-    waitpid(pid, &status, 0);
+    EXPECT_EQ("", startSim({}, {bad, "--link", "/tmp/quarn-sim-never/ttyX"}, status)) << bad;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
   }
 }
