@@ -474,17 +474,6 @@ TEST(SimFaultsWired, EachSwitchShapesTheReqUd2Answer) {
   }
 }
 
-TEST(SimFaultsWired, StallSendsTheRestLater) {
-  SimFaults f = simDefaultFaults();
-  f.stallMidpayload = true;
-  Harness h(SimRole::wired, f);
-  h.s->timing.stallMs = 500;
-  auto acts = h.exchange(reqUd2);
-  ASSERT_EQ(2u, acts.size());
-  EXPECT_GE(acts[1].dueMs - acts[0].dueMs, 500);
-  EXPECT_EQ(healthyAnswer(), joined(acts));
-}
-
 // ---- dongle ----
 
 struct DongleFrameView {
