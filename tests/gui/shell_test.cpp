@@ -264,11 +264,6 @@ TEST_F(ShellTest, ConverterIdIsReadOnlyGrayedAndSaysNoneSelected) {
   EXPECT_EQ(str(id->getText()), "None selected.");
 }
 
-TEST_F(ShellTest, ConverterKeyDefaultsWithoutConfigFile) {
-  ASSERT_FALSE(sharedState().config.configLoaded);
-  EXPECT_EQ(str(probe(w).converterKeyField()->getText()), "3C5A0F1E92B47D68A0E1C3F5B7092D4E");
-}
-
 TEST_F(ShellTest, ConverterKeyComesFromTheSecondConfigLine) {
   struct ConfigCase {
     bool loaded;
@@ -438,9 +433,7 @@ TEST_F(ShellTest, NearbyTableLayoutAndColours) {
 
 // ---------------------------------------------------------------- menus and accelerators
 
-TEST_F(ShellTest, MenuTitlesAndItems) {
-  const std::vector<std::string> titles = {"File", "Help", "Settings", "Converter options", "Wired connection options"};
-  EXPECT_EQ(textsOf<FXMenuTitle>(w), titles);
+TEST_F(ShellTest, MenuChecksAndAccelerators) {
   EXPECT_TRUE(probe(w).fontRadios()[1]->getCheck());
   EXPECT_FALSE(probe(w).fontRadios()[0]->getCheck());
   EXPECT_FALSE(probe(w).fontRadios()[2]->getCheck());
@@ -460,19 +453,6 @@ TEST_F(ShellTest, CtrlREmptiesTheLog) {
   EXPECT_EQ(logContent(), "");
   w->logText("first\n", logStylePlain);
   EXPECT_EQ(logContent(), "first\n");
-}
-
-TEST_F(ShellTest, CtrlAOpensTheAboutBox) {
-  linkRecords().state.linkMode = LinkMode::wired;
-  DialogProbe probe;
-  probe.arm();
-  pressKey(w, KEY_a, CONTROLMASK, "a");  // returns once the probe has accepted the box
-  EXPECT_EQ(probe.title, "About Quarn");
-  EXPECT_TRUE(probe.sawIcon);
-  const std::vector<std::string> expected = {"", "Quarn v1.3.0",
-                                             "\nQuarn\nTool to configure a M-Bus converter dongle.",
-                                             "Wired connection COM port []\n"};
-  EXPECT_EQ(probe.labels, expected);
 }
 
 struct AboutCase {
@@ -501,9 +481,16 @@ TEST_F(ShellTest, AboutShowsTheConnectionTextLiterally) {
     std::snprintf(record.description, sizeof record.description, "%s", c.description);
     DialogProbe probe;
     probe.arm();
-    EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, QuarnWindow::ID_ABOUT), nullptr), 1);
+    if (&c == cases) {
+      pressKey(w, KEY_a, CONTROLMASK, "a");  // returns once the probe has accepted the box
+    } else {
+      EXPECT_EQ(w->handle(nullptr, FXSEL(SEL_COMMAND, QuarnWindow::ID_ABOUT), nullptr), 1);
+    }
+    EXPECT_EQ(probe.title, "About Quarn");
+    EXPECT_TRUE(probe.sawIcon);
     EXPECT_EQ(str(w->aboutConnectionText()), c.shown);
     ASSERT_EQ(probe.labels.size(), 4u);
+    EXPECT_EQ(probe.labels[1], "Quarn v1.3.0");
     // The label draws the CR LF line ends as plain line breaks.
     std::string drawn = c.shown;
     for (size_t at = drawn.find("\r\n"); at != std::string::npos; at = drawn.find("\r\n", at)) drawn.erase(at, 1);
@@ -534,7 +521,6 @@ TEST_F(ShellTest, FontThreeThenOneLeavesOnlyOneChecked) {
   chooseFont(w, 2);
   EXPECT_EQ(probe(w).logView()->getFont(), probe(w).logFont());
   EXPECT_EQ(probe(w).logFont()->getSize(), 105u);
-  EXPECT_EQ(probe(w).logFont()->getWeight(), static_cast<FXuint>(FXFont::Bold));
   EXPECT_TRUE(probe(w).fontRadios()[2]->getCheck());
   EXPECT_FALSE(probe(w).fontRadios()[1]->getCheck());
 
@@ -542,9 +528,7 @@ TEST_F(ShellTest, FontThreeThenOneLeavesOnlyOneChecked) {
   const bool checks[4] = {true, false, false, false};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(probe(w).fontRadios()[i]->getCheck() != FALSE, checks[i]) << i;
   EXPECT_EQ(probe(w).logView()->getFont(), probe(w).logFont());
-  EXPECT_EQ(str(probe(w).logFont()->getName()), "Courier");
   EXPECT_EQ(probe(w).logFont()->getSize(), 50u);
-  EXPECT_EQ(probe(w).logFont()->getWeight(), static_cast<FXuint>(FXFont::Bold));
   EXPECT_TRUE(probe(w).logFont()->id() != 0);  // realised
   EXPECT_EQ(logContent(), "kept text\n");
   EXPECT_EQ(probe(w).logView()->getStyle(0), logStyleDongle);
@@ -561,35 +545,6 @@ TEST_F(ShellTest, FontThreeThenOneLeavesOnlyOneChecked) {
 }
 
 // ---------------------------------------------------------------- log
-
-struct DumpCase {
-  std::vector<uint8_t> bytes;
-  std::string text;
-};
-
-TEST_F(ShellTest, HexDumpsHaveSixteenItemsPerLine) {
-  std::vector<uint8_t> sixteen, seventeen;
-  std::string line16;
-  for (int i = 0; i < 16; ++i) {
-    sixteen.push_back(static_cast<uint8_t>(0xF0 + i));
-    char item[8];
-    std::snprintf(item, sizeof item, "0x%02X ", 0xF0 + i);
-    line16 += item;
-  }
-  seventeen = sixteen;
-  seventeen.push_back(0x0A);
-  const DumpCase cases[] = {
-      {{0x01, 0x23, 0xAB, 0xCD, 0xEF}, "0x01 0x23 0xAB 0xCD 0xEF \n"},
-      {sixteen, line16 + "\n\n"},
-      {seventeen, line16 + "\n0x0A \n"},
-      {{}, "\n"},
-  };
-  for (const DumpCase& c : cases) {
-    w->clearLog();
-    w->logHexDump(c.bytes.data(), c.bytes.size(), logStylePlain);
-    EXPECT_EQ(logContent(), c.text);
-  }
-}
 
 TEST_F(ShellTest, StylesAreKeptPerAppend) {
   w->logText(">>> REQ_UD2\n", logStylePlain);
@@ -721,28 +676,16 @@ TEST_F(ShellTest, LogKeepsItsNewestLinesWithinItsLimitBehindOneNotice) {
   probe(w).communicationLog().setLimit(logLimitChars);
 }
 
-TEST_F(ShellTest, LogIsReadOnlyButSelectable) {
-  FXText* log = probe(w).logView();
-  w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
-  EXPECT_FALSE(log->isEditable());
-  typeText(log, "xyz");
-  EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
-  EXPECT_TRUE(log->setSelection(0, 4));
-  EXPECT_EQ(log->getSelStartPos(), 0);
-  EXPECT_EQ(log->getSelEndPos(), 4);
-  EXPECT_NE(log->getTextStyle() & TEXT_SHOWACTIVE, 0u);
-  EXPECT_NE(log->getTextStyle() & TEXT_AUTOSCROLL, 0u);
-  // The toolkit's copy command works on the selection of a read-only text.
-  EXPECT_EQ(log->handle(nullptr, FXSEL(SEL_COMMAND, FXText::ID_COPY_SEL), nullptr), 1);
-  EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
-}
-
-TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
+TEST_F(ShellTest, LogIsReadOnlyButSelectableWithTheMouse) {
   FXTabBook* tabs = static_cast<FXTabBook*>(probe(w).logView()->getParent()->getParent()->getParent()->getParent());
   tabs->setCurrent(1);
   w->logText("0x68 0x03 0x03 0x68\n", logStylePlain);
   pump();
   FXText* log = probe(w).logView();
+  EXPECT_FALSE(log->isEditable());
+  typeText(log, "xyz");
+  EXPECT_NE(log->getTextStyle() & TEXT_SHOWACTIVE, 0u);
+  EXPECT_NE(log->getTextStyle() & TEXT_AUTOSCROLL, 0u);
   FXEvent press;
   press.type = SEL_LEFTBUTTONPRESS;
   press.code = LEFTBUTTON;
@@ -764,6 +707,8 @@ TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
   FXString selected;
   log->extractText(selected, log->getSelStartPos(), log->getSelEndPos() - log->getSelStartPos());
   EXPECT_EQ(str(selected), "0x68 0x03");
+  // The toolkit's copy command works on the selection of a read-only text.
+  EXPECT_EQ(log->handle(nullptr, FXSEL(SEL_COMMAND, FXText::ID_COPY_SEL), nullptr), 1);
   EXPECT_EQ(logContent(), "0x68 0x03 0x03 0x68\n");
   tabs->setCurrent(0);
   pump();
@@ -771,20 +716,14 @@ TEST_F(ShellTest, LogTextCanBeSelectedWithTheMouse) {
 
 // ---------------------------------------------------------------- secured messages
 
-TEST_F(ShellTest, SecuredMessagesToggleInWiredRuns) {
-  linkRecords().state.linkMode = LinkMode::wired;
-  const bool expected[] = {true, false, true, false};
-  for (bool e : expected) {
-    pressKey(probe(w).securedMessagesCheck(), KEY_Return, 0, "\r");
-    EXPECT_EQ(linkRecords().state.securedMessages, e);
-  }
-}
-
-TEST_F(ShellTest, SecuredMessagesStaySetInWirelessRuns) {
-  linkRecords().state.linkMode = LinkMode::wireless;
-  for (int i = 0; i < 5; ++i) {
-    pressKey(probe(w).securedMessagesCheck(), KEY_Return, 0, "\r");
-    EXPECT_TRUE(linkRecords().state.securedMessages) << i;
+TEST_F(ShellTest, SecuredMessagesToggleInWiredRunsAndStaySetInWirelessOnes) {
+  for (LinkMode mode : {LinkMode::wired, LinkMode::wireless}) {
+    linkRecords().state.linkMode = mode;
+    linkRecords().state.securedMessages = false;
+    for (int i = 0; i < 4; ++i) {
+      pressKey(probe(w).securedMessagesCheck(), KEY_Return, 0, "\r");
+      EXPECT_EQ(linkRecords().state.securedMessages, mode == LinkMode::wireless || i % 2 == 0) << i;
+    }
   }
 }
 

@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -171,63 +170,34 @@ TEST(SlotRecord, InactiveSlotAndShortTexts) {
   EXPECT_EQ(r[59], 2);  // initial wireless mode MODE5
 }
 
-struct ManufacturerCase {
-  const char* text;
-  uint16_t code;
-};
-
-void PrintTo(const ManufacturerCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
-
-class ManufacturerText : public testing::TestWithParam<ManufacturerCase> {};
-
-TEST_P(ManufacturerText, Code) { EXPECT_EQ(manufacturerCode(GetParam().text), GetParam().code); }
-
-INSTANTIATE_TEST_SUITE_P(Texts, ManufacturerText,
-                         testing::Values(ManufacturerCase{"ABC", 0x0443}, ManufacturerCase{"ABB", 0x0442},
-                                         ManufacturerCase{"KAM", 0x2C2D}, ManufacturerCase{"AB", 0x0440},
-                                         ManufacturerCase{"", 0x0000}, ManufacturerCase{"ABCD", 0x0443}));
-
-struct AddressCase {
-  const char* text;
-  uint8_t byte;
-};
-
-void PrintTo(const AddressCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
-
-class WiredAddressText : public testing::TestWithParam<AddressCase> {};
-
-TEST_P(WiredAddressText, DecimalModulo256) { EXPECT_EQ(wiredAddressByte(GetParam().text), GetParam().byte); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, WiredAddressText,
-    testing::Values(AddressCase{"", 0}, AddressCase{"abc", 0}, AddressCase{"-1", 255}, AddressCase{"99999", 159},
-                    AddressCase{"0", 0}, AddressCase{"250", 250}, AddressCase{"255", 255}, AddressCase{"256", 0},
-                    AddressCase{" 17", 17}, AddressCase{"12abc", 12}, AddressCase{"+5", 5}, AddressCase{"-255", 1},
-                    AddressCase{"-256", 0}, AddressCase{"-", 0},
-                    AddressCase{"18446744073709551617", 1},  // 2^64 + 1
-                    AddressCase{"1 2", 1}));
-
-struct PadCase {
-  const char* text;
-  const char* padded;
-  bool changed;
-};
-
-void PrintTo(const PadCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
-
-class DeviceIdPadding : public testing::TestWithParam<PadCase> {};
-
-TEST_P(DeviceIdPadding, LeadingZeros) {
-  std::string t = GetParam().text;
-  EXPECT_EQ(padDeviceIdText(t), GetParam().changed);
-  EXPECT_EQ(t, GetParam().padded);
+TEST(SlotTexts, ManufacturerWiredAddressAndDeviceId) {
+  const struct {
+    const char* text;
+    uint16_t code;
+  } manufacturers[] = {{"ABC", 0x0443}, {"ABB", 0x0442}, {"KAM", 0x2C2D}, {"AB", 0x0440}, {"", 0x0000}, {"ABCD", 0x0443}};
+  for (const auto& c : manufacturers) EXPECT_EQ(manufacturerCode(c.text), c.code) << c.text;
+  // Wired addresses: decimal, modulo 256.
+  const struct {
+    const char* text;
+    uint8_t byte;
+  } addresses[] = {{"", 0},      {"abc", 0},  {"-1", 255},  {"99999", 159}, {"0", 0},   {"250", 250},
+                   {"255", 255}, {"256", 0},  {" 17", 17},  {"12abc", 12},  {"+5", 5},  {"-255", 1},
+                   {"-256", 0},  {"-", 0},    {"18446744073709551617", 1},  // 2^64 + 1
+                   {"1 2", 1}};
+  for (const auto& c : addresses) EXPECT_EQ(wiredAddressByte(c.text), c.byte) << c.text;
+  // Device ids: leading zeros up to eight digits.
+  const struct {
+    const char* text;
+    const char* padded;
+    bool changed;
+  } ids[] = {{"1234", "00001234", true}, {"", "00000000", true}, {"1234567", "01234567", true},
+             {"12345678", "12345678", false}, {"123456789A", "123456789A", false}};
+  for (const auto& c : ids) {
+    std::string t = c.text;
+    EXPECT_EQ(padDeviceIdText(t), c.changed) << c.text;
+    EXPECT_EQ(t, c.padded);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Texts, DeviceIdPadding,
-                         testing::Values(PadCase{"1234", "00001234", true}, PadCase{"", "00000000", true},
-                                         PadCase{"1234567", "01234567", true},
-                                         PadCase{"12345678", "12345678", false},
-                                         PadCase{"123456789A", "123456789A", false}));
 
 // ---- Get Data / Set Data commands ----
 
@@ -252,21 +222,30 @@ TEST(SlotCommands, SlotIndexOutsideSendsNothing) {
   EXPECT_TRUE(f.log.lines.empty());
 }
 
-TEST(SlotCommands, ShortDeviceIdPaddedAndWrittenBack) {
-  Fixture f;
-  f.view.slots[1] = sampleSlot();
-  f.view.slots[1].deviceId = "1234";
-  ASSERT_EQ(setSlotData(1, f.view, f.channel), 1);
-  EXPECT_EQ(f.view.slots[1].deviceId, "00001234");
-  EXPECT_EQ(f.view.deviceIdWrites, std::vector<int>{1});
-  Bytes p = f.payloads().at(0);
-  ASSERT_EQ(p.size(), 64u);
-  EXPECT_EQ(p[2], 0x93);
-  EXPECT_EQ(p[3], 1);
-  EXPECT_EQ(Bytes(p.begin() + 8, p.begin() + 12), (Bytes{0x34, 0x12, 0x00, 0x00}));
-  EXPECT_EQ(Bytes(p.begin() + 18, p.begin() + 22), (Bytes{0x34, 0x12, 0x00, 0x00}));
-  EXPECT_EQ(Bytes(p.begin() + 12, p.begin() + 14), (Bytes{0x43, 0x04}));
-  EXPECT_EQ(Bytes(p.begin() + 16, p.begin() + 18), (Bytes{0x43, 0x04}));
+TEST(SlotCommands, DeviceIdPaddedAndWrittenBackOrFirstEightDigitsCount) {
+  const struct {
+    const char* typed;
+    const char* shown;  // afterwards
+    std::vector<int> writes;
+    Bytes id;
+  } cases[] = {{"1234", "00001234", {1}, {0x34, 0x12, 0x00, 0x00}},
+               {"123456789A", "123456789A", {}, {0x78, 0x56, 0x34, 0x12}}};
+  for (const auto& c : cases) {
+    Fixture f;
+    f.view.slots[1] = sampleSlot();
+    f.view.slots[1].deviceId = c.typed;
+    ASSERT_EQ(setSlotData(1, f.view, f.channel), 1);
+    EXPECT_EQ(f.view.slots[1].deviceId, c.shown);
+    EXPECT_EQ(f.view.deviceIdWrites, c.writes);
+    Bytes p = f.payloads().at(0);
+    ASSERT_EQ(p.size(), 64u);
+    EXPECT_EQ(p[2], 0x93);
+    EXPECT_EQ(p[3], 1);
+    EXPECT_EQ(Bytes(p.begin() + 8, p.begin() + 12), c.id);
+    EXPECT_EQ(Bytes(p.begin() + 18, p.begin() + 22), c.id);
+    EXPECT_EQ(Bytes(p.begin() + 12, p.begin() + 14), (Bytes{0x43, 0x04}));
+    EXPECT_EQ(Bytes(p.begin() + 16, p.begin() + 18), (Bytes{0x43, 0x04}));
+  }
 }
 
 // Addresses the combo offers, or that wrap onto them, go out; those the converter's answer
@@ -296,26 +275,6 @@ TEST(SlotCommands, WiredAddressOutsideTheListIsNotSent) {
   }
 }
 
-TEST(SlotCommands, LongDeviceIdStaysAndFirstEightDigitsCount) {
-  Fixture f;
-  f.view.slots[0] = sampleSlot();
-  f.view.slots[0].deviceId = "123456789A";
-  setSlotData(0, f.view, f.channel);
-  EXPECT_EQ(f.view.slots[0].deviceId, "123456789A");
-  EXPECT_TRUE(f.view.deviceIdWrites.empty());
-  Bytes p = f.payloads().at(0);
-  EXPECT_EQ(Bytes(p.begin() + 8, p.begin() + 12), (Bytes{0x78, 0x56, 0x34, 0x12}));
-}
-
-TEST(SlotCommands, WiredListsTakenFromView) {
-  Fixture f;
-  f.view.wired = WiredSettings{11, 9};
-  setSlotData(3, f.view, f.channel);
-  Bytes p = f.payloads().at(0);
-  EXPECT_EQ(p[56], 11);
-  EXPECT_EQ(p[57], 9);
-}
-
 // ---- Get Data answer ----
 
 Bytes answerFor(const SlotFields& fields, int s, WiredSettings wired) {
@@ -336,6 +295,7 @@ TEST(GetDataAnswer, ExampleAddressFillsSlotThree) {
   std::memcpy(a.data() + 8, address, 8);
   a[4] = 0x80;
   a[61] = 250;
+  a.resize(100, 0xEE);  // a longer answer is read by its first 64 bytes
   ASSERT_TRUE(parseConverterAnswer(a.data(), a.size(), f.targets));
   const SlotFields& s = f.view.slots[2];
   EXPECT_EQ(s.manufacturer, "ABC");
@@ -397,94 +357,69 @@ TEST(GetDataAnswer, ManufacturerWithoutLettersShowsEmpty) {
   EXPECT_EQ(f.view.slots[0].manufacturer, "");
 }
 
-TEST(GetDataAnswer, LongerAnswerAccepted) {
-  Fixture f;
-  Bytes a = answerFor(sampleSlot(), 0, {});
-  a.resize(100, 0xEE);
-  EXPECT_TRUE(parseConverterAnswer(a.data(), a.size(), f.targets));
-}
-
-struct OutOfRangeCase {
-  size_t offset;
-  uint8_t value;
-  const char* line;  // nullptr: accepted
-};
-
-void PrintTo(const OutOfRangeCase& c, std::ostream* os) { *os << "offset " << c.offset << " = " << int{c.value}; }
-
-class GetDataBounds : public testing::TestWithParam<OutOfRangeCase> {};
-
-TEST_P(GetDataBounds, IgnoredWholeOrAccepted) {
-  const OutOfRangeCase c = GetParam();
-  Fixture f;
-  f.view.slots[0].manufacturer = "OLD";
-  Bytes a = answerFor(sampleSlot(), 0, {});
-  a[c.offset] = c.value;
-  const bool applied = parseConverterAnswer(a.data(), a.size(), f.targets);
-  if (c.line == nullptr) {
-    EXPECT_TRUE(applied);
-    EXPECT_TRUE(f.log.lines.empty());
-    EXPECT_EQ(f.view.slotWrites, 1);
-  } else {
-    EXPECT_FALSE(applied);
-    EXPECT_EQ(f.log.lines, std::vector<std::string>{c.line});
-    EXPECT_EQ(f.view.slotWrites, 0);
-    EXPECT_EQ(f.view.wiredWrites, 0);
-    EXPECT_EQ(f.view.slots[0].manufacturer, "OLD");
+TEST(GetDataAnswer, OutOfRangeIgnoredWholeEdgeAccepted) {
+  const struct {
+    size_t offset;
+    uint8_t value;
+    const char* line;  // nullptr: accepted
+  } cases[] = {{3, 3, nullptr},
+               {3, 4, "<<< Ignored Get Data answer: slot 4 out of range.\n"},
+               {3, 7, "<<< Ignored Get Data answer: slot 7 out of range.\n"},
+               {3, 255, "<<< Ignored Get Data answer: slot 255 out of range.\n"},
+               {56, 11, nullptr},
+               {56, 12, "<<< Ignored Get Data answer: wired protocol 12 out of range.\n"},
+               {57, 9, nullptr},
+               {57, 10, "<<< Ignored Get Data answer: wired encryption mode 10 out of range.\n"},
+               {58, 11, nullptr},
+               {58, 200, "<<< Ignored Get Data answer: wireless protocol 200 out of range.\n"},
+               {59, 7, nullptr},
+               {59, 8, "<<< Ignored Get Data answer: wireless encryption mode 8 out of range.\n"},
+               {61, 250, nullptr},
+               {61, 251, "<<< Ignored Get Data answer: wired address 251 out of range.\n"},
+               {60, 0xFF, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "offset " << c.offset << " = " << int{c.value});
+    Fixture f;
+    f.view.slots[0].manufacturer = "OLD";
+    Bytes a = answerFor(sampleSlot(), 0, {});
+    a[c.offset] = c.value;
+    const bool applied = parseConverterAnswer(a.data(), a.size(), f.targets);
+    EXPECT_EQ(applied, c.line == nullptr);
+    EXPECT_EQ(f.log.lines, c.line == nullptr ? std::vector<std::string>{} : std::vector<std::string>{c.line});
+    EXPECT_EQ(f.view.slotWrites, applied ? 1 : 0);
+    if (!applied) {
+      EXPECT_EQ(f.view.wiredWrites, 0);
+      EXPECT_EQ(f.view.slots[0].manufacturer, "OLD");
+    }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, GetDataBounds,
-    testing::Values(OutOfRangeCase{3, 3, nullptr}, OutOfRangeCase{3, 4, "<<< Ignored Get Data answer: slot 4 out of range.\n"},
-                    OutOfRangeCase{3, 7, "<<< Ignored Get Data answer: slot 7 out of range.\n"},
-                    OutOfRangeCase{3, 255, "<<< Ignored Get Data answer: slot 255 out of range.\n"},
-                    OutOfRangeCase{56, 11, nullptr},
-                    OutOfRangeCase{56, 12, "<<< Ignored Get Data answer: wired protocol 12 out of range.\n"},
-                    OutOfRangeCase{57, 9, nullptr},
-                    OutOfRangeCase{57, 10, "<<< Ignored Get Data answer: wired encryption mode 10 out of range.\n"},
-                    OutOfRangeCase{58, 11, nullptr},
-                    OutOfRangeCase{58, 200, "<<< Ignored Get Data answer: wireless protocol 200 out of range.\n"},
-                    OutOfRangeCase{59, 7, nullptr},
-                    OutOfRangeCase{59, 8, "<<< Ignored Get Data answer: wireless encryption mode 8 out of range.\n"},
-                    OutOfRangeCase{61, 250, nullptr},
-                    OutOfRangeCase{61, 251, "<<< Ignored Get Data answer: wired address 251 out of range.\n"},
-                    OutOfRangeCase{60, 0xFF, nullptr}));
-
-struct ShortCase {
-  uint8_t code;
-  size_t length;
-  const char* line;
-};
-
-void PrintTo(const ShortCase& c, std::ostream* os) { *os << "code " << int{c.code} << ", " << c.length << " bytes"; }
-
-class ShortAnswers : public testing::TestWithParam<ShortCase> {};
-
-TEST_P(ShortAnswers, IgnoredWithLine) {
-  const ShortCase c = GetParam();
-  Fixture f;
-  Bytes a(c.length, 0x01);
-  a[0] = 0x0F;
-  a[1] = 0x35;
-  a[2] = c.code;
-  if (a.size() > 3) a[3] = 0;
-  f.view.slots[0].manufacturer = "OLD";
-  EXPECT_FALSE(parseConverterAnswer(a.data(), a.size(), f.targets));
-  EXPECT_EQ(f.log.lines, std::vector<std::string>{c.line});
-  EXPECT_EQ(f.view.slotWrites + f.view.wiredWrites + f.view.rowWrites + f.view.checkWrites, 0);
-  EXPECT_EQ(f.nearby.count, 0u);
-  EXPECT_EQ(f.options.bytes[0], 0xFF);
+TEST(AnswerParser, ShortAnswersIgnoredWithLine) {
+  const struct {
+    uint8_t code;
+    size_t length;
+    const char* line;
+  } cases[] = {{0x92, 3, "<<< Ignored Get Data answer: 3 bytes, 64 expected.\n"},
+               {0x92, 63, "<<< Ignored Get Data answer: 63 bytes, 64 expected.\n"},
+               {0x96, 83, "<<< Ignored Scan answer: 83 bytes, 84 expected.\n"},
+               {0x96, 4, "<<< Ignored Scan answer: 4 bytes, 84 expected.\n"},
+               {0x97, 10, "<<< Ignored option bits answer: 10 bytes, 11 expected.\n"},
+               {0x97, 3, "<<< Ignored option bits answer: 3 bytes, 11 expected.\n"}};
+  for (const auto& c : cases) {
+    Fixture f;
+    Bytes a(c.length, 0x01);
+    a[0] = 0x0F;
+    a[1] = 0x35;
+    a[2] = c.code;
+    if (a.size() > 3) a[3] = 0;
+    f.view.slots[0].manufacturer = "OLD";
+    EXPECT_FALSE(parseConverterAnswer(a.data(), a.size(), f.targets));
+    EXPECT_EQ(f.log.lines, std::vector<std::string>{c.line});
+    EXPECT_EQ(f.view.slotWrites + f.view.wiredWrites + f.view.rowWrites + f.view.checkWrites, 0);
+    EXPECT_EQ(f.nearby.count, 0u);
+    EXPECT_EQ(f.options.bytes[0], 0xFF);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, ShortAnswers,
-    testing::Values(ShortCase{0x92, 3, "<<< Ignored Get Data answer: 3 bytes, 64 expected.\n"},
-                    ShortCase{0x92, 63, "<<< Ignored Get Data answer: 63 bytes, 64 expected.\n"},
-                    ShortCase{0x96, 83, "<<< Ignored Scan answer: 83 bytes, 84 expected.\n"},
-                    ShortCase{0x96, 4, "<<< Ignored Scan answer: 4 bytes, 84 expected.\n"},
-                    ShortCase{0x97, 10, "<<< Ignored option bits answer: 10 bytes, 11 expected.\n"},
-                    ShortCase{0x97, 3, "<<< Ignored option bits answer: 3 bytes, 11 expected.\n"}));
 
 TEST(AnswerParser, OtherAnswersChangeNothingSilently) {
   Fixture f;
@@ -534,24 +469,20 @@ TEST(OptionBits, ReadRequestPayload) {
 }
 
 TEST(OptionBits, AnswerDuringDialogTicksByItsRules) {
-  Fixture f;
-  f.view.dialogOpen = true;
-  Bytes a = optionsAnswer();
-  ASSERT_TRUE(parseConverterAnswer(a.data(), a.size(), f.targets));
-  const bool expected[8] = {true, false, true, false, false, false, false, false};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(f.view.checks[i], expected[i]) << i;
-  EXPECT_EQ(f.view.checkWrites, 8);
-  EXPECT_EQ(bytesOf(f.options.bytes, 8), Bytes(a.begin() + 3, a.end()));
-}
-
-TEST(OptionBits, CheckZeroTakesAnyNonZero) {
-  Fixture f;
-  f.view.dialogOpen = true;
-  Bytes a = {0x0F, 0x35, 0x97, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x80};
-  parseConverterAnswer(a.data(), a.size(), f.targets);
-  EXPECT_TRUE(f.view.checks[0]);
-  EXPECT_TRUE(f.view.checks[6]);
-  EXPECT_FALSE(f.view.checks[7]);
+  const struct {
+    Bytes answer;
+    bool checks[8];  // check 0 takes any non-zero byte, the others 1 only
+  } cases[] = {{optionsAnswer(), {true, false, true, false, false, false, false, false}},
+               {{0x0F, 0x35, 0x97, 0x02, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x80},
+                {true, true, true, true, true, true, true, false}}};
+  for (const auto& c : cases) {
+    Fixture f;
+    f.view.dialogOpen = true;
+    ASSERT_TRUE(parseConverterAnswer(c.answer.data(), c.answer.size(), f.targets));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(f.view.checks[i], c.checks[i]) << i;
+    EXPECT_EQ(f.view.checkWrites, 8);
+    EXPECT_EQ(bytesOf(f.options.bytes, 8), Bytes(c.answer.begin() + 3, c.answer.end()));
+  }
 }
 
 TEST(OptionBits, AnswerBeforeDialogThenOk) {
@@ -566,12 +497,6 @@ TEST(OptionBits, AnswerBeforeDialogThenOk) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(checks[i], expected[i]) << i;
   confirmConverterOptions(checks, f.options, f.view, f.channel);
   EXPECT_EQ(f.payloads().at(0), (Bytes{0x0F, 0x35, 0x98, 0x01, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x01}));
-}
-
-TEST(OptionBits, LabelsInIndexOrder) {
-  EXPECT_STREQ(optionLabels[0], "Unencrypted wired config.");
-  EXPECT_STREQ(optionLabels[1], "Converter secondary address");
-  EXPECT_STREQ(optionLabels[7], "option 8");
 }
 
 // ---- nearby devices ----
@@ -593,16 +518,12 @@ Bytes scanAnswer(const std::vector<std::pair<Bytes, uint8_t>>& entries) {
 const Bytes meterAbc = {0x43, 0x04, 0x78, 0x56, 0x34, 0x12, 0x01, 0x07};
 const Bytes meterAbb = {0x42, 0x04, 0x99, 0x99, 0x99, 0x99, 0x02, 0x04};
 
-TEST(Nearby, AllZeroAnswerChangesNothing) {
-  Fixture f;
-  Bytes a = scanAnswer({});
-  EXPECT_TRUE(parseConverterAnswer(a.data(), a.size(), f.targets));
-  EXPECT_EQ(f.nearby.count, 0u);
-  EXPECT_EQ(f.view.rowWrites, 0);
-}
-
 TEST(Nearby, ConverterItselfAndEmptyEntriesSkipped) {
   Fixture f;
+  Bytes none = scanAnswer({});
+  EXPECT_TRUE(parseConverterAnswer(none.data(), none.size(), f.targets));
+  EXPECT_EQ(f.nearby.count, 0u);
+  EXPECT_EQ(f.view.rowWrites, 0);
   Bytes a = scanAnswer({{{0x8F, 0x19, 1, 2, 3, 4, 5, 0x36}, 10},
                         {{0x00, 0x00, 1, 2, 3, 4, 5, 0x00}, 10},
                         {{0x8F, 0x19, 1, 2, 3, 4, 5, 0x37}, 10},
@@ -722,28 +643,29 @@ std::unique_ptr<MeterKeyList> keyList() {
   return list;
 }
 
-TEST(KeyFind, ShortIdPaddedNoReversalFirstMatch) {
-  Fixture f;
-  auto list = keyList();
-  f.view.slots[2] = sampleSlot();
-  f.view.slots[2].deviceId = "1234";
-  ASSERT_TRUE(findSlotKeys(2, f.view, *list));
-  EXPECT_EQ(f.view.slots[2].deviceId, "00001234");
-  EXPECT_EQ(f.view.deviceIdWrites, std::vector<int>{2});
-  EXPECT_EQ(f.view.slots[2].masterKey, "A1A1A1A1A1A1A1A1A1A1A1A1A1A1A1A1");
-  EXPECT_EQ(f.view.slots[2].kek, "B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2");
-  EXPECT_EQ(f.view.slots[2].manufacturer, "ABC");
-  EXPECT_TRUE(f.transport.frames.empty());
-  EXPECT_TRUE(f.log.lines.empty());
-}
-
-TEST(KeyFind, LongIdUsesFirstEightDigits) {
-  Fixture f;
-  auto list = keyList();
-  f.view.slots[0].deviceId = "12345678FF";
-  ASSERT_TRUE(findSlotKeys(0, f.view, *list));
-  EXPECT_EQ(f.view.slots[0].deviceId, "12345678FF");
-  EXPECT_EQ(f.view.slots[0].masterKey, "01010101010101010101010101010101");
+TEST(KeyFind, ShortIdPaddedNoReversalFirstMatchLongIdFirstEightDigits) {
+  const struct {
+    const char* typed;
+    const char* shown;
+    std::vector<int> writes;
+    const char* masterKey;
+    const char* kek;
+  } cases[] = {{"1234", "00001234", {2}, "A1A1A1A1A1A1A1A1A1A1A1A1A1A1A1A1", "B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2B2"},
+               {"12345678FF", "12345678FF", {}, "01010101010101010101010101010101", "02020202020202020202020202020202"}};
+  for (const auto& c : cases) {
+    Fixture f;
+    auto list = keyList();
+    f.view.slots[2] = sampleSlot();
+    f.view.slots[2].deviceId = c.typed;
+    ASSERT_TRUE(findSlotKeys(2, f.view, *list));
+    EXPECT_EQ(f.view.slots[2].deviceId, c.shown);
+    EXPECT_EQ(f.view.deviceIdWrites, c.writes);
+    EXPECT_EQ(f.view.slots[2].masterKey, c.masterKey);
+    EXPECT_EQ(f.view.slots[2].kek, c.kek);
+    EXPECT_EQ(f.view.slots[2].manufacturer, "ABC");
+    EXPECT_TRUE(f.transport.frames.empty());
+    EXPECT_TRUE(f.log.lines.empty());
+  }
 }
 
 TEST(KeyFind, NoMatchChangesNothing) {

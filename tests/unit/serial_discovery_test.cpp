@@ -479,17 +479,8 @@ TEST(DongleRecordText, FullFieldsAreCutNotOverrun) {
   EXPECT_EQ("ZJ1", dongleSerial(padded.record));
 }
 
-TEST(UsbInstanceId, FormatsUpperCaseHexAndCuts) {
-  char out[64];
-  formatUsbInstanceId(out, sizeof out, 0x10c4, 0xea60, "ZJ9");
-  EXPECT_STREQ("USB\\VID_10C4&PID_EA60\\ZJ9", out);
-  char small[10];
-  formatUsbInstanceId(small, sizeof small, 0x10c4, 0x0003, "ZJ9");
-  EXPECT_STREQ("USB\\VID_1", small);
-}
-
 // What the listing reads back is what discovery wrote; anything else is no USB identity.
-TEST(UsbInstanceId, ReadsBackWhatItWrites) {
+TEST(UsbInstanceId, FormatsUpperCaseHexCutsAndReadsBackWhatItWrites) {
   struct Case {
     const char* text;
     bool ok;
@@ -498,6 +489,10 @@ TEST(UsbInstanceId, ReadsBackWhatItWrites) {
   };
   char written[64];
   formatUsbInstanceId(written, sizeof written, 0x10c4, 0xea60, "ZJ9");
+  EXPECT_STREQ("USB\\VID_10C4&PID_EA60\\ZJ9", written);  // upper-case hex
+  char small[10];
+  formatUsbInstanceId(small, sizeof small, 0x10c4, 0x0003, "ZJ9");
+  EXPECT_STREQ("USB\\VID_1", small);  // cut to the buffer
   const Case cases[] = {
       {written, true, 0x10c4, 0xea60, "ZJ9"},
       {"USB\\VID_abcd&PID_00Ef", true, 0xabcd, 0x00ef, nullptr},

@@ -150,16 +150,6 @@ protected:
   FakeLog log;
 };
 
-TEST_F(WiredIdentity, WithoutCounterRecordAddsFourAndLogsNothing) {
-  link.messageCounter = 10;
-  IdentityUpdate u = update(converterAnswer({0x01, 0x02, 0x03}));
-  EXPECT_EQ(link.messageCounter, 14u);
-  EXPECT_EQ(Bytes(link.converterAddress, link.converterAddress + 8),
-            (Bytes{0x78, 0x56, 0x34, 0x12, 0x43, 0x04, 0x01, 0x36}));
-  EXPECT_FALSE(u.idTextSet);
-  EXPECT_EQ(log.text, "");
-}
-
 TEST_F(WiredIdentity, CounterAndVersionRecordsFillTheIdentity) {
   IdentityUpdate u = update(converterAnswer({0x04, 0xFD, 0x08, 0x29, 0x00, 0x00, 0x00,  //
                                              0x02, 0xFD, 0x0C, 0x02, 0x01}));
@@ -201,7 +191,6 @@ TEST_F(WiredIdentity, SecuredAnswerTakesTheCounterOfItsSecurityLayer) {
 TEST_F(WiredIdentity, FramesTooShortForTheirFieldsChangeNothing) {
   const Bytes frames[] = {
       longFrame(0x08, 0xFB, {}),                                  // no CI at all
-      longFrame(0x08, 0xFB, {0x72, 0x78, 0x56}),                  // header cut short
       longFrame(0x08, 0xFB, {0x90, 0x0F, 0x00, 0x2C}),            // counter missing
       converterAnswer({0x04, 0xFD, 0x08, 0x29}),                   // record value cut short
   };
