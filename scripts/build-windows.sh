@@ -24,6 +24,9 @@ tests=OFF
 
 say() { printf '== %s\n' "$*"; }
 
+# Another installation may hold apt's lock for a while.
+wait_lock=(-o DPkg::Lock::Timeout=600)
+
 as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
@@ -77,8 +80,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   say "installing ${missing[*]}"
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  as_root apt-get "${wait_lock[@]}" update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}"
 fi
 
 # FOX's source: the .orig tarball of Debian's own source package, once.
@@ -101,11 +104,11 @@ Suites: $suite
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-    as_root apt-get update -q
+    as_root apt-get "${wait_lock[@]}" update -q
   fi
   say "fetching FOX $fox_version's source"
   # Only the .orig tarball is needed; a mirror missing the Debian patch tarball is no obstacle.
-  (cd "$cache/src" && apt-get source --download-only "fox1.6=$fox_version-1" >/dev/null) || true
+  (cd "$cache/src" && apt-get "${wait_lock[@]}" source --download-only "fox1.6=$fox_version-1" >/dev/null) || true
   [ -f "$fox_tarball" ] || { echo "apt-get source gave no $fox_tarball" >&2; exit 1; }
   # The tarball must match the checksum that the archive's signed source index gives for it.
   want=$(apt-cache showsrc fox1.6 | awk -v f="$(basename "$fox_tarball")" \
