@@ -30,7 +30,7 @@ void QuarnWindow::connectionChoice() {
     // stick is looked for periodically.
     if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
       watchingDevices = true;
-      getApp()->addInput(asInputHandle(deviceMonitor.fd), INPUT_READ, this, ID_INPUT_DEVICES);
+      getApp()->addInput(asInputHandle(deviceMonitor.handle), INPUT_READ, this, ID_INPUT_DEVICES);
     }
     writeDongleStart();
   }

@@ -186,12 +186,12 @@ private:
 
   FXMenuPane* menuPanes[5] = {};
   // Descriptors the event loop watches for the links (-1: none), and the udev monitor.
-  int watchedWired = -1;
-  int watchedDongle = -1;
+  intptr_t watchedWired = -1;  // what the event loop watches for each port (armInputWait's)
+  intptr_t watchedDongle = -1;
   DeviceMonitor deviceMonitor;
   bool watchingDevices = false;
-  void watchDescriptor(int& watched, int descriptor, FXSelector id);
-  static FXInputHandle asInputHandle(int descriptor);
+  void watchInput(intptr_t& watched, intptr_t handle, FXSelector id);
+  static FXInputHandle asInputHandle(intptr_t handle);
   void armBound(FXSelector id, long long dueMs);
   bool wakeEnds(unsigned long writesBefore);
   // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh

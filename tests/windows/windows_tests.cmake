@@ -31,6 +31,7 @@ quarn_add_windows_test(wired_answer_test SOURCES ${unit}/wired_answer_test.cpp L
 quarn_add_windows_test(dongle_test SOURCES ${unit}/dongle_test.cpp LIBS quarn_link)
 quarn_add_windows_test(dongle_frame_reader_test SOURCES ${unit}/dongle_frame_reader_test.cpp
   LIBS quarn_dongle)
+quarn_add_windows_test(port_list_diff_test SOURCES ${unit}/port_list_diff_test.cpp LIBS quarn_serial)
 quarn_add_windows_test(com_port_index_test SOURCES ${unit}/com_port_index_test.cpp
   LIBS quarn_serial)
 quarn_add_windows_test(converter_test SOURCES ${unit}/converter_test.cpp
