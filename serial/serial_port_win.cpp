@@ -35,6 +35,7 @@ struct PortWait {
   HANDLE ioEvent = nullptr;     // reads of what is queued and writes, each finished at once
   OVERLAPPED armed{};
   bool pending = false;  // armed and not yet collected
+  int refused = 0;       // errno of a port that refused to be armed (gone away); 0 while fine
   uint8_t first = 0;
 };
 
@@ -111,6 +112,7 @@ void arm(PortWait& wait) {
     wait.pending = true;
     return;
   }
+  wait.refused = errnoOf(GetLastError());
   SetEvent(wait.armedEvent);
 }
 
@@ -121,6 +123,10 @@ bool armedEnded(const PortWait& wait) { return wait.pending && HasOverlappedIoCo
 // -1 with port.lastError set when the port failed (unplugged: device removed, access denied or
 // the read aborted).
 int collect(SerialPort& port, PortWait& wait, uint8_t* byte) {
+  if (wait.refused != 0) {
+    port.lastError = wait.refused;
+    return -1;
+  }
   if (!armedEnded(wait)) return 0;
   wait.pending = false;
   DWORD got = 0;
@@ -241,7 +247,7 @@ long readAvailable(SerialPort& port, uint8_t* buffer, size_t capacity) {
     return -1;
   }
   if (capacity == 0) return 0;
-  // An armed read still outstanding means nothing has arrived: any byte would have ended it.
+  // An armed read still outstanding takes the next byte: nothing may be read before it ends.
   if (wait->pending && !armedEnded(*wait)) return 0;
   const int first = collect(port, *wait, buffer);
   if (first < 0) return -1;
@@ -284,8 +290,8 @@ int serialPortHungUp(SerialPort& port) {
   PortWait* wait = waitOf(port.fd);
   DWORD got = 0;
   // An armed read that ended in an error is the port gone; the error stays for the read to report.
-  const bool armedFailed = wait != nullptr && armedEnded(*wait) &&
-                           !GetOverlappedResult(handleOf(port), &wait->armed, &got, FALSE);
+  const bool armedFailed = wait != nullptr && (wait->refused != 0 || (armedEnded(*wait) &&
+                                               !GetOverlappedResult(handleOf(port), &wait->armed, &got, FALSE)));
   if (armedFailed || queuedBytes(port) < 0) {
     port.lastError = EIO;
     return 1;
@@ -297,10 +303,12 @@ int bytesQueued(SerialPort& port) {
   const long queued = queuedBytes(port);
   if (queued < 0) return -1;
   PortWait* wait = waitOf(port.fd);
+  if (wait == nullptr || !wait->pending) return static_cast<int>(queued);
+  // Bytes count once the armed read that comes before them has ended (Wine may show them queued
+  // a moment earlier); its own byte is received and not yet read.
+  if (!armedEnded(*wait)) return 0;
   DWORD got = 0;
-  // The armed read's byte is received and not yet read.
-  const bool held = wait != nullptr && armedEnded(*wait) && GetOverlappedResult(handleOf(port), &wait->armed, &got, FALSE) &&
-                    got > 0;
+  const bool held = GetOverlappedResult(handleOf(port), &wait->armed, &got, FALSE) && got > 0;
   return static_cast<int>(queued) + (held ? 1 : 0);
 }
 

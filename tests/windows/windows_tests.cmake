@@ -41,3 +41,7 @@ quarn_add_windows_test(settings_file_test
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
 quarn_add_windows_test(output_file_test SOURCES ${unit}/output_file_test.cpp
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
+
+# The device-change broadcast the smoke run sends when it maps or unmaps a COM port.
+add_executable(quarn_post_device_change ${CMAKE_CURRENT_LIST_DIR}/post_device_change.cpp)
+target_link_libraries(quarn_post_device_change PRIVATE -static)
