@@ -36,30 +36,13 @@ work=$(mktemp -d /tmp/quarn-wine-idle-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 clk=$(getconf CLK_TCK)
 pids=()
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
+# shellcheck source=scripts/wine-lib.sh
+. "$here/scripts/wine-lib.sh"
+cleanup() { wine_cleanup "$work"; }
 trap cleanup EXIT
-# The newest process of that name in this run's prefix (other Wine runs may share the machine).
-ours() {  # ours name-pattern
-  local p found=""
-  for p in $(pgrep -x "$1"); do
-    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && found=$p
-  done
-  echo "$found"
-}
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
-# shellcheck source=scripts/private-x.sh
-. "$here/scripts/private-x.sh"
-start_private_x /dev/null 1600x1000x24 || { echo "wine_idle: no X server came up" >&2; exit 1; }
-pids+=("$xPid")
-export DISPLAY=$display
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_session "$here" || { echo "wine_idle: no X server came up" >&2; exit 1; }
 
 "$writer" --link "$work/ttyStick" --mode dongle >"$work/writer.out" 2>&1 &
 pids+=("$!")

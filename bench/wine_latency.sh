@@ -25,21 +25,11 @@ command -v strace >/dev/null || { echo "wine_latency: strace is not installed" >
 work=$(mktemp -d /tmp/quarn-wine-latency-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 pids=()
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
+# shellcheck source=scripts/wine-lib.sh
+. "$here/scripts/wine-lib.sh"
+cleanup() { wine_cleanup "$work"; }
 trap cleanup EXIT
-
-# shellcheck source=scripts/private-x.sh
-. "$here/scripts/private-x.sh"
-start_private_x /dev/null 1600x1000x24 || { echo "wine_latency: no X server came up" >&2; exit 1; }
-pids+=("$xPid")
-export DISPLAY=$display
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_session "$here" || { echo "wine_latency: no X server came up" >&2; exit 1; }
 
 "$writer" --link "$work/ttyWired" --mode wired --line-baud 2400 --chunk-ms 10 --seconds "$runS" \
   --marks "$work/marks.txt" >"$work/writer.out" 2>&1 &
@@ -51,21 +41,6 @@ grep -q ready "$work/writer.out" || { echo "wine_latency: the writer did not com
 ln -sfn "$(readlink -f "$work/ttyWired")" "$WINEPREFIX/dosdevices/com9"
 mkdir -p "$work/run"
 cp -r "$here/Quarnconfig.txt" "$here/dongleKeys" "$here/meterKeys" "$work/run/"
-
-wait_window() {  # wait_window "title" seconds
-  local deadline=$(( $(date +%s) + $2 )) id
-  while [ "$(date +%s)" -lt "$deadline" ]; do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.3
-  done
-  return 1
-}
-click_in() {  # click_in window x y
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove $(( X + $2 )) $(( Y + $3 )) click 1
-  sleep 0.3
-}
 
 (cd "$work/run" && QUARN_VIRTUAL_PORTS='COM9' exec wine "$quarn") >"$work/quarn.out" 2>&1 &
 pids+=("$!")
@@ -87,10 +62,7 @@ if xdotool search --onlyvisible --name "^Select wired parameters.\$" >/dev/null 
   click_in "$ports" $(( WIDTH / 2 )) $(( HEIGHT - 33 ))
 fi
 sleep 2
-pid=""
-for p in $(pgrep -x quarn.exe); do
-  { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && pid=$p
-done
+pid=$(ours quarn.exe)
 [ -n "$pid" ] || { echo "wine_latency: quarn.exe is not running" >&2; exit 1; }
 # shellcheck disable=SC2010 # ls -l shows where each descriptor points
 ls -l "/proc/$pid/fd" | grep -q /dev/pts/ || { echo "wine_latency: quarn.exe did not open COM9" >&2; cat "$work/quarn.out" >&2; exit 1; }

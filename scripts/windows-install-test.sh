@@ -37,25 +37,16 @@ export HOME=$work/home WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="
 mkdir -p "$HOME"
 unset QUARN_VIRTUAL_PORTS
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
+# shellcheck source=scripts/wine-lib.sh
+. "$repo/scripts/wine-lib.sh"
+cleanup() { KEEP="" wine_cleanup "$work"; }
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; echo "(output in $out)"; exit 1; }
 say() { printf '== %s\n' "$*"; }
 
-# shellcheck source=scripts/private-x.sh
-. "$repo/scripts/private-x.sh"
-start_private_x /dev/null 1600x1000x24 || fail "no X server came up"
-pids+=("$xPid")
-export DISPLAY=$display
-
 say "a fresh prefix"
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_session "$repo" || fail "no X server came up"
 drive_c=$WINEPREFIX/drive_c
 program=$drive_c/Program\ Files/Quarn
 # The profile Wine made for this account (named after it), beside Public.
@@ -97,16 +88,11 @@ wineserver -w
 QUARN_VIRTUAL_PORTS='COM6|USB\VID_10C4&PID_0003\ZJ000042|Wireless M-Bus stick (simulated)' \
   wine start /wait /unix "$start_menu/Quarn.lnk" >"$out/quarn.out" 2>&1 &
 pids+=("$!")
-choice=""
-for _ in $(seq 200); do
-  choice=$(xdotool search --onlyvisible --name '^Select wired or wireless operation.$' 2>/dev/null | head -n 1 || true)
-  [ -n "$choice" ] && break
-  sleep 0.3
-done
-[ -n "$choice" ] || fail "the installed quarn.exe showed no connection dialog (see quarn.out)"
+choice=$(wait_window "Select wired or wireless operation." 60) ||
+  fail "the installed quarn.exe showed no connection dialog (see quarn.out)"
 sleep 1
 eval "$(xdotool getwindowgeometry --shell "$choice")"
-xdotool mousemove $(( X + WIDTH / 2 )) $(( Y + HEIGHT - 26 )) click 1  # OK: wireless is chosen
+click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))  # OK: wireless is chosen
 for _ in $(seq 50); do grep -q . "$out/stick-transcript.txt" 2>/dev/null && break; sleep 0.2; done
 grep -q "Silabs CDC found." "$out/quarn.out" || fail "the installed quarn.exe did not find the stick (see quarn.out)"
 grep -q . "$out/stick-transcript.txt" 2>/dev/null || fail "the simulated stick received no frame"

@@ -46,27 +46,17 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quarn-wine-run.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset QUARN_VIRTUAL_PORTS
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
+# shellcheck source=scripts/wine-lib.sh
+. "$repo/scripts/wine-lib.sh"
+cleanup() { KEEP="" wine_cleanup "$work"; }
 trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; echo "(output in $out)"; exit 1; }
 say() { printf '== %s\n' "$*"; }
 
-# A display of our own.
-# shellcheck source=scripts/private-x.sh
-. "$repo/scripts/private-x.sh"
-start_private_x /dev/null 1600x1000x24 || fail "no X server came up"
-pids+=("$xPid")
-export DISPLAY=$display
-
 say "preparing the Wine prefix"
 started=$(date +%s)
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_session "$repo" || fail "no X server came up"
 say "prefix ready in $(( $(date +%s) - started )) s"
 
 # Maps COM<n> onto a pseudo-terminal; the server reads the mapping when it starts.
@@ -87,23 +77,6 @@ chmod 755 "$run_dir/dongleKeys"
 chmod 700 "$run_dir/meterKeys"
 chmod 600 "$run_dir/Quarnconfig.txt"
 key_warning='Warning: dongleKeys is readable by other users; run icacls "dongleKeys" /inheritance:r /grant:r "%USERNAME%":(OI)(CI)F.'
-
-wait_window() {  # wait_window "title" seconds -> window id on stdout
-  local deadline=$(( $(date +%s) + $2 )) id
-  while [ "$(date +%s)" -lt "$deadline" ]; do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.3
-  done
-  return 1
-}
-
-# Clicks at x,y inside a window.
-click_in() {  # click_in window x y
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove $(( X + $2 )) $(( Y + $3 )) click 1
-  sleep 0.3
-}
 
 shot() { import -window root "$out/$1.png"; }
 
@@ -326,7 +299,7 @@ cmp -s "$run_dir/back.json" "$repo/tests/data/settings/good.json" ||
 say "exported file equals what was applied"
 # Key files others can read: a warning on standard error for dongleKeys, and a --key-file that
 # Everyone may read is refused before anything is sent; the user's own key is taken.
-grep -qF 'quarn-cli: warning: ./dongleKeys is readable by other users; run icacls' <(tr -d '\r' <"$out/cli-apply.err") ||
+grep -qF 'Warning: ./dongleKeys is readable by other users; run icacls "./dongleKeys"' <(tr -d '\r' <"$out/cli-apply.err") ||
   fail "quarn-cli did not warn about dongleKeys (see cli-apply.err)"
 printf '%s\n' $sim_key >"$run_dir/open.key"
 printf '%s\n' $sim_key >"$run_dir/own.key"
