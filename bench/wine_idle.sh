@@ -21,7 +21,8 @@ fox=$(find "$cache" -mindepth 1 -maxdepth 1 -type d -name 'fox-*-mingw64' 2>/dev
 winBuild=$here/build/windows-bench
 if [ ! -f "$winBuild/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$winBuild" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox" -DQUARN_BUILD_TESTS=OFF -DQUARN_BENCH=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox" -DQUARN_BUILD_TESTS=OFF -DQUARN_BENCH=ON -DQUARN_WERROR=ON \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 fi
 nice cmake --build "$winBuild" -j2 --target quarn quarn_bare_fox_window >/dev/null
 if [ ! -f "$build/CMakeCache.txt" ]; then
