@@ -145,8 +145,13 @@ if [ ! -f "$fox_prefix/.built" ]; then
 fi
 
 say "building Quarn for Windows into $build"
+# ccache, where it is installed, keeps the objects of one run for the next.
+launcher=()
+command -v ccache >/dev/null 2>&1 &&
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=$tests >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=$tests \
+  "${launcher[@]}" >/dev/null
 nice cmake --build "$build" -j"$jobs"
 
 # The zip: the program and quarn-cli, the help page, an example configuration and the key folders.
