@@ -62,6 +62,10 @@ if xdotool search --onlyvisible --name "^Select wired parameters.\$" >/dev/null 
   click_in "$ports" $(( WIDTH / 2 )) $(( HEIGHT - 33 ))
 fi
 sleep 2
+# The log in view: the "Communication log" tab, where the Linux benches click it too.
+main=$(wait_window "Quarn v[0-9.]*" 10) || { echo "wine_latency: no main window" >&2; exit 1; }
+click_in "$main" 131 43
+sleep 1
 pid=$(ours quarn.exe)
 [ -n "$pid" ] || { echo "wine_latency: quarn.exe is not running" >&2; exit 1; }
 # shellcheck disable=SC2010 # ls -l shows where each descriptor points
@@ -77,11 +81,19 @@ kill "$stracePid"
 wait "$stracePid" 2>/dev/null || true
 # With -f each line starts with the thread's id, then the time. Per mark: quarn.exe's first read
 # of the PTY at or after it (1 ms of slack for the writer's clock), then its first write to the X
-# server after that read.
+# server after that read (xcb's writev on its socket; Wine's own requests go through pipes and
+# sendmsg), leaving out the pointer query Wine's X driver sends every 200 ms.
 awk 'FNR == NR { m[++nm] = $1 / 1e6; next }
      /read\([0-9]+<\/dev\/pts/ && !/= -1/ { rt[++nr] = $2 }
-     /(writev|sendmsg|write)\([0-9]+<UNIX-STREAM:.*X11-unix/ { wt[++nw] = $2 }
+     /writev\([0-9]+<UNIX-STREAM:/ && !/iov_base="&\\0\\2\\0/ { wt[++nw] = $2 }
      END { for (i = 1; i <= nm; i++) { r = 0; for (j = 1; j <= nr; j++) if (rt[j] >= m[i] - 0.001) { r = rt[j]; break }
-             if (!r) continue; for (k = 1; k <= nw; k++) if (wt[k] > r) { d = (wt[k] - m[i]) * 1000; if (d < 0) d = 0; print d; break } } }' \
-  "$work/marks.txt" "$work/strace.txt" | sort -n >"$work/latency.txt"
-echo "wine wired latency: $(awk '{ a[NR] = $1 } END { if (NR) printf "%d frames, median %.2f ms, max %.2f ms, over 5 ms: %d", NR, a[int((NR + 1) / 2)], a[NR], c; else print "no frames" } $1 > 5 { c++ }' "$work/latency.txt")"
+             if (!r) continue; for (k = 1; k <= nw; k++) if (wt[k] > r) { d = (wt[k] - m[i]) * 1000; if (d < 0) d = 0
+               w = (r - m[i]) * 1000; if (w < 0) w = 0; printf "%.3f %.3f\n", d, w; break } } }' \
+  "$work/marks.txt" "$work/strace.txt" >"$work/latency.txt"
+# Each line: on screen, then the port's read (the wake-up), both in ms after the mark.
+summary() {  # summary column
+  sort -n -k"$1" "$work/latency.txt" | awk -v c="$1" '{ a[NR] = $c } $c > 5 { n++ }
+    END { if (NR) printf "median %.2f ms, max %.2f ms, over 5 ms: %d of %d", a[int((NR + 1) / 2)], a[NR], n, NR; else print "no frames" }'
+}
+echo "wine wired latency (strace -f on quarn.exe): port read after the frame's last byte: $(summary 2)"
+echo "wine wired latency (strace -f on quarn.exe): on screen (first X write after that read): $(summary 1)"
