@@ -52,15 +52,7 @@ click_in "$choice" $(( WIDTH / 2 )) $(( HEIGHT - 26 ))
 ports=$(wait_window "Select wired parameters." 20) || { echo "wine_latency: no port dialog" >&2; exit 1; }
 sleep 0.5
 # The list is in byte order: COM1 (Wine's own), then COM9.
-click_in "$ports" 109 28
-xdotool key Down
-sleep 0.2
-xdotool key Return
-sleep 1
-if xdotool search --onlyvisible --name "^Select wired parameters.\$" >/dev/null 2>&1; then
-  eval "$(xdotool getwindowgeometry --shell "$ports")"
-  click_in "$ports" $(( WIDTH / 2 )) $(( HEIGHT - 33 ))
-fi
+choose_port "$ports" 2
 sleep 2
 # The log in view: the "Communication log" tab, where the Linux benches click it too.
 main=$(wait_window "Quarn v[0-9.]*" 10) || { echo "wine_latency: no main window" >&2; exit 1; }

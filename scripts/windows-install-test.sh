@@ -42,8 +42,6 @@ pids=()
 cleanup() { KEEP="" wine_cleanup "$work"; }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*"; echo "(output in $out)"; exit 1; }
-say() { printf '== %s\n' "$*"; }
 
 say "a fresh prefix"
 wine_session "$repo" || fail "no X server came up"

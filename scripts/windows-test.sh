@@ -51,8 +51,6 @@ pids=()
 cleanup() { KEEP="" wine_cleanup "$work"; }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*"; echo "(output in $out)"; exit 1; }
-say() { printf '== %s\n' "$*"; }
 
 say "preparing the Wine prefix"
 started=$(date +%s)
@@ -159,14 +157,7 @@ sleep 0.5
 steps=$(wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
   grep -o 'COM[0-9]*$' | LC_ALL=C sort -u | grep -n '^COM5$' | cut -d: -f1)
 [ -n "$steps" ] || fail "COM5 is not in the registry's SERIALCOMM list"
-click_in "$ports" 109 28
-for _ in $(seq $(( steps - 1 ))); do xdotool key Down; sleep 0.2; done
-xdotool key Return
-sleep 1
-if xdotool search --onlyvisible --name "^Select wired parameters.\$" >/dev/null 2>&1; then
-  eval "$(xdotool getwindowgeometry --shell "$ports")"
-  click_in "$ports" $(( WIDTH / 2 )) $(( HEIGHT - 33 ))
-fi
+choose_port "$ports" "$steps"
 sleep 3
 shot 2-wired-run
 grep -q . "$out/wired-transcript.txt" 2>/dev/null || fail "quarn-sim received no request"

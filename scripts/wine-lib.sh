@@ -1,6 +1,9 @@
 # Helpers the scripts that drive Wine share; sourced, not run. The caller sets WINEPREFIX and
-# keeps the processes it starts in the array pids.
+# keeps the processes it starts in the array pids; fail names the caller's output folder $out.
 # shellcheck shell=bash
+
+fail() { echo "FAIL: $*"; echo "(output in ${out:-?})"; exit 1; }
+say() { printf '== %s\n' "$*"; }
 
 # A display of our own (private-x.sh) and a fresh prefix on it; fails when no X server came up.
 wine_session() {  # wine_session repository
@@ -46,4 +49,16 @@ ours() {  # ours name-pattern
     { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && found=$p
   done
   echo "$found"
+}
+
+# In the port dialog: takes the port at that place of the list (1: the first) and accepts it.
+choose_port() {  # choose_port window position
+  click_in "$1" 109 28
+  for _ in $(seq $(( $2 - 1 ))); do xdotool key Down; sleep 0.2; done
+  xdotool key Return
+  sleep 1
+  if xdotool search --onlyvisible --name "^Select wired parameters.\$" >/dev/null 2>&1; then
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    click_in "$1" $(( WIDTH / 2 )) $(( HEIGHT - 33 ))
+  fi
 }
