@@ -1,5 +1,5 @@
 // QuarnWindow's side of the links: the event loop wakes the window when a link's port is
-// readable, when a link's bound is due or when udev reports a serial port coming or going.
+// readable, when a link's bound is due or when the system reports a serial port coming or going.
 // Each wake-up's log lines go in as one batch.
 #include "app/quarn_window.h"
 
