@@ -26,11 +26,11 @@ void QuarnWindow::connectionChoice() {
     selectWiredPort();
   } else {
     link_.chooseWireless();
-    // Where the platform has no device events (Windows) the monitor never opens and a lost
-    // stick is looked for periodically.
+    // Where no device events can be had (a container without udevd) the monitor does not open;
+    // a lost stick is then found by the look once a second alone.
     if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
       watchingDevices = true;
-      getApp()->addInput(asInputHandle(deviceMonitor.fd), INPUT_READ, this, ID_INPUT_DEVICES);
+      getApp()->addInput(asInputHandle(deviceMonitor.handle), INPUT_READ, this, ID_INPUT_DEVICES);
     }
     writeDongleStart();
   }

@@ -1,5 +1,5 @@
 // QuarnWindow's side of the links: the event loop wakes the window when a link's port is
-// readable, when a link's bound is due or when udev reports a serial port coming or going.
+// readable, when a link's bound is due or when the system reports a serial port coming or going.
 // Each wake-up's log lines go in as one batch.
 #include "app/quarn_window.h"
 
@@ -10,24 +10,23 @@
 #include "text/printable_text.h"
 
 namespace {
-// FOX names what it watches by its platform's input handle: a descriptor, or a Windows handle
-// (where the waiter hands out none).
+// FOX names what it watches by its platform's input handle: a descriptor, or a Windows handle.
 template <typename Handle>
-Handle inputHandle(int descriptor) {
+Handle inputHandle(intptr_t handle) {
   if constexpr (std::is_pointer_v<Handle>)
-    return reinterpret_cast<Handle>(static_cast<intptr_t>(descriptor));
+    return reinterpret_cast<Handle>(handle);
   else
-    return static_cast<Handle>(descriptor);
+    return static_cast<Handle>(handle);
 }
 }  // namespace
 
-FXInputHandle QuarnWindow::asInputHandle(int descriptor) { return inputHandle<FXInputHandle>(descriptor); }
+FXInputHandle QuarnWindow::asInputHandle(intptr_t handle) { return inputHandle<FXInputHandle>(handle); }
 
-void QuarnWindow::watchDescriptor(int& watched, int descriptor, FXSelector id) {
-  if (watched == descriptor) return;
+void QuarnWindow::watchInput(intptr_t& watched, intptr_t handle, FXSelector id) {
+  if (watched == handle) return;
   if (watched >= 0) getApp()->removeInput(asInputHandle(watched), INPUT_READ);
-  watched = descriptor;
-  if (descriptor >= 0) getApp()->addInput(asInputHandle(descriptor), INPUT_READ, this, id);
+  watched = handle;
+  if (handle >= 0) getApp()->addInput(asInputHandle(handle), INPUT_READ, this, id);
 }
 
 void QuarnWindow::armBound(FXSelector id, long long dueMs) {
@@ -42,13 +41,13 @@ void QuarnWindow::armBound(FXSelector id, long long dueMs) {
 void QuarnWindow::followLinks() {
   const long long now = answerClockMs();
   // A run opens one port only: the one its link mode names.
-  const LinkWait wait = linkWait(link_.portDescriptor(), link_.descriptor(now), link_.deadline(), now);
+  const LinkWait wait = linkWait(link_.descriptor(now), link_.deadline());
   const LinkWait none{-1, -1};
   const bool wireless = link_.wireless();
   const LinkWait& wired = wireless ? none : wait;
   const LinkWait& stick = wireless ? wait : none;
-  watchDescriptor(watchedWired, wired.descriptor, ID_INPUT_WIRED);
-  watchDescriptor(watchedDongle, stick.descriptor, ID_INPUT_DONGLE);
+  watchInput(watchedWired, wired.handle, ID_INPUT_WIRED);
+  watchInput(watchedDongle, stick.handle, ID_INPUT_DONGLE);
   armBound(ID_TIMER_WIRED, wired.dueMs);
   armBound(ID_TIMER_DONGLE, stick.dueMs);
   armBound(ID_TIMER_LOG_SCROLL, communicationLog.followDueMs());

@@ -279,7 +279,7 @@ void QuarnWindow::buildLogPage(FXComposite* page) {
 QuarnWindow::~QuarnWindow() {
   if (watchedWired >= 0) getApp()->removeInput(asInputHandle(watchedWired), INPUT_READ);
   if (watchedDongle >= 0) getApp()->removeInput(asInputHandle(watchedDongle), INPUT_READ);
-  if (watchingDevices) getApp()->removeInput(asInputHandle(deviceMonitor.fd), INPUT_READ);
+  if (watchingDevices) getApp()->removeInput(asInputHandle(deviceMonitor.handle), INPUT_READ);
   closeDeviceMonitor(deviceMonitor);
   delete logFont;  // the text widget does not own its font
   delete bigIcon;

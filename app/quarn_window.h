@@ -57,7 +57,7 @@ public:
     ID_SET_OPTIONS,
     ID_INPUT_WIRED,    // the wired port is readable
     ID_INPUT_DONGLE,   // the stick's port is readable
-    ID_INPUT_DEVICES,  // udev reports a serial port added or removed
+    ID_INPUT_DEVICES,  // the system reports a serial port added or removed
     ID_TIMER_LOG_SCROLL,  // a follow of the log held to a display's pace is due
     ID_SAVE_SETTINGS,
     ID_LOAD_SETTINGS,
@@ -185,13 +185,13 @@ private:
   void reportFile(bool ok, const std::string& done, const std::string& failed, const std::string& error);
 
   FXMenuPane* menuPanes[5] = {};
-  // Descriptors the event loop watches for the links (-1: none), and the udev monitor.
-  int watchedWired = -1;
-  int watchedDongle = -1;
+  // What the event loop watches for the links (-1: none), and the device monitor.
+  intptr_t watchedWired = -1;
+  intptr_t watchedDongle = -1;
   DeviceMonitor deviceMonitor;
   bool watchingDevices = false;
-  void watchDescriptor(int& watched, int descriptor, FXSelector id);
-  static FXInputHandle asInputHandle(int descriptor);
+  void watchInput(intptr_t& watched, intptr_t handle, FXSelector id);
+  static FXInputHandle asInputHandle(intptr_t handle);
   void armBound(FXSelector id, long long dueMs);
   bool wakeEnds(unsigned long writesBefore);
   // Counts writes to widgets other than the log, so a wake-up can tell whether FOX's refresh

@@ -21,7 +21,8 @@ fox=$(find "$cache" -mindepth 1 -maxdepth 1 -type d -name 'fox-*-mingw64' 2>/dev
 winBuild=$here/build/windows-bench
 if [ ! -f "$winBuild/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$winBuild" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox" -DQUARN_BUILD_TESTS=OFF -DQUARN_BENCH=ON >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox" -DQUARN_BUILD_TESTS=OFF -DQUARN_BENCH=ON -DQUARN_WERROR=ON \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
 fi
 nice cmake --build "$winBuild" -j2 --target quarn quarn_bare_fox_window >/dev/null
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -36,30 +37,13 @@ work=$(mktemp -d /tmp/quarn-wine-idle-XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 clk=$(getconf CLK_TCK)
 pids=()
-cleanup() {
-  local p
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wineserver -k >/dev/null 2>&1 || true
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
+# shellcheck source=scripts/wine-lib.sh
+. "$here/scripts/wine-lib.sh"
+cleanup() { wine_cleanup "$work"; }
 trap cleanup EXIT
-# The newest process of that name in this run's prefix (other Wine runs may share the machine).
-ours() {  # ours name-pattern
-  local p found=""
-  for p in $(pgrep -x "$1"); do
-    { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && found=$p
-  done
-  echo "$found"
-}
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
-# shellcheck source=scripts/private-x.sh
-. "$here/scripts/private-x.sh"
-start_private_x /dev/null 1600x1000x24 || { echo "wine_idle: no X server came up" >&2; exit 1; }
-pids+=("$xPid")
-export DISPLAY=$display
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_session "$here" || { echo "wine_idle: no X server came up" >&2; exit 1; }
 
 "$writer" --link "$work/ttyStick" --mode dongle >"$work/writer.out" 2>&1 &
 pids+=("$!")

@@ -327,8 +327,12 @@ int commandLineKey(const CliOptions& options, std::string& key, std::string& err
       error = from + ": " + (file ? "not a regular file" : std::strerror(errno));
       return exitUsage;
     }
-    if (modeLetsOthersRead(info.st_mode)) {
-      error = from + ": other accounts can read it (chmod 600 " + options.keyFile + ")";
+    const char* names[] = {options.keyFile.c_str()};
+    ExposedFile found[1];
+    if (findExposedFiles(names, 1, found, 1) == 1 && found[0].readable) {
+      char remedy[400];
+      privateFileRemedy(options.keyFile.c_str(), false, remedy, sizeof remedy);
+      error = from + ": other accounts can read it (" + remedy + ")";
       return exitUsage;
     }
     if (std::fgets(line, sizeof line, file.get()) == nullptr) line[0] = '\0';

@@ -24,6 +24,9 @@ tests=OFF
 
 say() { printf '== %s\n' "$*"; }
 
+# Another installation may hold apt's lock for a while.
+wait_lock=(-o DPkg::Lock::Timeout=600)
+
 as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
@@ -77,8 +80,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   say "installing ${missing[*]}"
-  as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  as_root apt-get "${wait_lock[@]}" update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}"
 fi
 
 # FOX's source: the .orig tarball of Debian's own source package, once.
@@ -101,11 +104,11 @@ Suites: $suite
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-    as_root apt-get update -q
+    as_root apt-get "${wait_lock[@]}" update -q
   fi
   say "fetching FOX $fox_version's source"
   # Only the .orig tarball is needed; a mirror missing the Debian patch tarball is no obstacle.
-  (cd "$cache/src" && apt-get source --download-only "fox1.6=$fox_version-1" >/dev/null) || true
+  (cd "$cache/src" && apt-get "${wait_lock[@]}" source --download-only "fox1.6=$fox_version-1" >/dev/null) || true
   [ -f "$fox_tarball" ] || { echo "apt-get source gave no $fox_tarball" >&2; exit 1; }
   # The tarball must match the checksum that the archive's signed source index gives for it.
   want=$(apt-cache showsrc fox1.6 | awk -v f="$(basename "$fox_tarball")" \
@@ -142,8 +145,13 @@ if [ ! -f "$fox_prefix/.built" ]; then
 fi
 
 say "building Quarn for Windows into $build"
+# ccache, where it is installed, keeps the objects of one run for the next.
+launcher=()
+command -v ccache >/dev/null 2>&1 &&
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S "$repo" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=$tests >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DQUARN_FOX_PREFIX="$fox_prefix" -DQUARN_WERROR=ON -DQUARN_BUILD_TESTS=$tests \
+  "${launcher[@]}" >/dev/null
 nice cmake --build "$build" -j"$jobs"
 
 # The zip: the program and quarn-cli, the help page, an example configuration and the key folders.

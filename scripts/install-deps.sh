@@ -25,5 +25,7 @@ done
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
 echo "Installing: ${missing[*]}"
-"${sudo_cmd[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Another installation may hold apt's lock for a while.
+wait_lock=(-o DPkg::Lock::Timeout=600)
+"${sudo_cmd[@]}" apt-get "${wait_lock[@]}" update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}"

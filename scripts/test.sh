@@ -53,19 +53,23 @@ fi
 
 # The Windows build: FOX for MinGW is built once into ~/.cache/quarn-win (minutes on a fresh
 # machine, seconds after), then the plain libraries' unit tests run under Wine, and quarn.exe's
-# smoke run drives it against quarn-sim through pseudo-terminals mapped as COM ports. Users run
-# it from an ordinary account, so as root both run as quarn-test; the screenshots stay in
-# build/windows/smoke.
+# smoke run drives it against quarn-sim through pseudo-terminals mapped as COM ports (the stick
+# unplugged and plugged back, the key files' warnings among it), and the installer makes its
+# round trip in a fresh prefix. Users run it from an ordinary account, so as root all run as
+# quarn-test; the screenshots stay in build/windows/smoke.
 section "Windows build (MinGW-w64) and its tests under Wine"
+windows_started=$(date +%s)
 scripts/build-windows.sh --tests
 # One at a time: the first Wine program makes the prefix, and two making it at once collide.
-windows_tests='ctest --test-dir build/windows --output-on-failure && scripts/windows-test.sh build/windows/smoke'
+windows_tests='ctest --test-dir build/windows --output-on-failure && scripts/windows-test.sh build/windows/smoke &&
+  scripts/windows-install-test.sh build/windows/install'
 if [ "$(id -u)" -eq 0 ]; then
   scripts/as-test-user.sh --writable build/windows/Testing --writable build/windows/smoke \
-    bash -c "$windows_tests"
+    --writable build/windows/install bash -c "$windows_tests"
 else
   bash -c "$windows_tests"
 fi
+echo "Windows section: $(( $(date +%s) - windows_started )) s"
 
 # Real kernel drivers: a QEMU guest on Debian's kernel meets the stick through cdc_acm (a USB
 # gadget), a wired converter through QEMU's FTDI adapter, and udev with the package's rule. The

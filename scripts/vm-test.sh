@@ -13,6 +13,8 @@ stick_serial=ZJ000042
 gadget=/sys/kernel/config/usb_gadget/quarn
 dialout_user=quarn-vm-dialout
 other_user=quarn-vm-other
+# Another installation may hold apt's lock for a while.
+wait_lock=(-o DPkg::Lock::Timeout=600)
 
 # ---------------------------------------------------------------- host: building the rig
 
@@ -32,8 +34,6 @@ install_vm_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
   [ "$(id -u)" -eq 0 ] || rig_fail "missing packages (${missing[*]}); run as root to install them"
   echo "vm-test: installing ${missing[*]}"
-  # Another installation may hold apt's lock for a while.
-  local wait_lock=(-o DPkg::Lock::Timeout=600)
   apt-get "${wait_lock[@]}" update -q >/dev/null || rig_fail "apt-get update failed"
   DEBIAN_FRONTEND=noninteractive apt-get "${wait_lock[@]}" install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
     rig_fail "apt-get install ${missing[*]} failed"
@@ -49,7 +49,7 @@ fetch_kernel() {
   echo "vm-test: fetching $kpkg into $cache"
   rm -rf "$kdir" "$cache/download"
   mkdir -p "$cache/download"
-  (cd "$cache/download" && apt-get download "$kpkg" >/dev/null 2>&1) || rig_fail "apt-get download $kpkg failed"
+  (cd "$cache/download" && apt-get "${wait_lock[@]}" download "$kpkg" >/dev/null 2>&1) || rig_fail "apt-get download $kpkg failed"
   dpkg-deb -x "$cache"/download/"$kpkg"_*.deb "$kdir" || rig_fail "dpkg-deb -x failed"
   depmod -b "$kdir" "$kver" || rig_fail "depmod failed"
   rm -rf "$cache/download"

@@ -3,14 +3,18 @@
 # connection dialog appears, a wired run reaches the Linux quarn-sim through a pseudo-terminal
 # that Wine maps as COM5 (REQ_UD2 goes out, the answer comes back; the simulator then ends and
 # the saved log must say the connection was lost), a wireless run finds a simulated stick named
-# through QUARN_VIRTUAL_PORTS, and the window keeps answering a stick that floods garbage. Then
+# through QUARN_VIRTUAL_PORTS, a stick pulled out and plugged back is opened again (the port
+# unmapped and mapped while quarn.exe runs, and the device change broadcast as Windows does), the
+# key files other accounts can read are warned about, and the window keeps answering a stick that
+# floods garbage. Then
 # quarn-cli.exe writes and reads back a settings file through COM5, applies a two-converter site
-# plan through a simulated stick on COM6, and fails as documented on a
-# COM port that is not there. Screenshots are left in the output folder.
+# plan through a simulated stick on COM6, refuses a --key-file others can read, and fails as
+# documented on a COM port that is not there. Screenshots are left in the output folder.
 #
 #   scripts/windows-test.sh [output folder]
 #   QUARN_WIN_EXE=...   the program (default build/windows/app/quarn.exe)
 #   QUARN_WIN_CLI=...   quarn-cli.exe (default build/windows/cli/quarn-cli.exe beside it)
+#   QUARN_WIN_POST=...  the device-change broadcaster (default build/windows/tests/...)
 #   QUARN_SIM=...       the Linux simulator (default: build/linux, then build/release)
 #
 # Exits 77 (skipped) when there is no Windows build, Wine, Xvfb or simulator.
@@ -19,6 +23,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 exe=${QUARN_WIN_EXE:-$repo/build/windows/app/quarn.exe}
 cli=${QUARN_WIN_CLI:-$(dirname "$exe")/../cli/quarn-cli.exe}
+post_change=${QUARN_WIN_POST:-$(dirname "$exe")/../tests/quarn_post_device_change.exe}
 sim=${QUARN_SIM:-}
 if [ -z "$sim" ]; then
   for candidate in "$repo/build/linux/sim/quarn-sim" "$repo/build/release/sim/quarn-sim"; do
@@ -41,27 +46,15 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quarn-wine-run.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset QUARN_VIRTUAL_PORTS
 pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  WINEPREFIX=$work/prefix wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
+# shellcheck source=scripts/wine-lib.sh
+. "$repo/scripts/wine-lib.sh"
+cleanup() { KEEP="" wine_cleanup "$work"; }
 trap cleanup EXIT
 
-fail() { echo "FAIL: $*"; echo "(output in $out)"; exit 1; }
-say() { printf '== %s\n' "$*"; }
-
-# A display of our own.
-# shellcheck source=scripts/private-x.sh
-. "$repo/scripts/private-x.sh"
-start_private_x /dev/null 1600x1000x24 || fail "no X server came up"
-pids+=("$xPid")
-export DISPLAY=$display
 
 say "preparing the Wine prefix"
 started=$(date +%s)
-wineboot -i >/dev/null 2>&1
-wineserver -w
+wine_session "$repo" || fail "no X server came up"
 say "prefix ready in $(( $(date +%s) - started )) s"
 
 # Maps COM<n> onto a pseudo-terminal; the server reads the mapping when it starts.
@@ -76,23 +69,12 @@ run_dir=$work/run
 mkdir -p "$run_dir"
 cp "$repo/Quarnconfig.txt" "$run_dir/"
 cp -r "$repo/dongleKeys" "$repo/meterKeys" "$repo/help" "$run_dir/"
-
-wait_window() {  # wait_window "title" seconds -> window id on stdout
-  local deadline=$(( $(date +%s) + $2 )) id
-  while [ "$(date +%s)" -lt "$deadline" ]; do
-    id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.3
-  done
-  return 1
-}
-
-# Clicks at x,y inside a window.
-click_in() {  # click_in window x y
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove $(( X + $2 )) $(( Y + $3 )) click 1
-  sleep 0.3
-}
+# Wine gives a file the access control list its mode bits imply (others: Everyone): dongleKeys
+# is open to other accounts, the configuration and meterKeys are the user's own.
+chmod 755 "$run_dir/dongleKeys"
+chmod 700 "$run_dir/meterKeys"
+chmod 600 "$run_dir/Quarnconfig.txt"
+key_warning='Warning: dongleKeys is readable by other users; run icacls "dongleKeys" /inheritance:r /grant:r "%USERNAME%":(OI)(CI)F.'
 
 shot() { import -window root "$out/$1.png"; }
 
@@ -175,14 +157,7 @@ sleep 0.5
 steps=$(wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' |
   grep -o 'COM[0-9]*$' | LC_ALL=C sort -u | grep -n '^COM5$' | cut -d: -f1)
 [ -n "$steps" ] || fail "COM5 is not in the registry's SERIALCOMM list"
-click_in "$ports" 109 28
-for _ in $(seq $(( steps - 1 ))); do xdotool key Down; sleep 0.2; done
-xdotool key Return
-sleep 1
-if xdotool search --onlyvisible --name "^Select wired parameters.\$" >/dev/null 2>&1; then
-  eval "$(xdotool getwindowgeometry --shell "$ports")"
-  click_in "$ports" $(( WIDTH / 2 )) $(( HEIGHT - 33 ))
-fi
+choose_port "$ports" "$steps"
 sleep 3
 shot 2-wired-run
 grep -q . "$out/wired-transcript.txt" 2>/dev/null || fail "quarn-sim received no request"
@@ -196,10 +171,17 @@ sleep 2
 shot 3-wired-port-gone
 main=$(wait_window "Quarn v[0-9.]*" 5) || fail "no main window"
 save_log "$main" "$out/wired-log.txt"
-for line in ">>> REQ_UD2" "<<< Answer" "Connection lost: COM5"; do
+for line in ">>> REQ_UD2" "<<< Answer" "Connection lost: COM5" "$key_warning"; do
   grep -qF "$line" "$out/wired-log.txt" || fail "the saved log has no \"$line\""
 done
 say "the log holds the request, the answer and \"$(grep -o 'Connection lost: COM5[^.]*' "$out/wired-log.txt" | head -n 1)\""
+# The key files: the one others can read is warned about on standard output and in the log, the
+# private ones are not.
+grep -qF "$key_warning" "$out/wired.out" || fail "no warning about dongleKeys on standard output (see wired.out)"
+if grep -E "Warning: (meterKeys|Quarnconfig.txt) is" "$out/wired.out" "$out/wired-log.txt"; then
+  fail "a private key file was warned about"
+fi
+say "warned: $key_warning"
 stop_quarn
 
 # --- Wireless: a simulated stick on a pseudo-terminal mapped as COM6, named as the stick through
@@ -214,6 +196,54 @@ grep -q . "$out/dongle-transcript.txt" 2>/dev/null || fail "the simulated stick 
 say "stick found; it received: $(head -n 1 "$out/dongle-transcript.txt")"
 stop_quarn
 
+# --- The stick pulled out and plugged back (COM8). Mapped and unmapped while quarn.exe runs, as a
+# USB adapter's driver does: Wine's dosdevices link and the registry's SERIALCOMM entry, then the
+# device change broadcast as Windows sends it (Wine has no Plug and Play serial drivers to).
+say "stick unplugged and plugged back"
+[ -f "$post_change" ] || fail "no $post_change (scripts/build-windows.sh --tests builds it)"
+plug_stick() {  # plug_stick name: a fresh simulated stick behind COM8
+  "$sim" --link "$work/tty-$1" --exit-after 120 --role dongle --transcript "$out/$1-transcript.txt" \
+    >"$out/sim-$1.out" 2>&1 &
+  sim_pid=$!
+  pids+=("$sim_pid")
+  for _ in $(seq 50); do [ -L "$work/tty-$1" ] && break; sleep 0.1; done
+  [ -L "$work/tty-$1" ] || fail "quarn-sim ($1) made no link"
+  ln -sfn "$(readlink -f "$work/tty-$1")" "$WINEPREFIX/dosdevices/com8"
+  wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\QuarnStick' /d COM8 /f >/dev/null 2>&1
+  wine "$post_change" || fail "the device change was not broadcast"
+}
+unplug_stick() {
+  kill "$sim_pid"
+  wait "$sim_pid" 2>/dev/null || true
+  rm -f "$WINEPREFIX/dosdevices/com8"
+  wine reg delete 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v '\Device\QuarnStick' /f >/dev/null 2>&1
+  wine "$post_change" || fail "the device change was not broadcast"
+}
+wait_line() {  # wait_line file text seconds
+  for _ in $(seq $(( $3 * 5 ))); do grep -qF "$2" "$1" 2>/dev/null && return 0; sleep 0.2; done
+  return 1
+}
+plug_stick stick-first
+start_stick_quarn COM8 replug "Wireless M-Bus stick (simulated)"
+wait_line "$out/replug.out" "Silabs CDC found." 20 || fail "the stick on COM8 was not found (see replug.out)"
+sleep 2
+grep -q . "$out/stick-first-transcript.txt" 2>/dev/null || fail "the stick on COM8 received no frame"
+unplug_stick
+wait_line "$out/replug.out" "Port COM8 removed." 10 || fail "quarn.exe heard of no port removed (see replug.out)"
+say "unplugged: \"Port COM8 removed.\""
+plug_stick stick-back
+wait_line "$out/replug.out" "Port COM8 arrived." 10 || fail "quarn.exe heard of no port arriving (see replug.out)"
+for _ in $(seq 25); do grep -q . "$out/stick-back-transcript.txt" 2>/dev/null && break; sleep 0.2; done
+grep -q . "$out/stick-back-transcript.txt" 2>/dev/null || fail "the stick plugged back received no frame"
+shot 5-stick-back
+main=$(wait_window "Quarn v[0-9.]*" 5) || fail "no main window after the stick came back"
+save_log "$main" "$out/replug-log.txt"
+for line in "Connection lost: COM8" "Stick ZJ000042 is back on COM8."; do
+  grep -qF "$line" "$out/replug-log.txt" || fail "the saved log has no \"$line\" (see replug-log.txt)"
+done
+say "plugged back: \"Port COM8 arrived.\", the log says \"Stick ZJ000042 is back on COM8.\", the stick was started again"
+stop_quarn
+
 # --- A stick that floods garbage at full speed (COM7): the window must keep answering. The About
 # box (ctrl-a) has to come up within 5 s while the flood goes on.
 say "flooding stick"
@@ -226,7 +256,7 @@ asked=$(date +%s%N)
 xdotool key ctrl+a
 wait_window "About Quarn" 5 >/dev/null || { shot no-about-under-flood; fail "the window did not answer ctrl-a within 5 s under the flood"; }
 say "About box $(( ($(date +%s%N) - asked) / 1000000 )) ms after ctrl-a, under the flood"
-shot 5-about-under-flood
+shot 6-about-under-flood
 kill -0 "$quarn_pid" 2>/dev/null || fail "quarn.exe ended under the flood"
 grep -q "^Dongle frame .* dropped" "$out/flood.out" || fail "no flood reached quarn.exe (see flood.out)"
 stop_quarn
@@ -258,6 +288,21 @@ run_cli export --port COM5 --key $sim_key export back.json
 cmp -s "$run_dir/back.json" "$repo/tests/data/settings/good.json" ||
   { cp "$run_dir/back.json" "$out/" 2>/dev/null || true; fail "the exported file differs from good.json"; }
 say "exported file equals what was applied"
+# Key files others can read: a warning on standard error for dongleKeys, and a --key-file that
+# Everyone may read is refused before anything is sent; the user's own key is taken.
+grep -qF 'Warning: ./dongleKeys is readable by other users; run icacls "./dongleKeys"' <(tr -d '\r' <"$out/cli-apply.err") ||
+  fail "quarn-cli did not warn about dongleKeys (see cli-apply.err)"
+printf '%s\n' $sim_key >"$run_dir/open.key"
+printf '%s\n' $sim_key >"$run_dir/own.key"
+chmod 644 "$run_dir/open.key"
+chmod 600 "$run_dir/own.key"
+run_cli keyopen --port COM5 --key-file open.key identify
+[ "$code" = 2 ] || fail "quarn-cli took a key file others can read (exit $code)"
+grep -qF 'other accounts can read it (icacls "open.key" /inheritance:r /grant:r "%USERNAME%":F)' \
+  <(tr -d '\r' <"$out/cli-keyopen.err") || fail "quarn-cli gave another reason (see cli-keyopen.err)"
+run_cli keyown --port COM5 --key-file own.key export own.json
+[ "$code" = 0 ] || fail "quarn-cli refused the user's own key file (exit $code, see cli-keyown.err)"
+say "--key-file: refused when others can read it, taken when private"
 # A COM port that is not there: exit code 3 and the message, before anything is sent.
 wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' | grep -q 'COM99$' &&
   fail "COM99 exists in this prefix; the failure case needs a port that does not"

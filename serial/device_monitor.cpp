@@ -35,7 +35,7 @@ int openDeviceMonitor(DeviceMonitor& monitor) {
     closeDeviceMonitor(monitor);
     return 0;
   }
-  monitor.fd = fd;
+  monitor.handle = fd;
   return 1;
 }
 
@@ -62,5 +62,5 @@ void closeDeviceMonitor(DeviceMonitor& monitor) {
   if (monitor.system != nullptr) udev_unref(monitor.system);
   monitor.monitor = nullptr;
   monitor.system = nullptr;
-  monitor.fd = -1;
+  monitor.handle = -1;
 }

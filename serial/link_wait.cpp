@@ -1,6 +1,9 @@
-// Linux: the event loop wakes on the port's descriptor; the timer carries the link's bound only.
+// How the event loop waits for a link's port: on what the port layer arms for it (a descriptor on
+// Linux, an event on Windows), the timer carrying the link's own bound only.
 #include "serial/link_wait.h"
 
-LinkWait linkWait(int, int watchDescriptor, long long deadlineMs, long long) {
-  return LinkWait{watchDescriptor, deadlineMs};
+#include "serial/serial_port.h"
+
+LinkWait linkWait(int watchDescriptor, long long deadlineMs) {
+  return LinkWait{watchDescriptor >= 0 ? armInputWait(watchDescriptor) : -1, deadlineMs};
 }

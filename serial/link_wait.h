@@ -1,12 +1,14 @@
-// How the event loop waits for a link's port: on its descriptor where the platform can, else by
-// looking at the open port on a timer. The Linux and the Windows half each define linkWait.
+// How the event loop waits for a link's port: on what the port layer arms for it, and a timer
+// for the link's own bound. Both halves of the port layer share it.
 #pragma once
+#include <cstdint>
 
 struct LinkWait {
-  int descriptor;   // to watch for readable bytes; -1 for none
-  long long dueMs;  // when to wake without bytes; -1 for never
+  intptr_t handle;  // what to watch for input (a descriptor, or a Windows event); -1 for none
+  long long dueMs;  // when to wake without input; -1 for never
 };
 
-// openDescriptor: the port's descriptor, -1 while it is closed; watchDescriptor: the one the
-// link wants watched now (-1 also while it rests); deadlineMs: the link's own bound, -1 for none.
-LinkWait linkWait(int openDescriptor, int watchDescriptor, long long deadlineMs, long long nowMs);
+// watchDescriptor: the port the link wants watched now (-1 while it is closed or rests);
+// deadlineMs: the link's own bound, -1 for none. Arms the port's wait, so call it after each
+// wake-up's reads: no timer stands in for input.
+LinkWait linkWait(int watchDescriptor, long long deadlineMs);

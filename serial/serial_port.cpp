@@ -230,6 +230,9 @@ int serialPortHungUp(SerialPort& port) {
   return 0;
 }
 
+// The descriptor is readable when bytes are queued or the port hung up: nothing to arm.
+intptr_t armInputWait(int descriptor) { return descriptor; }
+
 int waitForInput(int descriptor, int timeoutMs) {
   pollfd watched{descriptor, POLLIN, 0};
   const int ready = poll(&watched, 1, timeoutMs > 0 ? timeoutMs : 0);

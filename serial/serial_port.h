@@ -69,16 +69,20 @@ int serialPortHungUp(SerialPort& port);
 // Received bytes waiting in the input queue, or -1 when the query fails.
 int bytesQueued(SerialPort& port);
 
+// What a waiter (the event loop, or waitForInput) waits on for the port open on descriptor: on
+// Linux the descriptor, readable when input is queued or the port hung up; on Windows an event
+// signalled by a one-byte read armed by this call, which ends with the first byte that arrives or
+// with an error when the port goes away. -1 for a descriptor that is no open port.
+intptr_t armInputWait(int descriptor);
+
 // Waits until the port open on descriptor (SerialPort::fd) has input queued, has hung up or
 // failed, or timeoutMs has passed; a read then tells which. Returns 1 when there is something to
-// look at, 0 when the time is up (or a signal came), -1 when the wait itself failed. Linux polls
-// the descriptor; Windows looks at the queued count every few milliseconds, as comm events and
-// overlapped reads are not to be trusted on emulated ports.
+// look at, 0 when the time is up (or a signal came), -1 when the wait itself failed. Both halves
+// wait on what armInputWait gives.
 int waitForInput(int descriptor, int timeoutMs);
 
-// A short rest of timeoutMs while the rest of a frame trickles in: Linux wakes early when input
-// arrives, Windows sleeps the time. Returns 0 when the port has hung up or failed (lastError is
-// then EIO), else 1.
+// A short rest of timeoutMs while the rest of a frame trickles in, ended early when input
+// arrives. Returns 0 when the port has hung up or failed (lastError is then EIO), else 1.
 int pauseOnPort(SerialPort& port, int timeoutMs);
 
 // Closes the port if open; fd becomes -1.

@@ -1,6 +1,7 @@
-// Windows serial port layer: CreateFile without sharing, the profile through SetCommState and
-// SetCommTimeouts, reads of what ClearCommError says is queued, writes bounded by the write
-// time-outs. Failures are kept as errno values, so callers read them as on Linux.
+// Windows serial port layer: CreateFile without sharing and overlapped, the profile through
+// SetCommState and SetCommTimeouts, and a one-byte read armed while the port is quiet whose event
+// is what a waiter waits on: it completes with the first byte that arrives, or with an error when
+// the port goes away. Failures are kept as errno values, so callers read them as on Linux.
 #include "serial/serial_port.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -21,7 +22,24 @@ const SerialProfile wiredSerialProfile = {2400u, 50, 10};
 namespace {
 
 constexpr DWORD dongleQueueBytes = 4096;  // driver queues of the stick's port, each way
-constexpr DWORD inputCheckMs = 5;         // how often waitForInput looks at the input queue
+// A read returns at once with what is queued and, when nothing is, with the first byte that
+// arrives; the bound (49 days) only keeps that documented behaviour in force.
+constexpr DWORD firstByteBoundMs = MAXDWORD - 1;
+constexpr int maxOpenPorts = 8;  // ports open at once; a run opens one
+
+// One open port's overlapped state. The armed read takes the first byte that arrives into
+// `first` and signals armedEvent; until it is collected that byte comes before anything queued.
+struct PortWait {
+  int fd = -1;                  // -1: a free entry
+  HANDLE armedEvent = nullptr;  // manual reset: what the event loop waits on
+  HANDLE ioEvent = nullptr;     // reads of what is queued and writes, each finished at once
+  OVERLAPPED armed{};
+  bool pending = false;  // armed and not yet collected
+  int refused = 0;       // errno of a port that refused to be armed (gone away); 0 while fine
+  uint8_t first = 0;
+};
+
+PortWait portWaits[maxOpenPorts];
 
 int fail(SerialPort& port, SerialStep step, int error) {
   port.failedStep = step;
@@ -54,6 +72,88 @@ HANDLE handleOf(int descriptor) {
 
 HANDLE handleOf(const SerialPort& port) { return handleOf(port.fd); }
 
+PortWait* waitOf(int descriptor) {
+  if (descriptor < 0) return nullptr;
+  for (PortWait& wait : portWaits)
+    if (wait.fd == descriptor) return &wait;
+  return nullptr;
+}
+
+void freeWait(PortWait& wait) {
+  if (wait.armedEvent != nullptr) CloseHandle(wait.armedEvent);
+  if (wait.ioEvent != nullptr) CloseHandle(wait.ioEvent);
+  wait = PortWait{};
+}
+
+// An entry with its two events for a port just opened; nullptr when none is free.
+PortWait* newWait(int descriptor) {
+  for (PortWait& wait : portWaits) {
+    if (wait.fd >= 0) continue;
+    wait.armedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    wait.ioEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (wait.armedEvent == nullptr || wait.ioEvent == nullptr) {
+      freeWait(wait);
+      return nullptr;
+    }
+    wait.fd = descriptor;
+    return &wait;
+  }
+  return nullptr;
+}
+
+// Starts the first-byte read unless one is outstanding. A byte already queued completes it at
+// once, and its event is then signalled as for one that arrives later. A port that refuses the
+// read (gone away) gets its event set, so the waiter looks and the next read reports the failure.
+void arm(PortWait& wait) {
+  if (wait.pending) return;
+  wait.armed = OVERLAPPED{};
+  wait.armed.hEvent = wait.armedEvent;
+  if (ReadFile(handleOf(wait.fd), &wait.first, 1, nullptr, &wait.armed) || GetLastError() == ERROR_IO_PENDING) {
+    wait.pending = true;
+    return;
+  }
+  wait.refused = errnoOf(GetLastError());
+  SetEvent(wait.armedEvent);
+}
+
+// Whether the armed read has ended: with a byte, empty or with an error, it waits to be collected.
+bool armedEnded(const PortWait& wait) { return wait.pending && HasOverlappedIoCompleted(&wait.armed); }
+
+// What the armed read brought: 1 with the byte in *byte, 0 when it is outstanding or ended empty,
+// -1 with port.lastError set when the port failed (unplugged: device removed, access denied or
+// the read aborted).
+int collect(SerialPort& port, PortWait& wait, uint8_t* byte) {
+  if (wait.refused != 0) {
+    port.lastError = wait.refused;
+    return -1;
+  }
+  if (!armedEnded(wait)) return 0;
+  wait.pending = false;
+  DWORD got = 0;
+  if (!GetOverlappedResult(handleOf(wait.fd), &wait.armed, &got, FALSE)) {
+    port.lastError = errnoOf(GetLastError());
+    return -1;
+  }
+  if (got == 0) return 0;
+  *byte = wait.first;
+  return 1;
+}
+
+// One overlapped read or write on ioEvent, finished before it returns (the time-outs bound it).
+// Returns the bytes moved, or -1 with port.lastError set; *moved holds the count either way.
+long finishIo(SerialPort& port, BOOL started, OVERLAPPED& io, DWORD* moved) {
+  *moved = 0;
+  if (!started && GetLastError() != ERROR_IO_PENDING) {
+    port.lastError = errnoOf(GetLastError());
+    return -1;
+  }
+  if (!GetOverlappedResult(handleOf(port), &io, moved, TRUE)) {
+    port.lastError = errnoOf(GetLastError());
+    return -1;
+  }
+  return static_cast<long>(*moved);
+}
+
 // The input queue's byte count; -1 with lastError set when the port no longer answers.
 long queuedBytes(SerialPort& port) {
   HANDLE handle = handleOf(port);
@@ -70,6 +170,18 @@ long queuedBytes(SerialPort& port) {
   return static_cast<long>(status.cbInQue);
 }
 
+// Reads up to capacity of the bytes the queue holds, which the time-outs hand over at once.
+long readQueued(SerialPort& port, PortWait& wait, uint8_t* buffer, size_t capacity) {
+  const long queued = queuedBytes(port);
+  if (queued <= 0 || capacity == 0) return queued;
+  const DWORD wanted = static_cast<DWORD>(static_cast<size_t>(queued) < capacity ? static_cast<size_t>(queued)
+                                                                                 : capacity);
+  OVERLAPPED io{};
+  io.hEvent = wait.ioEvent;
+  DWORD got = 0;
+  return finishIo(port, ReadFile(handleOf(port), buffer, wanted, nullptr, &io), io, &got);
+}
+
 }  // namespace
 
 int serialPortIsOpen(const SerialPort& port) { return port.fd >= 0 ? 1 : 0; }
@@ -80,12 +192,16 @@ int openSerialPort(SerialPort& port, const char* devicePath) {
   port.lastError = 0;
   // Share mode 0: no second opener, this program included, while the port is ours.
   HANDLE handle = CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return fail(port, serialStepOpen, errnoOf(GetLastError()));
   // A descriptor wraps the handle so the port is an int on both systems; closing it closes both.
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
   if (fd < 0) {
     CloseHandle(handle);
+    return fail(port, serialStepOpen, EMFILE);
+  }
+  if (newWait(fd) == nullptr) {
+    _close(fd);
     return fail(port, serialStepOpen, EMFILE);
   }
   port.fd = fd;
@@ -107,12 +223,12 @@ int applyProfile(SerialPort& port, const SerialProfile& profile) {
   state.fBinary = TRUE;
   state.fParity = TRUE;
   if (!SetCommState(handle, &state)) return fail(port, serialStepSetState, errnoOf(GetLastError()));
-  // Reads return at once with what is queued; a write waits at most the constant plus the
-  // per-byte time.
+  // Reads return at once with what is queued, or with the first byte to arrive; a write waits at
+  // most the constant plus the per-byte time.
   COMMTIMEOUTS timeouts{};
   timeouts.ReadIntervalTimeout = MAXDWORD;
-  timeouts.ReadTotalTimeoutMultiplier = 0;
-  timeouts.ReadTotalTimeoutConstant = 0;
+  timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+  timeouts.ReadTotalTimeoutConstant = firstByteBoundMs;
   timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(profile.writeMsPerByte);
   timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(profile.writeConstantMs);
   if (!SetCommTimeouts(handle, &timeouts)) return fail(port, serialStepTimeouts, errnoOf(GetLastError()));
@@ -125,38 +241,34 @@ int applyProfile(SerialPort& port, const SerialProfile& profile) {
 }
 
 long readAvailable(SerialPort& port, uint8_t* buffer, size_t capacity) {
-  if (port.fd < 0) {
+  PortWait* wait = waitOf(port.fd);
+  if (wait == nullptr) {
     port.lastError = EBADF;
     return -1;
   }
   if (capacity == 0) return 0;
-  // Only what the queue holds is asked for, so the read cannot wait whatever the driver makes of
-  // the time-outs.
-  const long queued = queuedBytes(port);
-  if (queued < 0) return -1;
-  if (queued == 0) return 0;
-  const DWORD wanted = static_cast<DWORD>(static_cast<size_t>(queued) < capacity ? static_cast<size_t>(queued)
-                                                                                 : capacity);
-  DWORD got = 0;
-  if (!ReadFile(handleOf(port), buffer, wanted, &got, nullptr)) {
-    port.lastError = errnoOf(GetLastError());
-    return -1;
-  }
-  return static_cast<long>(got);
+  // An armed read still outstanding takes the next byte: nothing may be read before it ends.
+  if (wait->pending && !armedEnded(*wait)) return 0;
+  const int first = collect(port, *wait, buffer);
+  if (first < 0) return -1;
+  const long rest = readQueued(port, *wait, buffer + first, capacity - static_cast<size_t>(first));
+  if (rest < 0) return first > 0 ? first : -1;  // the byte in hand first; the failure comes next
+  return first + rest;
 }
 
 long writeBytes(SerialPort& port, const uint8_t* bytes, size_t count) {
-  if (port.fd < 0) {
+  PortWait* wait = waitOf(port.fd);
+  if (wait == nullptr) {
     port.lastError = EBADF;
     return -1;
   }
   if (count == 0) return 0;
+  OVERLAPPED io{};
+  io.hEvent = wait->ioEvent;
   DWORD put = 0;
   // The write time-outs of the profile bound the call.
-  if (!WriteFile(handleOf(port), bytes, static_cast<DWORD>(count), &put, nullptr)) {
-    port.lastError = errnoOf(GetLastError());
-    return put > 0 ? static_cast<long>(put) : -1;
-  }
+  const BOOL started = WriteFile(handleOf(port), bytes, static_cast<DWORD>(count), nullptr, &io);
+  if (finishIo(port, started, io, &put) < 0) return put > 0 ? static_cast<long>(put) : -1;
   if (put < count) port.lastError = ETIMEDOUT;
   return static_cast<long>(put);
 }
@@ -175,7 +287,12 @@ std::string writeFailureText(long written, size_t count, int error) {
 
 int serialPortHungUp(SerialPort& port) {
   if (port.fd < 0) return 0;
-  if (queuedBytes(port) < 0) {
+  PortWait* wait = waitOf(port.fd);
+  DWORD got = 0;
+  // An armed read that ended in an error is the port gone; the error stays for the read to report.
+  const bool armedFailed = wait != nullptr && (wait->refused != 0 || (armedEnded(*wait) &&
+                                               !GetOverlappedResult(handleOf(port), &wait->armed, &got, FALSE)));
+  if (armedFailed || queuedBytes(port) < 0) {
     port.lastError = EIO;
     return 1;
   }
@@ -184,34 +301,57 @@ int serialPortHungUp(SerialPort& port) {
 
 int bytesQueued(SerialPort& port) {
   const long queued = queuedBytes(port);
-  return queued < 0 ? -1 : static_cast<int>(queued);
+  if (queued < 0) return -1;
+  PortWait* wait = waitOf(port.fd);
+  if (wait == nullptr || !wait->pending) return static_cast<int>(queued);
+  // Bytes count once the armed read that comes before them has ended (Wine may show them queued
+  // a moment earlier); its own byte is received and not yet read.
+  if (!armedEnded(*wait)) return 0;
+  DWORD got = 0;
+  const bool held = GetOverlappedResult(handleOf(port), &wait->armed, &got, FALSE) && got > 0;
+  return static_cast<int>(queued) + (held ? 1 : 0);
+}
+
+intptr_t armInputWait(int descriptor) {
+  PortWait* wait = waitOf(descriptor);
+  if (wait == nullptr) return -1;
+  arm(*wait);
+  return reinterpret_cast<intptr_t>(wait->armedEvent);
 }
 
 int waitForInput(int descriptor, int timeoutMs) {
-  HANDLE handle = handleOf(descriptor);
-  if (handle == INVALID_HANDLE_VALUE) return -1;
-  const ULONGLONG until = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs > 0 ? timeoutMs : 0);
-  for (;;) {
-    DWORD errors = 0;
-    COMSTAT status{};
-    // A port that no longer answers is something to look at too: the read reports it.
-    if (!ClearCommError(handle, &errors, &status) || status.cbInQue > 0) return 1;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= until) return 0;
-    Sleep(static_cast<DWORD>(until - now < inputCheckMs ? until - now : inputCheckMs));
-  }
+  PortWait* wait = waitOf(descriptor);
+  if (wait == nullptr) return -1;
+  arm(*wait);
+  HANDLE handles[1] = {wait->armedEvent};
+  const DWORD ended = WaitForMultipleObjects(1, handles, FALSE, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  if (ended == WAIT_OBJECT_0) return 1;
+  return ended == WAIT_TIMEOUT ? 0 : -1;
 }
 
 int pauseOnPort(SerialPort& port, int timeoutMs) {
-  Sleep(static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  PortWait* wait = waitOf(port.fd);
+  // With the armed read's byte still held its event stays set: the rest of a frame is then
+  // waited for by the clock.
+  if (wait == nullptr || armedEnded(*wait)) Sleep(static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+  else waitForInput(port.fd, timeoutMs);
   return serialPortHungUp(port) ? 0 : 1;
 }
 
 void closeSerialPort(SerialPort& port) {
-  if (port.fd >= 0) {
-    _close(port.fd);  // closes the handle too
-    port.fd = -1;
+  if (port.fd < 0) return;
+  PortWait* wait = waitOf(port.fd);
+  if (wait != nullptr) {
+    // The armed read writes into the entry: it must be over before the entry is freed.
+    if (wait->pending) {
+      DWORD got = 0;
+      CancelIo(handleOf(port));
+      GetOverlappedResult(handleOf(port), &wait->armed, &got, TRUE);
+    }
+    freeWait(*wait);
   }
+  _close(port.fd);  // closes the handle too
+  port.fd = -1;
 }
 
 const char* serialOpenCauseText(int error) {

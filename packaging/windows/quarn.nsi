@@ -4,6 +4,9 @@
 ; working folder (Documents\Quarn) gets the example configuration and key folders on first
 ; start of the shortcut, never overwriting what is there.
 Unicode true
+; A 64-bit installer for the 64-bit programs: it writes the 64-bit registry and Program Files,
+; and 64-bit Wine runs it.
+Target amd64-unicode
 !ifndef VERSION
   !error "VERSION not given"
 !endif

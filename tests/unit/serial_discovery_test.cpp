@@ -368,7 +368,7 @@ TEST_F(MockSystem, MonitorTellsTheStickAddedWithItsIdentityAndRemovedWithItsNode
   addStick();  // before the monitor opens: the testbed's own add events are not seen
   DeviceMonitor monitor;
   ASSERT_EQ(1, openDeviceMonitor(monitor));
-  ASSERT_GE(monitor.fd, 0);
+  ASSERT_GE(monitor.handle, 0);
   DeviceEvent events[4];
   EXPECT_EQ(0, readDeviceEvents(monitor, events, 4));  // nothing waits: no blocking
   // Passed over: a USB device (other subsystem), a console, a change of the port itself.
@@ -376,7 +376,7 @@ TEST_F(MockSystem, MonitorTellsTheStickAddedWithItsIdentityAndRemovedWithItsNode
   umockdev_testbed_uevent(testbed, "/sys/devices/virtual/tty/tty7", "add");
   umockdev_testbed_uevent(testbed, stickTty, "change");
   umockdev_testbed_uevent(testbed, stickTty, "add");
-  ASSERT_EQ(1, waitReadable(monitor.fd));
+  ASSERT_EQ(1, waitReadable(static_cast<int>(monitor.handle)));
   ASSERT_EQ(1, readDeviceEvents(monitor, events, 4));
   EXPECT_EQ(deviceAdded, events[0].kind);
   EXPECT_STREQ("ttyUSB3", events[0].port.name);
@@ -386,14 +386,14 @@ TEST_F(MockSystem, MonitorTellsTheStickAddedWithItsIdentityAndRemovedWithItsNode
 
   umockdev_testbed_uevent(testbed, stickTty, "remove");
   umockdev_testbed_remove_device(testbed, "/sys/devices/pci0000:00/usb1/1-1");
-  ASSERT_EQ(1, waitReadable(monitor.fd));
+  ASSERT_EQ(1, waitReadable(static_cast<int>(monitor.handle)));
   ASSERT_EQ(1, readDeviceEvents(monitor, events, 4));
   EXPECT_EQ(deviceRemoved, events[0].kind);
   EXPECT_STREQ("ttyUSB3", events[0].port.name);
   EXPECT_STREQ("/dev/ttyUSB3", events[0].port.devicePath);
   EXPECT_STREQ("", events[0].port.instanceId);
   closeDeviceMonitor(monitor);
-  EXPECT_EQ(-1, monitor.fd);
+  EXPECT_EQ(-1, monitor.handle);
   closeDeviceMonitor(monitor);  // twice is harmless
 }
 
@@ -403,7 +403,7 @@ TEST_F(MockSystem, MonitorTakesABoundedNumberOfEventsPerCall) {
   ASSERT_EQ(1, openDeviceMonitor(monitor));
   // Ten: the testbed's sender gives up once the socket's queue is full.
   for (int i = 0; i < 10; ++i) umockdev_testbed_uevent(testbed, stickTty, i % 2 ? "remove" : "add");
-  ASSERT_EQ(1, waitReadable(monitor.fd));
+  ASSERT_EQ(1, waitReadable(static_cast<int>(monitor.handle)));
   DeviceEvent events[16];
   struct Step {
     int capacity;

@@ -25,12 +25,14 @@ endfunction()
 set(unit ${PROJECT_SOURCE_DIR}/tests/unit)
 quarn_add_windows_test(text_test SOURCES ${unit}/text_test.cpp LIBS quarn_text)
 quarn_add_windows_test(log_bound_test SOURCES ${unit}/log_bound_test.cpp LIBS quarn_text)
+quarn_add_windows_test(private_files_win_test SOURCES ${unit}/private_files_win_test.cpp LIBS quarn_text)
 quarn_add_windows_test(crypto_test SOURCES ${unit}/crypto_test.cpp LIBS quarn_crypto)
 quarn_add_windows_test(mbus_test SOURCES ${unit}/mbus_test.cpp LIBS quarn_mbus)
 quarn_add_windows_test(wired_answer_test SOURCES ${unit}/wired_answer_test.cpp LIBS quarn_link)
 quarn_add_windows_test(dongle_test SOURCES ${unit}/dongle_test.cpp LIBS quarn_link)
 quarn_add_windows_test(dongle_frame_reader_test SOURCES ${unit}/dongle_frame_reader_test.cpp
   LIBS quarn_dongle)
+quarn_add_windows_test(port_list_diff_test SOURCES ${unit}/port_list_diff_test.cpp LIBS quarn_serial)
 quarn_add_windows_test(com_port_index_test SOURCES ${unit}/com_port_index_test.cpp
   LIBS quarn_serial)
 quarn_add_windows_test(converter_test SOURCES ${unit}/converter_test.cpp
@@ -42,3 +44,7 @@ quarn_add_windows_test(output_file_test SOURCES ${unit}/output_file_test.cpp
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
 quarn_add_windows_test(key_import_test SOURCES ${unit}/key_import_test.cpp
   LIBS quarn_settings quarn_converter quarn_codec quarn_crypto quarn_mbus quarn_text)
+
+# The device-change broadcast the smoke run sends when it maps or unmaps a COM port.
+add_executable(quarn_post_device_change ${CMAKE_CURRENT_LIST_DIR}/post_device_change.cpp)
+target_link_libraries(quarn_post_device_change PRIVATE -static)
