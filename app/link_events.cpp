@@ -73,6 +73,7 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
   }
   if (events.lost) showStatus(link_.lostText());
   followLinks();
+  jobWoken_ = 1;  // a job waiting on the window's link goes on
   return wakeEnds(writesBefore) ? 1 : 0;
 }
 
@@ -92,6 +93,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
   }
   if (events.lost) showStatus(link_.lostText());
   followLinks();
+  jobWoken_ = 1;
   return wakeEnds(writesBefore) ? 1 : 0;
 }
 

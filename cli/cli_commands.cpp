@@ -13,12 +13,11 @@
 #include <nlohmann/json.hpp>
 
 #include "app/config_file.h"
-#include "cli/cli_session.h"
-#include "cli/converter_apply.h"
+#include "cli/cli_records.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
-#include "converter/key_find.h"
 #include "converter/nearby_devices.h"
+#include "jobs/converter_jobs.h"
 #include "settings/settings_file.h"
 #include "serial/serial_trace.h"
 #include "settings/view_settings.h"
@@ -109,16 +108,10 @@ bool slotArgument(const std::string& text, int& s) {
   return true;
 }
 
-int waitFailure(Run& run, CliSession& session, WaitEnd end, const std::string& step) {
-  ApplyProgress progress;
-  waitFailed(progress, session, end, step);
-  return failWith(run, progress.code, progress.message);
-}
-
-// A failed write or read-back: what was written before it, then the failure.
-int applyFailure(Run& run, const ApplyProgress& progress) {
-  run.written = progress.written;
-  return failWith(run, progress.code, progress.message);
+// A failed job: what was written before the failure, then the failure.
+int jobFailure(Run& run, const JobOutcome& outcome) {
+  run.written = outcome.written;
+  return failWith(run, outcome.code, outcome.message);
 }
 
 ordered_json settingsJson(const SettingsFile& settings) {
@@ -158,8 +151,8 @@ int commandPorts(Run& run) {
   return done(run);
 }
 
-int commandIdentify(Run& run, CliSession& session) {
-  const ConverterIdentity id = session.link().identity();
+int commandIdentify(Run& run, JobLink& link) {
+  const ConverterIdentity id = link.link().identity();
   run.result["serialNumber"] = serialNumberText(id);
   run.result["address"] = addressText(id);
   run.result["firmware"] = id.firmware;
@@ -169,76 +162,49 @@ int commandIdentify(Run& run, CliSession& session) {
   return done(run);
 }
 
-int commandGet(Run& run, CliSession& session, int s) {
-  const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
+int commandGet(Run& run, JobLink& link, int s) {
   SettingsFile got;
-  got.slotPresent[s] = true;
-  got.slots[s] = session.view().slots[s];
-  got.wiredPresent = true;
-  got.wired = session.view().wired;
+  const JobOutcome outcome = getJob(link, s, run.options.timeoutMs, got);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   run.result = settingsJson(got);
   run.text = slotText(s, got.slots[s], got.wired);
   return done(run);
 }
 
-int commandSet(Run& run, CliSession& session, int s, const SettingsFile& file) {
-  // The fields not given keep what the converter holds.
-  WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-  SlotFields fields = session.view().slots[s];
-  WiredSettings wired = session.view().wired;
-  if (file.slotPresent[s]) fields = file.slots[s];
-  if (file.wiredPresent) wired = file.wired;
-  std::string error;
-  for (const auto& field : run.options.fields) setSettingsField(field.first, field.second, fields, wired, error);
-  ApplyProgress progress;
-  if (!writeSlotVerified(progress, session, s, fields, wired, run.options.timeoutMs))
-    return applyFailure(run, progress);
+int commandSet(Run& run, JobLink& link, int s, const SettingsFile& file) {
   SettingsFile wrote;
-  wrote.slotPresent[s] = true;
-  wrote.slots[s] = session.view().slots[s];
-  wrote.wiredPresent = true;
-  wrote.wired = session.view().wired;
+  const JobOutcome outcome = setJob(link, s, file, run.options.fields, run.options.timeoutMs, wrote);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   run.result = settingsJson(wrote);
   run.result["verified"] = true;
   run.text = "slot " + std::to_string(s + 1) + " written and read back\n";
   return done(run);
 }
 
-int commandOptionsGet(Run& run, CliSession& session) {
-  const WaitEnd end = session.readOptions(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
+int commandOptionsGet(Run& run, JobLink& link) {
   bool bits[optionCount];
-  optionBitsOf(session.records().options, bits);
+  const JobOutcome outcome = readOptionsJob(link, run.options.timeoutMs, bits);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
   run.text = optionsText(bits);
   return done(run);
 }
 
-int commandOptionsSet(Run& run, CliSession& session, const std::string& text) {
+int commandOptionsSet(Run& run, JobLink& link, const std::string& text) {
   bool bits[optionCount];
-  std::string error;
-  // Names change some bits and keep the others: those are read first.
-  if (!(text.size() == size_t(optionCount) && text.find_first_not_of("01") == std::string::npos)) {
-    const WaitEnd end = session.readOptions(run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
-  }
-  optionBitsOf(session.records().options, bits);
-  parseOptionBits(text, bits, error);
-  ApplyProgress progress;
-  if (!writeOptionsVerified(progress, session, bits, run.options.timeoutMs)) return applyFailure(run, progress);
+  const JobOutcome outcome = writeOptionsJob(link, text, run.options.timeoutMs, bits);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
   run.result["verified"] = true;
   run.text = optionsText(bits) + "written and read back\n";
   return done(run);
 }
 
-int runScan(Run& run, CliSession& session) {
-  const WaitEnd end = session.scan(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Scan");
+int runScan(Run& run, JobLink& link) {
+  const JobOutcome outcome = scanJob(link, run.options.timeoutMs);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   ordered_json list = ordered_json::array();
-  const NearbyDeviceList& nearby = session.records().nearby;
+  const NearbyDeviceList& nearby = link.records().nearby;
   for (uint32_t i = 0; i < nearby.count; ++i) {
     const NearbyRowTexts row = nearbyRowTexts(nearby.entries[i]);
     list.push_back({{"address", row.address}, {"description", row.description}, {"rssi", std::atoi(row.rssi.c_str())}});
@@ -249,36 +215,26 @@ int runScan(Run& run, CliSession& session) {
   return done(run);
 }
 
-int commandKeyFind(Run& run, CliSession& session, int s, bool offline) {
-  if (!offline) {
-    const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-  }
-  CliView& view = session.view();
-  if (!session.link().keyFind(s))
-    return failWith(run, exitFailed, "no meter key for Device ID " + view.slots[s].deviceId + " in " +
-                                         run.options.home + "/meterKeys");
+int commandKeyFind(Run& run, JobLink& link, int s, bool offline) {
+  SlotFields found;
+  const JobOutcome outcome = keyFindJob(link, s, offline, run.options.timeoutMs, found);
+  if (outcome.code == exitFailed)
+    return failWith(run, exitFailed, outcome.reason + " in " + run.options.home + "/meterKeys");
+  if (!outcome.ok()) return jobFailure(run, outcome);
   run.result["slot"] = s + 1;
-  run.result["deviceId"] = view.slots[s].deviceId;
-  run.result["masterKey"] = view.slots[s].masterKey;
-  run.result["keyEncryptionKey"] = view.slots[s].kek;
-  run.text = "deviceId          " + view.slots[s].deviceId + "\nmasterKey         " + view.slots[s].masterKey +
-             "\nkeyEncryptionKey  " + view.slots[s].kek + "\n";
+  run.result["deviceId"] = found.deviceId;
+  run.result["masterKey"] = found.masterKey;
+  run.result["keyEncryptionKey"] = found.kek;
+  run.text = "deviceId          " + found.deviceId + "\nmasterKey         " + found.masterKey +
+             "\nkeyEncryptionKey  " + found.kek + "\n";
   return done(run);
 }
 
-int commandExport(Run& run, CliSession& session, const std::string& path) {
-  for (int s = 0; s < slotCount; ++s) {
-    const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-  }
-  const WaitEnd end = session.readOptions(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
-  // What the converter holds must read back as a file this program accepts.
+int commandExport(Run& run, JobLink& link, const std::string& path) {
   SettingsFile out;
+  const JobOutcome outcome = exportJob(link, run.options.timeoutMs, out);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   std::string error;
-  if (!settingsFromView(session.view(), session.records().options, out, error))
-    return failWith(run, exitFailed, "the converter's settings do not fit a settings file: " + error);
   if (!writeSettingsFile(path, out, error)) return failWith(run, exitFailed, "cannot write " + error);
   run.result["file"] = path;
   run.result["settings"] = settingsJson(out);
@@ -286,17 +242,33 @@ int commandExport(Run& run, CliSession& session, const std::string& path) {
   return done(run);
 }
 
-int commandApply(Run& run, CliSession& session, const SettingsFile& file) {
-  ApplyProgress progress;
-  if (!applySettings(progress, session, file, run.options.timeoutMs)) return applyFailure(run, progress);
-  run.written = progress.written;
+int commandApply(Run& run, JobLink& link, const SettingsFile& file) {
+  const JobOutcome outcome = applyJob(link, file, run.options.timeoutMs);
+  if (!outcome.ok()) return jobFailure(run, outcome);
+  run.written = outcome.written;
   run.result["file"] = run.options.args[1];
   run.result["written"] = run.written;
   run.result["verified"] = true;
-  std::string list;
-  for (const std::string& step : run.written) list += (list.empty() ? "" : ", ") + step;
-  run.text = "written and read back: " + (list.empty() ? std::string("nothing") : list) + "\n";
+  run.text = applyResultText(outcome) + "\n";
   return done(run);
+}
+
+int commandVerify(Run& run, JobLink& link, const SettingsFile& file) {
+  std::vector<FieldDifference> differences;
+  const JobOutcome outcome = verifyJob(link, file, run.options.timeoutMs, differences);
+  if (!outcome.ok() && outcome.code != exitMismatch) return jobFailure(run, outcome);
+  ordered_json list = ordered_json::array();
+  for (const FieldDifference& d : differences) list.push_back({{"field", d.field}, {"planned", d.wanted}, {"found", d.found}});
+  run.text = differenceLines(differences);
+  if (differences.empty()) {
+    run.text = "as the file says\n";
+    run.result["file"] = run.options.args[1];
+    run.result["differences"] = list;
+    return done(run);
+  }
+  std::fputs(printableLines(run.text).c_str(), stdout);
+  run.result["differences"] = list;
+  return failWith(run, exitMismatch, run.options.args[1] + ": " + outcome.reason);
 }
 
 bool isHex(const std::string& text, size_t digits) {
@@ -415,20 +387,22 @@ int checkFileCommand(Run& run, Checked& checked) {
   const std::vector<std::string>& args = run.options.args;
   if (args.size() != 2) return failWith(run, exitUsage, args[0] + " needs a FILE");
   std::string error;
-  if (args[0] == "apply" && !readSettingsFile(args[1], checked.file, error)) return failWith(run, exitUsage, error);
+  if ((args[0] == "apply" || args[0] == "verify") && !readSettingsFile(args[1], checked.file, error))
+    return failWith(run, exitUsage, error);
   return exitDone;
 }
 
-int runIdentify(Run& run, CliSession& session, Checked&) { return commandIdentify(run, session); }
-int runGet(Run& run, CliSession& session, Checked& c) { return commandGet(run, session, c.slot); }
-int runSet(Run& run, CliSession& session, Checked& c) { return commandSet(run, session, c.slot, c.file); }
-int runKeyFind(Run& run, CliSession& session, Checked& c) { return commandKeyFind(run, session, c.slot, false); }
-int runScanCommand(Run& run, CliSession& session, Checked&) { return runScan(run, session); }
-int runExport(Run& run, CliSession& session, Checked&) { return commandExport(run, session, run.options.args[1]); }
-int runApply(Run& run, CliSession& session, Checked& c) { return commandApply(run, session, c.file); }
-int runOptions(Run& run, CliSession& session, Checked&) {
+int runIdentify(Run& run, JobLink& link, Checked&) { return commandIdentify(run, link); }
+int runGet(Run& run, JobLink& link, Checked& c) { return commandGet(run, link, c.slot); }
+int runSet(Run& run, JobLink& link, Checked& c) { return commandSet(run, link, c.slot, c.file); }
+int runKeyFind(Run& run, JobLink& link, Checked& c) { return commandKeyFind(run, link, c.slot, false); }
+int runScanCommand(Run& run, JobLink& link, Checked&) { return runScan(run, link); }
+int runExport(Run& run, JobLink& link, Checked&) { return commandExport(run, link, run.options.args[1]); }
+int runApply(Run& run, JobLink& link, Checked& c) { return commandApply(run, link, c.file); }
+int runVerify(Run& run, JobLink& link, Checked& c) { return commandVerify(run, link, c.file); }
+int runOptions(Run& run, JobLink& link, Checked&) {
   const std::vector<std::string>& args = run.options.args;
-  return args[1] == "get" ? commandOptionsGet(run, session) : commandOptionsSet(run, session, args[2]);
+  return args[1] == "get" ? commandOptionsGet(run, link) : commandOptionsSet(run, link, args[2]);
 }
 
 // The commands that talk to the converter: their checks, what they do once connected, and
@@ -436,7 +410,7 @@ int runOptions(Run& run, CliSession& session, Checked&) {
 struct LinkCommand {
   const char* name;
   int (*check)(Run&, Checked&);
-  int (*run)(Run&, CliSession&, Checked&);
+  int (*run)(Run&, JobLink&, Checked&);
   bool needsKey;
 };
 
@@ -445,6 +419,7 @@ constexpr LinkCommand linkCommands[] = {
     {"get", checkSlotCommand, runGet, true},            {"set", checkSlotCommand, runSet, true},
     {"key-find", checkSlotCommand, runKeyFind, true},   {"options", checkOptions, runOptions, true},
     {"export", checkFileCommand, runExport, true},      {"apply", checkFileCommand, runApply, true},
+    {"verify", checkFileCommand, runVerify, true},
 };
 
 const LinkCommand* findLinkCommand(const std::string& name) {
@@ -454,15 +429,15 @@ const LinkCommand* findLinkCommand(const std::string& name) {
 }
 
 // Connects the link the command line names; an exit code, and why in error.
-int connectLink(const CliOptions& options, CliSession& session, std::string& error) {
+int connectLink(const CliOptions& options, JobLink& link, std::string& error) {
   if (options.wirelessLink) {
     if (options.plain) {
       error = "--plain: over the air every request is secured";
       return exitUsage;
     }
-    return session.connectWireless(options.converterId, options.timeoutMs, error);
+    return link.connectWireless(options.converterId, options.timeoutMs, error, options.verbose);
   }
-  if (!options.port.empty()) return session.connectWired(options.port, !options.plain, options.timeoutMs, error);
+  if (!options.port.empty()) return link.connectWired(options.port, !options.plain, options.timeoutMs, error);
   error = "no link: give --port NAME|PATH or --wireless";
   return exitUsage;
 }
@@ -472,6 +447,14 @@ int connectLink(const CliOptions& options, CliSession& session, std::string& err
 int usageFailure(const CliOptions& options, const std::string& message) {
   Run run{options, ordered_json::object(), {}, {}};
   return failWith(run, exitUsage, message, "(quarn-cli --help lists the options)");
+}
+
+void loadHome(JobLink& link, const std::string& home) {
+  ConfigFile config;
+  readConfigFile((home + "/" + configFileName).c_str(), config);
+  if (config.configLoaded) link.link().view().setConverterKeyText(config.configLine2);
+  loadKeyList((home + "/dongleKeys").c_str(), link.records().converterKeys);
+  loadKeyList((home + "/meterKeys").c_str(), link.records().meterKeys);
 }
 
 std::string defaultHome() {
@@ -512,8 +495,6 @@ int runCliCommand(const CliOptions& options) {
   if (!options.converterId.empty() && !isHex(options.converterId, 8))
     return failWith(run, exitUsage, "--converter: expected the ID as 8 hex digits, as printed on the device");
 
-  // Large, so on the heap; declared before the session, which refers to it, so it goes last.
-  std::unique_ptr<CliView> view(new CliView());
   CliLog log;
   log.verbose = options.verbose;
   LogFile ownLog;  // when the caller keeps none to check
@@ -524,26 +505,29 @@ int runCliCommand(const CliOptions& options) {
     run.logFile = &logFile;
   }
   warnExposedFiles(options, log);
-  std::unique_ptr<CliSession> session(new CliSession(*view, log));
-  session->loadHome(options.home);
+  PortWaiter waiter;
+  std::unique_ptr<OwnLink> own(new OwnLink(log, waiter));
+  RecordView& view = *own->view;
+  JobLink& link = own->link;
+  loadHome(link, options.home);
   const std::string configPath = options.home + "/" + configFileName;
-  if (!key.empty()) session->forceKey(key);
-  else if (!view->keyText.empty() && !isHex(view->keyText, 32))
+  if (!key.empty()) link.forceKey(key);
+  else if (!view.keyText.empty() && !isHex(view.keyText, 32))
     return failWith(run, exitUsage, configPath + " line 2: expected the converter key as 32 hex digits");
 
   if (checked->offlineKeyFind) {
     const int s = checked->slot;
-    setSettingsField("deviceId", options.fields[0].second, view->slots[s], view->wired, error);
-    return commandKeyFind(run, *session, s, true);
+    setSettingsField("deviceId", options.fields[0].second, view.slots[s], view.wired, error);
+    return commandKeyFind(run, link, s, true);
   }
 
-  if (const int code = connectLink(options, *session, error); code != exitDone) return failWith(run, code, error);
+  if (const int code = connectLink(options, link, error); code != exitDone) return failWith(run, code, error);
   // No key, no secured request: an all-zero key would only be refused.
   const bool secured = options.wirelessLink || !options.plain;
-  if (linkCommand->needsKey && secured && key.empty() && !isHex(view->keyText, 32))
+  if (linkCommand->needsKey && secured && key.empty() && !isHex(view.keyText, 32))
     return failWith(run, exitFailed, "no converter key: none given with --key or --key-file, no usable line 2 in " +
-                                         configPath + ", and converter " + serialNumberText(session->link().identity()) +
+                                         configPath + ", and converter " + serialNumberText(link.link().identity()) +
                                          " not in " + options.home + "/dongleKeys/");
 
-  return linkCommand->run(run, *session, *checked);
+  return linkCommand->run(run, link, *checked);
 }

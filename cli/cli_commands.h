@@ -39,5 +39,9 @@ int usageFailure(const CliOptions& options, const std::string& message);
 // succeeded" or "the command itself ended with exit code N".
 std::string outcomeText(int code);
 
+class JobLink;
+// Loads the initial key text (Quarnconfig.txt line 2) and both key lists from home.
+void loadHome(JobLink& link, const std::string& home);
+
 // Working folder as the launcher chooses it: $QUARN_HOME, $XDG_DATA_HOME/quarn, ~/.local/share/quarn.
 std::string defaultHome();

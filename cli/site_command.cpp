@@ -10,8 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_commands.h"
-#include "cli/cli_session.h"
-#include "cli/port_listing.h"
+#include "cli/cli_records.h"
+#include "jobs/job_link.h"
 #include "cli/site_apply.h"
 #include "settings/settings_file.h"
 #include "settings/site_check.h"
@@ -88,12 +88,6 @@ int listPlan(const CliOptions& options, const std::string& path, const SitePlan&
   return exitDone;
 }
 
-bool anyWiredRow(const SitePlan& plan) {
-  for (size_t i = 0; i < plan.count; ++i)
-    if (plan.rows[i].link[0] != '\0') return true;
-  return false;
-}
-
 }  // namespace
 
 int runSiteCommand(const CliOptions& options) {
@@ -111,27 +105,18 @@ int runSiteCommand(const CliOptions& options) {
     return usageError(options, "--key: expected 32 hex digits");
   const std::string& path = args[2];
   std::unique_ptr<SitePlan> plan(new SitePlan());
-  readSitePlanFile(path, *plan);
-
   SettingsFile settingsTemplate;
-  std::string error;
   SiteCheckInputs inputs;
-  if (!options.templateFile.empty()) {
-    if (readSettingsFile(options.templateFile, settingsTemplate, error)) inputs.settingsTemplate = &settingsTemplate;
-    else addSitePlanProblem(*plan, 0, "", -1, "template " + error);
-  }
   // The key lists and Quarnconfig.txt as every other command loads them; no port is opened.
-  std::unique_ptr<CliView> view(new CliView());
   CliLog log;
-  std::unique_ptr<CliSession> session(new CliSession(*view, log));
-  session->loadHome(options.home);
-  inputs.converterKeys = &session->records().converterKeys;
-  inputs.meterKeys = &session->records().meterKeys;
-  inputs.configKey = view->keyText;
+  PortWaiter waiter;
+  std::unique_ptr<OwnLink> own(new OwnLink(log, waiter));
+  loadHome(own->link, options.home);
+  inputs.converterKeys = &own->link.records().converterKeys;
+  inputs.meterKeys = &own->link.records().meterKeys;
+  inputs.configKey = own->view->keyText;
   inputs.forcedKey = options.key;
-  if (anyWiredRow(*plan))
-    for (const PortListing& port : listPorts()) inputs.portNames.push_back(port.name);
-  checkSitePlan(*plan, inputs);
+  siteCheckJob(path, options.templateFile, *plan, settingsTemplate, inputs);
   if (!plan->problems.empty()) return refused(options, path, *plan);
   if (action == "check") return listPlan(options, path, *plan, inputs);
   const SiteAction run = action == "apply" ? SiteAction::apply
