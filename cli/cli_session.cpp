@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/config_file.h"
+#include "text/config_file.h"
 #include "codec/answer_wait.h"
 #include "converter/nearby_devices.h"
 #include "converter/option_bits.h"

@@ -17,7 +17,9 @@
 #include "cli/converter_apply.h"
 #include "codec/answer_wait.h"
 #include "converter/key_find.h"
+#include "settings/json_text.h"
 #include "settings/site_check.h"
+#include "settings/site_report.h"
 #include "settings/view_settings.h"
 #include "text/printable_text.h"
 
@@ -28,8 +30,6 @@ namespace {
 // Converters send about once a second: a run listening this long without hearing another
 // planned one stops and reports the rest as not heard.
 constexpr int defaultHearMs = 10000;
-// A report holds a few kB a converter; far above the largest plan's.
-constexpr size_t reportByteLimit = 16 * 1024 * 1024;
 const std::string noKeyText(32, '0');
 
 enum class Outcome { notStarted, inProgress, done, failed, notHeard };
@@ -67,6 +67,7 @@ struct SiteRun {
   std::string stickLost;    // why the over-the-air part ended early
   std::string reportError;  // the last report write that failed
   CliLog log;
+  ReadFiles reads = runInputFiles(options);  // what the report and the log never replace
 };
 
 const char* actionName(SiteAction action) {
@@ -179,15 +180,12 @@ ordered_json reportJson(const SiteRun& run) {
   return out;
 }
 
-std::string jsonText(const ordered_json& value) {
-  return value.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
-}
-
 // After every change: a run cut short (stick pulled, process killed) leaves its report.
 void writeReport(SiteRun& run) {
   if (run.options.reportFile.empty()) return;
   std::string error;
-  if (!writePrivateTextFile(run.options.reportFile, jsonText(reportJson(run)), error)) run.reportError = error;
+  if (!writePrivateTextFile(run.options.reportFile, jsonDocumentText(reportJson(run)), error, &run.reads))
+    run.reportError = error;
 }
 
 void clearWorkingLine(const SiteRun& run) {
@@ -207,7 +205,7 @@ void finishConverter(SiteRun& run, ConverterResult& r) {
   ++run.finished;
   clearWorkingLine(run);
   std::fprintf(stderr, "[%zu/%zu] %s %s\n", run.finished, run.plan.count, r.row->converter,
-               printableText(resultText(run, r).c_str()).c_str());
+               printableText(resultText(run, r)).c_str());
   writeReport(run);
 }
 
@@ -380,20 +378,13 @@ void runWired(SiteRun& run) {
 
 // Converters an earlier report shows done and verified, by ID, with their entries.
 bool readResume(const std::string& path, SiteRun& run, std::string& error) {
-  std::string text;
-  if (!readBoundedTextFile(path, reportByteLimit, "report", text, error)) return false;
-  const ordered_json report = ordered_json::parse(text, nullptr, false);
-  if (report.is_discarded() || !report.is_object() || !report.contains("converters") ||
-      !report["converters"].is_array()) {
-    error = path + ": not a site apply report";
-    return false;
-  }
-  for (const ordered_json& entry : report["converters"]) {
-    if (!entry.is_object() || entry.value("status", "") != "done" || entry.value("verified", false) != true) continue;
-    const std::string id = entry.value("converter", "");
+  std::vector<SiteReportEntry> entries;
+  if (!readSiteReportFile(path, entries, error)) return false;
+  for (const SiteReportEntry& entry : entries) {
+    if (entry.status != "done" || !entry.verified) continue;
     for (ConverterResult& r : run.results)
-      if (sameId(id.c_str(), r.row->converter) && r.resumed.is_null()) {
-        r.resumed = entry;
+      if (sameId(entry.converter.c_str(), r.row->converter) && r.resumed.is_null()) {
+        r.resumed = entry.entry;
         r.outcome = Outcome::done;
       }
   }
@@ -412,14 +403,14 @@ void printTable(const SiteRun& run, FILE* out) {
       for (const std::string& step : r.progress.written) list += (list.empty() ? "" : ", ") + step;
       text += ": " + list;
     }
-    std::fprintf(out, "%-5d %-9s %-16s %s\n", r.row->row, r.row->converter, printableText(link.c_str()).c_str(),
-                 printableText(text.c_str()).c_str());
+    std::fprintf(out, "%-5d %-9s %-16s %s\n", r.row->row, r.row->converter, printableText(link).c_str(),
+                 printableText(text).c_str());
   }
   std::fprintf(out, "%zu done, %zu failed, %zu not heard", counts[int(Outcome::done)], counts[int(Outcome::failed)],
                counts[int(Outcome::notHeard)]);
   if (!run.stickLost.empty())
     std::fprintf(out, ", %zu in progress, %zu not started; over the air stopped: %s", counts[int(Outcome::inProgress)],
-                 counts[int(Outcome::notStarted)], printableText(run.stickLost.c_str()).c_str());
+                 counts[int(Outcome::notStarted)], printableText(run.stickLost).c_str());
   std::fputs("\n", out);
 }
 
@@ -443,9 +434,16 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   std::unique_ptr<SiteRun> run(new SiteRun{action, options, planPath, plan, inputs, {}, 0, false, {}, {}, {}});
   run->terminal = isatty(fileno(stderr)) != 0;
   run->log.verbose = options.verbose;
+  char reason[96];
+  // Like the log: a report that cannot be written is refused before any converter is touched.
+  if (!options.reportFile.empty() && !checkOutputFile(options.reportFile.c_str(), &run->reads, reason, sizeof reason)) {
+    std::fprintf(stderr, "quarn-cli: --report %s: %s; nothing was sent\n", printableText(options.reportFile).c_str(),
+                 reason);
+    return exitFailed;
+  }
   if (!options.logFile.empty() && options.logSink != nullptr) {
     std::string error;
-    if (!options.logSink->open(options.logFile, error)) {
+    if (!options.logSink->open(options.logFile, &run->reads, error)) {
       std::fprintf(stderr, "quarn-cli: %s\n", error.c_str());
       return exitFailed;
     }
@@ -459,7 +457,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   if (!options.resumeFile.empty()) {
     std::string error;
     if (!readResume(options.resumeFile, *run, error)) {
-      std::fprintf(stderr, "quarn-cli: --resume: %s\n", printableText(error.c_str()).c_str());
+      std::fprintf(stderr, "quarn-cli: --resume: %s\n", printableText(error).c_str());
       return exitUsage;
     }
     for (ConverterResult& r : run->results)
@@ -469,7 +467,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   runWired(*run);
   int code = exitCodeOf(*run);
   if (!run->stickLost.empty())
-    std::fprintf(stderr, "quarn-cli: over the air stopped: %s\n", printableText(run->stickLost.c_str()).c_str());
+    std::fprintf(stderr, "quarn-cli: over the air stopped: %s\n", printableText(run->stickLost).c_str());
   // The log closed and the report's fate known before the result is told, so that the JSON's exit
   // code is the process's.
   if (run->log.file != nullptr && !run->log.file->finish()) {
@@ -477,7 +475,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
     if (code == exitDone) code = exitFailed;
   }
   if (!run->reportError.empty()) {
-    std::fprintf(stderr, "quarn-cli: report not written: %s\n", printableText(run->reportError.c_str()).c_str());
+    std::fprintf(stderr, "quarn-cli: report not written: %s\n", printableText(run->reportError).c_str());
     if (code == exitDone) code = exitFailed;
   }
   if (action == SiteAction::exportPlan) {
@@ -486,7 +484,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   } else if (options.json) {
     ordered_json out = reportJson(*run);
     out["exitCode"] = code;
-    std::fputs(jsonText(out).c_str(), stdout);
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
   } else {
     printTable(*run, stdout);
   }

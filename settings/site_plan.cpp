@@ -290,7 +290,8 @@ void parseCsv(const std::string& text, size_t from, SitePlan& plan) {
 void parseJson(const std::string& text, SitePlan& plan) {
   json root;
   std::string error;
-  if (!parseJsonText(text, root, error)) return addSitePlanProblem(plan, 0, "", -1, error);
+  // Column names match without regard to case, so "KEY" and "key" are one column given twice.
+  if (!parseJsonText(text, root, error, JsonKeys::ignoringCase)) return addSitePlanProblem(plan, 0, "", -1, error);
   if (!root.is_array()) return addSitePlanProblem(plan, 0, "", -1, "expected a list of converters");
   for (size_t i = 0; i < root.size(); ++i) {
     if (!roomForRow(plan)) return;
