@@ -416,14 +416,13 @@ void printTable(const SiteRun& run, FILE* out) {
 
 // The plan the converters hold, in the plan's columns; those not read are left out.
 void printPlan(const SiteRun& run) {
-  for (int c = 0; c < sitePlanColumnCount; ++c) std::printf("%s%s", c ? "," : "", sitePlanColumnNames[c]);
-  std::printf("\n");
+  std::fputs(sitePlanCsvLine(std::vector<std::string>(sitePlanColumnNames, sitePlanColumnNames + sitePlanColumnCount)).c_str(),
+             stdout);
   for (const ConverterResult& r : run.results) {
     if (r.outcome != Outcome::done) continue;
-    std::printf("%s,%s,%s,%s", r.row->converter, r.row->link[0] != '\0' ? r.row->link : "wireless", r.row->key,
-                r.found[0].c_str());
-    for (int s = 0; s < sitePlanSlotCount; ++s) std::printf(",%s", r.found[1 + s].c_str());
-    std::printf("\n");
+    std::vector<std::string> values = {r.row->converter, r.row->link[0] != '\0' ? r.row->link : "wireless", r.row->key};
+    values.insert(values.end(), r.found, r.found + 1 + sitePlanSlotCount);
+    std::fputs(sitePlanCsvLine(values).c_str(), stdout);
   }
 }
 

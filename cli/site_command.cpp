@@ -135,7 +135,10 @@ int runSiteCommand(const CliOptions& options) {
   inputs.configKey = view->keyText;
   inputs.forcedKey = key;
   if (anyWiredRow(*plan))
-    for (const PortListing& port : listPorts()) inputs.portNames.push_back(port.name);
+    for (const PortListing& port : listPorts()) {
+      inputs.portNames.push_back(port.name);
+      inputs.portPaths.push_back(port.devicePath);
+    }
   checkSitePlan(*plan, inputs);
   if (!plan->problems.empty()) return refused(options, path, *plan);
   if (action == "check") return listPlan(options, path, *plan, inputs);

@@ -199,6 +199,8 @@ TEST(CliFiles, SiteJsonTellsTheExitCodeALostLogGave) {
   ASSERT_EQ(mkdir((dir.path() + "/meterKeys").c_str(), 0700), 0);
   dir.write("meterKeys/meters.txt", "m;11110002;00112233445566778899AABBCCDDEEF2\n");
   const std::string plan = dir.write("plan.csv", "converter,link,slot1\n12345678," + sim.linkPath() + ",11110002\n");
+  // A plan's link must be a port the search lists.
+  setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
   // Full at the limit, which leaves room for the JSON and standard error.
   constexpr rlim_t limit = 65536;
   const std::string log = dir.write("log.txt", std::string(limit, 'x'));
@@ -206,6 +208,7 @@ TEST(CliFiles, SiteJsonTellsTheExitCodeALostLogGave) {
                                           std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/good.json", "--json",
                                           "--log", log, "site", "apply", plan},
                                     limit));
+  unsetenv("QUARN_VIRTUAL_PORTS");
   const std::string err = fileText(dir.path() + "/err.txt");
   EXPECT_EQ(code, 1) << err;
   EXPECT_NE(err.find("write failed after 0 bytes (File too large); the log is incomplete; the command itself succeeded"),

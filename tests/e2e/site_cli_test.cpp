@@ -19,7 +19,8 @@ struct Home {
   Home() {
     char tmpl[] = "/tmp/quarn-site-cli-XXXXXX";
     path = mkdtemp(tmpl);
-    std::system(("cp -R " QUARN_SOURCE_DIR "/dongleKeys " QUARN_SOURCE_DIR "/meterKeys " + path).c_str());
+    std::system(("cp -R " QUARN_SOURCE_DIR "/dongleKeys " QUARN_SOURCE_DIR "/meterKeys " + path + " && chmod -R go-rwx " +
+                 path).c_str());
   }
   ~Home() { std::system(("rm -rf " + path).c_str()); }
   std::string write(const std::string& name, const std::string& text) const {
@@ -50,9 +51,9 @@ TEST(SiteCheckCli, EveryProblemListedAndExitTwo) {
   EXPECT_TRUE(result.out.empty()) << result.out;
   const std::string p = "quarn-cli: " + plan + ": ";
   EXPECT_EQ(result.err, p + "row 2, converter (column A): expected 8 hex digits, got 7 characters \"1234567\"\n" +
-                            p + "row 3, slot1: meter 87654321 already planned in row 2, slot1\n" +
-                            p + "row 3, slot2: no meter key for 11111111 in meterKeys/\n" +
-                            p + "row 3, link: " + home.path + "/by-id-gone: no such port\n" +
+                            p + "row 3, slot1 (column C): meter 87654321 already planned in row 2, slot1\n" +
+                            p + "row 3, slot2 (column D): no meter key for 11111111 in meterKeys/\n" +
+                            p + "row 3, link (column B): " + home.path + "/by-id-gone: no such port\n" +
                             "quarn-cli: site plan refused: 4 problems; nothing was sent\n");
   result = siteCheck(home, "--json site check " + plan);
   EXPECT_EQ(result.exitCode, 2);
