@@ -10,7 +10,7 @@
 #include "app/site_plan_dialog.h"
 #include "jobs/converter_jobs.h"
 #include "jobs/site_jobs.h"
-#include "jobs/site_report.h"
+#include "jobs/site_journal.h"
 #include "settings/settings_file.h"
 #include "text/printable_text.h"
 
@@ -39,8 +39,9 @@ private:
 // The site run's progress in the log and the status line, and its journal.
 class WindowSiteObserver : public SiteObserver {
 public:
-  WindowSiteObserver(Log& log, const std::string& report, std::function<void(const std::string&)> status)
-      : log_(log), report_(report), status_(std::move(status)) {}
+  WindowSiteObserver(Log& log, const std::string& report, const ReadFiles& reads,
+                     std::function<void(const std::string&)> status)
+      : log_(log), report_(report), reads_(reads), status_(std::move(status)) {}
   void converterStarted(const SiteRunRecord& run, const SiteConverterResult& r) override {
     status_("[" + std::to_string(run.finished + 1) + "/" + std::to_string(run.results.size()) + "] " +
             r.row->converter + " working...");
@@ -48,10 +49,10 @@ public:
   void changed(const SiteRunRecord& run) override {
     if (report_.empty()) return;
     std::string error;
-    if (!writeSiteJournal(report_, run, error)) reportError = error;
+    if (!writeSiteJournal(report_, run, &reads_, error)) reportError = error;
   }
   void converterFinished(const SiteRunRecord& run, const SiteConverterResult& r) override {
-    const std::string line = printableText(siteProgressLine(run, r).c_str());
+    const std::string line = printableText(siteProgressLine(run, r));
     logOwnLine(log_, line + "\n", logStylePlain);
     status_(line);
   }
@@ -60,6 +61,7 @@ public:
 private:
   Log& log_;
   const std::string& report_;
+  const ReadFiles& reads_;
   std::function<void(const std::string&)> status_;
 };
 
@@ -129,7 +131,7 @@ long QuarnWindow::onCmdApplyFile(FXObject*, FXSelector, void*) {
   JobLink link(link_, *this, waiter);
   const JobOutcome outcome = applyJob(link, *file, 0);
   followLinks();
-  const std::string text = printableText(applyResultText(outcome).c_str());
+  const std::string text = printableText(applyResultText(outcome));
   logOwnLine(*this, text + "\n", logStylePlain);
   showStatus(text);
   return 1;
@@ -148,10 +150,10 @@ long QuarnWindow::onCmdVerifyFile(FXObject*, FXSelector, void*) {
   followLinks();
   std::string text;
   if (outcome.code == exitMismatch) {
-    logOwnLine(*this, printableText(differenceLines(differences).c_str()), logStylePlain);
-    text = printableText((path + ": " + outcome.reason).c_str());
+    logOwnLine(*this, printableText(differenceLines(differences)), logStylePlain);
+    text = printableText((path + ": " + outcome.reason));
   } else {
-    text = outcome.ok() ? "as the file says" : printableText(outcome.message.c_str());
+    text = outcome.ok() ? "as the file says" : printableText(outcome.message);
   }
   logOwnLine(*this, text + "\n", logStylePlain);
   showStatus(text);
@@ -187,7 +189,7 @@ void QuarnWindow::runSitePlanRequest(const std::string& planPath, const std::str
   siteCheckJob(planPath, templatePath, *plan, *settingsTemplate, inputs);
   if (!plan->problems.empty()) {
     for (const SitePlanProblem& p : plan->problems)
-      logOwnLine(*this, printableText((planPath + ": " + sitePlanProblemText(p)).c_str()) + "\n", logStylePlain);
+      logOwnLine(*this, printableText((planPath + ": " + sitePlanProblemText(p))) + "\n", logStylePlain);
     const size_t total = plan->problems.size() + plan->problemsDropped;
     showStatus("site plan refused: " + std::to_string(total) + (total == 1 ? " problem" : " problems") +
                "; nothing was sent");
@@ -204,6 +206,15 @@ void QuarnWindow::runSitePlanRequest(const std::string& planPath, const std::str
     showStatus(text);
     return;
   }
+  ReadFiles reads;
+  addReadFile(reads, planPath.c_str());
+  if (!templatePath.empty()) addReadFile(reads, templatePath.c_str());
+  char reason[96];
+  // A report that cannot be written is refused before any converter is touched.
+  if (!report.empty() && !checkOutputFile(report.c_str(), &reads, reason, sizeof reason)) {
+    showStatus("Report " + printableText(report) + ": " + reason + "; nothing was sent");
+    return;
+  }
   JobFlag running(jobRunning_);
   // The run opens the stick and the ports itself: the window's own link lets go of its port
   // meanwhile and takes it up again afterwards.
@@ -213,15 +224,15 @@ void QuarnWindow::runSitePlanRequest(const std::string& planPath, const std::str
   followLinks();
   std::unique_ptr<SiteRunRecord> run(new SiteRunRecord());
   prepareSiteRun(*run, action == siteApply ? SiteAction::apply : SiteAction::verify, planPath, *plan, inputs);
-  WindowSiteObserver observer(*this, report, [this](const std::string& text) { showStatus(text); });
+  WindowSiteObserver observer(*this, report, reads, [this](const std::string& text) { showStatus(text); });
   WindowWaiter waiter(*this);
   runSiteJob(*run, inputs, SiteJobSettings(), waiter, *this, observer);
   if (wasOpen && wireless) link_.reopenStick();
   else if (wasOpen) connectWired(link_.wiredPortName(), link_.wiredDevicePath());
   followLinks();
-  std::string summary = printableText(siteSummaryLine(*run).c_str());
-  if (!observer.reportError.empty()) summary += "; report not written: " + printableText(observer.reportError.c_str());
-  else if (!report.empty()) summary += "; report written to " + printableText(report.c_str());
+  std::string summary = printableText(siteSummaryLine(*run));
+  if (!observer.reportError.empty()) summary += "; report not written: " + printableText(observer.reportError);
+  else if (!report.empty()) summary += "; report written to " + printableText(report);
   logOwnLine(*this, summary + "\n", logStylePlain);
   showStatus(summary);
 }

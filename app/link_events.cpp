@@ -88,7 +88,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
     LogBatch batch(communicationLog);
     events = link_.wake();
     if (events.stickBack)
-      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord)) +
                  "]");
   }
   if (events.lost) showStatus(link_.lostText());

@@ -336,13 +336,13 @@ long QuarnWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
 
 FXString QuarnWindow::aboutConnectionText() const {
   if (link_.records().state.linkMode == LinkMode::wired) {
-    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredPortName().c_str()).c_str());
+    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredPortName()).c_str());
   }
   // Device strings shown escaped, as on the trace output: a line break in a product name
   // would otherwise reshape the box.
   return FXStringFormat("Wireless connection\r\nID: [%s]\r\nDescription: [%s]\r\n",
-                        printableText(dongleSerial(link_.records().dongleRecord).c_str()).c_str(),
-                        printableText(dongleDescription(link_.records().dongleRecord).c_str()).c_str());
+                        printableText(dongleSerial(link_.records().dongleRecord)).c_str(),
+                        printableText(dongleDescription(link_.records().dongleRecord)).c_str());
 }
 
 long QuarnWindow::onCmdAbout(FXObject*, FXSelector, void*) {

@@ -1,10 +1,7 @@
 // quarn-cli's commands: each checks its input first, then connects, sends and waits.
 #include "cli/cli_commands.h"
 
-#include <sys/stat.h>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,18 +9,20 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/config_file.h"
+#include "text/config_file.h"
 #include "cli/cli_records.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
 #include "converter/nearby_devices.h"
 #include "jobs/converter_jobs.h"
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
 #include "serial/serial_trace.h"
 #include "settings/view_settings.h"
+#include "text/config_file.h"
 #include "text/hex_text.h"
+#include "text/key_source.h"
 #include "text/printable_text.h"
-#include "text/private_files.h"
 
 using nlohmann::ordered_json;
 
@@ -35,22 +34,12 @@ struct Run {
   std::vector<std::string> written;  // steps already done, for a failure half-way
   std::string text;                  // human-readable result
   LogFile* logFile = nullptr;        // --log, once open
+  ReadFiles reads = runInputFiles(options);  // what no output may replace
 };
 
-std::string shown(const std::string& text) { return printableText(text.c_str()); }
+std::string shown(const std::string& text) { return printableText(text); }
 
-// Every string in it made printable: file names, device texts and arguments may hold any byte.
-void makePrintable(ordered_json& value) {
-  if (value.is_string()) value = shown(value.get<std::string>());
-  if (!value.is_structured()) return;
-  for (auto& item : value) makePrintable(item);
-}
-
-// JSON that always prints: strings already escaped, and never an exception from the library.
-void printJson(ordered_json& out) {
-  makePrintable(out);
-  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
-}
+void printJson(const ordered_json& out) { std::fputs(jsonDocumentText(out).c_str(), stdout); }
 
 // Text lines as the window shows device texts: controls and broken UTF-8 as \xNN.
 std::string printableLines(const std::string& text) {
@@ -235,7 +224,7 @@ int commandExport(Run& run, JobLink& link, const std::string& path) {
   const JobOutcome outcome = exportJob(link, run.options.timeoutMs, out);
   if (!outcome.ok()) return jobFailure(run, outcome);
   std::string error;
-  if (!writeSettingsFile(path, out, error)) return failWith(run, exitFailed, "cannot write " + error);
+  if (!writeSettingsFile(path, out, error, &run.reads)) return failWith(run, exitFailed, "cannot write " + error);
   run.result["file"] = path;
   run.result["settings"] = settingsJson(out);
   run.text = "four slots, wired settings and option bits written to " + path + "\n";
@@ -275,58 +264,9 @@ bool isHex(const std::string& text, size_t digits) {
   return isHexText(text, digits);
 }
 
-// The key the command line gives: --key HEX, --key - (standard input) or --key-file FILE.
-int commandLineKey(const CliOptions& options, std::string& key, std::string& error) {
-  if (!options.key.empty() && !options.keyFile.empty()) {
-    error = "--key and --key-file exclude each other";
-    return exitUsage;
-  }
-  std::string from = "--key";
-  key = options.key;
-  char line[128] = {};
-  if (options.key == "-") {
-    from = "--key - (standard input)";
-    if (std::fgets(line, sizeof line, stdin) == nullptr) line[0] = '\0';
-    key = line;
-  } else if (!options.keyFile.empty()) {
-    from = "--key-file " + options.keyFile;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(options.keyFile.c_str(), "r"), std::fclose);
-    struct stat info {};
-    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-      error = from + ": " + (file ? "not a regular file" : std::strerror(errno));
-      return exitUsage;
-    }
-    if (modeLetsOthersRead(info.st_mode)) {
-      error = from + ": other accounts can read it (chmod 600 " + options.keyFile + ")";
-      return exitUsage;
-    }
-    if (std::fgets(line, sizeof line, file.get()) == nullptr) line[0] = '\0';
-    key = line;
-  } else if (key.empty()) {
-    return exitDone;
-  }
-  while (!key.empty() && std::isspace(static_cast<unsigned char>(key.back()))) key.pop_back();
-  if (!isHex(key, 32)) {
-    error = from + ": expected the converter key as 32 hex digits";
-    return exitUsage;
-  }
-  return exitDone;
-}
-
 // Warns, as the window does, where key files and folders are open to other accounts.
 void warnExposedFiles(const CliOptions& options, CliLog& log) {
-  const std::string paths[] = {options.home + "/" + configFileName, options.home + "/dongleKeys",
-                               options.home + "/meterKeys", options.keyFile};
-  const char* names[4];
-  size_t count = 0;
-  for (const std::string& path : paths)
-    if (!path.empty()) names[count++] = path.c_str();
-  ExposedFile found[4];
-  const size_t exposed = findExposedFiles(names, count, found, 4);
-  for (size_t i = 0; i < exposed; ++i) {
-    char line[512];
-    exposedFileWarning(found[i], line, sizeof line);
-    const std::string text = shown(std::string(line, std::strcspn(line, "\n")));
+  for (const std::string& text : exposedKeyFileWarnings(options.home, options.keyFile)) {
     std::fprintf(stderr, "quarn-cli: warning: %s\n", text.c_str());
     log.logText((text + "\n").c_str(), 0);
   }
@@ -389,6 +329,10 @@ int checkFileCommand(Run& run, Checked& checked) {
   std::string error;
   if ((args[0] == "apply" || args[0] == "verify") && !readSettingsFile(args[1], checked.file, error))
     return failWith(run, exitUsage, error);
+  char reason[96];
+  // Known before anything is sent: the converter's settings would be read for nothing.
+  if (args[0] == "export" && !checkOutputFile(args[1].c_str(), &run.reads, reason, sizeof reason))
+    return failWith(run, exitFailed, "cannot write " + args[1] + ": " + reason + "; not replaced");
   return exitDone;
 }
 
@@ -457,6 +401,18 @@ void loadHome(JobLink& link, const std::string& home) {
   loadKeyList((home + "/meterKeys").c_str(), link.records().meterKeys);
 }
 
+ReadFiles runInputFiles(const CliOptions& options) {
+  ReadFiles reads;
+  const std::vector<std::string>& args = options.args;
+  const std::string config = options.home + "/" + configFileName;
+  const std::string* inputs[] = {&options.templateFile, &options.resumeFile, &options.keyFile, &options.file, &config};
+  for (const std::string* path : inputs) addReadFile(reads, path->c_str());
+  // The site plan, and the settings file that apply writes.
+  if (args.size() == 3 && args[0] == "site") addReadFile(reads, args[2].c_str());
+  if (args.size() == 2 && args[0] == "apply") addReadFile(reads, args[1].c_str());
+  return reads;
+}
+
 std::string defaultHome() {
   if (const char* home = std::getenv("QUARN_HOME"); home != nullptr && *home != '\0') return home;
   if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/')
@@ -491,7 +447,7 @@ int runCliCommand(const CliOptions& options) {
   if (const int code = linkCommand->check(run, *checked); code != exitDone) return code;
   std::string error;
   std::string key;
-  if (const int code = commandLineKey(options, key, error); code != exitDone) return failWith(run, code, error);
+  if (!commandLineKey(options.key, options.keyFile, stdin, key, error)) return failWith(run, exitUsage, error);
   if (!options.converterId.empty() && !isHex(options.converterId, 8))
     return failWith(run, exitUsage, "--converter: expected the ID as 8 hex digits, as printed on the device");
 
@@ -500,7 +456,7 @@ int runCliCommand(const CliOptions& options) {
   LogFile ownLog;  // when the caller keeps none to check
   LogFile& logFile = options.logSink != nullptr ? *options.logSink : ownLog;
   if (!options.logFile.empty()) {
-    if (!logFile.open(options.logFile, error)) return failWith(run, exitFailed, error);
+    if (!logFile.open(options.logFile, &run.reads, error)) return failWith(run, exitFailed, error);
     log.file = &logFile;
     run.logFile = &logFile;
   }

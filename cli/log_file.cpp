@@ -7,15 +7,16 @@
 
 #include "text/file_calls.h"
 #include "text/output_file.h"
+#include "text/printable_text.h"
 #include "text/private_files.h"
 
 LogFile::~LogFile() { finish(); }
 
-bool LogFile::open(const std::string& path, std::string& error) {
+bool LogFile::open(const std::string& path, const ReadFiles* reads, std::string& error) {
   char reason[96];
-  fd_ = openPrivateAppendFile(path.c_str(), reason, sizeof reason);
+  fd_ = openPrivateAppendFile(path.c_str(), reads, reason, sizeof reason);
   if (fd_ < 0) {
-    error = "cannot open log file " + path + ": " + reason;
+    error = "cannot open log file " + printableText(path) + ": " + reason;
     return false;
   }
   path_ = path;

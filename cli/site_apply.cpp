@@ -12,7 +12,9 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_records.h"
 #include "jobs/site_jobs.h"
-#include "jobs/site_report.h"
+#include "jobs/site_journal.h"
+#include "settings/json_text.h"
+#include "text/output_file.h"
 #include "text/printable_text.h"
 
 namespace {
@@ -20,7 +22,8 @@ namespace {
 // Progress on standard error and the journal after every change.
 class CliSiteObserver : public SiteObserver {
 public:
-  CliSiteObserver(const CliOptions& options, size_t total) : options_(options), total_(total) {
+  CliSiteObserver(const CliOptions& options, size_t total, const ReadFiles& reads)
+      : options_(options), total_(total), reads_(reads) {
     terminal_ = isatty(fileno(stderr)) != 0;
   }
 
@@ -34,12 +37,12 @@ public:
   void changed(const SiteRunRecord& run) override {
     if (options_.reportFile.empty()) return;
     std::string error;
-    if (!writeSiteJournal(options_.reportFile, run, error)) reportError = error;
+    if (!writeSiteJournal(options_.reportFile, run, &reads_, error)) reportError = error;
   }
 
   void converterFinished(const SiteRunRecord& run, const SiteConverterResult& r) override {
     clearLine();
-    std::fprintf(stderr, "%s\n", printableText(siteProgressLine(run, r).c_str()).c_str());
+    std::fprintf(stderr, "%s\n", printableText(siteProgressLine(run, r)).c_str());
   }
 
   std::string reportError;  // the last report write that failed
@@ -50,6 +53,7 @@ private:
   }
   const CliOptions& options_;
   size_t total_;
+  const ReadFiles& reads_;
   bool terminal_ = false;
 };
 
@@ -63,22 +67,21 @@ void printTable(const SiteRunRecord& run, FILE* out) {
       for (const std::string& step : r.progress.written) list += (list.empty() ? "" : ", ") + step;
       text += ": " + list;
     }
-    std::fprintf(out, "%-5d %-9s %-16s %s\n", r.row->row, r.row->converter, printableText(link.c_str()).c_str(),
-                 printableText(text.c_str()).c_str());
+    std::fprintf(out, "%-5d %-9s %-16s %s\n", r.row->row, r.row->converter, printableText(link).c_str(),
+                 printableText(text).c_str());
   }
-  std::fprintf(out, "%s\n", printableText(siteSummaryLine(run).c_str()).c_str());
+  std::fprintf(out, "%s\n", printableText(siteSummaryLine(run)).c_str());
 }
 
 // The plan the converters hold, in the plan's columns; those not read are left out.
 void printPlan(const SiteRunRecord& run) {
-  for (int c = 0; c < sitePlanColumnCount; ++c) std::printf("%s%s", c ? "," : "", sitePlanColumnNames[c]);
-  std::printf("\n");
+  std::fputs(sitePlanCsvLine(std::vector<std::string>(sitePlanColumnNames, sitePlanColumnNames + sitePlanColumnCount)).c_str(),
+             stdout);
   for (const SiteConverterResult& r : run.results) {
     if (r.outcome != SiteOutcome::done) continue;
-    std::printf("%s,%s,%s,%s", r.row->converter, r.row->link[0] != '\0' ? r.row->link : "wireless", r.row->key,
-                r.found[0].c_str());
-    for (int s = 0; s < sitePlanSlotCount; ++s) std::printf(",%s", r.found[1 + s].c_str());
-    std::printf("\n");
+    std::vector<std::string> values = {r.row->converter, r.row->link[0] != '\0' ? r.row->link : "wireless", r.row->key};
+    values.insert(values.end(), r.found, r.found + 1 + sitePlanSlotCount);
+    std::fputs(sitePlanCsvLine(values).c_str(), stdout);
   }
 }
 
@@ -88,9 +91,17 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
                 const SiteCheckInputs& inputs) {
   CliLog log;
   log.verbose = options.verbose;
+  const ReadFiles reads = runInputFiles(options);  // what the report and the log never replace
+  char reason[96];
+  // Like the log: a report that cannot be written is refused before any converter is touched.
+  if (!options.reportFile.empty() && !checkOutputFile(options.reportFile.c_str(), &reads, reason, sizeof reason)) {
+    std::fprintf(stderr, "quarn-cli: --report %s: %s; nothing was sent\n", printableText(options.reportFile).c_str(),
+                 reason);
+    return exitFailed;
+  }
   if (!options.logFile.empty() && options.logSink != nullptr) {
     std::string error;
-    if (!options.logSink->open(options.logFile, error)) {
+    if (!options.logSink->open(options.logFile, &reads, error)) {
       std::fprintf(stderr, "quarn-cli: %s\n", error.c_str());
       return exitFailed;
     }
@@ -98,11 +109,11 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   }
   std::unique_ptr<SiteRunRecord> run(new SiteRunRecord());
   prepareSiteRun(*run, action, planPath, plan, inputs);
-  CliSiteObserver observer(options, plan.count);
+  CliSiteObserver observer(options, plan.count, reads);
   if (!options.resumeFile.empty()) {
     std::string error;
     if (!readSiteResume(options.resumeFile, *run, error)) {
-      std::fprintf(stderr, "quarn-cli: --resume: %s\n", printableText(error.c_str()).c_str());
+      std::fprintf(stderr, "quarn-cli: --resume: %s\n", printableText(error).c_str());
       return exitUsage;
     }
     for (SiteConverterResult& r : run->results)
@@ -118,7 +129,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   runSiteJob(*run, inputs, settings, waiter, log, observer);
   int code = siteExitCode(*run);
   if (!run->stickLost.empty())
-    std::fprintf(stderr, "quarn-cli: over the air stopped: %s\n", printableText(run->stickLost.c_str()).c_str());
+    std::fprintf(stderr, "quarn-cli: over the air stopped: %s\n", printableText(run->stickLost).c_str());
   // The log closed and the report's fate known before the result is told, so that the JSON's exit
   // code is the process's.
   if (log.file != nullptr && !log.file->finish()) {
@@ -126,16 +137,16 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
     if (code == exitDone) code = exitFailed;
   }
   if (!observer.reportError.empty()) {
-    std::fprintf(stderr, "quarn-cli: report not written: %s\n", printableText(observer.reportError.c_str()).c_str());
+    std::fprintf(stderr, "quarn-cli: report not written: %s\n", printableText(observer.reportError).c_str());
     if (code == exitDone) code = exitFailed;
   }
   if (action == SiteAction::exportPlan) {
     printPlan(*run);
     printTable(*run, stderr);
   } else if (options.json) {
-    nlohmann::ordered_json out = nlohmann::ordered_json::parse(siteReportText(*run), nullptr, false);
+    nlohmann::ordered_json out = siteReportJson(*run);
     out["exitCode"] = code;
-    std::fputs((out.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n").c_str(), stdout);
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
   } else {
     printTable(*run, stdout);
   }

@@ -13,19 +13,21 @@
 #include "cli/cli_records.h"
 #include "jobs/job_link.h"
 #include "cli/site_apply.h"
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
 #include "settings/site_check.h"
-#include "text/hex_text.h"
+#include "text/key_source.h"
+#include "text/printable_text.h"
 
 using nlohmann::ordered_json;
 
 namespace {
 
 int usageError(const CliOptions& options, const std::string& message) {
-  std::fprintf(stderr, "quarn-cli: %s\n", message.c_str());
+  std::fprintf(stderr, "quarn-cli: %s\n", printableText(message).c_str());
   if (options.json) {
     const ordered_json out = {{"ok", false}, {"exitCode", int(exitUsage)}, {"error", message}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
   }
   return exitUsage;
 }
@@ -33,7 +35,7 @@ int usageError(const CliOptions& options, const std::string& message) {
 int refused(const CliOptions& options, const std::string& path, const SitePlan& plan) {
   ordered_json problems = ordered_json::array();
   for (const SitePlanProblem& p : plan.problems) {
-    std::fprintf(stderr, "quarn-cli: %s: %s\n", path.c_str(), sitePlanProblemText(p).c_str());
+    std::fprintf(stderr, "quarn-cli: %s: %s\n", printableText(path).c_str(), printableText(sitePlanProblemText(p)).c_str());
     problems.push_back({{"row", p.row}, {"column", p.column}, {"reason", p.reason}});
   }
   const size_t total = plan.problems.size() + plan.problemsDropped;
@@ -44,7 +46,7 @@ int refused(const CliOptions& options, const std::string& path, const SitePlan& 
   if (options.json) {
     const ordered_json out = {{"ok", false}, {"exitCode", int(exitUsage)}, {"error", message},
                               {"problems", problems}, {"written", ordered_json::array()}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
   }
   return exitUsage;
 }
@@ -71,14 +73,15 @@ int listPlan(const CliOptions& options, const std::string& path, const SitePlan&
                     {"wiredAddress", row.wiredAddress >= 0 ? ordered_json(row.wiredAddress) : ordered_json()},
                     {"slots", slots}});
     char line[512];
-    std::snprintf(line, sizeof line, rowFormat, std::to_string(row.row).c_str(), row.converter, source, link.c_str(),
+    std::snprintf(line, sizeof line, rowFormat, std::to_string(row.row).c_str(), row.converter, source,
+                  printableText(link).c_str(),
                   slotText.c_str());
     text += line;
   }
   if (options.json) {
     const ordered_json out = {{"ok", true}, {"plan", path}, {"converters", rows}, {"meters", meters},
                               {"templateChecked", !options.templateFile.empty()}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
     return exitDone;
   }
   std::printf(rowFormat, "row", "converter", "key from", "link", "  slot1     slot2     slot3     slot4");
@@ -101,8 +104,11 @@ int runSiteCommand(const CliOptions& options) {
   if (!options.resumeFile.empty() && action != "apply") return usageError(options, "--resume is for site apply");
   if (action == "export" && options.json)
     return usageError(options, "site export prints a CSV plan; --report FILE gives the JSON report");
-  if (!options.key.empty() && !isHexText(options.key, 32))
-    return usageError(options, "--key: expected 32 hex digits");
+  // The same key sources and warnings as every other command.
+  std::string key, error;
+  if (!commandLineKey(options.key, options.keyFile, stdin, key, error)) return usageError(options, error);
+  for (const std::string& warning : exposedKeyFileWarnings(options.home, options.keyFile))
+    std::fprintf(stderr, "quarn-cli: warning: %s\n", warning.c_str());
   const std::string& path = args[2];
   std::unique_ptr<SitePlan> plan(new SitePlan());
   SettingsFile settingsTemplate;
@@ -115,7 +121,7 @@ int runSiteCommand(const CliOptions& options) {
   inputs.converterKeys = &own->link.records().converterKeys;
   inputs.meterKeys = &own->link.records().meterKeys;
   inputs.configKey = own->view->keyText;
-  inputs.forcedKey = options.key;
+  inputs.forcedKey = key;
   siteCheckJob(path, options.templateFile, *plan, settingsTemplate, inputs);
   if (!plan->problems.empty()) return refused(options, path, *plan);
   if (action == "check") return listPlan(options, path, *plan, inputs);

@@ -230,7 +230,10 @@ void siteCheckJob(const std::string& planPath, const std::string& templatePath, 
   if (wired && inputs.portNames.empty()) {
     static ComPortList ports;
     listComPorts(ports);
-    for (int i = 0; i < ports.count; ++i) inputs.portNames.push_back(comPortName(ports, i));
+    for (int i = 0; i < ports.count; ++i) {
+      inputs.portNames.push_back(comPortName(ports, i));
+      inputs.portPaths.push_back(comPortPath(ports, i));
+    }
   }
   checkSitePlan(plan, inputs);
 }

@@ -180,8 +180,8 @@ int DongleSession::lookForStick(Log& log) {
   // A stick that was pulled out has forgotten what it was told: start it and name the partner.
   writeStart();
   if (partnerLength_ > 0) writeDongleFrame(link_, partner_, partnerLength_);
-  const std::string line = "Stick " + printableText(dongleSerial(record_).c_str()) + " is back on " +
-                           printableText(watch.portName.c_str()) + ".\n";
+  const std::string line = "Stick " + printableText(dongleSerial(record_)) + " is back on " +
+                           printableText(watch.portName) + ".\n";
   logOwnLine(log, line, logStyleDongle);
   return 1;
 }

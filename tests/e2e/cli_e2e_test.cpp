@@ -174,9 +174,10 @@ TEST_P(CliOutcome, EveryCommandFailsWithItsExitCode) {
     ASSERT_TRUE(sim->running()) << sim->failure();
     TempDir dir;
     std::string args = c.cliArgs + " --json " + command;
-    if (args.find("PORT") != std::string::npos) args.replace(args.find("PORT"), 4, sim->linkPath());
+    // EXPORTED first: it holds the letters PORT.
     const std::string exported = dir.path() + "/exported.json";
     if (args.find("EXPORTED") != std::string::npos) args.replace(args.find("EXPORTED"), 8, exported);
+    if (args.find("PORT") != std::string::npos) args.replace(args.find("PORT"), 4, sim->linkPath());
     const CliResult result = runCli(*sim, dir, args);
     EXPECT_EQ(result.exitCode, c.exitCode) << command << ": " << result.err;
     nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);

@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/config_file.h"
+#include "text/config_file.h"
 #include "tests/support/file_kinds.h"
 
 namespace {

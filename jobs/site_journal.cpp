@@ -1,19 +1,16 @@
 // The site report as JSON: written after each step as a journal, read back to resume a run.
-#include "jobs/site_report.h"
+#include "jobs/site_journal.h"
 
 #include <cctype>
 
-#include <nlohmann/json.hpp>
-
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
+#include "settings/site_report.h"
 #include "text/signal_journal.h"
 
 using nlohmann::ordered_json;
 
 namespace {
-
-// A report holds a few kB a converter; far above the largest plan's.
-constexpr size_t reportByteLimit = 16 * 1024 * 1024;
 
 bool sameId(const std::string& a, const char* b) {
   size_t i = 0;
@@ -23,7 +20,10 @@ bool sameId(const std::string& a, const char* b) {
 }
 
 ordered_json plannedJson(const SettingsFile& planned) {
-  return ordered_json::parse(settingsText(planned), nullptr, false);
+  ordered_json value;
+  std::string error;
+  parseJsonText(settingsText(planned), value, error);
+  return value;
 }
 
 ordered_json resultJson(const SiteRunRecord& run, const SiteConverterResult& r) {
@@ -54,13 +54,9 @@ ordered_json resultJson(const SiteRunRecord& run, const SiteConverterResult& r) 
   return out;
 }
 
-std::string text(const ordered_json& value) {
-  return value.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
-}
-
 }  // namespace
 
-std::string siteReportText(const SiteRunRecord& run, const char* endedBy) {
+ordered_json siteReportJson(const SiteRunRecord& run, const char* endedBy) {
   ordered_json list = ordered_json::array();
   for (const SiteConverterResult& r : run.results) list.push_back(resultJson(run, r));
   ordered_json out = {{"command", std::string("site ") + siteActionName(run.action)}, {"plan", run.planPath},
@@ -69,10 +65,14 @@ std::string siteReportText(const SiteRunRecord& run, const char* endedBy) {
   if (!run.stickLost.empty()) out["stickLost"] = run.stickLost;
   out["exitCode"] = siteExitCode(run);
   out["converters"] = list;
-  return text(out);
+  return out;
 }
 
-bool writeSiteJournal(const std::string& path, const SiteRunRecord& run, std::string& error) {
+std::string siteReportText(const SiteRunRecord& run, const char* endedBy) {
+  return jsonDocumentText(siteReportJson(run, endedBy));
+}
+
+bool writeSiteJournal(const std::string& path, const SiteRunRecord& run, const ReadFiles* reads, std::string& error) {
   if (run.ended) {
     clearSignalJournal();
   } else {
@@ -80,32 +80,21 @@ bool writeSiteJournal(const std::string& path, const SiteRunRecord& run, std::st
     for (int i = 0; i < journalSignalCount; ++i) last[i] = siteReportText(run, journalSignalName(i));
     setSignalJournal(path, last);
   }
-  return writePrivateTextFile(path, siteReportText(run), error);
+  return writePrivateTextFile(path, siteReportText(run), error, reads);
 }
 
 bool readSiteResume(const std::string& path, SiteRunRecord& run, std::string& error) {
-  std::string content;
-  if (!readBoundedTextFile(path, reportByteLimit, "report", content, error)) return false;
-  const ordered_json report = ordered_json::parse(content, nullptr, false);
-  if (report.is_discarded() || !report.is_object() || !report.contains("converters") ||
-      !report["converters"].is_array()) {
-    error = path + ": not a site apply report";
-    return false;
-  }
-  for (const ordered_json& entry : report["converters"]) {
-    if (!entry.is_object()) continue;
-    const auto field = [&entry](const char* name) { return entry.contains(name) ? entry[name] : ordered_json(); };
-    const ordered_json status = field("status"), verified = field("verified"), id = field("converter");
-    if (!status.is_string() || status.get<std::string>() != "done" || !verified.is_boolean() ||
-        !verified.get<bool>() || !id.is_string())
-      continue;
-    const ordered_json planned = field("planned");
+  std::vector<SiteReportEntry> entries;
+  if (!readSiteReportFile(path, entries, error)) return false;
+  for (const SiteReportEntry& entry : entries) {
+    if (entry.status != "done" || !entry.verified) continue;
+    const ordered_json planned = entry.entry.contains("planned") ? entry.entry["planned"] : ordered_json();
     for (SiteConverterResult& r : run.results) {
-      if (r.resumed || !sameId(id.get<std::string>(), r.row->converter)) continue;
+      if (r.resumed || !sameId(entry.converter, r.row->converter)) continue;
       // Only what was planned then and is planned now, field for field, stays done.
       if (planned != plannedJson(r.planned)) continue;
       r.resumed = true;
-      r.resumedEntry = entry.dump();
+      r.resumedEntry = entry.entry.dump();
       r.outcome = SiteOutcome::done;
     }
   }
