@@ -150,7 +150,10 @@ long QuarnWindow::onCmdVerifyFile(FXObject*, FXSelector, void*) {
   followLinks();
   std::string text;
   if (outcome.code == exitMismatch) {
-    logOwnLine(*this, printableText(differenceLines(differences)), logStylePlain);
+    for (const FieldDifference& d : differences) {
+      const std::string line = differenceLines({d});
+      logOwnLine(*this, printableText(line.substr(0, line.size() - 1)) + "\n", logStylePlain);
+    }
     text = printableText((path + ": " + outcome.reason));
   } else {
     text = outcome.ok() ? "as the file says" : printableText(outcome.message);

@@ -91,8 +91,9 @@ bool readSiteResume(const std::string& path, SiteRunRecord& run, std::string& er
     const ordered_json planned = entry.entry.contains("planned") ? entry.entry["planned"] : ordered_json();
     for (SiteConverterResult& r : run.results) {
       if (r.resumed || !sameId(entry.converter, r.row->converter)) continue;
-      // Only what was planned then and is planned now, field for field, stays done.
-      if (planned != plannedJson(r.planned)) continue;
+      // Only what was planned then and is planned now, field for field, stays done (in whatever
+      // order a tool that rewrote the report left the keys).
+      if (nlohmann::json::parse(planned.dump()) != nlohmann::json::parse(plannedJson(r.planned).dump())) continue;
       r.resumed = true;
       r.resumedEntry = entry.entry.dump();
       r.outcome = SiteOutcome::done;

@@ -18,12 +18,3 @@ target_compile_definitions(site_apply_e2e_test PRIVATE QUARN_SIM_PATH="$<TARGET_
   QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
 add_dependencies(site_apply_e2e_test quarn-sim quarn-cli)
 
-# The site report as a journal: a run ended by signals, a run without a stick, and --resume.
-quarn_add_test(NAME site_journal_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/site_journal_test.cpp ${CMAKE_CURRENT_LIST_DIR}/sim_harness.cpp
-  LIBS nlohmann_json::nlohmann_json
-  LABELS e2e asuser)
-target_include_directories(site_journal_test PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(site_journal_test PRIVATE QUARN_SIM_PATH="$<TARGET_FILE:quarn-sim>"
-  QUARN_CLI_PATH="$<TARGET_FILE:quarn-cli>")
-add_dependencies(site_journal_test quarn-sim quarn-cli)

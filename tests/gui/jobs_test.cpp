@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -26,16 +24,6 @@ namespace {
 
 const char* const simKey = "000102030405060708090A0B0C0D0E0F";
 const std::string goodFile = QUARN_SOURCE_DIR "/tests/data/settings/good.json";
-
-template <typename Condition>
-bool pumpUntil(Condition condition) {
-  for (int i = 0; i < 500; ++i) {
-    runQueuedEvents();
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,30 +42,6 @@ CliRun runCli(const TempDir& dir, const std::string& environment, const std::str
   const int status = std::system((environment + " " + QUARN_CLI_PATH + " --home " + dir.path() + " --key " + simKey +
                                   " " + arguments + " >" + out + " 2>" + err).c_str());
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(out), readAll(err)};
-}
-
-// Sends what the File menu's item with this text sends.
-void chooseFileItem(QuarnWindow* w, const std::string& text) {
-  for (FXMenuTitle* title : widgetsOf<FXMenuTitle>(w)) {
-    if (str(title->getText()) != "File") continue;
-    for (FXWindow* item = title->getMenu()->getFirst(); item != nullptr; item = item->getNext()) {
-      if (!item->isMemberOf(FXMETACLASS(FXMenuCommand))) continue;
-      FXMenuCommand* menuCommand = static_cast<FXMenuCommand*>(item);
-      if (str(menuCommand->getText()) != text) continue;
-      menuCommand->getTarget()->handle(menuCommand, FXSEL(SEL_COMMAND, menuCommand->getSelector()), nullptr);
-      return;
-    }
-  }
-  ADD_FAILURE() << "no File menu item " << text;
-}
-
-DialogStep answerChooser(const std::string& title, const std::string& path) {
-  return [title, path](FXDialogBox* dialog) {
-    EXPECT_EQ(str(dialog->getTitle()), title);
-    ASSERT_TRUE(dialog->isMemberOf(FXMETACLASS(FXFileDialog)));
-    static_cast<FXFileDialog*>(dialog)->setFilename(path.c_str());
-    dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
-  };
 }
 
 // The site plan dialog: plan, template and report typed, the action chosen, "Run".
