@@ -10,6 +10,7 @@
 #include "app/site_plan_dialog.h"
 #include "jobs/converter_jobs.h"
 #include "jobs/site_jobs.h"
+#include "serial/link_wait.h"
 #include "jobs/site_journal.h"
 #include "settings/settings_file.h"
 #include "text/printable_text.h"
@@ -72,14 +73,17 @@ bool QuarnWindow::waitForJob(ConverterLink& link, long long untilMs) {
   if (link.portDescriptor() < 0) return false;
   jobWoken_ = 0;
   jobLink_ = &link;
-  // link_ wakes through the window's own watches; another link is watched for the job alone.
+  // link_ wakes through the window's own watches; another link is watched for the job alone, as
+  // the platform lets the event loop watch a port (a descriptor, or a look on a timer).
+  long long due = -1;
   if (&link != &link_) {
-    watchedJob_ = link.descriptor(now);
+    const LinkWait wait = linkWait(link.portDescriptor(), link.descriptor(now), link.deadline(), now);
+    watchedJob_ = wait.descriptor;
     if (watchedJob_ >= 0) getApp()->addInput(asInputHandle(watchedJob_), INPUT_READ, this, ID_JOB_INPUT);
+    due = wait.dueMs;
   } else {
     followLinks();
   }
-  long long due = &link != &link_ ? link.deadline() : -1;
   if (due < 0 || due > untilMs) due = untilMs;
   const long long left = due - now;
   getApp()->addTimeout(this, ID_JOB_TIMER, left > 0 ? static_cast<FXuint>(left) : 1u);
