@@ -8,8 +8,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
+#include "settings/site_report.h"
 #include "tests/support/read_text.h"
 
 namespace {
@@ -251,6 +254,64 @@ TEST(OptionBits, DigitsAndNames) {
   EXPECT_FALSE(parseOptionBits("option3=2", bits, error));
   EXPECT_EQ(error, "options.option3: expected 0 or 1, got \"2\"");
   EXPECT_TRUE(bits[7]);  // a refused text changes nothing
+}
+
+
+
+// ---- site reports read back (--resume): every field's type, never half understood ----
+
+struct BadReport {
+  const char* name;
+  std::string text;
+  const char* error;
+};
+
+void PrintTo(const BadReport& c, std::ostream* out) { *out << c.name; }
+
+class BadSiteReport : public ::testing::TestWithParam<BadReport> {};
+
+TEST_P(BadSiteReport, IsRefusedNamingTheField) {
+  std::vector<SiteReportEntry> entries;
+  std::string error;
+  EXPECT_FALSE(parseSiteReportText(GetParam().text, entries, error));
+  EXPECT_EQ(error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, BadSiteReport,
+    ::testing::Values(
+        BadReport{"statusANumber", R"({"converters":[{"converter":"12345678","status":5}]})",
+                  "converters[0].status: expected text, got number"},
+        BadReport{"verifiedAText", R"({"converters":[{"converter":"1","status":"done","verified":"yes"}]})",
+                  "converters[0].verified: expected true or false, got string"},
+        BadReport{"converterMissing", R"({"converters":[{"status":"done"}]})", "converters[0].converter: missing"},
+        BadReport{"writtenOfNumbers", R"({"converters":[{"converter":"1","status":"done","written":[1]}]})",
+                  "converters[0].written: expected a list of texts"},
+        BadReport{"entryAList", R"({"converters":[[]]})", "converters[0]: expected an object, got array"},
+        BadReport{"noList", R"({"converters":{}})", "converters: expected a list, got object"},
+        BadReport{"keyTwice", R"({"converters":[{"converter":"1","status":"done","status":"failed"}]})",
+                  "converters[0].status: given twice"},
+        BadReport{"bytesAfter", R"({"converters":[]} x)", "not valid JSON (byte 19): parse error at line 1, column 19: syntax error while parsing value - invalid "
+                  "literal; last read: '\"converters\":[]} x'; expected end of input"}),
+    [](const ::testing::TestParamInfo<BadReport>& p) { return std::string(p.param.name); });
+
+TEST(SiteReport, DoneEntriesCarryTheirWholeEntry) {
+  std::vector<SiteReportEntry> entries;
+  std::string error;
+  ASSERT_TRUE(parseSiteReportText(
+      R"({"converters":[{"converter":"2A00B017","status":"done","verified":true,"row":3,"written":["slot 1"]}]})",
+      entries, error))
+      << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].converter, "2A00B017");
+  EXPECT_TRUE(entries[0].verified);
+  EXPECT_EQ(entries[0].entry["written"][0], "slot 1");
+}
+
+// The one printer: any byte in any string or key, and the document still prints.
+TEST(JsonDocument, BytesThatAreNotUtf8AndControlsPrintAsHexText) {
+  nlohmann::ordered_json value = {{"file\xE9", std::string("a\xFF\x1B[2J\xC2\x9B") + '\0' + "end"}};
+  EXPECT_EQ(jsonDocumentText(value), "{\n  \"file\\\\xE9\": \"a\\\\xFF\\\\x1B[2J\\\\xC2\\\\x9B\\\\x00end\"\n}\n");
 }
 
 }  // namespace
