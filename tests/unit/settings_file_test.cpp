@@ -6,14 +6,22 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "codec/key_list.h"
 #include "settings/json_text.h"
 #include "settings/settings_file.h"
+#include "settings/site_plan.h"
 #include "settings/site_report.h"
+#ifndef _WIN32
+#include "tests/support/file_kinds.h"
+#endif
 #include "tests/support/read_text.h"
+#include "text/config_file.h"
+#include "text/key_source.h"
 
 namespace {
 
@@ -172,25 +180,99 @@ TEST_F(TempFolder, WrittenFileIsPrivateWhateverTheUmask) {
   EXPECT_EQ(readText(dir + "/out.json"), readText(dataDir + "good.json"));
 }
 
-TEST_F(TempFolder, LargeFileIsRefusedUnread) {
-  const std::string path = dir + "/big.json";
-  ASSERT_EQ(truncate(std::string(path).c_str(), 0), -1);  // not there yet
-  std::ofstream(path) << "";
-  ASSERT_EQ(truncate(path.c_str(), 100 * 1000 * 1000), 0);  // sparse: 100 MB without the disk
-  SettingsFile settings;
-  std::string error;
-  EXPECT_FALSE(readSettingsFile(path, settings, error));
-  EXPECT_NE(error.find(path + ": too large (100000000 bytes"), std::string::npos) << error;
+// ---- every reader of a file the user names or keeps, against every kind of entry ----
+
+const std::string someKey = "000102030405060708090A0B0C0D0E0F";
+
+struct Reader {
+  const char* name;
+  std::string content;                    // what a good file holds
+  bool (*taken)(const std::string& path);  // whether the reader took the entry at path
+};
+
+void PrintTo(const Reader& reader, std::ostream* out) { *out << reader.name; }
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// A key list entry beside a good file: the good one always loads, the entry only when regular.
+template <typename List, typename Find>
+bool keyListTakes(const std::string& path, Find find) {
+  auto list = std::make_unique<List>();
+  list->count = 0;
+  loadKeyList(folderOf(path).c_str(), *list);
+  const uint8_t good[4] = {0, 0, 0, 1}, odd[4] = {0, 0, 0, 2};
+  EXPECT_NE(find(*list, good), nullptr);
+  return find(*list, odd) != nullptr;
 }
 
-TEST_F(TempFolder, FolderAndMissingFileAreRefused) {
-  SettingsFile settings;
-  std::string error;
-  EXPECT_FALSE(readSettingsFile(dir, settings, error));
-  EXPECT_EQ(error, dir + ": not a regular file");
-  EXPECT_FALSE(readSettingsFile(dir + "/none.json", settings, error));
-  EXPECT_EQ(error, dir + "/none.json: No such file or directory");
+const Reader readers[] = {
+    {"Quarnconfig_txt", "first\n" + someKey + "\n",
+     [](const std::string& path) {
+       ConfigFile config;
+       readConfigFile(path.c_str(), config);
+       return config.configLoaded && config.configLine2 == someKey;
+     }},
+    {"dongleKeys", "b;00000002;" + someKey + "\n",
+     [](const std::string& path) {
+       return keyListTakes<ConverterKeyList>(
+           path, [](const ConverterKeyList& l, const uint8_t* id) { return findConverterKey(l, id); });
+     }},
+    {"meterKeys", "b;00000002;" + someKey + "\n",
+     [](const std::string& path) {
+       return keyListTakes<MeterKeyList>(path,
+                                         [](const MeterKeyList& l, const uint8_t* id) { return findMeterKeys(l, id); });
+     }},
+    {"settings_file", readText(dataDir + "good.json"),
+     [](const std::string& path) {
+       SettingsFile settings;
+       std::string error;
+       return readSettingsFile(path, settings, error);
+     }},
+    {"site_plan", "converter\n12345678\n",
+     [](const std::string& path) {
+       auto plan = std::make_unique<SitePlan>();
+       readSitePlanFile(path, *plan);
+       return plan->problems.empty() && plan->count == 1;
+     }},
+    {"site_report", R"({"converters":[]})",
+     [](const std::string& path) {
+       std::vector<SiteReportEntry> entries;
+       std::string error;
+       return readSiteReportFile(path, entries, error);
+     }},
+    {"key_file", someKey + "\n",
+     [](const std::string& path) {
+       std::string key, error;
+       return commandLineKey("", path, nullptr, key, error) && key == someKey;
+     }},
+};
+
+class InputFileKinds : public ::testing::TestWithParam<Reader> {};
+
+// Only a regular file is read; a FIFO, a device, a directory or a link to one is refused without
+// waiting (a hang ends the test by SIGALRM).
+TEST_P(InputFileKinds, OnlyRegularFilesAreTakenAndNoneHangs) {
+  const Reader& reader = GetParam();
+  for (const FileKind& kind : allFileKinds) {
+    SCOPED_TRACE(kind.name);
+    char pattern[] = "/tmp/quarn-reader-kind-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    std::ofstream(dir + "/good") << "a;00000001;" + someKey + "\n";
+    const std::string path = dir + "/entry";
+    ASSERT_TRUE(kind.make(path, reader.content));
+    // A key file must be its owner's alone; chmod on a link would reach its target.
+    if (std::string(kind.name) == "regular file") chmod(path.c_str(), 0600);
+    {
+      ReadDeadline deadline(10);
+      EXPECT_EQ(reader.taken(path), kind.loads());
+    }
+    ASSERT_EQ(std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'").c_str()), 0);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Readers, InputFileKinds, ::testing::ValuesIn(readers),
+                         [](const ::testing::TestParamInfo<Reader>& p) { return std::string(p.param.name); });
 
 #endif
 
