@@ -1,12 +1,14 @@
 // quarn-cli's link: the window's sessions and commands, waited for by the port layer.
 #include "cli/cli_session.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
-#include "text/config_file.h"
 #include "codec/answer_wait.h"
 #include "converter/nearby_devices.h"
 #include "converter/option_bits.h"
@@ -15,6 +17,8 @@
 #include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
 #include "serial/serial_trace.h"
+#include "settings/site_check.h"
+#include "text/config_file.h"
 #include "text/hex_text.h"
 #include "text/printable_text.h"
 
@@ -99,9 +103,18 @@ int CliSession::connectWired(const std::string& port, bool secured, int timeoutM
   // A name from the list, as the port dialog offers it; anything with "/" or "\" in it
   // is a device path.
   std::string path = port;
-  if (port.find_first_of("/\\") == std::string::npos) {
-    static ComPortList list;
-    listComPorts(list);
+  static ComPortList list;
+  listComPorts(list);
+  if (port.find_first_of("/\\") != std::string::npos) {
+    // A path that is there but no port the search lists (/dev/tty, /dev/null, a file) would take
+    // the request and be left at 2400 baud; a missing one is said by the open below.
+    std::vector<std::string> paths(list.paths, list.paths + list.count);
+    struct stat info {};
+    if (stat(port.c_str(), &info) == 0 && !leadsToListedPort(port, paths)) {
+      error = printableText(port) + ": not a serial port (quarn-cli ports lists them)";
+      return exitPort;
+    }
+  } else {
     const int index = comPortIndex(list, port.c_str());
     if (index < 0) {
       error = "port " + port + " not found (quarn-cli ports lists them)";

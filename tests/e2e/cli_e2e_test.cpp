@@ -255,6 +255,8 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"line_2_bad", "wired", {}, "--port PORT --home DIR/home2 get 1", 2,
                 "Quarnconfig.txt line 2: expected", false},
         Hostile{"no_port", "wired", {}, "--port /nonexistent/ttyX get 1", 3, "port /nonexistent/ttyX not found", false},
+        Hostile{"port_dev_null", "wired", {}, "--port /dev/null get 1", 3, "/dev/null: not a serial port", false},
+        Hostile{"port_a_file", "wired", {}, "--port DIR/own.key get 1", 3, "own.key: not a serial port", false},
         // Dropped stick frames trace on standard error, never into the JSON.
         Hostile{"stick_drops", "dongle", {"--announce", "3000"},
                 std::string("--wireless --key ") + simKey + " --json identify", 0, "dropped", true}),
