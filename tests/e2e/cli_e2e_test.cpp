@@ -111,9 +111,8 @@ TEST_P(BadFileRefused, BeforeAnyByteIsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, BadFileRefused,
-                         ::testing::Values("empty.json", "not-json.json", "truncated.json", "future-version.json",
-                                           "wrong-type.json", "out-of-range.json", "bad-hex.json",
-                                           "unknown-key.json", "unknown-name.json"),
+                         // Each file's reason is settings_file_test's; here, that nothing is sent.
+                         ::testing::Values("not-json.json", "wrong-type.json"),
                          [](const ::testing::TestParamInfo<const char*>& param) {
                            std::string out;
                            for (const char* c = param.param; *c != '\0'; ++c) out += std::isalnum(*c) ? *c : '_';

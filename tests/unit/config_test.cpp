@@ -37,16 +37,6 @@ protected:
   std::string path;
 };
 
-TEST_F(ConfigFileTest, MissingFileLeavesEverythingEmpty) {
-  std::remove(path.c_str());
-  ConfigFile config;
-  config.configLoaded = true;
-  readConfigFile(path.c_str(), config);
-  EXPECT_FALSE(config.configLoaded);
-  EXPECT_STREQ(config.configLine1, "");
-  EXPECT_STREQ(config.configLine2, "");
-}
-
 struct LinesCase {
   const char* name;
   std::string content;
