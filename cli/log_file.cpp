@@ -25,7 +25,8 @@ bool LogFile::open(const std::string& path, const ReadFiles* reads, std::string&
   if (findExposedFiles(names, 1, found, 1) == 1) {
     char warning[512];
     exposedFileWarning(found[0], warning, sizeof warning);
-    std::fputs(warning, stderr);
+    std::fputs(printableText(std::string(warning, std::strcspn(warning, "\n"))).c_str(), stderr);
+    std::fputs("\n", stderr);
   }
   return true;
 }
@@ -53,6 +54,6 @@ bool LogFile::finish() {
 }
 
 std::string LogFile::failureText() const {
-  return "log file " + path_ + ": write failed after " + std::to_string(written_) + " bytes (" +
+  return "log file " + printableText(path_) + ": write failed after " + std::to_string(written_) + " bytes (" +
          std::strerror(error_) + "); the log is incomplete";
 }

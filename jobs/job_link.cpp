@@ -1,15 +1,20 @@
 // A job's link: connecting, and each command sent and waited for through the face's waiter.
 #include "jobs/job_link.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "codec/answer_wait.h"
 #include "serial/com_port_list.h"
 #include "serial/serial_port.h"
 #include "serial/serial_trace.h"
+#include "settings/site_check.h"
+#include "text/printable_text.h"
 
 namespace {
 
@@ -98,9 +103,18 @@ int JobLink::connectWired(const std::string& port, bool secured, int timeoutMs, 
   // A name from the list, as the port dialog offers it; anything with "/" or "\" in it
   // is a device path.
   std::string path = port;
-  if (port.find_first_of("/\\") == std::string::npos) {
-    static ComPortList list;
-    listComPorts(list);
+  static ComPortList list;
+  listComPorts(list);
+  if (port.find_first_of("/\\") != std::string::npos) {
+    // A path that is there but no port the search lists (/dev/tty, /dev/null, a file) would take
+    // the request and be left at 2400 baud; a missing one is said by the open below.
+    std::vector<std::string> paths(list.paths, list.paths + list.count);
+    struct stat info {};
+    if (stat(port.c_str(), &info) == 0 && !leadsToListedPort(port, paths)) {
+      error = printableText(port) + ": not a serial port (quarn-cli ports lists them)";
+      return exitPort;
+    }
+  } else {
     const int index = comPortIndex(list, port.c_str());
     if (index < 0) {
       error = "port " + port + " not found (quarn-cli ports lists them)";

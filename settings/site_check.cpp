@@ -165,12 +165,19 @@ bool sitePortPresent(const std::string& link, const SiteCheckInputs& inputs, std
     reason = link + ": points nowhere" + (error ? std::string() : " (" + to.string() + " is missing; device unplugged?)");
     return false;
   }
-  const fs::path device = fs::canonical(link, error);
-  for (const std::string& port : inputs.portPaths) {
+  if (leadsToListedPort(link, inputs.portPaths)) return true;
+  reason = link + ": not a serial port (quarn-cli ports lists them)";
+  return false;
+}
+
+bool leadsToListedPort(const std::string& path, const std::vector<std::string>& portPaths) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path device = fs::canonical(path, error);
+  for (const std::string& port : portPaths) {
     std::error_code portError;
     if (!error && fs::canonical(port, portError) == device && !portError) return true;
   }
-  reason = link + ": not a serial port (quarn-cli ports lists them)";
   return false;
 }
 

@@ -35,6 +35,10 @@ SiteKeySource siteConverterKey(const SitePlanRow& row, const SiteCheckInputs& in
 // converter, and a terminal would be left at 2400 baud. False with the reason otherwise.
 bool sitePortPresent(const std::string& link, const SiteCheckInputs& inputs, std::string& reason);
 
+// Whether path leads (links followed) to one of portPaths, the device paths the port search
+// lists: the one test of what may be opened as a converter's port, for plans and --port alike.
+bool leadsToListedPort(const std::string& path, const std::vector<std::string>& portPaths);
+
 // Adds every problem across rows and against the inputs to plan.problems, then orders all of
 // them by row (file problems first). Sends nothing.
 void checkSitePlan(SitePlan& plan, const SiteCheckInputs& inputs);

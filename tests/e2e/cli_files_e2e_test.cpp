@@ -34,6 +34,12 @@ std::string fileText(const std::string& path) {
   return text.str();
 }
 
+// The simulator's port listed for the runs started meanwhile: quarn-cli opens listed ports only.
+struct Listed {
+  explicit Listed(const SimProcess& sim) { setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1); }
+  ~Listed() { unsetenv("QUARN_VIRTUAL_PORTS"); }
+};
+
 // Starts quarn-cli with its output in dir's out.txt and err.txt; with a file size limit when
 // fsizeLimit > 0 (the limit's signal left at its default, as a shell leaves it).
 pid_t startCli(const TempDir& dir, std::vector<std::string> args, rlim_t fsizeLimit = 0) {
@@ -130,7 +136,7 @@ void replaceIn(std::vector<std::string>& args, const std::string& from, const st
 TEST(CliFiles, EveryWriterRefusesWhatItMustNotReplaceBeforeAnythingIsSent) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
-  setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
+  const Listed listed(sim);
   for (const Writer& writer : writers)
     for (Kind kind : {Kind::fifo, Kind::symlink, Kind::device, Kind::directory, Kind::input}) {
       SCOPED_TRACE(std::string(writer.name) + " to " + kindText(kind));
@@ -178,13 +184,13 @@ TEST(CliFiles, EveryWriterRefusesWhatItMustNotReplaceBeforeAnythingIsSent) {
       }
       if (kind == Kind::directory) rmdir(path.c_str());
     }
-  unsetenv("QUARN_VIRTUAL_PORTS");
 }
 
 // A log that fills up is told with what the command itself did, in the JSON too.
 TEST(CliFiles, LogBeyondTheSizeLimitIsReportedWithTheOutcome) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   for (bool json : {false, true}) {
     TempDir dir;
     const std::string path = makeEntry(dir, Kind::fileTooLarge, "");
@@ -211,6 +217,7 @@ TEST(CliFiles, LogBeyondTheSizeLimitIsReportedWithTheOutcome) {
 TEST(CliFiles, LogIsCreatedPrivateAndAReaderThatWentAwayIsReported) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   TempDir dir;
   const std::string log = dir.path() + "/new-log.txt";
   const mode_t mask = umask(022);
@@ -244,12 +251,11 @@ TEST(CliFiles, LogIsCreatedPrivateAndAReaderThatWentAwayIsReported) {
 TEST(CliFiles, SiteJsonTellsTheExitCodeALostLogGave) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   TempDir dir;
   ASSERT_EQ(mkdir((dir.path() + "/meterKeys").c_str(), 0700), 0);
   dir.write("meterKeys/meters.txt", "m;11110002;00112233445566778899AABBCCDDEEF2\n");
   const std::string plan = dir.write("plan.csv", "converter,link,slot1\n12345678," + sim.linkPath() + ",11110002\n");
-  // A plan's link must be a port the search lists.
-  setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
   // Full at the limit, which leaves room for the JSON and standard error.
   constexpr rlim_t limit = 65536;
   const std::string log = dir.write("log.txt", std::string(limit, 'x'));
@@ -257,7 +263,6 @@ TEST(CliFiles, SiteJsonTellsTheExitCodeALostLogGave) {
                                           std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/good.json", "--json",
                                           "--log", log, "site", "apply", plan},
                                     limit));
-  unsetenv("QUARN_VIRTUAL_PORTS");
   const std::string err = fileText(dir.path() + "/err.txt");
   EXPECT_EQ(code, 1) << err;
   EXPECT_NE(err.find("write failed after 0 bytes (File too large); the log is incomplete; the command itself succeeded"),
@@ -282,6 +287,7 @@ int exclusiveFlag(const std::string& link) {
 TEST(CliSignals, APortIsUsableAgainAfterTheCliIsEndedBySignal) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signalNumber));
     TempDir dir;

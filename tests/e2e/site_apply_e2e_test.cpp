@@ -291,4 +291,23 @@ TEST(SiteApply, ByWireOnlyTheConverterPlannedForThePortIsSetUp) {
   EXPECT_EQ(sim.transcriptMatching({"Set Data slot 0", "id=11110002"}).size(), 1u);
 }
 
+// A link holding a comma and a formula's "=" comes back from export as one cell that check reads
+// as the same link.
+TEST(SiteExport, WhatItPrintsChecksBackAsThePlan) {
+  Site site;
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  const std::string link = site.dir.path() + "/a,=1+2";
+  ASSERT_EQ(symlink(sim.linkPath().c_str(), link.c_str()), 0);
+  site.dir.write("plan.csv", "converter,link,slot1\n12345678,\"" + link + "\",\n");
+  site.dir.write("meterKeys/sim.txt", "m;12345678;00112233445566778899AABBCCDDEEFF\n");  // the meter it holds
+  std::string err;
+  ASSERT_EQ(site.run(sim, "site export " + site.dir.path() + "/plan.csv", &err), 0) << err;
+  const std::string exported = readText(site.dir.path() + "/out.txt");
+  EXPECT_NE(exported.find("12345678,\"" + link + "\","), std::string::npos) << exported;
+  site.dir.write("exported.csv", exported);
+  ASSERT_EQ(site.run(sim, "site check " + site.dir.path() + "/exported.csv", &err), 0) << err;
+  EXPECT_NE(readText(site.dir.path() + "/out.txt").find(link), std::string::npos);
+}
+
 }  // namespace

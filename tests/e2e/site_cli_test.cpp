@@ -159,43 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(std::get<0>(p.param).name) + "_" + std::get<1>(p.param).name;
     });
 
-// ---- JSON output: a byte that is not UTF-8, wherever it comes from, as the text \xE9 ----
-
-struct NonUtf8 {
-  const char* name;
-  std::string args;  // HOME: the home folder holding the files below
-  int exitCode;
-};
-
-void PrintTo(const NonUtf8& c, std::ostream* out) { *out << c.name; }
-
-class JsonOutput : public ::testing::TestWithParam<NonUtf8> {};
-
-TEST_P(JsonOutput, ByteThatIsNotUtf8IsWrittenAsItsHexText) {
-  const NonUtf8& c = GetParam();
-  Home home;
-  home.write("cell.csv", "converter\n1234567\xE9\n");
-  home.write("link.csv", "converter,link\n12345678,tty\xE9\n");
-  const Result result = siteCheck(home, "--json " + c.args);
-  EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-  const nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);
-  ASSERT_TRUE(out.is_object()) << result.out;
-  EXPECT_EQ(out.value("exitCode", 0), c.exitCode);
-  EXPECT_NE(result.out.find("\\xE9"), std::string::npos) << result.out;
-  EXPECT_EQ(result.out.find("\xEF\xBF\xBD"), std::string::npos) << "never U+FFFD: " << result.out;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Commands, JsonOutput,
-    ::testing::Values(NonUtf8{"site_check_cell", "site check HOME/cell.csv", 2},
-                      NonUtf8{"site_check_file_name", "site check HOME/plan\xE9.csv", 2},
-                      NonUtf8{"site_apply_template", "--template HOME/t\xE9.json site apply HOME/cell.csv", 2},
-                      NonUtf8{"site_verify_link", "site verify HOME/link.csv", 2},
-                      NonUtf8{"get_port", std::string("--key ") + someKey + " --port /nonexistent/tty\xE9 get 1", 3},
-                      NonUtf8{"apply_file_name", "--port /nonexistent/ttyX apply HOME/s\xE9.json", 2}),
-    [](const ::testing::TestParamInfo<NonUtf8>& p) { return std::string(p.param.name); });
-
-// ---- what files hold, escaped in every message; a NUL never cuts a message short ----
+// ---- what files hold, escaped in every message and as \xNN in JSON; a NUL never cuts a message ----
 
 struct HostileFile {
   const char* name;
@@ -203,7 +167,7 @@ struct HostileFile {
   std::string content;
   std::string args;   // FILE: the file above
   int exitCode;
-  const char* shown;  // a piece of standard error
+  const char* shown;  // a piece of standard error (and with --json, of the JSON's texts)
 };
 
 void PrintTo(const HostileFile& c, std::ostream* out) { *out << c.name; }
@@ -224,16 +188,34 @@ TEST_P(HostileFiles, AreRefusedWithEveryByteShown) {
   const HostileFile& c = GetParam();
   Home home;
   std::string args = c.args;
-  args.replace(args.find("FILE"), 4, home.write(c.file, c.content));
+  const std::string path = home.write(c.file, c.content);
+  for (size_t at; (at = args.find("FILE")) != std::string::npos;) args.replace(at, 4, path);
   const Result result = siteCheck(home, args);
   EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
   EXPECT_NE(result.err.find(c.shown), std::string::npos) << result.err;
   EXPECT_FALSE(steersTerminal(result.err)) << result.err;
+  if (args.rfind("--json", 0) == 0) {
+    const nlohmann::json out = nlohmann::json::parse(result.out, nullptr, false);
+    ASSERT_TRUE(out.is_object()) << result.out;
+    EXPECT_EQ(out.value("exitCode", 0), c.exitCode);
+    const std::string quoted = nlohmann::json(c.shown).dump();  // the piece as JSON writes it
+    EXPECT_NE(out.dump().find(quoted.substr(1, quoted.size() - 2)), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("\xEF\xBF\xBD"), std::string::npos) << "never U+FFFD: " << result.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, HostileFiles,
     ::testing::Values(
+        HostileFile{"json_cell", "p.csv", "converter\n1234567\xE9\n", "--json site check FILE", 2, "1234567\\xE9"},
+        HostileFile{"json_file_name", "p.csv", "", "--json site check FILE\xE9", 2, "p.csv\\xE9"},
+        HostileFile{"json_template_name", "p.csv", "converter\n12345678\n",
+                    "--json --template FILE\xE9 site apply FILE", 2, "p.csv\\xE9"},
+        HostileFile{"json_link", "p.csv", "converter,link\n12345678,tty\xE9\n", "--json site verify FILE", 2,
+                    "tty\\xE9"},
+        HostileFile{"json_port", "k", "", std::string("--json --key ") + someKey + " --port FILE/tty\xE9 get 1", 3,
+                    "tty\\xE9"},
+        HostileFile{"json_settings_name", "s", "", "--json --port /nonexistent/ttyX apply FILE\xE9", 2, "s\\xE9"},
         HostileFile{"title_sequence", "e.csv", "converter,\x1B]0;owned\x07\n", "site check FILE", 2,
                     "row 1, \\x1B]0;owned\\x07 (column B): unknown column"},
         HostileFile{"line_end_in_quotes", "n.csv", "converter\n\"1234\n5678\"\n", "site check FILE", 2,
@@ -248,11 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileFile{"report_field_of_the_wrong_type", "r.json", R"({"converters":[{"converter":"12345678","status":5}]})",
                     std::string("--key ") + someKey + " --template " + goodTemplate + " --resume FILE site apply " +
                         QUARN_SOURCE_DIR "/examples/site-plan.csv",
-                    2, "converters[0].status: expected text, got number"},
-        HostileFile{"report_key_twice", "r2.json", R"({"converters":[],"converters":[]})",
-                    std::string("--template ") + goodTemplate + " --resume FILE site apply " +
-                        QUARN_SOURCE_DIR "/examples/site-plan.csv",
-                    2, "converters: given twice"}),
+                    2, "converters[0].status: expected text, got number"}),
     [](const ::testing::TestParamInfo<HostileFile>& p) { return std::string(p.param.name); });
 
 }  // namespace

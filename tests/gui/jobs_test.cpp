@@ -94,9 +94,10 @@ TEST_F(JobsTest, ApplyAndVerifyGiveTheCliOutcomeAndText) {
   ASSERT_TRUE(windowSim.running() && cliSim.running());
   connectWired(windowSim);
   const std::string cliPort = "--port " + cliSim.linkPath();
+  const std::string cliPorts = "QUARN_VIRTUAL_PORTS='" + cliSim.portEntry() + "'";
 
   runItem("Apply settings file…", {answerChooser("Apply settings file", goodFile)});
-  const CliRun cliApply = runCli(dir, "", cliPort + " apply " + goodFile);
+  const CliRun cliApply = runCli(dir, cliPorts, cliPort + " apply " + goodFile);
   ASSERT_EQ(cliApply.exitCode, 0) << cliApply.err;
   EXPECT_EQ(status() + "\n", cliApply.out);
   EXPECT_EQ(windowSim.transcriptMatching({"Set Data"}).size(), cliSim.transcriptMatching({"Set Data"}).size());
@@ -104,13 +105,13 @@ TEST_F(JobsTest, ApplyAndVerifyGiveTheCliOutcomeAndText) {
   // What was applied verifies; a file that differs names each field as quarn-cli does.
   runItem("Verify against settings file…", {answerChooser("Verify against settings file", goodFile)});
   EXPECT_EQ(status(), "as the file says");
-  EXPECT_EQ(runCli(dir, "", cliPort + " verify " + goodFile).out, "as the file says\n");
+  EXPECT_EQ(runCli(dir, cliPorts, cliPort + " verify " + goodFile).out, "as the file says\n");
   std::string other = readAll(goodFile);
   other.replace(other.find("\"12345678\""), 10, "\"12345679\"");
   const std::string otherFile = dir.write("other.json", other);
   const size_t logBefore = logContent().size();
   runItem("Verify against settings file…", {answerChooser("Verify against settings file", otherFile)});
-  const CliRun cliVerify = runCli(dir, "", cliPort + " verify " + otherFile);
+  const CliRun cliVerify = runCli(dir, cliPorts, cliPort + " verify " + otherFile);
   EXPECT_EQ(cliVerify.exitCode, 5);
   EXPECT_EQ(cliVerify.out, "slot1.deviceId: file 12345679, converter 12345678\n");
   EXPECT_NE(logContent().find(cliVerify.out, logBefore), std::string::npos) << logContent().substr(logBefore);

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/file_kinds.h"
 #include "tests/support/time_bound.h"
 
 namespace {
@@ -366,93 +365,6 @@ TEST(KeyFiles, FilesLoadInListingOrderAndFirstListedWins) {
     EXPECT_EQ(list->entries[2 * f].key[0], index);
     EXPECT_EQ(list->entries[2 * f + 1].id[3], index);
   }
-}
-
-TEST(KeyFiles, SubdirectoryIsSkipped) {
-  TempDir dir;
-  ASSERT_EQ(mkdir((dir.path() + "/sub").c_str(), 0755), 0);
-  dir.write("sub/k", "a;00000001;" + keyText + "\n");
-  dir.write("k", "a;00000002;" + keyText + "\n");
-  auto list = loadConverter(dir.path());
-  ASSERT_EQ(list->count, 1u);
-  EXPECT_EQ(list->entries[0].id[3], 2);
-}
-
-TEST(KeyFiles, UnreadableFileIsSkipped) {
-  if (geteuid() == 0) {
-    GTEST_SKIP() << "root reads files whatever their mode, so an unreadable file cannot be "
-                    "made here";
-  }
-  TempDir dir;
-  const std::string locked = dir.write("locked", "a;00000001;" + keyText + "\n");
-  dir.write("open", "a;00000002;" + keyText + "\n");
-  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-  auto list = loadConverter(dir.path());
-  ASSERT_EQ(list->count, 1u);
-  EXPECT_EQ(list->entries[0].id[3], 2);
-}
-
-TEST(KeyFiles, UnreadableFileIsSkippedForAnOrdinaryUser) {
-  // As root, check the same in a child that has dropped to an ordinary user.
-  if (geteuid() != 0) GTEST_SKIP() << "covered by UnreadableFileIsSkipped";
-  TempDir dir;
-  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-  const std::string locked = dir.write("locked", "a;00000001;" + keyText + "\n");
-  const std::string open = dir.write("open", "a;00000002;" + keyText + "\n");
-  ASSERT_EQ(chmod(locked.c_str(), 0), 0);
-  ASSERT_EQ(chmod(open.c_str(), 0644), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    constexpr uid_t nobody = 65534;
-    if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(100);
-    auto list = std::make_unique<ConverterKeyList>();
-    loadKeyList(dir.path().c_str(), *list);
-    _exit(list->count == 1 && list->entries[0].id[3] == 2 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_NE(WEXITSTATUS(status), 100) << "could not drop to an ordinary user";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file was loaded or the readable one not";
-}
-
-TEST(KeyFiles, OnlyRegularFilesLoadBesideGoodOnesAndNoneHangs) {
-  // Each kind alone beside a good file, then all of them together in one folder.
-  TempDir together;
-  together.write("good", "a;00000001;" + keyText + "\n");
-  size_t togetherLoads = 1;
-  for (const FileKind& kind : allFileKinds) {
-    SCOPED_TRACE(kind.name);
-    const std::string content = "b;00000002;" + keyText + "\n";
-    TempDir dir;
-    dir.write("good", "a;00000001;" + keyText + "\n");
-    ASSERT_TRUE(kind.make(dir.path() + "/odd", content));
-    ASSERT_TRUE(kind.make(together.path() + "/odd" + std::to_string(&kind - allFileKinds), content));
-    togetherLoads += kind.loads() ? 1 : 0;
-    auto converters = std::make_unique<ConverterKeyList>();
-    auto meters = std::make_unique<MeterKeyList>();
-    {
-      ReadDeadline deadline(10);
-      loadKeyList(dir.path().c_str(), *converters);
-      loadKeyList(dir.path().c_str(), *meters);
-      EXPECT_WITHIN_MS(deadline.seconds() * 1000, 2000);
-    }
-    const uint8_t good[4] = {0, 0, 0, 1};
-    const uint8_t odd[4] = {0, 0, 0, 2};
-    EXPECT_NE(findConverterKey(*converters, good), nullptr);
-    EXPECT_NE(findMeterKeys(*meters, good), nullptr);
-    EXPECT_EQ(converters->count, kind.loads() ? 2u : 1u);
-    EXPECT_EQ(meters->count, kind.loads() ? 2u : 1u);
-    EXPECT_EQ(findConverterKey(*converters, odd) != nullptr, kind.loads());
-  }
-  auto list = std::make_unique<ConverterKeyList>();
-  {
-    ReadDeadline deadline(10);
-    loadKeyList(together.path().c_str(), *list);
-    EXPECT_WITHIN_MS(deadline.seconds() * 1000, 2000);
-  }
-  EXPECT_EQ(list->count, togetherLoads);
 }
 
 TEST(KeyFiles, HugeFileIsReadOnlyUpToItsLimit) {
