@@ -13,7 +13,7 @@ void QuarnWindow::connectionChoice() {
   if (link.linkMode == LinkMode::wireless) {
     const bool found = link_.findStick();
     if (found && link_.openStick()) {
-      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) + "]");
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord)) + "]");
     } else {
       // A stick that is there but held by another program is no missing stick: say why.
       if (found) showStickOpenError();
@@ -40,7 +40,7 @@ void QuarnWindow::connectionChoice() {
 void QuarnWindow::writeDongleStart() { link_.writeStart(); }
 
 void QuarnWindow::showStickOpenError() {
-  std::string text = "Error opening COM port " + printableText(donglePortName(link_.records().dongleRecord).c_str());
+  std::string text = "Error opening COM port " + printableText(donglePortName(link_.records().dongleRecord));
   const char* cause = serialOpenCauseText(link_.records().dongleLink.port.lastError);
   showStatus(cause ? text + " " + cause : text);
   if (cause) text += std::string("\n") + cause;

@@ -10,6 +10,11 @@ static_assert(optionBitCount == optionCount, "one check button per option bit");
 
 long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   const FXint id = FXSELID(sel);
+  // A job's requests and answers must not meet another command's.
+  if (jobRunning_) {
+    showStatus("A job is still running.");
+    return 1;
+  }
   bool sent = true;
   if (id >= ID_GET_DATA_1 && id <= ID_GET_DATA_4) {
     link_.getData(id - ID_GET_DATA_1);

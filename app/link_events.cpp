@@ -72,6 +72,7 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
   }
   if (events.lost) showStatus(link_.lostText());
   followLinks();
+  jobWoken_ = 1;  // a job waiting on the window's link goes on
   return wakeEnds(writesBefore) ? 1 : 0;
 }
 
@@ -86,11 +87,12 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
     LogBatch batch(communicationLog);
     events = link_.wake();
     if (events.stickBack)
-      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
+      showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord)) +
                  "]");
   }
   if (events.lost) showStatus(link_.lostText());
   followLinks();
+  jobWoken_ = 1;
   return wakeEnds(writesBefore) ? 1 : 0;
 }
 

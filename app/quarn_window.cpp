@@ -97,6 +97,11 @@ FXDEFMAP(QuarnWindow) QuarnWindowMap[] = {
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SAVE_SETTINGS, QuarnWindow::onCmdSaveSettings),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_LOAD_SETTINGS, QuarnWindow::onCmdLoadSettings),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SAVE_LOG, QuarnWindow::onCmdSaveLog),
+    FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_APPLY_FILE, QuarnWindow::onCmdApplyFile),
+    FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_VERIFY_FILE, QuarnWindow::onCmdVerifyFile),
+    FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SITE_PLAN, QuarnWindow::onCmdSitePlan),
+    FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_JOB_INPUT, QuarnWindow::onJobWake),
+    FXMAPFUNC(SEL_TIMEOUT, QuarnWindow::ID_JOB_TIMER, QuarnWindow::onJobWake),
 };
 
 FXIMPLEMENT(QuarnWindow, FXMainWindow, QuarnWindowMap, ARRAYNUMBER(QuarnWindowMap))
@@ -140,6 +145,11 @@ void QuarnWindow::buildMenus() {
   new FXMenuCommand(file, "Save settings…", nullptr, this, ID_SAVE_SETTINGS);
   new FXMenuCommand(file, "Load settings…", nullptr, this, ID_LOAD_SETTINGS);
   new FXMenuCommand(file, "Save log…", nullptr, this, ID_SAVE_LOG);
+  new FXMenuSeparator(file);
+  new FXMenuCommand(file, "Apply settings file…", nullptr, this, ID_APPLY_FILE);
+  new FXMenuCommand(file, "Verify against settings file…", nullptr, this, ID_VERIFY_FILE);
+  new FXMenuCommand(file, "Site plan…", nullptr, this, ID_SITE_PLAN);
+  new FXMenuSeparator(file);
   new FXMenuCommand(file, "&quit\tctrl-q", nullptr, getApp(), FXApp::ID_QUIT);
 
   FXMenuPane* help = menuPanes[1] = new FXMenuPane(this);
@@ -326,13 +336,13 @@ long QuarnWindow::onCmdFont(FXObject*, FXSelector sel, void*) {
 
 FXString QuarnWindow::aboutConnectionText() const {
   if (link_.records().state.linkMode == LinkMode::wired) {
-    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredPortName().c_str()).c_str());
+    return FXStringFormat("Wired connection COM port [%s]\r\n", printableText(link_.wiredPortName()).c_str());
   }
   // Device strings shown escaped, as on the trace output: a line break in a product name
   // would otherwise reshape the box.
   return FXStringFormat("Wireless connection\r\nID: [%s]\r\nDescription: [%s]\r\n",
-                        printableText(dongleSerial(link_.records().dongleRecord).c_str()).c_str(),
-                        printableText(dongleDescription(link_.records().dongleRecord).c_str()).c_str());
+                        printableText(dongleSerial(link_.records().dongleRecord)).c_str(),
+                        printableText(dongleDescription(link_.records().dongleRecord)).c_str());
 }
 
 long QuarnWindow::onCmdAbout(FXObject*, FXSelector, void*) {

@@ -62,6 +62,11 @@ public:
     ID_SAVE_SETTINGS,
     ID_LOAD_SETTINGS,
     ID_SAVE_LOG,
+    ID_APPLY_FILE,   // "Apply settings file…"
+    ID_VERIFY_FILE,  // "Verify against settings file…"
+    ID_SITE_PLAN,    // "Site plan…"
+    ID_JOB_INPUT,    // a job's own link is readable
+    ID_JOB_TIMER,    // a job's wait is due
     ID_LAST
   };
 
@@ -130,6 +135,15 @@ public:
   long onCmdSaveSettings(FXObject*, FXSelector, void*);
   long onCmdLoadSettings(FXObject*, FXSelector, void*);
   long onCmdSaveLog(FXObject*, FXSelector, void*);
+  long onCmdApplyFile(FXObject*, FXSelector, void*);
+  long onCmdVerifyFile(FXObject*, FXSelector, void*);
+  long onCmdSitePlan(FXObject*, FXSelector, void*);
+  long onJobWake(FXObject*, FXSelector, void*);
+
+  // Runs the event loop until the link was woken (its port readable, its bound due) or untilMs
+  // passed: how a job waits in the window without blocking it. False with no port to wait on.
+  bool waitForJob(ConverterLink& link, long long untilMs);
+  bool jobRunning() const { return jobRunning_; }
 
   // The one link: records, sessions, transport and command channel.
   ConverterLink& link() { return link_; }
@@ -198,6 +212,22 @@ private:
   // of every widget has anything to show.
   unsigned long widgetWrites = 0;
   ConverterLink link_{*this, *this};
+  // A job under way: its own link when it is not link_, and whether the loop has woken it.
+  bool jobRunning_ = false;
+  ConverterLink* jobLink_ = nullptr;
+  FXuint jobWoken_ = 0;
+  intptr_t watchedJob_ = -1;
+  // The site plan dialog's fields, kept for the next run.
+  struct SitePlanFields {
+    std::string plan, settingsTemplate, report;
+    int action = 0;
+  } sitePlanFields_;
+  // Runs a single-converter job on link_ if it is connected; false, after saying so, when not.
+  bool readyForJob();
+  // The settings file a job works from, chosen in a file chooser; false when none was read.
+  bool chooseJobFile(const char* chooserTitle, std::string& path, struct SettingsFile& file);
+  void runSitePlanRequest(const std::string& plan, const std::string& settingsTemplate, const std::string& report,
+                          int action);
 };
 
 static_assert(QuarnWindow::ID_ABOUT == 60, "command ids start at the toolkit's 60");

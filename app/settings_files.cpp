@@ -9,8 +9,8 @@
 
 // A path may hold any bytes; the log and the status line get them escaped, as device text is.
 void QuarnWindow::reportFile(bool ok, const std::string& doneText, const std::string& failed, const std::string& errorText) {
-  const std::string done = printableText(doneText.c_str());
-  const std::string error = printableText(errorText.c_str());
+  const std::string done = printableText(doneText);
+  const std::string error = printableText(errorText);
   if (ok) {
     logOwnLine(*this, done + "\n", logStylePlain);
     showStatus(done);

@@ -1,10 +1,7 @@
 // quarn-cli's commands: each checks its input first, then connects, sends and waits.
 #include "cli/cli_commands.h"
 
-#include <sys/stat.h>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,37 +9,27 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/config_file.h"
-#include "cli/cli_session.h"
+#include "text/config_file.h"
+#include "cli/cli_records.h"
 #include "cli/json_output.h"
 #include "cli/keys_command.h"
 #include "cli/survey_command.h"
-#include "cli/converter_apply.h"
 #include "cli/port_listing.h"
 #include "cli/site_command.h"
-#include "converter/key_find.h"
 #include "converter/nearby_devices.h"
+#include "jobs/converter_jobs.h"
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
 #include "serial/serial_trace.h"
 #include "settings/view_settings.h"
+#include "text/config_file.h"
 #include "text/hex_text.h"
+#include "text/key_source.h"
 #include "text/printable_text.h"
-#include "text/private_files.h"
 
 using nlohmann::ordered_json;
 
-// Every string in it made printable: file names, device texts and arguments may hold any byte.
-void makePrintable(ordered_json& value) {
-  if (value.is_string()) value = printableText(value.get<std::string>().c_str());
-  if (!value.is_structured()) return;
-  for (auto& item : value) makePrintable(item);
-}
-
-// JSON that always prints: strings already escaped, and never an exception from the library.
-void printJson(ordered_json& out) {
-  makePrintable(out);
-  std::printf("%s\n", out.dump(2, ' ', false, ordered_json::error_handler_t::replace).c_str());
-}
+void printJson(const ordered_json& out) { std::fputs(jsonDocumentText(out).c_str(), stdout); }
 
 namespace {
 
@@ -52,9 +39,10 @@ struct Run {
   std::vector<std::string> written;  // steps already done, for a failure half-way
   std::string text;                  // human-readable result
   LogFile* logFile = nullptr;        // --log, once open
+  ReadFiles reads = runInputFiles(options);  // what no output may replace
 };
 
-std::string shown(const std::string& text) { return printableText(text.c_str()); }
+std::string shown(const std::string& text) { return printableText(text); }
 
 // Text lines as the window shows device texts: controls and broken UTF-8 as \xNN.
 std::string printableLines(const std::string& text) {
@@ -112,16 +100,10 @@ bool slotArgument(const std::string& text, int& s) {
   return true;
 }
 
-int waitFailure(Run& run, CliSession& session, WaitEnd end, const std::string& step) {
-  ApplyProgress progress;
-  waitFailed(progress, session, end, step);
-  return failWith(run, progress.code, progress.message);
-}
-
-// A failed write or read-back: what was written before it, then the failure.
-int applyFailure(Run& run, const ApplyProgress& progress) {
-  run.written = progress.written;
-  return failWith(run, progress.code, progress.message);
+// A failed job: what was written before the failure, then the failure.
+int jobFailure(Run& run, const JobOutcome& outcome) {
+  run.written = outcome.written;
+  return failWith(run, outcome.code, outcome.message);
 }
 
 ordered_json settingsJson(const SettingsFile& settings) {
@@ -161,8 +143,8 @@ int commandPorts(Run& run) {
   return done(run);
 }
 
-int commandIdentify(Run& run, CliSession& session) {
-  const ConverterIdentity id = session.link().identity();
+int commandIdentify(Run& run, JobLink& link) {
+  const ConverterIdentity id = link.link().identity();
   run.result["serialNumber"] = serialNumberText(id);
   run.result["address"] = addressText(id);
   run.result["firmware"] = id.firmware;
@@ -172,76 +154,49 @@ int commandIdentify(Run& run, CliSession& session) {
   return done(run);
 }
 
-int commandGet(Run& run, CliSession& session, int s) {
-  const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
+int commandGet(Run& run, JobLink& link, int s) {
   SettingsFile got;
-  got.slotPresent[s] = true;
-  got.slots[s] = session.view().slots[s];
-  got.wiredPresent = true;
-  got.wired = session.view().wired;
+  const JobOutcome outcome = getJob(link, s, run.options.timeoutMs, got);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   run.result = settingsJson(got);
   run.text = slotText(s, got.slots[s], got.wired);
   return done(run);
 }
 
-int commandSet(Run& run, CliSession& session, int s, const SettingsFile& file) {
-  // The fields not given keep what the converter holds.
-  WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-  SlotFields fields = session.view().slots[s];
-  WiredSettings wired = session.view().wired;
-  if (file.slotPresent[s]) fields = file.slots[s];
-  if (file.wiredPresent) wired = file.wired;
-  std::string error;
-  for (const auto& field : run.options.fields) setSettingsField(field.first, field.second, fields, wired, error);
-  ApplyProgress progress;
-  if (!writeSlotVerified(progress, session, s, fields, wired, run.options.timeoutMs))
-    return applyFailure(run, progress);
+int commandSet(Run& run, JobLink& link, int s, const SettingsFile& file) {
   SettingsFile wrote;
-  wrote.slotPresent[s] = true;
-  wrote.slots[s] = session.view().slots[s];
-  wrote.wiredPresent = true;
-  wrote.wired = session.view().wired;
+  const JobOutcome outcome = setJob(link, s, file, run.options.fields, run.options.timeoutMs, wrote);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   run.result = settingsJson(wrote);
   run.result["verified"] = true;
   run.text = "slot " + std::to_string(s + 1) + " written and read back\n";
   return done(run);
 }
 
-int commandOptionsGet(Run& run, CliSession& session) {
-  const WaitEnd end = session.readOptions(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
+int commandOptionsGet(Run& run, JobLink& link) {
   bool bits[optionCount];
-  optionBitsOf(session.records().options, bits);
+  const JobOutcome outcome = readOptionsJob(link, run.options.timeoutMs, bits);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
   run.text = optionsText(bits);
   return done(run);
 }
 
-int commandOptionsSet(Run& run, CliSession& session, const std::string& text) {
+int commandOptionsSet(Run& run, JobLink& link, const std::string& text) {
   bool bits[optionCount];
-  std::string error;
-  // Names change some bits and keep the others: those are read first.
-  if (!(text.size() == size_t(optionCount) && text.find_first_not_of("01") == std::string::npos)) {
-    const WaitEnd end = session.readOptions(run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
-  }
-  optionBitsOf(session.records().options, bits);
-  parseOptionBits(text, bits, error);
-  ApplyProgress progress;
-  if (!writeOptionsVerified(progress, session, bits, run.options.timeoutMs)) return applyFailure(run, progress);
+  const JobOutcome outcome = writeOptionsJob(link, text, run.options.timeoutMs, bits);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   for (int i = 0; i < optionCount; ++i) run.result["options"][optionKeys[i]] = bits[i];
   run.result["verified"] = true;
   run.text = optionsText(bits) + "written and read back\n";
   return done(run);
 }
 
-int runScan(Run& run, CliSession& session) {
-  const WaitEnd end = session.scan(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "Scan");
+int runScan(Run& run, JobLink& link) {
+  const JobOutcome outcome = scanJob(link, run.options.timeoutMs);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   ordered_json list = ordered_json::array();
-  const NearbyDeviceList& nearby = session.records().nearby;
+  const NearbyDeviceList& nearby = link.records().nearby;
   for (uint32_t i = 0; i < nearby.count; ++i) {
     const NearbyRowTexts row = nearbyRowTexts(nearby.entries[i]);
     list.push_back({{"address", row.address}, {"description", row.description}, {"rssi", std::atoi(row.rssi.c_str())}});
@@ -252,116 +207,69 @@ int runScan(Run& run, CliSession& session) {
   return done(run);
 }
 
-int commandKeyFind(Run& run, CliSession& session, int s, bool offline) {
-  if (!offline) {
-    const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-  }
-  CliView& view = session.view();
-  if (!session.link().keyFind(s))
-    return failWith(run, exitFailed, "no meter key for Device ID " + view.slots[s].deviceId + " in " +
-                                         run.options.home + "/meterKeys");
+int commandKeyFind(Run& run, JobLink& link, int s, bool offline) {
+  SlotFields found;
+  const JobOutcome outcome = keyFindJob(link, s, offline, run.options.timeoutMs, found);
+  if (outcome.code == exitFailed)
+    return failWith(run, exitFailed, outcome.reason + " in " + run.options.home + "/meterKeys");
+  if (!outcome.ok()) return jobFailure(run, outcome);
   run.result["slot"] = s + 1;
-  run.result["deviceId"] = view.slots[s].deviceId;
-  run.result["masterKey"] = view.slots[s].masterKey;
-  run.result["keyEncryptionKey"] = view.slots[s].kek;
-  run.text = "deviceId          " + view.slots[s].deviceId + "\nmasterKey         " + view.slots[s].masterKey +
-             "\nkeyEncryptionKey  " + view.slots[s].kek + "\n";
+  run.result["deviceId"] = found.deviceId;
+  run.result["masterKey"] = found.masterKey;
+  run.result["keyEncryptionKey"] = found.kek;
+  run.text = "deviceId          " + found.deviceId + "\nmasterKey         " + found.masterKey +
+             "\nkeyEncryptionKey  " + found.kek + "\n";
   return done(run);
 }
 
-int commandExport(Run& run, CliSession& session, const std::string& path) {
-  for (int s = 0; s < slotCount; ++s) {
-    const WaitEnd end = session.getSlot(s, run.options.timeoutMs);
-    if (end != WaitEnd::answered) return waitFailure(run, session, end, "Get Data of slot " + std::to_string(s + 1));
-  }
-  const WaitEnd end = session.readOptions(run.options.timeoutMs);
-  if (end != WaitEnd::answered) return waitFailure(run, session, end, "read option bits");
-  // What the converter holds must read back as a file this program accepts.
+int commandExport(Run& run, JobLink& link, const std::string& path) {
   SettingsFile out;
+  const JobOutcome outcome = exportJob(link, run.options.timeoutMs, out);
+  if (!outcome.ok()) return jobFailure(run, outcome);
   std::string error;
-  if (!settingsFromView(session.view(), session.records().options, out, error))
-    return failWith(run, exitFailed, "the converter's settings do not fit a settings file: " + error);
-  if (!writeSettingsFile(path, out, error)) return failWith(run, exitFailed, "cannot write " + error);
+  if (!writeSettingsFile(path, out, error, &run.reads)) return failWith(run, exitFailed, "cannot write " + error);
   run.result["file"] = path;
   run.result["settings"] = settingsJson(out);
   run.text = "four slots, wired settings and option bits written to " + path + "\n";
   return done(run);
 }
 
-int commandApply(Run& run, CliSession& session, const SettingsFile& file) {
-  ApplyProgress progress;
-  if (!applySettings(progress, session, file, run.options.timeoutMs)) return applyFailure(run, progress);
-  run.written = progress.written;
+int commandApply(Run& run, JobLink& link, const SettingsFile& file) {
+  const JobOutcome outcome = applyJob(link, file, run.options.timeoutMs);
+  if (!outcome.ok()) return jobFailure(run, outcome);
+  run.written = outcome.written;
   run.result["file"] = run.options.args[1];
   run.result["written"] = run.written;
   run.result["verified"] = true;
-  std::string list;
-  for (const std::string& step : run.written) list += (list.empty() ? "" : ", ") + step;
-  run.text = "written and read back: " + (list.empty() ? std::string("nothing") : list) + "\n";
+  run.text = applyResultText(outcome) + "\n";
   return done(run);
+}
+
+int commandVerify(Run& run, JobLink& link, const SettingsFile& file) {
+  std::vector<FieldDifference> differences;
+  const JobOutcome outcome = verifyJob(link, file, run.options.timeoutMs, differences);
+  if (!outcome.ok() && outcome.code != exitMismatch) return jobFailure(run, outcome);
+  ordered_json list = ordered_json::array();
+  for (const FieldDifference& d : differences) list.push_back({{"field", d.field}, {"planned", d.wanted}, {"found", d.found}});
+  run.text = differenceLines(differences);
+  if (differences.empty()) {
+    run.text = "as the file says\n";
+    run.result["file"] = run.options.args[1];
+    run.result["differences"] = list;
+    return done(run);
+  }
+  std::fputs(printableLines(run.text).c_str(), stdout);
+  run.result["differences"] = list;
+  return failWith(run, exitMismatch, run.options.args[1] + ": " + outcome.reason);
 }
 
 bool isHex(const std::string& text, size_t digits) {
   return isHexText(text, digits);
 }
 
-// The key the command line gives: --key HEX, --key - (standard input) or --key-file FILE.
-int commandLineKey(const CliOptions& options, std::string& key, std::string& error) {
-  if (!options.key.empty() && !options.keyFile.empty()) {
-    error = "--key and --key-file exclude each other";
-    return exitUsage;
-  }
-  std::string from = "--key";
-  key = options.key;
-  char line[128] = {};
-  if (options.key == "-") {
-    from = "--key - (standard input)";
-    if (std::fgets(line, sizeof line, stdin) == nullptr) line[0] = '\0';
-    key = line;
-  } else if (!options.keyFile.empty()) {
-    from = "--key-file " + options.keyFile;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(options.keyFile.c_str(), "r"), std::fclose);
-    struct stat info {};
-    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-      error = from + ": " + (file ? "not a regular file" : std::strerror(errno));
-      return exitUsage;
-    }
-    const char* names[] = {options.keyFile.c_str()};
-    ExposedFile found[1];
-    if (findExposedFiles(names, 1, found, 1) == 1 && found[0].readable) {
-      char remedy[400];
-      privateFileRemedy(options.keyFile.c_str(), false, remedy, sizeof remedy);
-      error = from + ": other accounts can read it (" + remedy + ")";
-      return exitUsage;
-    }
-    if (std::fgets(line, sizeof line, file.get()) == nullptr) line[0] = '\0';
-    key = line;
-  } else if (key.empty()) {
-    return exitDone;
-  }
-  while (!key.empty() && std::isspace(static_cast<unsigned char>(key.back()))) key.pop_back();
-  if (!isHex(key, 32)) {
-    error = from + ": expected the converter key as 32 hex digits";
-    return exitUsage;
-  }
-  return exitDone;
-}
-
 // Warns, as the window does, where key files and folders are open to other accounts.
 void warnExposedFiles(const CliOptions& options, CliLog& log) {
-  const std::string paths[] = {options.home + "/" + configFileName, options.home + "/dongleKeys",
-                               options.home + "/meterKeys", options.keyFile};
-  const char* names[4];
-  size_t count = 0;
-  for (const std::string& path : paths)
-    if (!path.empty()) names[count++] = path.c_str();
-  ExposedFile found[4];
-  const size_t exposed = findExposedFiles(names, count, found, 4);
-  for (size_t i = 0; i < exposed; ++i) {
-    char line[512];
-    exposedFileWarning(found[i], line, sizeof line);
-    const std::string text = shown(std::string(line, std::strcspn(line, "\n")));
+  for (const std::string& text : exposedKeyFileWarnings(options.home, options.keyFile)) {
     std::fprintf(stderr, "quarn-cli: warning: %s\n", text.c_str());
     log.logText((text + "\n").c_str(), 0);
   }
@@ -422,20 +330,26 @@ int checkFileCommand(Run& run, Checked& checked) {
   const std::vector<std::string>& args = run.options.args;
   if (args.size() != 2) return failWith(run, exitUsage, args[0] + " needs a FILE");
   std::string error;
-  if (args[0] == "apply" && !readSettingsFile(args[1], checked.file, error)) return failWith(run, exitUsage, error);
+  if ((args[0] == "apply" || args[0] == "verify") && !readSettingsFile(args[1], checked.file, error))
+    return failWith(run, exitUsage, error);
+  char reason[96];
+  // Known before anything is sent: the converter's settings would be read for nothing.
+  if (args[0] == "export" && !checkOutputFile(args[1].c_str(), &run.reads, reason, sizeof reason))
+    return failWith(run, exitFailed, "cannot write " + args[1] + ": " + reason + "; not replaced");
   return exitDone;
 }
 
-int runIdentify(Run& run, CliSession& session, Checked&) { return commandIdentify(run, session); }
-int runGet(Run& run, CliSession& session, Checked& c) { return commandGet(run, session, c.slot); }
-int runSet(Run& run, CliSession& session, Checked& c) { return commandSet(run, session, c.slot, c.file); }
-int runKeyFind(Run& run, CliSession& session, Checked& c) { return commandKeyFind(run, session, c.slot, false); }
-int runScanCommand(Run& run, CliSession& session, Checked&) { return runScan(run, session); }
-int runExport(Run& run, CliSession& session, Checked&) { return commandExport(run, session, run.options.args[1]); }
-int runApply(Run& run, CliSession& session, Checked& c) { return commandApply(run, session, c.file); }
-int runSurveyCommand(Run& run, CliSession& session, Checked&) {
+int runIdentify(Run& run, JobLink& link, Checked&) { return commandIdentify(run, link); }
+int runGet(Run& run, JobLink& link, Checked& c) { return commandGet(run, link, c.slot); }
+int runSet(Run& run, JobLink& link, Checked& c) { return commandSet(run, link, c.slot, c.file); }
+int runKeyFind(Run& run, JobLink& link, Checked& c) { return commandKeyFind(run, link, c.slot, false); }
+int runScanCommand(Run& run, JobLink& link, Checked&) { return runScan(run, link); }
+int runExport(Run& run, JobLink& link, Checked&) { return commandExport(run, link, run.options.args[1]); }
+int runApply(Run& run, JobLink& link, Checked& c) { return commandApply(run, link, c.file); }
+int runVerify(Run& run, JobLink& link, Checked& c) { return commandVerify(run, link, c.file); }
+int runSurveyCommand(Run& run, JobLink& link, Checked&) {
   std::string error;
-  const int code = runSurvey(session, run.options, error);
+  const int code = runSurvey(link, run.options, error);
   return error.empty() ? code : failWith(run, code, error);
 }
 
@@ -443,9 +357,9 @@ int checkSurvey(Run& run, Checked& checked) {
   if (!run.options.wirelessLink) return failWith(run, exitUsage, "survey listens through the stick: give --wireless");
   return checkNoArguments(run, checked);
 }
-int runOptions(Run& run, CliSession& session, Checked&) {
+int runOptions(Run& run, JobLink& link, Checked&) {
   const std::vector<std::string>& args = run.options.args;
-  return args[1] == "get" ? commandOptionsGet(run, session) : commandOptionsSet(run, session, args[2]);
+  return args[1] == "get" ? commandOptionsGet(run, link) : commandOptionsSet(run, link, args[2]);
 }
 
 // The commands that talk to the converter: their checks, what they do once connected, and
@@ -453,7 +367,7 @@ int runOptions(Run& run, CliSession& session, Checked&) {
 struct LinkCommand {
   const char* name;
   int (*check)(Run&, Checked&);
-  int (*run)(Run&, CliSession&, Checked&);
+  int (*run)(Run&, JobLink&, Checked&);
   bool needsKey;
 };
 
@@ -462,6 +376,7 @@ constexpr LinkCommand linkCommands[] = {
     {"get", checkSlotCommand, runGet, true},            {"set", checkSlotCommand, runSet, true},
     {"key-find", checkSlotCommand, runKeyFind, true},   {"options", checkOptions, runOptions, true},
     {"export", checkFileCommand, runExport, true},      {"apply", checkFileCommand, runApply, true},
+    {"verify", checkFileCommand, runVerify, true},
     {"survey", checkSurvey, runSurveyCommand, true},
 };
 
@@ -472,15 +387,15 @@ const LinkCommand* findLinkCommand(const std::string& name) {
 }
 
 // Connects the link the command line names; an exit code, and why in error.
-int connectLink(const CliOptions& options, CliSession& session, std::string& error) {
+int connectLink(const CliOptions& options, JobLink& link, std::string& error) {
   if (options.wirelessLink) {
     if (options.plain) {
       error = "--plain: over the air every request is secured";
       return exitUsage;
     }
-    return session.connectWireless(options.converterId, options.timeoutMs, error);
+    return link.connectWireless(options.converterId, options.timeoutMs, error, options.verbose);
   }
-  if (!options.port.empty()) return session.connectWired(options.port, !options.plain, options.timeoutMs, error);
+  if (!options.port.empty()) return link.connectWired(options.port, !options.plain, options.timeoutMs, error);
   error = "no link: give --port NAME|PATH or --wireless";
   return exitUsage;
 }
@@ -490,6 +405,26 @@ int connectLink(const CliOptions& options, CliSession& session, std::string& err
 int usageFailure(const CliOptions& options, const std::string& message) {
   Run run{options, ordered_json::object(), {}, {}};
   return failWith(run, exitUsage, message, "(quarn-cli --help lists the options)");
+}
+
+void loadHome(JobLink& link, const std::string& home) {
+  ConfigFile config;
+  readConfigFile((home + "/" + configFileName).c_str(), config);
+  if (config.configLoaded) link.link().view().setConverterKeyText(config.configLine2);
+  loadKeyList((home + "/dongleKeys").c_str(), link.records().converterKeys);
+  loadKeyList((home + "/meterKeys").c_str(), link.records().meterKeys);
+}
+
+ReadFiles runInputFiles(const CliOptions& options) {
+  ReadFiles reads;
+  const std::vector<std::string>& args = options.args;
+  const std::string config = options.home + "/" + configFileName;
+  const std::string* inputs[] = {&options.templateFile, &options.resumeFile, &options.keyFile, &options.file, &config};
+  for (const std::string* path : inputs) addReadFile(reads, path->c_str());
+  // The site plan, and the settings file that apply writes.
+  if (args.size() == 3 && args[0] == "site") addReadFile(reads, args[2].c_str());
+  if (args.size() == 2 && args[0] == "apply") addReadFile(reads, args[1].c_str());
+  return reads;
 }
 
 std::string defaultHome() {
@@ -527,42 +462,43 @@ int runCliCommand(const CliOptions& options) {
   if (const int code = linkCommand->check(run, *checked); code != exitDone) return code;
   std::string error;
   std::string key;
-  if (const int code = commandLineKey(options, key, error); code != exitDone) return failWith(run, code, error);
+  if (!commandLineKey(options.key, options.keyFile, stdin, key, error)) return failWith(run, exitUsage, error);
   if (!options.converterId.empty() && !isHex(options.converterId, 8))
     return failWith(run, exitUsage, "--converter: expected the ID as 8 hex digits, as printed on the device");
 
-  // Large, so on the heap; declared before the session, which refers to it, so it goes last.
-  std::unique_ptr<CliView> view(new CliView());
   CliLog log;
   log.verbose = options.verbose;
   LogFile ownLog;  // when the caller keeps none to check
   LogFile& logFile = options.logSink != nullptr ? *options.logSink : ownLog;
   if (!options.logFile.empty()) {
-    if (!logFile.open(options.logFile, error)) return failWith(run, exitFailed, error);
+    if (!logFile.open(options.logFile, &run.reads, error)) return failWith(run, exitFailed, error);
     log.file = &logFile;
     run.logFile = &logFile;
   }
   warnExposedFiles(options, log);
-  std::unique_ptr<CliSession> session(new CliSession(*view, log));
-  session->loadHome(options.home);
+  PortWaiter waiter;
+  std::unique_ptr<OwnLink> own(new OwnLink(log, waiter));
+  RecordView& view = *own->view;
+  JobLink& link = own->link;
+  loadHome(link, options.home);
   const std::string configPath = options.home + "/" + configFileName;
-  if (!key.empty()) session->forceKey(key);
-  else if (!view->keyText.empty() && !isHex(view->keyText, 32))
+  if (!key.empty()) link.forceKey(key);
+  else if (!view.keyText.empty() && !isHex(view.keyText, 32))
     return failWith(run, exitUsage, configPath + " line 2: expected the converter key as 32 hex digits");
 
   if (checked->offlineKeyFind) {
     const int s = checked->slot;
-    setSettingsField("deviceId", options.fields[0].second, view->slots[s], view->wired, error);
-    return commandKeyFind(run, *session, s, true);
+    setSettingsField("deviceId", options.fields[0].second, view.slots[s], view.wired, error);
+    return commandKeyFind(run, link, s, true);
   }
 
-  if (const int code = connectLink(options, *session, error); code != exitDone) return failWith(run, code, error);
+  if (const int code = connectLink(options, link, error); code != exitDone) return failWith(run, code, error);
   // No key, no secured request: an all-zero key would only be refused.
   const bool secured = options.wirelessLink || !options.plain;
-  if (linkCommand->needsKey && secured && key.empty() && !isHex(view->keyText, 32))
+  if (linkCommand->needsKey && secured && key.empty() && !isHex(view.keyText, 32))
     return failWith(run, exitFailed, "no converter key: none given with --key or --key-file, no usable line 2 in " +
-                                         configPath + ", and converter " + serialNumberText(session->link().identity()) +
+                                         configPath + ", and converter " + serialNumberText(link.link().identity()) +
                                          " not in " + options.home + "/dongleKeys/");
 
-  return linkCommand->run(run, *session, *checked);
+  return linkCommand->run(run, link, *checked);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/log_file.h"
+#include "text/output_file.h"
 
 struct CliOptions {
   std::string port;          // --port: name or device path
@@ -45,6 +46,14 @@ int usageFailure(const CliOptions& options, const std::string& message);
 // What the command did, for a message about output that did not arrive: "the command itself
 // succeeded" or "the command itself ended with exit code N".
 std::string outcomeText(int code);
+
+class JobLink;
+// Loads the initial key text (Quarnconfig.txt line 2) and both key lists from home.
+void loadHome(JobLink& link, const std::string& home);
+
+// Every file the command line makes the run read (plan, template, resume report, key file,
+// settings file, Quarnconfig.txt): no output of the run may be written over one of them.
+ReadFiles runInputFiles(const CliOptions& options);
 
 // Working folder as the launcher chooses it: $QUARN_HOME, $XDG_DATA_HOME/quarn, ~/.local/share/quarn.
 std::string defaultHome();

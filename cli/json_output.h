@@ -1,8 +1,7 @@
-// quarn-cli's JSON on standard output: every string made printable first.
+// quarn-cli's JSON on standard output, through the one JSON printer.
 #pragma once
 #include <nlohmann/json.hpp>
 
-// Device texts, file names and arguments may hold any byte: strings are escaped as the terminal
-// output escapes them, and the library never throws while printing.
-void makePrintable(nlohmann::ordered_json& value);
-void printJson(nlohmann::ordered_json& out);
+// The document as jsonDocumentText writes it: any byte of a device text, file name or argument
+// is shown, and printing never throws.
+void printJson(const nlohmann::ordered_json& out);

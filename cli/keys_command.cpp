@@ -12,7 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/cli_session.h"
+#include "jobs/job_link.h"
+#include "jobs/survey_text.h"
 #include "cli/json_output.h"
 #include "codec/telegram_lines.h"
 #include "link/survey_rows.h"
@@ -30,71 +31,6 @@ std::string hexText(const uint8_t* bytes, size_t count) {
   char text[2 * 8 + 1];
   bytesToHexText(bytes, count, text);
   return text;
-}
-
-std::string idText(const uint8_t* id) {
-  char text[9];
-  idToHexText(id, text);
-  return text;
-}
-
-std::string manufacturerText(const uint8_t* address) {
-  char letters[4] = {};
-  manufacturerCodeToText(address, letters);
-  return letters;
-}
-
-// A meter only the converter's scans named: no telegram of it reached the stick, so no key was checked.
-const char notHeardVerdict[] = "not-heard";
-
-double oneDecimal(double value) { return std::round(value * 10) / 10; }
-
-// The security text, or for an unsupported verdict the mode or CI it names.
-std::string securityOf(const SurveyRow& row) {
-  if (row.check.verdict == KeyVerdict::unsupported && row.check.unsupported[0] != '\0') return row.check.unsupported;
-  return row.security;
-}
-
-ordered_json rowJson(const SurveyRow& row) {
-  ordered_json out;
-  out["id"] = idText(row.address + 2);
-  out["manufacturer"] = manufacturerText(row.address);
-  out["version"] = hexText(row.address + 6, 1);
-  out["type"] = hexText(row.address + 7, 1);
-  out["frames"] = row.frames;
-  out["scans"] = row.scans;
-  if (row.scans > 0) {
-    out["rssiMinDbm"] = row.rssiMinDbm;
-    out["rssiMeanDbm"] = oneDecimal(row.rssiMeanDbm);
-    out["rssiMaxDbm"] = row.rssiMaxDbm;
-  } else {
-    out["rssiMinDbm"] = nullptr;
-    out["rssiMeanDbm"] = nullptr;
-    out["rssiMaxDbm"] = nullptr;
-  }
-  out["security"] = row.heard ? ordered_json(securityOf(row)) : ordered_json(nullptr);
-  out["verdict"] = row.heard ? keyVerdictText(row.check.verdict) : notHeardVerdict;
-  out["keyEntry"] = row.check.entryKnown ? ordered_json(hexText(row.check.entryId, 4)) : ordered_json(nullptr);
-  out["kcv"] = row.check.kcvKnown ? ordered_json(hexText(row.check.kcv, keyCheckValueBytes)) : ordered_json(nullptr);
-  return out;
-}
-
-std::string rowText(const SurveyRow& row) {
-  char rssi[32] = "-";
-  if (row.scans > 0)
-    std::snprintf(rssi, sizeof rssi, "%d/%.1f/%d", row.rssiMinDbm, oneDecimal(row.rssiMeanDbm), row.rssiMaxDbm);
-  std::string verdict = row.heard ? keyVerdictText(row.check.verdict) : notHeardVerdict;
-  if (row.check.entryKnown) {
-    verdict += " " + hexText(row.check.entryId, 4);
-    if (row.check.secondKey) verdict += " (second key)";
-  }
-  if (row.check.kcvKnown) verdict += " kcv " + hexText(row.check.kcv, keyCheckValueBytes);
-  char line[256];
-  std::snprintf(line, sizeof line, "%-8s  %-3s  %-2s  %-2s  %6u  %5u  %-17s  %-12s  %s", idText(row.address + 2).c_str(),
-                manufacturerText(row.address).c_str(), hexText(row.address + 6, 1).c_str(),
-                hexText(row.address + 7, 1).c_str(), unsigned(row.frames), unsigned(row.scans), rssi,
-                row.heard ? securityOf(row).c_str() : "-", verdict.c_str());
-  return line;
 }
 
 int usage(const CliOptions& options, const std::string& message) { return usageFailure(options, message); }
@@ -271,12 +207,6 @@ int keysImport(const CliOptions& options) {
 
 }  // namespace
 
-ordered_json surveyMetersJson(const SurveyRows& rows) {
-  ordered_json meters = ordered_json::array();
-  for (size_t i = 0; i < rows.count; ++i) meters.push_back(rowJson(rows.rows[i]));
-  return meters;
-}
-
 void printSurveyRows(const SurveyRows& rows, bool json, const ordered_json& beside) {
   if (json) {
     ordered_json out;
@@ -291,7 +221,7 @@ void printSurveyRows(const SurveyRows& rows, bool json, const ordered_json& besi
   }
   std::printf("%-8s  %-3s  %-2s  %-2s  %6s  %5s  %-17s  %-12s  %s\n", "ID", "MAN", "VE", "TY", "FRAMES", "SCANS",
               "RSSI MIN/MEAN/MAX", "SECURITY", "VERDICT");
-  for (size_t i = 0; i < rows.count; ++i) std::printf("%s\n", printableText(rowText(rows.rows[i]).c_str()).c_str());
+  for (size_t i = 0; i < rows.count; ++i) std::printf("%s\n", printableText(surveyRowText(rows.rows[i]).c_str()).c_str());
 }
 
 int runKeysCommand(const CliOptions& options) {

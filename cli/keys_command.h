@@ -9,9 +9,6 @@ struct SurveyRows;
 // "keys check FILE|-" and "keys import FILE [--into NAME]". Returns the exit code.
 int runKeysCommand(const CliOptions& options);
 
-// The rows as the "meters" array of the JSON output.
-nlohmann::ordered_json surveyMetersJson(const SurveyRows& rows);
-
 // The rows of a survey or key check on standard output, as text or as {"meters":[...]}; with
 // JSON, the members of beside follow the meters.
 void printSurveyRows(const SurveyRows& rows, bool json,

@@ -7,15 +7,16 @@
 
 #include "text/file_calls.h"
 #include "text/output_file.h"
+#include "text/printable_text.h"
 #include "text/private_files.h"
 
 LogFile::~LogFile() { finish(); }
 
-bool LogFile::open(const std::string& path, std::string& error) {
+bool LogFile::open(const std::string& path, const ReadFiles* reads, std::string& error) {
   char reason[96];
-  fd_ = openPrivateAppendFile(path.c_str(), reason, sizeof reason);
+  fd_ = openPrivateAppendFile(path.c_str(), reads, reason, sizeof reason);
   if (fd_ < 0) {
-    error = "cannot open log file " + path + ": " + reason;
+    error = "cannot open log file " + printableText(path) + ": " + reason;
     return false;
   }
   path_ = path;
@@ -24,7 +25,8 @@ bool LogFile::open(const std::string& path, std::string& error) {
   if (findExposedFiles(names, 1, found, 1) == 1) {
     char warning[512];
     exposedFileWarning(found[0], warning, sizeof warning);
-    std::fputs(warning, stderr);
+    std::fputs(printableText(std::string(warning, std::strcspn(warning, "\n"))).c_str(), stderr);
+    std::fputs("\n", stderr);
   }
   return true;
 }
@@ -52,6 +54,6 @@ bool LogFile::finish() {
 }
 
 std::string LogFile::failureText() const {
-  return "log file " + path_ + ": write failed after " + std::to_string(written_) + " bytes (" +
+  return "log file " + printableText(path_) + ": write failed after " + std::to_string(written_) + " bytes (" +
          std::strerror(error_) + "); the log is incomplete";
 }

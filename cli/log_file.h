@@ -2,6 +2,8 @@
 #pragma once
 #include <string>
 
+struct ReadFiles;
+
 class LogFile {
 public:
   LogFile() = default;
@@ -10,9 +12,9 @@ public:
   LogFile& operator=(const LogFile&) = delete;
 
   // Appends to path, created 0600 (the log shows slot keys in clear); a symbolic link, FIFO,
-  // device or directory is refused at once. Warns on standard error when others may read an
-  // existing file. error says why it failed.
-  bool open(const std::string& path, std::string& error);
+  // device, directory or a file of reads (what the run reads) is refused at once. Warns on
+  // standard error when others may read an existing file. error says why it failed.
+  bool open(const std::string& path, const ReadFiles* reads, std::string& error);
   // Writes all of text; after the first failure nothing more is written.
   void write(const std::string& text);
   // Closes the file (a close can report a late write error). Returns false when any write failed,

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cli/cli_commands.h"
-#include "cli/cli_session.h"
+#include "jobs/job_link.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -30,6 +30,7 @@ const char helpText[] =
     "                         converter, or given with --field deviceId=HEX8 without a link)\n"
     "  export FILE            read all four slots, wired settings and option bits into FILE\n"
     "  apply FILE             write what FILE holds and read every part back\n"
+    "  verify FILE            read back what FILE holds; list each field that differs\n"
     "  site check PLAN        check a site plan (CSV or JSON, one converter a row): IDs, keys\n"
     "                         from the key lists, ports; lists every problem, sends nothing\n"
     "  site apply PLAN        check, then write every converter (over the air as each is heard,\n"
@@ -70,8 +71,8 @@ const char helpText[] =
     "                         ~/.local/share/quarn, as quarn-launcher)\n"
     "  --file FILE            settings file for set\n"
     "  --template FILE        settings file giving a site plan what its columns leave out\n"
-    "  --report FILE          site commands: the JSON report, rewritten after each converter\n"
-    "  --resume REPORT        site apply: skip converters REPORT shows done and verified\n"
+    "  --report FILE          site commands: the JSON report, rewritten after each step\n"
+    "  --resume REPORT        site apply: skip converters REPORT shows done, verified, as planned\n"
     "  --apply-report R       site report: the report of site apply (or site verify)\n"
     "  --survey S             site report: the JSON of site survey\n"
     "  --html FILE            site report: the page to write (replaced whole)\n"

@@ -10,23 +10,25 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_commands.h"
-#include "cli/cli_session.h"
-#include "cli/port_listing.h"
+#include "cli/cli_records.h"
+#include "jobs/job_link.h"
 #include "cli/site_apply.h"
 #include "cli/site_report_command.h"
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
 #include "settings/site_check.h"
-#include "text/hex_text.h"
+#include "text/key_source.h"
+#include "text/printable_text.h"
 
 using nlohmann::ordered_json;
 
 namespace {
 
 int usageError(const CliOptions& options, const std::string& message) {
-  std::fprintf(stderr, "quarn-cli: %s\n", message.c_str());
+  std::fprintf(stderr, "quarn-cli: %s\n", printableText(message).c_str());
   if (options.json) {
     const ordered_json out = {{"ok", false}, {"exitCode", int(exitUsage)}, {"error", message}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
   }
   return exitUsage;
 }
@@ -34,7 +36,7 @@ int usageError(const CliOptions& options, const std::string& message) {
 int refused(const CliOptions& options, const std::string& path, const SitePlan& plan) {
   ordered_json problems = ordered_json::array();
   for (const SitePlanProblem& p : plan.problems) {
-    std::fprintf(stderr, "quarn-cli: %s: %s\n", path.c_str(), sitePlanProblemText(p).c_str());
+    std::fprintf(stderr, "quarn-cli: %s: %s\n", printableText(path).c_str(), printableText(sitePlanProblemText(p)).c_str());
     problems.push_back({{"row", p.row}, {"column", p.column}, {"reason", p.reason}});
   }
   const size_t total = plan.problems.size() + plan.problemsDropped;
@@ -45,7 +47,7 @@ int refused(const CliOptions& options, const std::string& path, const SitePlan& 
   if (options.json) {
     const ordered_json out = {{"ok", false}, {"exitCode", int(exitUsage)}, {"error", message},
                               {"problems", problems}, {"written", ordered_json::array()}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
   }
   return exitUsage;
 }
@@ -72,14 +74,15 @@ int listPlan(const CliOptions& options, const std::string& path, const SitePlan&
                     {"wiredAddress", row.wiredAddress >= 0 ? ordered_json(row.wiredAddress) : ordered_json()},
                     {"slots", slots}});
     char line[512];
-    std::snprintf(line, sizeof line, rowFormat, std::to_string(row.row).c_str(), row.converter, source, link.c_str(),
+    std::snprintf(line, sizeof line, rowFormat, std::to_string(row.row).c_str(), row.converter, source,
+                  printableText(link).c_str(),
                   slotText.c_str());
     text += line;
   }
   if (options.json) {
     const ordered_json out = {{"ok", true}, {"plan", path}, {"converters", rows}, {"meters", meters},
                               {"templateChecked", !options.templateFile.empty()}};
-    std::printf("%s\n", out.dump(2).c_str());
+    std::fputs(jsonDocumentText(out).c_str(), stdout);
     return exitDone;
   }
   std::printf(rowFormat, "row", "converter", "key from", "link", "  slot1     slot2     slot3     slot4");
@@ -87,12 +90,6 @@ int listPlan(const CliOptions& options, const std::string& path, const SitePlan&
   std::printf("%zu converters, %d meters: IDs, keys and ports found%s\n", plan.count, meters,
               options.templateFile.empty() ? " (no --template given, so not checked)" : ", template fits");
   return exitDone;
-}
-
-bool anyWiredRow(const SitePlan& plan) {
-  for (size_t i = 0; i < plan.count; ++i)
-    if (plan.rows[i].link[0] != '\0') return true;
-  return false;
 }
 
 }  // namespace
@@ -112,31 +109,25 @@ int runSiteCommand(const CliOptions& options) {
   if (!options.resumeFile.empty() && action != "apply") return usageError(options, "--resume is for site apply");
   if (action == "export" && options.json)
     return usageError(options, "site export prints a CSV plan; --report FILE gives the JSON report");
-  if (!options.key.empty() && !isHexText(options.key, 32))
-    return usageError(options, "--key: expected 32 hex digits");
+  // The same key sources and warnings as every other command.
+  std::string key, error;
+  if (!commandLineKey(options.key, options.keyFile, stdin, key, error)) return usageError(options, error);
+  for (const std::string& warning : exposedKeyFileWarnings(options.home, options.keyFile))
+    std::fprintf(stderr, "quarn-cli: warning: %s\n", warning.c_str());
   const std::string& path = args[2];
   std::unique_ptr<SitePlan> plan(new SitePlan());
-  readSitePlanFile(path, *plan);
-
   SettingsFile settingsTemplate;
-  std::string error;
   SiteCheckInputs inputs;
-  if (!options.templateFile.empty()) {
-    if (readSettingsFile(options.templateFile, settingsTemplate, error)) inputs.settingsTemplate = &settingsTemplate;
-    else addSitePlanProblem(*plan, 0, "", -1, "template " + error);
-  }
   // The key lists and Quarnconfig.txt as every other command loads them; no port is opened.
-  std::unique_ptr<CliView> view(new CliView());
   CliLog log;
-  std::unique_ptr<CliSession> session(new CliSession(*view, log));
-  session->loadHome(options.home);
-  inputs.converterKeys = &session->records().converterKeys;
-  inputs.meterKeys = &session->records().meterKeys;
-  inputs.configKey = view->keyText;
-  inputs.forcedKey = options.key;
-  if (anyWiredRow(*plan))
-    for (const PortListing& port : listPorts()) inputs.portNames.push_back(port.name);
-  checkSitePlan(*plan, inputs);
+  PortWaiter waiter;
+  std::unique_ptr<OwnLink> own(new OwnLink(log, waiter));
+  loadHome(own->link, options.home);
+  inputs.converterKeys = &own->link.records().converterKeys;
+  inputs.meterKeys = &own->link.records().meterKeys;
+  inputs.configKey = own->view->keyText;
+  inputs.forcedKey = key;
+  siteCheckJob(path, options.templateFile, *plan, settingsTemplate, inputs);
   if (!plan->problems.empty()) return refused(options, path, *plan);
   if (action == "check") return listPlan(options, path, *plan, inputs);
   const SiteAction run = action == "apply"    ? SiteAction::apply

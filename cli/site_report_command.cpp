@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "cli/cli_commands.h"
-#include "cli/cli_session.h"
+#include "jobs/job_link.h"
 #include "jobs/site_report.h"
 #include "settings/settings_file.h"
 #include "text/printable_text.h"

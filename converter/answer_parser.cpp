@@ -22,6 +22,3 @@ bool parseConverterAnswer(const uint8_t* payload, size_t length, AnswerTargets& 
   }
 }
 
-bool readsConverterAnswer(uint8_t command) {
-  return command == commandGetData || command == commandScan || command == commandReadOptions;
-}

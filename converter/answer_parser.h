@@ -22,5 +22,3 @@ struct AnswerTargets {
 // ignored without a log line. Returns true when an answer changed something.
 bool parseConverterAnswer(const uint8_t* payload, size_t length, AnswerTargets& targets);
 
-// Whether parseConverterAnswer reads the answer to command (Get Data, Scan, option bits).
-bool readsConverterAnswer(uint8_t command);

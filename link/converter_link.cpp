@@ -7,29 +7,28 @@
 #include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
 
-void ConverterLink::CountingView::writeSlot(int s, const SlotFields& fields) {
-  view_.writeSlot(s, fields);
-  if (s >= 0 && s < slotCount) ++slotWrites[s];
-}
-
-void ConverterLink::CountingView::setConverterIdText(const std::string& text) {
-  view_.setConverterIdText(text);
-  ++idWrites;
-}
-
 ConverterLink::ConverterLink(SettingsView& view, Log& log, MessageTransport* transport)
     : view_(view),
       log_(log),
       records_(new LinkRecords()),
       targets_{view_, log_, records_->options, records_->nearby},
-      wired_(records_->frames, targets_, records_->state, records_->converterKeys),
+      wired_(records_->frames, targets_, records_->state, records_->converterKeys, &matcher_),
       dongle_(records_->dongleRecord, records_->dongleLink, records_->state, records_->heard, targets_),
       transport_(wired_.port, records_->dongleLink),
       channel_{records_->state, records_->frames, transport != nullptr ? *transport : transport_, log_,
-               &wired_.port.answerWait} {
+               &wired_.port.answerWait},
+      session_(&wired_) {
   records_->converterKeys.count = 0;
   records_->meterKeys.count = 0;
   dongle_.setMeterTable(&records_->meters);
+  dongle_.watch.sink = &matcher_;
+  chooseSession(wired_);
+}
+
+void ConverterLink::chooseSession(LinkSession& session) {
+  session_ = &session;
+  channel_.answerWait = &session.answerWait();
+  matcher_.wait = channel_.answerWait;
 }
 
 // A PTY left exclusive locks out the next run: both ports close with the link.
@@ -43,13 +42,13 @@ void ConverterLink::close() {
 void ConverterLink::chooseWired(bool secured) {
   records_->state.linkMode = LinkMode::wired;
   records_->state.securedMessages = secured;
-  channel_.answerWait = &wired_.port.answerWait;
+  chooseSession(wired_);
 }
 
 void ConverterLink::chooseWireless() {
   records_->state.linkMode = LinkMode::wireless;
   records_->state.securedMessages = true;  // over the air every message is secured
-  channel_.answerWait = &dongle_.watch.answerWait;
+  chooseSession(dongle_);
 }
 
 WiredConnectResult ConverterLink::connectWired(const std::string& portName, const std::string& devicePath) {
@@ -59,7 +58,7 @@ WiredConnectResult ConverterLink::connectWired(const std::string& portName, cons
   prepare();
   const WiredConnectResult result = wired_.connect(log_);
   if (!result.connected) return result;
-  sendCommand(Landed::identity, 0, 1);
+  sendCommand(-1, 1);
   if (outcome_.end == CommandEnd::notSent) outcome_.reason = result.notSentText.empty() ? "not sent" : result.notSentText;
   return result;
 }
@@ -77,22 +76,19 @@ bool ConverterLink::choosePartner(int i) {
 bool ConverterLink::choosePartner(const HeardConverter& entry) {
   uint8_t frame[partnerFrameSize];
   const IdentityUpdate update = ::choosePartner(entry, records_->state, records_->converterKeys, frame);
-  partner_ = update.identity;
   showIdentity(update, view_);
-  return dongle_.writePartner(frame, sizeof frame) == 1;
+  return dongle_.writePartner(frame, sizeof frame, update.identity) == 1;
 }
 
 ConverterIdentity ConverterLink::identity() const {
-  ConverterIdentity identity = wireless() ? partner_ : wired_.identity();
+  ConverterIdentity identity = session_->identity();
   identity.counter = records_->state.messageCounter;
   return identity;
 }
 
-int ConverterLink::descriptor(long long nowMs) const {
-  return wireless() ? dongle_.descriptorToWatch(nowMs) : wired_.descriptor();
-}
+int ConverterLink::descriptor(long long nowMs) const { return session_->descriptorToWatch(nowMs); }
 
-long long ConverterLink::deadline() const { return wireless() ? dongle_.deadline() : wired_.deadline(); }
+long long ConverterLink::deadline() const { return session_->deadline(); }
 
 bool ConverterLink::deviceChanged(const DeviceEvent& event) {
   if (event.kind == ::deviceRemoved) deviceRemoved(event.port.devicePath);
@@ -100,7 +96,7 @@ bool ConverterLink::deviceChanged(const DeviceEvent& event) {
 }
 
 std::string ConverterLink::takeLostNotice() {
-  const std::string notice = wireless() ? dongle_.takeLostNotice() : wired_.takeLostNotice();
+  const std::string notice = session_->takeLostNotice();
   if (!notice.empty()) lost_ = notice;
   return notice;
 }
@@ -108,9 +104,7 @@ std::string ConverterLink::takeLostNotice() {
 LinkEvents ConverterLink::wake() {
   LinkEvents events;
   const bool waiting = pending_;
-  if (wireless() && dongle_.lost()) events.stickBack = lookForStick();
-  else if (wireless()) dongle_.wake(log_);
-  else wired_.wake(log_);
+  events.stickBack = session_->wakeUp(log_).back;
   if (!takeLostNotice().empty()) events.lost = true;
   if (waiting && settled()) {
     events.answer = outcome_.end == CommandEnd::answered;
@@ -135,16 +129,6 @@ void ConverterLink::prepare() {
   pending_ = false;
 }
 
-bool ConverterLink::landed() const {
-  switch (landed_) {
-    case Landed::slot: return view_.slotWrites[slot_] != mark_;
-    case Landed::options: return records_->options.answers != mark_;
-    case Landed::scan: return records_->nearby.answers != mark_;
-    case Landed::identity: return view_.idWrites != mark_;
-    default: return true;
-  }
-}
-
 bool ConverterLink::settled() {
   if (!pending_) return true;
   const AnswerWait& wait = answerWait();
@@ -154,21 +138,16 @@ bool ConverterLink::settled() {
     return false;
   } else {
     // The wait is also cleared when its bound passes: that is no answer.
-    outcome_.end = !wait.expired && landed() ? CommandEnd::answered : CommandEnd::noAnswer;
+    outcome_.end = !wait.expired && matcher_.answered ? CommandEnd::answered : CommandEnd::noAnswer;
+    if (outcome_.end == CommandEnd::noAnswer && matcher_.refused) outcome_.reason = "the stick refused a frame (NACK)";
   }
   pending_ = false;
   return true;
 }
 
-void ConverterLink::sendCommand(Landed landed, int s, int sent) {
-  landed_ = landed;
-  slot_ = s;
-  // Answers are only read on a wake-up, so what the views hold now is from before the answer.
-  mark_ = landed == Landed::slot       ? view_.slotWrites[s]
-          : landed == Landed::scan     ? records_->nearby.answers
-          : landed == Landed::options  ? records_->options.answers
-          : landed == Landed::identity ? view_.idWrites
-                                       : 0;
+void ConverterLink::sendCommand(int s, int sent) {
+  // Answers are only read on a wake-up: nothing that arrives before this one answers it.
+  matcher_.start(s);
   pending_ = true;
   if (sent == 1 && answerWait().armed) return;
   // Not armed right after sending: the message did not leave.
@@ -179,15 +158,15 @@ void ConverterLink::sendCommand(Landed landed, int s, int sent) {
 
 void ConverterLink::getData(int s) {
   prepare();
-  if (s < 0 || s >= slotCount) return sendCommand(Landed::any, 0, 0);
-  sendCommand(Landed::slot, s, getSlotData(s, view_, channel_));
+  if (s < 0 || s >= slotCount) return sendCommand(-1, 0);
+  sendCommand(s, getSlotData(s, view_, channel_));
 }
 
 void ConverterLink::setData(int s) {
   prepare();
-  if (s < 0 || s >= slotCount) return sendCommand(Landed::any, 0, 0);
+  if (s < 0 || s >= slotCount) return sendCommand(-1, 0);
   const int sent = setSlotData(s, view_, channel_);
-  sendCommand(Landed::any, s, sent);
+  sendCommand(s, sent);
   // Refused before it left: the slot's wired address names no entry.
   if (outcome_.end == CommandEnd::notSent && transport_.notSent.empty()) {
     char line[96];
@@ -199,17 +178,17 @@ void ConverterLink::setData(int s) {
 
 void ConverterLink::readOptions() {
   prepare();
-  sendCommand(Landed::options, 0, requestConverterOptions(view_, channel_));
+  sendCommand(-1, requestConverterOptions(view_, channel_));
 }
 
 void ConverterLink::writeOptions(const bool bits[optionCount]) {
   prepare();
-  sendCommand(Landed::any, 0, confirmConverterOptions(bits, records_->options, view_, channel_));
+  sendCommand(-1, confirmConverterOptions(bits, records_->options, view_, channel_));
 }
 
 void ConverterLink::scan() {
   prepare();
-  sendCommand(Landed::scan, 0, scanNearby(view_, channel_));
+  sendCommand(-1, scanNearby(view_, channel_));
 }
 
 bool ConverterLink::keyFind(int s) { return findSlotKeys(s, view_, records_->meterKeys); }

@@ -19,6 +19,7 @@
 #include "dongle/dongle_link.h"
 #include "link/dongle_session.h"
 #include "link/heard_converters.h"
+#include "link/link_session.h"
 #include "link/status_transport.h"
 #include "link/wired_session.h"
 #include "mbus/link_frame.h"
@@ -65,8 +66,12 @@ public:
   ConverterLink& operator=(const ConverterLink&) = delete;
 
   LinkRecords& records() { return *records_; }
+  // The run's settings fields: what commands send and answers fill.
+  SettingsView& view() { return view_; }
   const LinkRecords& records() const { return *records_; }
   bool wireless() const { return records_->state.linkMode == LinkMode::wireless; }
+  // The session chosen: its descriptor, deadline, wake-up and loss.
+  LinkSession& session() { return *session_; }
 
   // Connecting. By wire: opens the port (name for the log, path to open) at 2400 8E1 and sends
   // REQ_UD2; the answer is a command like the others.
@@ -81,6 +86,8 @@ public:
   bool openStick() { return dongle_.open() == 1; }
   void chooseWireless();
   int writeStart() { return dongle_.writeStart(); }
+  // The stick opened again after close(), started and told its partner again.
+  bool reopenStick() { return dongle_.reopen() == 1; }
   // Makes heard converter i the partner and tells the stick; false when the frame did not go.
   bool choosePartner(int i);
   // The same for an entry as listed earlier: a full list rolls, so an index could name another.
@@ -91,7 +98,7 @@ public:
   // never), the wake-up itself and what it brought.
   int descriptor(long long nowMs) const;
   // The open port's descriptor even while it rests, for a loop that waits on it alone.
-  int portDescriptor() const { return wireless() ? dongle_.descriptor() : wired_.descriptor(); }
+  int portDescriptor() const { return session_->descriptor(); }
   long long deadline() const;
   LinkEvents wake();
   // A look for a stick that has gone; true when it is back.
@@ -136,47 +143,23 @@ public:
   const WiredSession& wiredSession() const { return wired_; }
   DongleSession& dongleSession() { return dongle_; }
   StatusTransport& transport() { return transport_; }
+  // Where the sessions' answer events go.
+  AnswerEventSink& answerSink() { return matcher_; }
   // What converter answers change, for a test that hands the window an answer directly.
   AnswerTargets& targets() { return targets_; }
   CommandChannel& channel() { return channel_; }
 
 private:
-  // Counts the writes converter answers make, so an answer's effect is known without reading
-  // the widgets or the log.
-  class CountingView : public SettingsView {
-  public:
-    explicit CountingView(SettingsView& view) : view_(view) {}
-    SlotFields readSlot(int s) override { return view_.readSlot(s); }
-    void writeSlot(int s, const SlotFields& fields) override;
-    void setDeviceIdText(int s, const std::string& text) override { view_.setDeviceIdText(s, text); }
-    WiredSettings readWired() override { return view_.readWired(); }
-    void writeWired(const WiredSettings& wired) override { view_.writeWired(wired); }
-    std::string converterKeyText() override { return view_.converterKeyText(); }
-    void setConverterKeyText(const std::string& text) override { view_.setConverterKeyText(text); }
-    void setConverterIdText(const std::string& text) override;
-    bool optionDialogOpen() override { return view_.optionDialogOpen(); }
-    void setOptionCheck(int index, bool ticked) override { view_.setOptionCheck(index, ticked); }
-    std::string nearbyAddressText(int row) override { return view_.nearbyAddressText(row); }
-    void setNearbyRow(int row, const NearbyRowTexts& texts) override { view_.setNearbyRow(row, texts); }
-    unsigned slotWrites[slotCount] = {};
-    unsigned idWrites = 0;
-
-  private:
-    SettingsView& view_;
-  };
-
-  // What an answer must have changed to count: anything, the slot, the option bits, the nearby
-  // list or the identity.
-  enum class Landed { any, slot, options, scan, identity };
   // Before a command: the transport's reason cleared, the log stamped.
   void prepare();
-  // After a command was handed to the channel (sent: what it returned): settled at once when it
-  // did not leave.
-  void sendCommand(Landed landed, int s, int sent);
-  bool landed() const;
+  // After a command was handed to the channel (sent: what it returned; s: the slot a Get Data
+  // asks for): settled at once when it did not leave.
+  void sendCommand(int s, int sent);
   AnswerWait& answerWait();
+  // The session chosen when the run connected.
+  void chooseSession(LinkSession& session);
 
-  CountingView view_;
+  SettingsView& view_;
   Log& log_;
   std::unique_ptr<LinkRecords> records_;
   AnswerTargets targets_;
@@ -184,11 +167,9 @@ private:
   DongleSession dongle_;
   StatusTransport transport_;
   CommandChannel channel_;
-  ConverterIdentity partner_;
+  AnswerMatcher matcher_;
+  LinkSession* session_;
   std::string lost_;
   bool pending_ = false;
-  Landed landed_ = Landed::any;
-  int slot_ = 0;
-  unsigned mark_ = 0;
   CommandOutcome outcome_;
 };

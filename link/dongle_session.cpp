@@ -23,15 +23,18 @@ void loseStick(DongleLink& dongle, DongleWatch& watch, Log& log) {
 
 }  // namespace
 
-bool answersRequest(const AnswerWait& wait, const uint8_t* payload, size_t count) {
+bool partnerFrameEvent(const uint8_t* payload, size_t count, bool taken, AnswerEvent& event) {
   const size_t at = converterFramePayloadOffset;
-  if (count >= at + 3 && payload[at] == converterCommandPrefix0 && payload[at + 1] == converterCommandPrefix1 &&
-      payload[at + 2] == wait.request)
+  event = AnswerEvent();
+  if (count >= at + 3 && payload[at] == converterCommandPrefix0 && payload[at + 1] == converterCommandPrefix1) {
+    event = commandAnswerEvent(payload + at, count - at, taken);
+    // Only an answer the parser took is the converter's reply; a thrown-out one leaves the wait.
+    event.endsWait = false;
     return true;
-  if (!wait.secured || (wait.request != commandSetData && wait.request != commandWriteOptions))
-    return false;
-  uint32_t counter = 0;
-  return readCounterRecord(payload, count, counter) && counter >= wait.counter;
+  }
+  if (!readCounterRecord(payload, count, event.counter)) return false;
+  event.kind = AnswerKind::counter;
+  return true;
 }
 
 std::string takeLostNotice(DongleWatch& watch) {
@@ -50,14 +53,18 @@ public:
       : link_(link), heard_(heard), log_(log), listener_(listener), watch_(watch), meters_(meters), nowMs_(nowMs) {}
   void onDongleFrame(const DongleFrameIn& frame) override {
     if (meters_ != nullptr) recordMeterFrame(frame, *meters_, nowMs_);
-    AnswerWait* wait = watch_ != nullptr ? &watch_->answerWait : nullptr;
-    const bool answers = wait != nullptr && wait->armed && isConverterFrame(frame.code, frame.payload, frame.count) &&
-                         isPartnerFrame(link_, frame.payload) && answersRequest(*wait, frame.payload, frame.count);
+    AnswerEventSink* sink = watch_ != nullptr ? watch_->sink : nullptr;
+    // Its counter as it came, before the dispatch moves the link's.
+    const bool partner = isConverterFrame(frame.code, frame.payload, frame.count) && isPartnerFrame(link_, frame.payload);
     const bool taken = dispatchDongleFrame(frame, link_, heard_, log_, listener_);
-    // The stick's frames carry no checksum: half a frame completed by the next frame's bytes can
-    // look like the answer. One the parser threw out is no answer yet; the wait goes on until the
-    // real one, its bound or a hang-up.
-    if (answers && (taken || !readsConverterAnswer(wait->request))) clearAnswerWait(*wait);
+    if (sink == nullptr) return;
+    AnswerEvent event;
+    if (frame.announcedLength == 0 && frame.code == dongleCodeNack) {
+      event.kind = AnswerKind::refused;
+      sink->onAnswerEvent(event);
+    } else if (partner && partnerFrameEvent(frame.payload, frame.count, taken, event)) {
+      sink->onAnswerEvent(event);
+    }
   }
 
 private:
@@ -154,7 +161,13 @@ int DongleSession::writeStart() {
   return writeDongleFrame(link_, frame, sizeof frame);
 }
 
-int DongleSession::writePartner(const uint8_t* frame, size_t length) {
+SessionWake DongleSession::wakeUp(Log& log) {
+  if (watch.lost) return {false, lookForStick(log) == 1};
+  return {wake(log), false};
+}
+
+int DongleSession::writePartner(const uint8_t* frame, size_t length, const ConverterIdentity& identity) {
+  partner_identity_ = identity;
   if (length <= sizeof partner_) {
     std::memcpy(partner_, frame, length);
     partnerLength_ = length;
@@ -170,9 +183,15 @@ int DongleSession::lookForStick(Log& log) {
   // A stick that was pulled out has forgotten what it was told: start it and name the partner.
   writeStart();
   if (partnerLength_ > 0) writeDongleFrame(link_, partner_, partnerLength_);
-  const std::string line = "Stick " + printableText(dongleSerial(record_).c_str()) + " is back on " +
-                           printableText(watch.portName.c_str()) + ".\n";
+  const std::string line = "Stick " + printableText(dongleSerial(record_)) + " is back on " +
+                           printableText(watch.portName) + ".\n";
   logOwnLine(log, line, logStyleDongle);
+  return 1;
+}
+
+int DongleSession::reopen() {
+  if (!open() || writeStart() != 1) return 0;
+  if (partnerLength_ > 0 && writeDongleFrame(link_, partner_, partnerLength_) != 1) return 0;
   return 1;
 }
 

@@ -42,6 +42,7 @@ size_t handleWiredBytes(LinkFrameBuffer& receiver, const uint8_t* bytes, size_t 
 
     uint16_t length = 0;
     const uint8_t* frame = frameBuffer(receiver, length);
+    if (result != receiveLongComplete) listener.onOtherReply(result);
     switch (result) {
       case receiveZeroByte:
         logFrame(log, "<<< Answer\n", bytes, count);

@@ -17,6 +17,8 @@ class WiredFrameListener {
 public:
   virtual ~WiredFrameListener() = default;
   virtual void onLongFrame(const uint8_t* frame, uint16_t length) = 0;
+  // Every other reply logged: a single character, a short frame, a bad checksum.
+  virtual void onOtherReply(ReceiveResult result) { (void)result; }
 };
 
 // Feeds the bytes to the receiver, logs every complete frame and single character, and

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/command_codes.h"
+
 namespace {
 
 std::string openErrorText(const WiredPort& wired) {
@@ -117,11 +119,35 @@ void showIdentity(const IdentityUpdate& update, SettingsView& view) {
   if (update.keyTextSet) view.setConverterKeyText(update.keyText);
 }
 
+void WiredAnswerRouter::tell(AnswerEvent event) {
+  // By wire one converter answers each request once: whatever it sends is its reply.
+  event.endsWait = true;
+  if (sink_ != nullptr) sink_->onAnswerEvent(event);
+}
+
 void WiredAnswerRouter::onLongFrame(const uint8_t* frame, uint16_t length) {
   uint16_t payloadLength = 0;
-  if (const uint8_t* payload = wiredAnswerPayload(frame, length, payloadLength))
-    parseConverterAnswer(payload, payloadLength, targets_);
+  const uint8_t* payload = wiredAnswerPayload(frame, length, payloadLength);
+  const bool command = payload != nullptr && payloadLength >= 3 && payload[0] == converterCommandPrefix0 &&
+                       payload[1] == converterCommandPrefix1;
+  const bool taken = command && parseConverterAnswer(payload, payloadLength, targets_);
   const IdentityUpdate update = updateWiredIdentity(frame, length, link_, keys_, targets_.log);
   if (update.identity.known) identity = update.identity;
   showIdentity(update, targets_.view);
+  AnswerEvent event;
+  if (command) {
+    event = commandAnswerEvent(payload, payloadLength, taken);
+  } else if (update.identity.known) {
+    event.kind = AnswerKind::identity;
+  } else {
+    // A status frame without an answer of its own: the converter took the request.
+    event.kind = AnswerKind::acknowledged;
+  }
+  tell(event);
+}
+
+void WiredAnswerRouter::onOtherReply(ReceiveResult result) {
+  AnswerEvent event;
+  event.kind = result == receiveSingleAck ? AnswerKind::acknowledged : AnswerKind::garbled;
+  tell(event);
 }

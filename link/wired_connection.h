@@ -10,6 +10,7 @@
 #include "codec/link_state.h"
 #include "converter/answer_parser.h"
 #include "mbus/link_frame.h"
+#include "link/answer_event.h"
 #include "link/lost_notice.h"
 #include "link/wired_answer.h"
 #include "serial/serial_port.h"
@@ -59,18 +60,22 @@ long long wiredTickDeadline(const WiredPort& wired);
 std::string takeLostNotice(WiredPort& wired);
 
 // Hands each good long frame's payload to the answer parser, then updates the identity and
-// shows it in the window.
+// shows it in the window; tells the sink what each reply was.
 class WiredAnswerRouter : public WiredFrameListener {
 public:
-  WiredAnswerRouter(AnswerTargets& targets, ConverterLinkState& link, const ConverterKeyList& keys)
-      : targets_(targets), link_(link), keys_(keys) {}
+  WiredAnswerRouter(AnswerTargets& targets, ConverterLinkState& link, const ConverterKeyList& keys,
+                    AnswerEventSink* sink = nullptr)
+      : targets_(targets), link_(link), keys_(keys), sink_(sink) {}
   void onLongFrame(const uint8_t* frame, uint16_t length) override;
+  void onOtherReply(ReceiveResult result) override;
   ConverterIdentity identity;  // the last one a REQ_UD2 answer gave
 
 private:
+  void tell(AnswerEvent event);
   AnswerTargets& targets_;
   ConverterLinkState& link_;
   const ConverterKeyList& keys_;
+  AnswerEventSink* sink_;
 };
 
 // Writes the texts of an identity update into the window.

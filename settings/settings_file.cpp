@@ -5,8 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <set>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -29,14 +27,14 @@ const char* const slotKeys[] = {"slot", "active", "manufacturer", "version", "de
                                 "keyEncryptionKey", "masterKey", "wirelessProtocol",
                                 "wirelessMode", "wiredAddress"};
 
-std::string shownPath(const std::string& path) { return printableText(path.c_str()); }
+std::string shownPath(const std::string& path) { return printableText(path); }
 
 // A failed check: the field's path and why.
 struct Fail {
   std::string& error;
   bool operator()(const std::string& path, const std::string& reason) {
     // Texts from the file may hold any bytes; the error reaches terminals and the log.
-    error = printableText((path.empty() ? reason : path + ": " + reason).c_str());
+    error = printableText(path.empty() ? reason : path + ": " + reason);
     return false;
   }
 };
@@ -49,63 +47,6 @@ bool wholeIn(const json& value, long long lo, long long hi, long long& n) {
   n = value.get<long long>();
   return n >= lo && n <= hi;
 }
-
-// Finds a key given twice in one object (a second "slots" list included), naming its path.
-class DuplicateKeys : public nlohmann::json_sax<json> {
-public:
-  std::string found;
-  bool null() override { return element(); }
-  bool boolean(bool) override { return element(); }
-  bool number_integer(number_integer_t) override { return element(); }
-  bool number_unsigned(number_unsigned_t) override { return element(); }
-  bool number_float(number_float_t, const string_t&) override { return element(); }
-  bool string(string_t&) override { return element(); }
-  bool binary(binary_t&) override { return element(); }
-  bool start_object(std::size_t) override { return open(true); }
-  bool start_array(std::size_t) override { return open(false); }
-  bool end_object() override { return close(); }
-  bool end_array() override { return close(); }
-  bool key(string_t& name) override {
-    Level& level = levels_.back();
-    level.current = name;
-    if (level.keys.insert(name).second) return true;
-    found = path();
-    return false;
-  }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
-
-private:
-  struct Level {
-    bool object;
-    std::set<std::string> keys;
-    std::string current;
-    size_t elements = 0;
-  };
-  bool element() {
-    if (!levels_.empty() && !levels_.back().object) ++levels_.back().elements;
-    return true;
-  }
-  bool open(bool object) {
-    element();
-    levels_.push_back(Level{object, {}, {}, 0});
-    return true;
-  }
-  bool close() {
-    levels_.pop_back();
-    return true;
-  }
-  // Slots counted from 1, as the window names them.
-  std::string path() const {
-    std::string out;
-    for (const Level& level : levels_) {
-      if (level.object) out += (out.empty() ? "" : ".") + level.current;
-      else if (out == "slots") out = "slot " + std::to_string(level.elements);
-      else out += "[" + std::to_string(level.elements - 1) + "]";
-    }
-    return out;
-  }
-  std::vector<Level> levels_;
-};
 
 std::string quoted(const std::string& text) {
   // Cut long texts so an error line stays a line.
@@ -310,9 +251,6 @@ bool parseSettingsText(const std::string& text, SettingsFile& settings, std::str
   json root;
   std::string reason;
   if (!parseJsonText(text, root, reason)) return fail("", reason);
-  // The library keeps the last of two equal keys; a file must mean one thing.
-  DuplicateKeys keys;
-  if (!json::sax_parse(text, &keys) && !keys.found.empty()) return fail(keys.found, "given twice");
   return checkTop(root, settings, fail);
 }
 
@@ -320,7 +258,7 @@ bool readBoundedTextFile(const std::string& path, size_t limit, const char* kind
                          std::string& error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
-    error = printableText((path + ": " + std::strerror(errno)).c_str());
+    error = printableText(path + ": " + std::strerror(errno));
     return false;
   }
   struct stat info {};
@@ -363,7 +301,7 @@ bool readSettingsFile(const std::string& path, SettingsFile& settings, std::stri
   if (!readBoundedTextFile(path, settingsFileByteLimit, "settings file", text, error)) return false;
   std::string reason;
   if (!parseSettingsText(text, settings, reason)) {
-    error = printableText((path + ": " + reason).c_str());
+    error = printableText(path + ": " + reason);
     return false;
   }
   return true;
@@ -398,46 +336,12 @@ std::string settingsText(const SettingsFile& settings) {
     slots.push_back(slot);
   }
   if (!slots.empty()) root["slots"] = slots;
-  return root.dump(2) + "\n";
+  return jsonDocumentText(root);
 }
 
-bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error) {
-  return writePrivateTextFile(path, settingsText(settings), error);
-}
-
-bool writePrivateTextFile(const std::string& path, const std::string& text, std::string& error) {
-  char kind[64];
-  if (!replaceableFile(path.c_str(), kind, sizeof kind)) {
-    error = path + ": " + kind + "; not replaced";
-    return false;
-  }
-  const std::string temporary = path + ".tmp-" + std::to_string(getpid());
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    error = shownPath(path) + ": " + std::strerror(errno);
-    return false;
-  }
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += size_t(n);
-  }
-  const int writeErrno = errno;
-  // The umask may have been looser than the keys allow; the mode is set outright.
-  const bool ok = done == text.size() && fchmod(fd, 0600) == 0 && fsync(fd) == 0;
-  if (close(fd) != 0 || !ok) {
-    error = shownPath(path) + ": " + std::strerror(done == text.size() ? errno : writeErrno);
-    unlink(temporary.c_str());
-    return false;
-  }
-  if (!replaceFile(temporary.c_str(), path.c_str())) {
-    error = shownPath(path) + ": " + std::strerror(errno);
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error,
+                       const ReadFiles* reads) {
+  return writePrivateTextFile(path, settingsText(settings), error, reads);
 }
 
 bool setSettingsField(const std::string& name, const std::string& value, SlotFields& slot,

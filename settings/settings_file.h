@@ -7,6 +7,7 @@
 #include "converter/option_bits.h"
 #include "converter/settings_view.h"
 #include "converter/slot_data.h"
+#include "text/output_file.h"
 
 constexpr int settingsFormatVersion = 1;
 constexpr const char* settingsFormatName = "quarn-settings";
@@ -42,13 +43,10 @@ bool readBoundedTextFile(const std::string& path, size_t limit, const char* kind
 // The file text: stable key order, two-space indent, a final line end.
 std::string settingsText(const SettingsFile& settings);
 
-// Writes the text to path through a temporary file in the same folder, mode 0600 (the slots
-// hold keys), renamed over the target when complete.
-bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error);
-
-// The same for any text that should stay the user's own (a saved log shows the keys a plain
-// Get Data answer carries); error begins with the path.
-bool writePrivateTextFile(const std::string& path, const std::string& text, std::string& error);
+// Writes the text to path with writePrivateTextFile (replaced whole, mode 0600: the slots hold
+// keys; never over a file of reads).
+bool writeSettingsFile(const std::string& path, const SettingsFile& settings, std::string& error,
+                       const ReadFiles* reads = nullptr);
 
 // One slot or wired field from command-line text ("active", "deviceId", "wiredProtocol", ...),
 // checked as in a file; error names the field and the allowed values.

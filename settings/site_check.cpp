@@ -32,8 +32,8 @@ void checkAcrossRows(SitePlan& plan) {
     const SitePlanRow& row = plan.rows[i];
     for (size_t j = 0; j < i && row.converter[0] != '\0'; ++j)
       if (std::string(row.converter) == plan.rows[j].converter) {
-        addSitePlanProblem(plan, row.row, sitePlanColumnNames[columnConverter], -1,
-                           std::string("converter ") + row.converter + " already planned in row " +
+        addSitePlanRowProblem(plan, row, columnConverter,
+                              std::string("converter ") + row.converter + " already planned in row " +
                                std::to_string(plan.rows[j].row));
         break;
       }
@@ -48,7 +48,7 @@ void checkAcrossRows(SitePlan& plan) {
           const std::string where = j == i ? "this row's " + std::string(slotColumn(t))
                                            : std::string("row ") + std::to_string(plan.rows[j].row) + ", " +
                                                  slotColumn(t) + converterNote(plan.rows[j]);
-          addSitePlanProblem(plan, row.row, slotColumn(s), -1, "meter " + meter + " already planned in " + where);
+          addSitePlanRowProblem(plan, row, columnSlot1 + s, "meter " + meter + " already planned in " + where);
         }
     }
   }
@@ -59,15 +59,15 @@ void checkKeys(SitePlan& plan, const SiteCheckInputs& inputs) {
     const SitePlanRow& row = plan.rows[i];
     std::string key;
     if (row.converter[0] != '\0' && siteConverterKey(row, inputs, key) == SiteKeySource::none)
-      addSitePlanProblem(plan, row.row, sitePlanColumnNames[columnKey], -1,
-                         std::string("no converter key for ") + row.converter +
+      addSitePlanRowProblem(plan, row, columnKey,
+                            std::string("no converter key for ") + row.converter +
                              ": none in the row, dongleKeys/ has no entry and Quarnconfig.txt has no key on line 2");
     for (int s = 0; s < sitePlanSlotCount; ++s) {
       std::string masterKey, kek;
       if (row.slots[s][0] != '\0' && inputs.meterKeys != nullptr &&
           !findDeviceKeys(row.slots[s], *inputs.meterKeys, masterKey, kek))
-        addSitePlanProblem(plan, row.row, slotColumn(s), -1,
-                           std::string("no meter key for ") + row.slots[s] + " in meterKeys/");
+        addSitePlanRowProblem(plan, row, columnSlot1 + s,
+                              std::string("no meter key for ") + row.slots[s] + " in meterKeys/");
     }
   }
 }
@@ -76,8 +76,8 @@ void checkPorts(SitePlan& plan, const SiteCheckInputs& inputs) {
   for (size_t i = 0; i < plan.count; ++i) {
     std::string reason;
     const SitePlanRow& row = plan.rows[i];
-    if (row.link[0] != '\0' && !sitePortPresent(row.link, inputs.portNames, reason))
-      addSitePlanProblem(plan, row.row, sitePlanColumnNames[columnLink], -1, reason);
+    if (row.link[0] != '\0' && !sitePortPresent(row.link, inputs, reason))
+      addSitePlanRowProblem(plan, row, columnLink, reason);
   }
 }
 
@@ -91,8 +91,8 @@ void checkTemplate(SitePlan& plan, const SiteCheckInputs& inputs) {
       if (row.slots[s][0] == '\0') continue;
       anyMeter = true;
       if (row.wiredAddress >= 0 && row.wiredAddress + s > sitePlanMaxWiredAddress)
-        addSitePlanProblem(plan, row.row, sitePlanColumnNames[columnWiredAddress], -1,
-                           std::string(slotColumn(s)) + " would get wired address " +
+        addSitePlanRowProblem(plan, row, columnWiredAddress,
+                              std::string(slotColumn(s)) + " would get wired address " +
                                std::to_string(row.wiredAddress + s) + " (at most " +
                                std::to_string(sitePlanMaxWiredAddress) + ")");
     }
@@ -144,8 +144,9 @@ SiteKeySource siteConverterKey(const SitePlanRow& row, const SiteCheckInputs& in
   return SiteKeySource::none;
 }
 
-bool sitePortPresent(const std::string& link, const std::vector<std::string>& portNames, std::string& reason) {
+bool sitePortPresent(const std::string& link, const SiteCheckInputs& inputs, std::string& reason) {
   namespace fs = std::filesystem;
+  const std::vector<std::string>& portNames = inputs.portNames;
   // As quarn-cli opens a port: without "/" or "\" it is a name from the port list.
   if (link.find_first_of("/\\") == std::string::npos) {
     if (std::find(portNames.begin(), portNames.end(), link) != portNames.end()) return true;
@@ -164,11 +165,20 @@ bool sitePortPresent(const std::string& link, const std::vector<std::string>& po
     reason = link + ": points nowhere" + (error ? std::string() : " (" + to.string() + " is missing; device unplugged?)");
     return false;
   }
-  if (!fs::is_character_file(target)) {
-    reason = link + ": not a serial port (not a character device)";
-    return false;
+  if (leadsToListedPort(link, inputs.portPaths)) return true;
+  reason = link + ": not a serial port (quarn-cli ports lists them)";
+  return false;
+}
+
+bool leadsToListedPort(const std::string& path, const std::vector<std::string>& portPaths) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path device = fs::canonical(path, error);
+  for (const std::string& port : portPaths) {
+    std::error_code portError;
+    if (!error && fs::canonical(port, portError) == device && !portError) return true;
   }
-  return true;
+  return false;
 }
 
 void checkSitePlan(SitePlan& plan, const SiteCheckInputs& inputs) {

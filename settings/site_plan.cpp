@@ -117,6 +117,9 @@ bool roomForRow(SitePlan& plan) {
 
 // ---- CSV ----
 
+// Put before a value a spreadsheet would otherwise run as a formula.
+constexpr char inertMark = '\'';
+
 struct CsvRecord {
   int line = 0;
   std::vector<std::string> fields;
@@ -275,8 +278,10 @@ void parseCsv(const std::string& text, size_t from, SitePlan& plan) {
     // Spreadsheets leave out empty values at a row's end: those count as empty.
     const size_t cells = std::max(record.fields.size(), columns.size());
     for (size_t i = 0; i < cells; ++i) {
-      const std::string value = i < record.fields.size() ? record.fields[i] : std::string();
+      std::string value = i < record.fields.size() ? record.fields[i] : std::string();
+      if (!value.empty() && value[0] == inertMark) value.erase(0, 1);
       const int column = i < columns.size() ? columns[i] : unnamedColumn;
+      if (column >= 0) row.cells[column] = int(i);
       if (column >= 0) takeCell(plan, row, column, int(i), value);
       // Spreadsheets also export empty columns past the table; a value there is a mistake.
       else if (column == unnamedColumn && !value.empty())
@@ -290,7 +295,8 @@ void parseCsv(const std::string& text, size_t from, SitePlan& plan) {
 void parseJson(const std::string& text, SitePlan& plan) {
   json root;
   std::string error;
-  if (!parseJsonText(text, root, error)) return addSitePlanProblem(plan, 0, "", -1, error);
+  // Column names match without regard to case, so "KEY" and "key" are one column given twice.
+  if (!parseJsonText(text, root, error, JsonKeys::ignoringCase)) return addSitePlanProblem(plan, 0, "", -1, error);
   if (!root.is_array()) return addSitePlanProblem(plan, 0, "", -1, "expected a list of converters");
   for (size_t i = 0; i < root.size(); ++i) {
     if (!roomForRow(plan)) return;
@@ -330,6 +336,10 @@ void addSitePlanProblem(SitePlan& plan, int row, const std::string& column, int 
   plan.problems.push_back(SitePlanProblem{row, column, cell, reason});
 }
 
+void addSitePlanRowProblem(SitePlan& plan, const SitePlanRow& row, int column, const std::string& reason) {
+  addSitePlanProblem(plan, row.row, sitePlanColumnNames[column], row.cells[column], reason);
+}
+
 void parseSitePlanText(const std::string& text, SitePlan& plan) {
   plan.count = 0;
   plan.overBound = false;
@@ -352,6 +362,21 @@ void readSitePlanFile(const std::string& path, SitePlan& plan) {
     return addSitePlanProblem(plan, 0, "", -1, error.compare(0, lead.size(), lead) == 0 ? error.substr(lead.size()) : error);
   }
   parseSitePlanText(text, plan);
+}
+
+std::string sitePlanCsvLine(const std::vector<std::string>& values) {
+  std::string line;
+  for (size_t i = 0; i < values.size(); ++i) {
+    std::string value = values[i];
+    if (!value.empty() && std::strchr("=+-@\t\r'", value[0]) != nullptr) value.insert(value.begin(), inertMark);
+    if (value.find_first_of(",;\"\r\n") != std::string::npos) {
+      std::string quoted = "\"";
+      for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+      value = quoted + "\"";
+    }
+    line += (i ? "," : "") + value;
+  }
+  return line + "\n";
 }
 
 std::string sitePlanProblemText(const SitePlanProblem& problem) {

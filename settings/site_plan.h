@@ -30,6 +30,7 @@ struct SitePlanRow {
   char key[33] = {};                    // 32 hex digits, upper case; empty: from the key lists
   int wiredAddress = -1;                // 0..250; -1: the template's
   char slots[sitePlanSlotCount][9] = {};  // meter Device IDs; empty: slot left inactive
+  int cells[sitePlanColumnCount] = {-1, -1, -1, -1, -1, -1, -1, -1};  // CSV column index of each column; -1: none
 };
 
 struct SitePlanProblem {
@@ -49,17 +50,26 @@ struct SitePlan {
 };
 
 void addSitePlanProblem(SitePlan& plan, int row, const std::string& column, int cell, const std::string& reason);
+// A problem of one of a row's columns, named by name and, in CSV, by its letter.
+void addSitePlanRowProblem(SitePlan& plan, const SitePlanRow& row, int column, const std::string& reason);
 
 // Parses a plan. JSON when the first character past a UTF-8 BOM and blanks is "[", else CSV.
 // CSV: comma or semicolon (the one the header row uses), RFC 4180 quotes, LF or CR LF, blank
 // lines and rows of empty values skipped, a header row naming the columns in any order. JSON: a
-// list of objects with the same names, values as strings (wiredAddress also as a number).
+// list of objects with the same names, values as strings (wiredAddress also as a number). A CSV
+// value's leading apostrophe is dropped: spreadsheets and site export use it to keep a value text.
 // Problems go into plan.problems; rows with problems are kept with the refused fields empty.
 void parseSitePlanText(const std::string& text, SitePlan& plan);
 
 // Reads and parses a file; a file that cannot be read is one problem of row 0 (without the
 // path, which the caller shows).
 void readSitePlanFile(const std::string& path, SitePlan& plan);
+
+// One CSV line of a plan (comma-separated, ending in a line end) that parseSitePlanText reads
+// back as the same values: a value holding a comma, a semicolon, a quote or a line end is quoted
+// (RFC 4180), and one that a spreadsheet would run as a formula (starting with =, +, -, @, a tab
+// or a CR) or that starts with an apostrophe gets a leading apostrophe, which the reader drops.
+std::string sitePlanCsvLine(const std::vector<std::string>& values);
 
 // "row 5, slot2 (column F): reason", "row 5, slot2: reason" or just the reason for row 0.
 std::string sitePlanProblemText(const SitePlanProblem& problem);

@@ -1,14 +1,15 @@
-// Device-supplied text made safe to print on a terminal.
+// The one escaper: text made safe for a terminal, the log or a file.
 #include "text/printable_text.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
 // Length of the well-formed UTF-8 sequence starting at p (1 to 4), or 0 when there is none:
 // no overlong forms, no surrogates, nothing above U+10FFFF.
-size_t utf8Length(const unsigned char* p, uint32_t& codePoint) {
+size_t utf8Length(const unsigned char* p, const unsigned char* end, uint32_t& codePoint) {
   const unsigned char lead = p[0];
   size_t length = 0;
   uint32_t minimum = 0;
@@ -24,8 +25,9 @@ size_t utf8Length(const unsigned char* p, uint32_t& codePoint) {
   } else {
     return 0;
   }
+  if (size_t(end - p) < length) return 0;
   for (size_t i = 1; i < length; ++i) {
-    if ((p[i] & 0xC0) != 0x80) return 0;  // also stops at the terminating NUL
+    if ((p[i] & 0xC0) != 0x80) return 0;
     codePoint = codePoint << 6 | (p[i] & 0x3Fu);
   }
   if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
@@ -42,15 +44,13 @@ void appendEscaped(std::string& out, unsigned char byte) {
   out += code;
 }
 
-}  // namespace
-
-std::string printableText(const char* text) {
+// Every byte of [p, end): escaped where it could steer a terminal, else copied.
+std::string escaped(const unsigned char* p, const unsigned char* end) {
   std::string out;
-  if (text == nullptr) return out;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p != 0) {
+  out.reserve(size_t(end - p));
+  while (p < end) {
     uint32_t codePoint = 0;
-    size_t length = utf8Length(p, codePoint);
+    const size_t length = utf8Length(p, end, codePoint);
     if (length == 0) {
       appendEscaped(out, *p++);
     } else if (steersTerminal(codePoint)) {
@@ -62,3 +62,17 @@ std::string printableText(const char* text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string printableText(const char* text, size_t length) {
+  if (text == nullptr) return std::string();
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  return escaped(p, p + length);
+}
+
+std::string printableText(const char* text) {
+  return text == nullptr ? std::string() : printableText(text, std::strlen(text));
+}
+
+std::string printableText(const std::string& text) { return printableText(text.data(), text.size()); }

@@ -1,5 +1,7 @@
-// Device-supplied text made safe to print on a terminal.
+// The one escaper: any text (from a device, a file or the command line) made safe to print on a
+// terminal, in the log or in a file.
 #pragma once
+#include <cstddef>
 #include <string>
 
 // Copies text with every byte that could steer a terminal written as \xNN (upper-case hex):
@@ -8,3 +10,6 @@
 // product names in any language print unchanged. A backslash is not escaped: instance
 // identifiers are full of them. A null text gives "".
 std::string printableText(const char* text);
+// The same over exactly length bytes: a NUL is written as \x00 and never ends the text.
+std::string printableText(const char* text, size_t length);
+std::string printableText(const std::string& text);

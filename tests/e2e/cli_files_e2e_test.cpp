@@ -34,6 +34,12 @@ std::string fileText(const std::string& path) {
   return text.str();
 }
 
+// The simulator's port listed for the runs started meanwhile: quarn-cli opens listed ports only.
+struct Listed {
+  explicit Listed(const SimProcess& sim) { setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1); }
+  ~Listed() { unsetenv("QUARN_VIRTUAL_PORTS"); }
+};
+
 // Starts quarn-cli with its output in dir's out.txt and err.txt; with a file size limit when
 // fsizeLimit > 0 (the limit's signal left at its default, as a shell leaves it).
 pid_t startCli(const TempDir& dir, std::vector<std::string> args, rlim_t fsizeLimit = 0) {
@@ -68,20 +74,43 @@ int waitCli(pid_t pid) {
   return -1;
 }
 
-// The kinds of path a user may hand to --log or export by mistake, or another account on purpose.
-enum class Kind { fifo, symlink, device, directory, fileTooLarge };
+// The kinds of path a user may hand to a file the run writes by mistake, or another account on
+// purpose; input: a file the same run reads (the key file, the site plan).
+enum class Kind { fifo, symlink, device, directory, input, fileTooLarge };
 
-struct HostileCase {
+// Every command that writes a file, and how it says it refused one ("OUT" the path, "KIND" what it is).
+struct Writer {
   const char* name;
-  Kind kind;
-  bool asLog;           // --log PATH identify; else export PATH
-  const char* message;  // on standard error; with --json also the JSON's error
-  bool json = false;    // with --json: the JSON result must say the same failure as the exit code
+  std::vector<std::string> args;  // "OUT" the path; "PORT", "PLAN", "KEYFILE", "TEMPLATE" as below
+  const char* refusal;
 };
+
+const Writer writers[] = {
+    {"--log", {"--key-file", "KEYFILE", "--port", "PORT", "--log", "OUT", "identify"}, "cannot open log file OUT: KIND"},
+    {"export", {"--key-file", "KEYFILE", "--port", "PORT", "export", "OUT"}, "cannot write OUT: KIND; not replaced"},
+    {"site apply --report", {"--template", "TEMPLATE", "--report", "OUT", "site", "apply", "PLAN"},
+     "--report OUT: KIND; nothing was sent"},
+    {"site apply --log", {"--template", "TEMPLATE", "--log", "OUT", "site", "apply", "PLAN"},
+     "cannot open log file OUT: KIND"},
+    {"site verify --report", {"--report", "OUT", "site", "verify", "PLAN"}, "--report OUT: KIND; nothing was sent"},
+    {"site export --report", {"--report", "OUT", "site", "export", "PLAN"}, "--report OUT: KIND; nothing was sent"},
+};
+
+const char* kindText(Kind kind) {
+  switch (kind) {
+    case Kind::fifo: return "a FIFO";
+    case Kind::symlink: return "a symbolic link";
+    case Kind::device: return "a device";
+    case Kind::directory: return "a directory";
+    case Kind::input: return "a file this run reads";
+    case Kind::fileTooLarge: break;
+  }
+  return "";
+}
 
 // Makes the entry; the device is /dev/full, or a private node of it where root may make one
 // (so that a fault here could never destroy the system's own).
-std::string makeEntry(const TempDir& dir, Kind kind) {
+std::string makeEntry(const TempDir& dir, Kind kind, const std::string& input) {
   const std::string path = dir.path() + "/out";
   switch (kind) {
     case Kind::fifo: return mkfifo(path.c_str(), 0600) == 0 ? path : "";
@@ -91,77 +120,104 @@ std::string makeEntry(const TempDir& dir, Kind kind) {
       if (geteuid() != 0) return "/dev/full";
       return mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0 ? path : "";
     case Kind::directory: return mkdir(path.c_str(), 0700) == 0 ? path : "";
+    case Kind::input: return input;
     case Kind::fileTooLarge: return dir.write("log.txt", std::string(1024, 'x'));
   }
   return "";
 }
 
-TEST(CliFiles, HostileOutputsAreRefusedOrReportedNeverHangOrReplaced) {
-  const HostileCase cases[] = {
-      {"--log FIFO without reader", Kind::fifo, true, "cannot open log file OUT: a FIFO"},
-      {"--log symbolic link", Kind::symlink, true, "cannot open log file OUT: a symbolic link"},
-      {"--log device", Kind::device, true, "cannot open log file OUT: a device"},
-      {"--log directory", Kind::directory, true, "cannot open log file OUT: a directory"},
-      {"--log beyond the size limit", Kind::fileTooLarge, true,
-       "log file OUT: write failed after 0 bytes (File too large); the log is incomplete; the command itself "
-       "succeeded"},
-      {"--log beyond the size limit, --json", Kind::fileTooLarge, true,
-       "log file OUT: write failed after 0 bytes (File too large); the log is incomplete; the command itself "
-       "succeeded",
-       true},
-      {"export to FIFO", Kind::fifo, false, "cannot write OUT: a FIFO; not replaced"},
-      {"export to symbolic link", Kind::symlink, false, "cannot write OUT: a symbolic link; not replaced"},
-      {"export to device", Kind::device, false, "cannot write OUT: a device; not replaced"},
-      {"export to directory", Kind::directory, false, "cannot write OUT: a directory; not replaced"},
-  };
+void replaceIn(std::vector<std::string>& args, const std::string& from, const std::string& to) {
+  for (std::string& a : args)
+    if (a == from) a = to;
+}
+
+// Every file a command writes, against every kind of path it must refuse: refused before anything
+// is sent, the entry left as it was, never a hang.
+TEST(CliFiles, EveryWriterRefusesWhatItMustNotReplaceBeforeAnythingIsSent) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
-  for (const HostileCase& c : cases) {
-    SCOPED_TRACE(c.name);
+  const Listed listed(sim);
+  for (const Writer& writer : writers)
+    for (Kind kind : {Kind::fifo, Kind::symlink, Kind::device, Kind::directory, Kind::input}) {
+      SCOPED_TRACE(std::string(writer.name) + " to " + kindText(kind));
+      TempDir dir;
+      ASSERT_EQ(mkdir((dir.path() + "/meterKeys").c_str(), 0700), 0);
+      dir.write("meterKeys/meters.txt", "m;11110002;00112233445566778899AABBCCDDEEF2\n");
+      const std::string keyFile = dir.write("own.key", std::string(simKey) + "\n");
+      chmod(keyFile.c_str(), 0600);
+      const std::string plan = dir.write("plan.csv", "converter,link,key,slot1\n12345678," + sim.linkPath() + "," +
+                                                         simKey + ",11110002\n");
+      const bool site = writer.args.back() == "PLAN";
+      const std::string path = makeEntry(dir, kind, site ? plan : keyFile);
+      ASSERT_FALSE(path.empty()) << std::strerror(errno);
+      struct stat before {};
+      ASSERT_EQ(lstat(path.c_str(), &before), 0);
+      const std::string contentBefore = kind == Kind::input ? fileText(path) : "";
+      const size_t sentBefore = sim.transcript().size();
+      std::vector<std::string> args = writer.args;
+      replaceIn(args, "OUT", path);
+      replaceIn(args, "PORT", sim.linkPath());
+      replaceIn(args, "PLAN", plan);
+      replaceIn(args, "KEYFILE", keyFile);
+      replaceIn(args, "TEMPLATE", std::string(QUARN_SOURCE_DIR) + "/tests/data/settings/good.json");
+      args.insert(args.begin(), {"--home", dir.path()});
+      const int code = waitCli(startCli(dir, args));
+      EXPECT_EQ(code, 1) << "no hang, no signal, no success";
+      std::string message = writer.refusal;
+      message.replace(message.find("OUT"), 3, path);
+      message.replace(message.find("KIND"), 4, kindText(kind));
+      const std::string err = fileText(dir.path() + "/err.txt");
+      EXPECT_NE(err.find(message), std::string::npos) << err;
+      EXPECT_EQ(err.find(message), err.rfind(message)) << "told once: " << err;
+      EXPECT_EQ(sim.transcript().size(), sentBefore);
+      // The entry is what it was: not replaced, not followed, nothing added.
+      struct stat after {};
+      ASSERT_EQ(lstat(path.c_str(), &after), 0);
+      EXPECT_EQ(after.st_mode, before.st_mode);
+      EXPECT_EQ(after.st_ino, before.st_ino);
+      EXPECT_EQ(after.st_size, before.st_size);
+      if (kind == Kind::input) {
+        EXPECT_EQ(fileText(path), contentBefore);
+      }
+      if (kind == Kind::symlink) {
+        EXPECT_EQ(fileText(dir.path() + "/target"), "kept\n");
+      }
+      if (kind == Kind::directory) rmdir(path.c_str());
+    }
+}
+
+// A log that fills up is told with what the command itself did, in the JSON too.
+TEST(CliFiles, LogBeyondTheSizeLimitIsReportedWithTheOutcome) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
+  for (bool json : {false, true}) {
     TempDir dir;
-    const std::string path = makeEntry(dir, c.kind);
-    ASSERT_FALSE(path.empty()) << std::strerror(errno);
-    struct stat before {};
-    ASSERT_EQ(lstat(path.c_str(), &before), 0);
-    const size_t sentBefore = sim.transcript().size();
+    const std::string path = makeEntry(dir, Kind::fileTooLarge, "");
     std::vector<std::string> args = {"--home", dir.path(), "--port", sim.linkPath(), "--key", simKey};
-    if (c.json) args.push_back("--json");
-    if (c.asLog) args.insert(args.end(), {"--log", path, "identify"});
-    else args.insert(args.end(), {"export", path});
-    const int code = waitCli(startCli(dir, args, c.kind == Kind::fileTooLarge ? 1024 : 0));
-    EXPECT_EQ(code, 1) << "no hang, no signal, no success";
-    std::string message = c.message;
-    message.replace(message.find("OUT"), 3, path);
+    if (json) args.push_back("--json");
+    args.insert(args.end(), {"--log", path, "identify"});
+    EXPECT_EQ(waitCli(startCli(dir, args, 1024)), 1);
+    const std::string message = "log file " + path +
+                                ": write failed after 0 bytes (File too large); the log is incomplete; the command "
+                                "itself succeeded";
     const std::string err = fileText(dir.path() + "/err.txt");
     EXPECT_NE(err.find(message), std::string::npos) << err;
     EXPECT_EQ(err.find(message), err.rfind(message)) << "told once: " << err;
-    if (c.json) {
+    if (json) {
       const nlohmann::json out = nlohmann::json::parse(fileText(dir.path() + "/out.txt"), nullptr, false);
       ASSERT_TRUE(out.is_object()) << fileText(dir.path() + "/out.txt");
       EXPECT_EQ(out.value("ok", true), false);
-      EXPECT_EQ(out.value("exitCode", 0), code);
+      EXPECT_EQ(out.value("exitCode", 0), 1);
       EXPECT_EQ(out.value("error", ""), message);
     }
-    // The entry is what it was: not replaced, not followed, nothing added.
-    struct stat after {};
-    ASSERT_EQ(lstat(path.c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_size, before.st_size);
-    if (c.kind == Kind::symlink) {
-      EXPECT_EQ(fileText(dir.path() + "/target"), "kept\n");
-    }
-    // A refused log stops the command before anything is sent.
-    if (c.asLog && c.kind != Kind::fileTooLarge) {
-      EXPECT_EQ(sim.transcript().size(), sentBefore);
-    }
-    if (c.kind == Kind::directory) rmdir(path.c_str());
   }
 }
 
 TEST(CliFiles, LogIsCreatedPrivateAndAReaderThatWentAwayIsReported) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   TempDir dir;
   const std::string log = dir.path() + "/new-log.txt";
   const mode_t mask = umask(022);
@@ -195,6 +251,7 @@ TEST(CliFiles, LogIsCreatedPrivateAndAReaderThatWentAwayIsReported) {
 TEST(CliFiles, SiteJsonTellsTheExitCodeALostLogGave) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   TempDir dir;
   ASSERT_EQ(mkdir((dir.path() + "/meterKeys").c_str(), 0700), 0);
   dir.write("meterKeys/meters.txt", "m;11110002;00112233445566778899AABBCCDDEEF2\n");
@@ -230,6 +287,7 @@ int exclusiveFlag(const std::string& link) {
 TEST(CliSignals, APortIsUsableAgainAfterTheCliIsEndedBySignal) {
   SimProcess sim("wired", {});
   ASSERT_TRUE(sim.running()) << sim.failure();
+  const Listed listed(sim);
   for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signalNumber));
     TempDir dir;

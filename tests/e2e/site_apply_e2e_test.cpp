@@ -1,8 +1,11 @@
 // The real quarn-cli running site plans against quarn-sim with several converters behind one
-// stick: the report against the simulator's transcript, a stick pulled mid-site, and --resume.
+// stick: the report against the simulator's transcript, a stick pulled mid-site, --resume, and
+// the report as a journal (written as steps are acknowledged, ended by signals, without a stick).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -32,16 +35,26 @@ struct Site {
       keys += "m;1111000" + std::to_string(m) + ";00112233445566778899AABBCCDDEEF" + std::to_string(m) + "\n";
     dir.write("meterKeys/meters.txt", keys);
   }
-  // Runs quarn-cli with the simulator's stick listed; the report is parsed when written.
-  int run(const SimProcess& sim, const std::string& arguments, std::string* err = nullptr) const {
-    const std::string command = "QUARN_VIRTUAL_PORTS='" + sim.portEntry() + "' " + QUARN_CLI_PATH + " --home " +
-                                dir.path() + " --key " + key + " --timeout 2 --template " + templateFile + " " +
-                                arguments + " >" + dir.path() + "/out.txt 2>" + dir.path() + "/err.txt";
-    const int status = std::system(command.c_str());
+  // The quarn-cli command line, its output into out.txt and err.txt.
+  std::string command(const std::string& arguments) const {
+    return std::string(QUARN_CLI_PATH) + " --home " + dir.path() + " --key " + key + " --timeout 2 --template " +
+           templateFile + " " + arguments + " >" + dir.path() + "/out.txt 2>" + dir.path() + "/err.txt";
+  }
+  // Runs quarn-cli with the simulator's stick listed, or (sim nullptr) none.
+  int run(const SimProcess* sim, const std::string& arguments, std::string* err = nullptr) const {
+    const std::string ports = sim != nullptr ? "'" + sim->portEntry() + "'" : std::string();
+    const int status = std::system(("QUARN_VIRTUAL_PORTS=" + ports + " timeout 120 " + command(arguments)).c_str());
     if (err != nullptr) *err = readText(dir.path() + "/err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  json report(const std::string& name) const { return json::parse(readText(dir.path() + "/" + name)); }
+  int run(const SimProcess& sim, const std::string& arguments, std::string* err = nullptr) const {
+    return run(&sim, arguments, err);
+  }
+  // The report, parsed; null when none was written.
+  json report(const std::string& name) const {
+    const std::string text = readText(dir.path() + "/" + name);
+    return text.empty() ? json() : json::parse(text, nullptr, false);
+  }
 };
 
 // The report's entry for a converter.
@@ -156,6 +169,111 @@ TEST(SiteApply, StickPulledMidSiteThenResumeSkipsWhatWasDone) {
   }
 }
 
+TEST(SiteJournal, WithoutAStickTheReportSaysNothingWasDoneAndWhy) {
+  Site site;
+  const std::string plan = site.dir.write("plan.csv", "converter,slot1\nD0000001,11110001\n");
+  EXPECT_EQ(site.run(nullptr, "--report " + site.dir.path() + "/r.json site apply " + plan), 3);
+  const json report = site.report("r.json");
+  ASSERT_TRUE(report.is_object()) << "no report written";
+  EXPECT_EQ(report["complete"], false);
+  EXPECT_EQ(report["exitCode"], 3);
+  EXPECT_EQ(report["stickLost"], "USB wireless MBUS dongle not found");
+  ASSERT_EQ(report["converters"].size(), 1u);
+  EXPECT_EQ(report["converters"][0]["status"], "not started");
+  EXPECT_EQ(report["converters"][0]["written"], json::array());
+  EXPECT_TRUE(report["converters"][0]["planned"].is_object());
+}
+
+// A converter is skipped only when the report shows exactly the settings now planned for it done
+// and verified; anything else is redone (here: the stick is needed, and there is none).
+TEST(SiteJournal, ResumeSkipsOnlyWhatWasDoneExactlyAsNowPlanned) {
+  Site site;
+  const std::string plan = site.dir.write("plan.csv", "converter,slot1\nD0000001,11110001\n");
+  // The planned settings as a run records them: from a run that found no stick.
+  ASSERT_EQ(site.run(nullptr, "--report " + site.dir.path() + "/first.json site apply " + plan), 3);
+  json first = site.report("first.json");
+  ASSERT_TRUE(first.is_object());
+  json entry = first["converters"][0];
+  entry["status"] = "done";
+  entry["verified"] = true;
+
+  json otherMeter = entry;
+  otherMeter["planned"]["slots"][0]["deviceId"] = "11110002";
+  json noPlanned = entry;
+  noPlanned.erase("planned");
+  json notVerified = entry;
+  notVerified["verified"] = false;
+  struct Case {
+    const char* name;
+    json entry;
+    int exitCode;  // 0: skipped, nothing sent; 3: redone, which needs the stick
+  };
+  const Case cases[] = {
+      {"done exactly as now planned", entry, 0},
+      {"done with another meter planned", otherMeter, 3},
+      {"done without the planned settings", noPlanned, 3},
+      {"done but not verified", notVerified, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    site.dir.write("earlier.json", json({{"converters", json::array({c.entry})}}).dump());
+    EXPECT_EQ(site.run(nullptr, "--resume " + site.dir.path() + "/earlier.json site apply " + plan), c.exitCode);
+    const std::string err = readText(site.dir.path() + "/err.txt");
+    const bool skipped = err.find("D0000001 done, verified (earlier run)") != std::string::npos;
+    EXPECT_EQ(skipped, c.exitCode == 0) << err;
+  }
+}
+
+// Starts quarn-cli as a child of its own, so that a signal can end it.
+pid_t startCli(const Site& site, const SimProcess& sim, const std::string& arguments) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("QUARN_VIRTUAL_PORTS", sim.portEntry().c_str(), 1);
+    execl("/bin/sh", "sh", "-c", ("exec " + site.command(arguments)).c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+TEST(SiteJournal, WhatWasAcknowledgedIsInTheReportAsItHappensAndASignalIsRecorded) {
+  struct Case {
+    int signalNumber;
+    const char* recorded;  // endedBy; nullptr: the last journal write stands as it was
+  };
+  const Case cases[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}, {SIGKILL, nullptr}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.signalNumber);
+    Site site;
+    const std::string converters = site.dir.write("site.txt", std::string("D0000001 ") + key + "\n");
+    const std::string plan = site.dir.write("plan.csv", "converter,slot1,slot2,slot3\nD0000001,11110001,11110002,11110003\n");
+    SimProcess sim("dongle", {"--converters", converters});
+    ASSERT_TRUE(sim.running()) << sim.failure();
+    const std::string report = site.dir.path() + "/r.json";
+    const pid_t pid = startCli(site, sim, "--report " + report + " site apply " + plan);
+    ASSERT_GT(pid, 0);
+    // The first slot acknowledged shows in the journal while the run goes on.
+    json seen;
+    const bool acknowledged = tickUntil([] {}, [&] {
+      seen = site.report("r.json");
+      return seen.is_object() && !seen["converters"][0]["written"].empty();
+    });
+    kill(pid, c.signalNumber);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(acknowledged) << readText(site.dir.path() + "/err.txt");
+    EXPECT_EQ(seen["complete"], false);
+    EXPECT_EQ(seen["converters"][0]["status"], "in progress");
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signalNumber) << status;
+    const json last = site.report("r.json");
+    ASSERT_TRUE(last.is_object());
+    EXPECT_EQ(last["complete"], false);
+    if (c.recorded != nullptr) EXPECT_EQ(last["endedBy"], c.recorded);
+    else EXPECT_FALSE(last.contains("endedBy"));
+    EXPECT_GE(last["converters"][0]["written"].size(), 1u);
+    EXPECT_EQ(last["converters"][0]["written"][0], "slot 1");
+  }
+}
+
 TEST(SiteApply, ByWireOnlyTheConverterPlannedForThePortIsSetUp) {
   Site site;
   SimProcess sim("wired", {});
@@ -171,6 +289,25 @@ TEST(SiteApply, ByWireOnlyTheConverterPlannedForThePortIsSetUp) {
   // One converter's slot 1 went out once: the 12345679 row sent nothing past REQ_UD2.
   EXPECT_EQ(sim.transcriptMatching({"Set Data slot 0"}).size(), 1u);
   EXPECT_EQ(sim.transcriptMatching({"Set Data slot 0", "id=11110002"}).size(), 1u);
+}
+
+// A link holding a comma and a formula's "=" comes back from export as one cell that check reads
+// as the same link.
+TEST(SiteExport, WhatItPrintsChecksBackAsThePlan) {
+  Site site;
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  const std::string link = site.dir.path() + "/a,=1+2";
+  ASSERT_EQ(symlink(sim.linkPath().c_str(), link.c_str()), 0);
+  site.dir.write("plan.csv", "converter,link,slot1\n12345678,\"" + link + "\",\n");
+  site.dir.write("meterKeys/sim.txt", "m;12345678;00112233445566778899AABBCCDDEEFF\n");  // the meter it holds
+  std::string err;
+  ASSERT_EQ(site.run(sim, "site export " + site.dir.path() + "/plan.csv", &err), 0) << err;
+  const std::string exported = readText(site.dir.path() + "/out.txt");
+  EXPECT_NE(exported.find("12345678,\"" + link + "\","), std::string::npos) << exported;
+  site.dir.write("exported.csv", exported);
+  ASSERT_EQ(site.run(sim, "site check " + site.dir.path() + "/exported.csv", &err), 0) << err;
+  EXPECT_NE(readText(site.dir.path() + "/out.txt").find(link), std::string::npos);
 }
 
 }  // namespace

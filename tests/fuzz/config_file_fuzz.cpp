@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/config_file.h"
+#include "text/config_file.h"
 #include "codec/message_codec.h"
 #include "fuzz_support.h"
 #include "text/hex_text.h"

@@ -30,17 +30,6 @@ const char* const guiProgramName = "connect_test";
 
 namespace {
 
-// Runs the event loop (timers included) until the condition holds or five seconds passed.
-template <typename Condition>
-bool pumpUntil(Condition condition) {
-  for (int i = 0; i < 500; ++i) {
-    runQueuedEvents();
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
-
 void pumpFor(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) {

@@ -33,31 +33,6 @@ unsigned modeOf(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<unsigned>(info.st_mode & 0777) : 0u;
 }
 
-// Sends what the File menu's item with this text sends.
-void chooseFileItem(QuarnWindow* w, const std::string& text) {
-  for (FXMenuTitle* title : widgetsOf<FXMenuTitle>(w)) {
-    if (str(title->getText()) != "File") continue;
-    for (FXWindow* item = title->getMenu()->getFirst(); item != nullptr; item = item->getNext()) {
-      if (!item->isMemberOf(FXMETACLASS(FXMenuCommand))) continue;
-      FXMenuCommand* menuCommand = static_cast<FXMenuCommand*>(item);
-      if (str(menuCommand->getText()) != text) continue;
-      menuCommand->getTarget()->handle(menuCommand, FXSEL(SEL_COMMAND, menuCommand->getSelector()), nullptr);
-      return;
-    }
-  }
-  ADD_FAILURE() << "no File menu item " << text;
-}
-
-// The file chooser titled so: types the path and accepts.
-DialogStep answerChooser(const std::string& title, const std::string& path) {
-  return [title, path](FXDialogBox* dialog) {
-    EXPECT_EQ(str(dialog->getTitle()), title);
-    ASSERT_TRUE(dialog->isMemberOf(FXMETACLASS(FXFileDialog)));
-    static_cast<FXFileDialog*>(dialog)->setFilename(path.c_str());
-    dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
-  };
-}
-
 // A message box: its texts kept, then the given button.
 DialogStep answerBox(std::string* texts, FXSelector button) {
   return [texts, button](FXDialogBox* dialog) {

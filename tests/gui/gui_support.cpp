@@ -210,3 +210,35 @@ DialogStep choosePort(const std::string& port, std::vector<std::string>* listed,
     press(buttonNamed(dialog, "Connect"));
   };
 }
+
+bool pumpUntil(const std::function<bool()>& condition) {
+  for (int i = 0; i < 500; ++i) {
+    runQueuedEvents();
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
+}
+
+void chooseFileItem(QuarnWindow* w, const std::string& text) {
+  for (FXMenuTitle* title : widgetsOf<FXMenuTitle>(w)) {
+    if (str(title->getText()) != "File") continue;
+    for (FXWindow* item = title->getMenu()->getFirst(); item != nullptr; item = item->getNext()) {
+      if (!item->isMemberOf(FXMETACLASS(FXMenuCommand))) continue;
+      FXMenuCommand* menuCommand = static_cast<FXMenuCommand*>(item);
+      if (str(menuCommand->getText()) != text) continue;
+      menuCommand->getTarget()->handle(menuCommand, FXSEL(SEL_COMMAND, menuCommand->getSelector()), nullptr);
+      return;
+    }
+  }
+  ADD_FAILURE() << "no File menu item " << text;
+}
+
+DialogStep answerChooser(const std::string& title, const std::string& path) {
+  return [title, path](FXDialogBox* dialog) {
+    EXPECT_EQ(str(dialog->getTitle()), title);
+    ASSERT_TRUE(dialog->isMemberOf(FXMETACLASS(FXFileDialog)));
+    static_cast<FXFileDialog*>(dialog)->setFilename(path.c_str());
+    dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
+  };
+}

@@ -65,6 +65,12 @@ void clickRadio(FXRadioButton* radio);
 void closeByWindow(FXDialogBox* dialog);
 void command(int id);
 
+// Runs the event loop (timers included) until the condition holds or five seconds passed.
+bool pumpUntil(const std::function<bool()>& condition);
+
+// Sends what the File menu's item with this text sends.
+void chooseFileItem(QuarnWindow* w, const std::string& text);
+
 // Stops the receive timers, closes both ports and empties what a connection left behind.
 void resetConnection(QuarnWindow* w);
 
@@ -99,6 +105,9 @@ private:
 // Runs call with the script answering its dialogs; every step must have been used and no
 // dialog beyond them (other than a tolerated one) may have come up.
 void runWithDialogs(DialogScript& script, const std::function<void()>& call);
+
+// The file chooser titled so: types the path and accepts.
+DialogStep answerChooser(const std::string& title, const std::string& path);
 
 // The connection dialog: optionally clicks "Wired connection", then closes it by OK or by
 // the window's close command.

@@ -119,7 +119,7 @@ TEST(Texts, EveryQuotedValueHoldsOnTheLiveWindow) {
                   FXFont::NonExpanded, 0);
   const std::map<std::string, std::string> expected = {
       {"menu &File", "&File"},
-      {"menu &File items", "|Save settings…|Load settings…|Save log…|&quit\tctrl-q"},
+      {"menu &File items", "|Save settings…|Load settings…|Save log…|-|Apply settings file…|Verify against settings file…|Site plan…|-|&quit\tctrl-q"},
       {"menu &Help", "&Help"},
       {"menu &Help items", "|Help|&about\tctrl-a"},
       {"menu &Settings", "&Settings"},

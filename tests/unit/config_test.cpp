@@ -6,8 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "app/config_file.h"
-#include "tests/support/file_kinds.h"
+#include "text/config_file.h"
 
 namespace {
 
@@ -37,16 +36,6 @@ protected:
 
   std::string path;
 };
-
-TEST_F(ConfigFileTest, MissingFileLeavesEverythingEmpty) {
-  std::remove(path.c_str());
-  ConfigFile config;
-  config.configLoaded = true;
-  readConfigFile(path.c_str(), config);
-  EXPECT_FALSE(config.configLoaded);
-  EXPECT_STREQ(config.configLine1, "");
-  EXPECT_STREQ(config.configLine2, "");
-}
 
 struct LinesCase {
   const char* name;
@@ -99,35 +88,6 @@ TEST_F(ConfigFileTest, BinaryFileNeverOverrunsTheLines) {
   EXPECT_TRUE(config.configLoaded);
   EXPECT_LT(std::string(config.configLine1).size(), configLineSize);
   EXPECT_LT(std::string(config.configLine2).size(), configLineSize);
-}
-
-TEST_F(ConfigFileTest, DirectoryInsteadOfFileIsNotLoadedOrReadsNothing) {
-  // fopen of a directory succeeds on Linux for reading, but every read fails.
-  ConfigFile config;
-  readConfigFile("/tmp", config);
-  EXPECT_STREQ(config.configLine1, "");
-  EXPECT_STREQ(config.configLine2, "");
-}
-
-TEST(ConfigFileKinds, OnlyRegularFilesLoadAndNoneHangs) {
-  for (const FileKind& kind : allFileKinds) {
-    SCOPED_TRACE(kind.name);
-    char pattern[] = "/tmp/quarn-config-kind-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    const std::string path = dir + "/" + configFileName;
-    ASSERT_TRUE(kind.make(path, "first\n" + key + "\n"));
-    ConfigFile config;
-    std::snprintf(config.configLine2, configLineSize, "untouched");
-    {
-      ReadDeadline deadline(10);
-      readConfigFile(path.c_str(), config);
-      EXPECT_LT(deadline.seconds(), 2.0);
-    }
-    EXPECT_EQ(config.configLoaded, kind.loads());
-    EXPECT_EQ(std::string(config.configLine2), kind.loads() ? key : "untouched");
-    ASSERT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
-  }
 }
 
 }  // namespace

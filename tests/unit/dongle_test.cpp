@@ -203,8 +203,9 @@ TEST(Partner, ChoosingAConverterSetsIdentityCounterAndTellsTheDongle) {
             (Bytes{0x01, 0x08, 0x00, 0x8F, 0x19, 0x78, 0x56, 0x34, 0x12, 0x01, 0x36}));
 }
 
-// Which converter frames count as the answer to the request waited for.
-TEST(DongleAnswerWait, ConverterFrameAnswersItsRequest) {
+// Which frames of the partner answer the request waited for: the frame made into its event by
+// the session, the event matched against the request by the link.
+TEST(DongleAnswerWait, PartnerFrameAnswersOnlyItsOwnRequest) {
   // C field, radio address, CI and short header (14 bytes), then what follows.
   auto frame = [](std::vector<uint8_t> rest) {
     std::vector<uint8_t> f = {0x44, 0x8F, 0x19, 0x78, 0x56, 0x34, 0x12, 0x01, 0x36, 0x7A, 0x05, 0x00, 0x00, 0x00};
@@ -217,24 +218,32 @@ TEST(DongleAnswerWait, ConverterFrameAnswersItsRequest) {
     uint8_t request;
     bool secured;
     std::vector<uint8_t> frame;
+    bool taken;  // the parser took the answer the frame carries
     bool answers;
   };
   const Case cases[] = {
-      {"get data answer", 0x92, true, frame({0x0F, 0x35, 0x92, 0x00}), true},
-      {"answer to another command", 0x92, true, frame({0x0F, 0x35, 0x97, 0x00}), false},
-      {"beacon after get data", 0x92, true, frame(counter20), false},
-      {"set data taken: counter reached", 0x93, true, frame(counter20), true},
-      {"option bits taken: counter reached", 0x98, true, frame(counter20), true},
-      {"set data refused: counter behind", 0x93, true, frame({0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00}), false},
-      {"counter record cut short", 0x93, true, frame({0x04, 0xFD, 0x08, 0x14, 0x00}), false},
-      {"plain set data has no counter", 0x93, false, frame(counter20), false},
-      {"header only", 0x92, true, frame({}), false},
+      {"get data answer", 0x92, true, frame({0x0F, 0x35, 0x92, 0x00}), true, true},
+      {"get data answer for another slot", 0x92, true, frame({0x0F, 0x35, 0x92, 0x01}), true, false},
+      {"get data answer thrown out", 0x92, true, frame({0x0F, 0x35, 0x92, 0x00}), false, false},
+      {"answer to another command", 0x92, true, frame({0x0F, 0x35, 0x97, 0x00}), true, false},
+      {"beacon after get data", 0x92, true, frame(counter20), false, false},
+      {"set data taken: the request's counter", 0x93, true, frame(counter20), false, true},
+      {"option bits taken: the request's counter", 0x98, true, frame(counter20), false, true},
+      {"set data refused: counter behind", 0x93, true, frame({0x04, 0xFD, 0x08, 0x10, 0x00, 0x00, 0x00}), false, false},
+      // A converter counting on its own, or a later request's: not proof this one was taken.
+      {"beacon whose counter rose past the request's", 0x93, true, frame({0x04, 0xFD, 0x08, 0x18, 0x00, 0x00, 0x00}),
+       false, false},
+      {"counter record cut short", 0x93, true, frame({0x04, 0xFD, 0x08, 0x14, 0x00}), false, false},
+      {"plain set data has no counter", 0x93, false, frame(counter20), false, false},
+      {"header only", 0x92, true, frame({}), false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     AnswerWait wait;
     armAnswerWait(wait, c.request, c.secured, 20, 6000, 0);
-    EXPECT_EQ(answersRequest(wait, c.frame.data(), c.frame.size()), c.answers);
+    AnswerEvent event;
+    const bool made = partnerFrameEvent(c.frame.data(), c.frame.size(), c.taken, event);
+    EXPECT_EQ(made && answersRequest(wait, 0, event), c.answers);
   }
 }
 
@@ -270,6 +279,10 @@ TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) 
     DongleAnswerRouter router(targets);
     DongleWatch watch;
     watch.portName = "ttyACM0";
+    AnswerMatcher matcher;
+    matcher.wait = &watch.answerWait;
+    matcher.start(0);
+    watch.sink = &matcher;
     armAnswerWait(watch.answerWait, 0x92, true, 20, 6000, answerClockMs());
 
     Bytes answer = {0x0F, 0x35, 0x92};
@@ -288,6 +301,7 @@ TEST(DongleTick, OnlyAnAnswerTakenEndsTheWaitAndAHangUpAfterOneThrownOutIsLost) 
     ASSERT_TRUE(tickOnce());
     EXPECT_EQ(view.slotWrites[0], c.taken ? 1 : 0);
     EXPECT_EQ(watch.answerWait.armed, !c.taken);
+    EXPECT_EQ(matcher.answered, c.taken);
 
     pty.send(c.beforeHangUp);
     pty.hangUp();

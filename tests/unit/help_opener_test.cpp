@@ -90,9 +90,7 @@ TEST_F(HelpOpenerTest, DoesNotWaitAndReapsTheViewerLater) {
   installViewer(1.5);
   HelpViewers viewers;
   const std::string page = dir + "/help/index.html";
-  const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(openHelpPage(page.c_str(), viewers), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
   const pid_t first = viewers.pids[0];
   ASSERT_GT(first, 0);
   EXPECT_EQ(reapHelpViewers(viewers), 1);  // still running

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/file_kinds.h"
+#include "tests/support/time_bound.h"
 
 namespace {
 
@@ -341,44 +341,6 @@ TEST(KeyFiles, FilesLoadInListingOrderAndFirstListedWins) {
     EXPECT_EQ(list->entries[2 * f].key[0], index);
     EXPECT_EQ(list->entries[2 * f + 1].id[3], index);
   }
-}
-
-TEST(KeyFiles, OnlyRegularFilesLoadBesideGoodOnesAndNoneHangs) {
-  // Each kind alone beside a good file, then all of them together in one folder.
-  TempDir together;
-  together.write("good", "a;00000001;" + keyText + "\n");
-  size_t togetherLoads = 1;
-  for (const FileKind& kind : allFileKinds) {
-    SCOPED_TRACE(kind.name);
-    const std::string content = "b;00000002;" + keyText + "\n";
-    TempDir dir;
-    dir.write("good", "a;00000001;" + keyText + "\n");
-    ASSERT_TRUE(kind.make(dir.path() + "/odd", content));
-    ASSERT_TRUE(kind.make(together.path() + "/odd" + std::to_string(&kind - allFileKinds), content));
-    togetherLoads += kind.loads() ? 1 : 0;
-    auto converters = std::make_unique<ConverterKeyList>();
-    auto meters = std::make_unique<MeterKeyList>();
-    {
-      ReadDeadline deadline(10);
-      loadKeyList(dir.path().c_str(), *converters);
-      loadKeyList(dir.path().c_str(), *meters);
-      EXPECT_LT(deadline.seconds(), 2.0);
-    }
-    const uint8_t good[4] = {0, 0, 0, 1};
-    const uint8_t odd[4] = {0, 0, 0, 2};
-    EXPECT_NE(findConverterKey(*converters, good), nullptr);
-    EXPECT_NE(findMeterKeys(*meters, good), nullptr);
-    EXPECT_EQ(converters->count, kind.loads() ? 2u : 1u);
-    EXPECT_EQ(meters->count, kind.loads() ? 2u : 1u);
-    EXPECT_EQ(findConverterKey(*converters, odd) != nullptr, kind.loads());
-  }
-  auto list = std::make_unique<ConverterKeyList>();
-  {
-    ReadDeadline deadline(10);
-    loadKeyList(together.path().c_str(), *list);
-    EXPECT_LT(deadline.seconds(), 2.0);
-  }
-  EXPECT_EQ(list->count, togetherLoads);
 }
 
 TEST(KeyFiles, HugeFileIsReadOnlyUpToItsLimit) {

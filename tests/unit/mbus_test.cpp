@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/time_bound.h"
+
 namespace {
 
 // Independent reading of the EN 13757-2 layout: sum as a plain int, reduced at the end.

@@ -14,6 +14,7 @@
 #include "dongle/dongle_link.h"
 #include "serial/serial_port.h"
 #include "serial/serial_trace.h"
+#include "tests/support/time_bound.h"
 #include "tests/unit/serial_pty.h"
 
 namespace {
@@ -137,7 +138,7 @@ TEST(SerialPort, ReadsNeverBlockAndReturnWhatIsQueued) {
   uint8_t buffer[16] = {};
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(0, readAvailable(open.port, buffer, sizeof buffer));
-  EXPECT_LT(elapsedMs(start), 20);
+  EXPECT_WITHIN_MS(elapsedMs(start), 20);
   EXPECT_EQ(0, bytesQueued(open.port));
   open.pty.send({1, 2, 3, 4, 5});
   waitQueued(open.port, 5);
@@ -246,7 +247,7 @@ TEST(SerialPort, WriteGivesUpAfterItsTimeOutWhenNobodyReads) {
   EXPECT_GE(written, 0);
   EXPECT_LT(written, 10);
   EXPECT_GE(took, 145);  // 50 ms + 10 x 10 ms
-  EXPECT_LT(took, 600);
+  EXPECT_WITHIN_MS(took, 600);
 }
 
 TEST(SerialPort, ClosedPortFailsEveryCall) {
@@ -264,7 +265,7 @@ TEST(SerialPort, WaitForInputEndsWhenTheTimeIsUp) {
   EXPECT_EQ(0, waitForInput(open.port.fd, 60));
   const long long took = elapsedMs(start);
   EXPECT_GE(took, 55);
-  EXPECT_LT(took, 400);
+  EXPECT_WITHIN_MS(took, 400);
   EXPECT_EQ(0, waitForInput(open.port.fd, 0));  // a look, no wait
 }
 
@@ -273,14 +274,14 @@ TEST(SerialPort, WaitForInputEndsWhenBytesArriveOrTheFarSideHangsUp) {
   open.pty.send({0x10, 0x5B});
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(1, waitForInput(open.port.fd, 2000));
-  EXPECT_LT(elapsedMs(start), 500);
+  EXPECT_WITHIN_MS(elapsedMs(start), 500);
   uint8_t got[4] = {};
   waitQueued(open.port, 2);
   EXPECT_EQ(2, readAvailable(open.port, got, sizeof got));
   open.pty.hangUp();
   start = std::chrono::steady_clock::now();
   EXPECT_EQ(1, waitForInput(open.port.fd, 2000));
-  EXPECT_LT(elapsedMs(start), 500);
+  EXPECT_WITHIN_MS(elapsedMs(start), 500);
   EXPECT_EQ(1, serialPortHungUp(open.port));
 }
 
@@ -432,7 +433,7 @@ TEST(DongleFrame, PayloadThatNeverCompletesIsDroppedAndTheReaderRecovers) {
   const TracedRead traced = readTraced(dongle, payload, sizeof payload);
   EXPECT_EQ(dongleFrameNone, traced.got.status);
   EXPECT_GE(traced.took, dongleFrameWaitMs - 5);
-  EXPECT_LT(traced.took, guiBoundMs);
+  EXPECT_WITHIN_MS(traced.took, guiBoundMs);
   EXPECT_EQ("Dongle frame 0x8E dropped: 18 payload bytes announced, not all arrived.\n", traced.trace);
   EXPECT_EQ(0x77, payload[0]);  // a failed read leaves the buffer as it was
   EXPECT_EQ(0, dongleBytesQueued(dongle.link));
@@ -456,7 +457,7 @@ TEST(DongleFrame, LargestFrameStalledGivesUpWithinTheGuiBound) {
   const TracedRead traced = readTraced(dongle, payload, sizeof payload);
   EXPECT_EQ(dongleFrameNone, traced.got.status);
   EXPECT_GE(traced.took, dongleFrameWaitMaxMs - 5);
-  EXPECT_LT(traced.took, guiBoundMs);
+  EXPECT_WITHIN_MS(traced.took, guiBoundMs);
   EXPECT_EQ("Dongle frame 0x44 dropped: 524 payload bytes announced, not all arrived.\n", traced.trace);
 }
 
@@ -497,7 +498,7 @@ TEST(DongleFrame, HeaderAnnouncingTheMostIsGivenUpWithinTheGuiBound) {
   const TracedRead traced = readTraced(dongle, payload, sizeof payload);
   EXPECT_EQ(dongleFrameNone, traced.got.status);
   EXPECT_GE(traced.took, dongleFrameWaitMaxMs - 5);
-  EXPECT_LT(traced.took, guiBoundMs);
+  EXPECT_WITHIN_MS(traced.took, guiBoundMs);
   EXPECT_EQ("Dongle frame 0x8E dropped: 65535 payload bytes do not fit 524.\n", traced.trace);
   EXPECT_EQ(0, dongleBytesQueued(dongle.link));
   dongle.pty.send({0x44, 0x02, 0x00, 0xAA, 0xBB});
@@ -533,7 +534,7 @@ TEST(DongleFrame, HangUpMidFrameFailsQuietlyAndQuickly) {
   DongleFrameResult got;
   captureStdout([&] { got = readDongleFrame(dongle.link, payload, sizeof payload); });
   EXPECT_EQ(dongleFrameNone, got.status);
-  EXPECT_LT(elapsedMs(start), guiBoundMs);
+  EXPECT_WITHIN_MS(elapsedMs(start), guiBoundMs);
   EXPECT_EQ(0, dongleBytesQueued(dongle.link));
   EXPECT_EQ(0, readDongleBytes(dongle.link, payload, 1));
   EXPECT_EQ(dongleFrameNone, readDongleFrame(dongle.link, payload, sizeof payload).status);

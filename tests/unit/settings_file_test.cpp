@@ -6,11 +6,22 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "codec/key_list.h"
+#include "settings/json_text.h"
 #include "settings/settings_file.h"
+#include "settings/site_plan.h"
+#include "settings/site_report.h"
+#ifndef _WIN32
+#include "tests/support/file_kinds.h"
+#endif
 #include "tests/support/read_text.h"
+#include "text/config_file.h"
+#include "text/key_source.h"
 
 namespace {
 
@@ -169,25 +180,99 @@ TEST_F(TempFolder, WrittenFileIsPrivateWhateverTheUmask) {
   EXPECT_EQ(readText(dir + "/out.json"), readText(dataDir + "good.json"));
 }
 
-TEST_F(TempFolder, LargeFileIsRefusedUnread) {
-  const std::string path = dir + "/big.json";
-  ASSERT_EQ(truncate(std::string(path).c_str(), 0), -1);  // not there yet
-  std::ofstream(path) << "";
-  ASSERT_EQ(truncate(path.c_str(), 100 * 1000 * 1000), 0);  // sparse: 100 MB without the disk
-  SettingsFile settings;
-  std::string error;
-  EXPECT_FALSE(readSettingsFile(path, settings, error));
-  EXPECT_NE(error.find(path + ": too large (100000000 bytes"), std::string::npos) << error;
+// ---- every reader of a file the user names or keeps, against every kind of entry ----
+
+const std::string someKey = "000102030405060708090A0B0C0D0E0F";
+
+struct Reader {
+  const char* name;
+  std::string content;                    // what a good file holds
+  bool (*taken)(const std::string& path);  // whether the reader took the entry at path
+};
+
+void PrintTo(const Reader& reader, std::ostream* out) { *out << reader.name; }
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// A key list entry beside a good file: the good one always loads, the entry only when regular.
+template <typename List, typename Find>
+bool keyListTakes(const std::string& path, Find find) {
+  auto list = std::make_unique<List>();
+  list->count = 0;
+  loadKeyList(folderOf(path).c_str(), *list);
+  const uint8_t good[4] = {0, 0, 0, 1}, odd[4] = {0, 0, 0, 2};
+  EXPECT_NE(find(*list, good), nullptr);
+  return find(*list, odd) != nullptr;
 }
 
-TEST_F(TempFolder, FolderAndMissingFileAreRefused) {
-  SettingsFile settings;
-  std::string error;
-  EXPECT_FALSE(readSettingsFile(dir, settings, error));
-  EXPECT_EQ(error, dir + ": not a regular file");
-  EXPECT_FALSE(readSettingsFile(dir + "/none.json", settings, error));
-  EXPECT_EQ(error, dir + "/none.json: No such file or directory");
+const Reader readers[] = {
+    {"Quarnconfig_txt", "first\n" + someKey + "\n",
+     [](const std::string& path) {
+       ConfigFile config;
+       readConfigFile(path.c_str(), config);
+       return config.configLoaded && config.configLine2 == someKey;
+     }},
+    {"dongleKeys", "b;00000002;" + someKey + "\n",
+     [](const std::string& path) {
+       return keyListTakes<ConverterKeyList>(
+           path, [](const ConverterKeyList& l, const uint8_t* id) { return findConverterKey(l, id); });
+     }},
+    {"meterKeys", "b;00000002;" + someKey + "\n",
+     [](const std::string& path) {
+       return keyListTakes<MeterKeyList>(path,
+                                         [](const MeterKeyList& l, const uint8_t* id) { return findMeterKeys(l, id); });
+     }},
+    {"settings_file", readText(dataDir + "good.json"),
+     [](const std::string& path) {
+       SettingsFile settings;
+       std::string error;
+       return readSettingsFile(path, settings, error);
+     }},
+    {"site_plan", "converter\n12345678\n",
+     [](const std::string& path) {
+       auto plan = std::make_unique<SitePlan>();
+       readSitePlanFile(path, *plan);
+       return plan->problems.empty() && plan->count == 1;
+     }},
+    {"site_report", R"({"converters":[]})",
+     [](const std::string& path) {
+       std::vector<SiteReportEntry> entries;
+       std::string error;
+       return readSiteReportFile(path, entries, error);
+     }},
+    {"key_file", someKey + "\n",
+     [](const std::string& path) {
+       std::string key, error;
+       return commandLineKey("", path, nullptr, key, error) && key == someKey;
+     }},
+};
+
+class InputFileKinds : public ::testing::TestWithParam<Reader> {};
+
+// Only a regular file is read; a FIFO, a device, a directory or a link to one is refused without
+// waiting (a hang ends the test by SIGALRM).
+TEST_P(InputFileKinds, OnlyRegularFilesAreTakenAndNoneHangs) {
+  const Reader& reader = GetParam();
+  for (const FileKind& kind : allFileKinds) {
+    SCOPED_TRACE(kind.name);
+    char pattern[] = "/tmp/quarn-reader-kind-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    std::ofstream(dir + "/good") << "a;00000001;" + someKey + "\n";
+    const std::string path = dir + "/entry";
+    ASSERT_TRUE(kind.make(path, reader.content));
+    // A key file must be its owner's alone; chmod on a link would reach its target.
+    if (std::string(kind.name) == "regular file") chmod(path.c_str(), 0600);
+    {
+      ReadDeadline deadline(10);
+      EXPECT_EQ(reader.taken(path), kind.loads());
+    }
+    ASSERT_EQ(std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'").c_str()), 0);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Readers, InputFileKinds, ::testing::ValuesIn(readers),
+                         [](const ::testing::TestParamInfo<Reader>& p) { return std::string(p.param.name); });
 
 #endif
 
@@ -251,6 +336,64 @@ TEST(OptionBits, DigitsAndNames) {
   EXPECT_FALSE(parseOptionBits("option3=2", bits, error));
   EXPECT_EQ(error, "options.option3: expected 0 or 1, got \"2\"");
   EXPECT_TRUE(bits[7]);  // a refused text changes nothing
+}
+
+
+
+// ---- site reports read back (--resume): every field's type, never half understood ----
+
+struct BadReport {
+  const char* name;
+  std::string text;
+  const char* error;
+};
+
+void PrintTo(const BadReport& c, std::ostream* out) { *out << c.name; }
+
+class BadSiteReport : public ::testing::TestWithParam<BadReport> {};
+
+TEST_P(BadSiteReport, IsRefusedNamingTheField) {
+  std::vector<SiteReportEntry> entries;
+  std::string error;
+  EXPECT_FALSE(parseSiteReportText(GetParam().text, entries, error));
+  EXPECT_EQ(error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, BadSiteReport,
+    ::testing::Values(
+        BadReport{"statusANumber", R"({"converters":[{"converter":"12345678","status":5}]})",
+                  "converters[0].status: expected text, got number"},
+        BadReport{"verifiedAText", R"({"converters":[{"converter":"1","status":"done","verified":"yes"}]})",
+                  "converters[0].verified: expected true or false, got string"},
+        BadReport{"converterMissing", R"({"converters":[{"status":"done"}]})", "converters[0].converter: missing"},
+        BadReport{"writtenOfNumbers", R"({"converters":[{"converter":"1","status":"done","written":[1]}]})",
+                  "converters[0].written: expected a list of texts"},
+        BadReport{"entryAList", R"({"converters":[[]]})", "converters[0]: expected an object, got array"},
+        BadReport{"noList", R"({"converters":{}})", "converters: expected a list, got object"},
+        BadReport{"keyTwice", R"({"converters":[{"converter":"1","status":"done","status":"failed"}]})",
+                  "converters[0].status: given twice"},
+        BadReport{"bytesAfter", R"({"converters":[]} x)", "not valid JSON (byte 19): parse error at line 1, column 19: syntax error while parsing value - invalid "
+                  "literal; last read: '\"converters\":[]} x'; expected end of input"}),
+    [](const ::testing::TestParamInfo<BadReport>& p) { return std::string(p.param.name); });
+
+TEST(SiteReport, DoneEntriesCarryTheirWholeEntry) {
+  std::vector<SiteReportEntry> entries;
+  std::string error;
+  ASSERT_TRUE(parseSiteReportText(
+      R"({"converters":[{"converter":"2A00B017","status":"done","verified":true,"row":3,"written":["slot 1"]}]})",
+      entries, error))
+      << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].converter, "2A00B017");
+  EXPECT_TRUE(entries[0].verified);
+  EXPECT_EQ(entries[0].entry["written"][0], "slot 1");
+}
+
+// The one printer: any byte in any string or key, and the document still prints.
+TEST(JsonDocument, BytesThatAreNotUtf8AndControlsPrintAsHexText) {
+  nlohmann::ordered_json value = {{"file\xE9", std::string("a\xFF\x1B[2J\xC2\x9B") + '\0' + "end"}};
+  EXPECT_EQ(jsonDocumentText(value), "{\n  \"file\\\\xE9\": \"a\\\\xFF\\\\x1B[2J\\\\xC2\\\\x9B\\\\x00end\"\n}\n");
 }
 
 }  // namespace

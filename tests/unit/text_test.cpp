@@ -463,6 +463,9 @@ TEST(PrintableText, ControlBytesEscapedUtf8Kept) {
   };
   for (const Case& c : cases) EXPECT_EQ(printableText(c.in), c.out) << c.out;
   EXPECT_EQ(printableText(nullptr), "");
+  // Given a length, a NUL is one more byte to show, and a sequence cut by the length is broken.
+  EXPECT_EQ(printableText(std::string("a\0b\xFF", 4)), "a\\x00b\\xFF");
+  EXPECT_EQ(printableText("\xE2\x82\xAC", 2), "\\xE2\\x82");
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "link/wired_connection.h"
 #include "tests/support/fake_log.h"
+#include "tests/support/fake_view.h"
 
 namespace {
 
@@ -122,6 +124,57 @@ TEST(WiredPayload, StartsAfterTheLongHeaderAndStopsBeforeTheChecksum) {
   Bytes bare = converterAnswer({});
   EXPECT_EQ(wiredAnswerPayload(bare.data(), uint16_t(bare.size()), n), nullptr);
   EXPECT_EQ(n, 0u);
+}
+
+// What each wired reply is as an answer event, and which request it answers: by wire every reply
+// ends the wait, and only the one of the request's kind answers it.
+TEST(WiredEvents, EachReplyIsTypedAndAnswersOnlyItsRequest) {
+  Bytes getData = {0x0F, 0x35, 0x92, 0x01};
+  getData.resize(64);
+  getData[3] = 0x01;
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    AnswerKind kind;
+    uint8_t request;  // the request awaited
+    bool answers;
+  };
+  const Case cases[] = {
+      {"identity answers REQ_UD2", converterAnswer({0x04, 0xFD, 0x08, 0x10, 0, 0, 0, 0x02, 0xFD, 0x0C, 0x02, 0x01}),
+       AnswerKind::identity, answerWaitReqUd2, true},
+      {"E5 acknowledges Set Data", {0xE5}, AnswerKind::acknowledged, 0x93, true},
+      {"E5 is no Get Data answer", {0xE5}, AnswerKind::acknowledged, 0x92, false},
+      {"E5 is no identity", {0xE5}, AnswerKind::acknowledged, answerWaitReqUd2, false},
+      {"slot 2 record answers Get Data of slot 2", converterAnswer(getData), AnswerKind::slotRecord, 0x92, true},
+      {"option bits are no slot record", converterAnswer({0x0F, 0x35, 0x97, 1, 0, 1, 0, 0, 0, 0, 0}),
+       AnswerKind::optionBits, 0x92, false},
+      {"a short frame is garbled", {0x10, 0x40, 0xFB, 0x3B, 0x16}, AnswerKind::garbled, 0x93, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct Events : AnswerEventSink {
+      std::vector<AnswerEvent> seen;
+      void onAnswerEvent(const AnswerEvent& event) override { seen.push_back(event); }
+    } events;
+    FakeLog log;
+    FakeView view;
+    ConverterOptions options;
+    NearbyDeviceList nearby;
+    AnswerTargets targets{view, log, options, nearby};
+    ConverterLinkState link;
+    std::unique_ptr<ConverterKeyList> keys(new ConverterKeyList());
+    keys->count = 0;
+    WiredAnswerRouter router(targets, link, *keys, &events);
+    LinkFrameBuffer rx{};
+    resetReceiver(rx);
+    handleWiredBytes(rx, c.bytes.data(), c.bytes.size(), log, router);
+    ASSERT_EQ(events.seen.size(), 1u);
+    EXPECT_EQ(events.seen[0].kind, c.kind);
+    EXPECT_TRUE(events.seen[0].endsWait);
+    AnswerWait wait;
+    armAnswerWait(wait, c.request, true, 0, 2000, 0);
+    EXPECT_EQ(answersRequest(wait, 1, events.seen[0]), c.answers);
+  }
 }
 
 TEST(FirmwareText, HighByteDotLowByte) {

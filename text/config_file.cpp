@@ -1,5 +1,5 @@
 // Reading the start-up configuration file.
-#include "app/config_file.h"
+#include "text/config_file.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,21 +1,19 @@
-// quarn-cli's link: the window's sessions and commands, waited for by the port layer.
-#include "cli/cli_session.h"
+// A job's link: connecting, and each command sent and waited for through the face's waiter.
+#include "jobs/job_link.h"
+
+#include <sys/stat.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
-#include "app/config_file.h"
 #include "codec/answer_wait.h"
-#include "converter/nearby_devices.h"
-#include "converter/option_bits.h"
-#include "converter/slot_data.h"
 #include "serial/com_port_list.h"
-#include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
 #include "serial/serial_trace.h"
-#include "text/hex_text.h"
+#include "settings/site_check.h"
 #include "text/printable_text.h"
 
 namespace {
@@ -23,8 +21,10 @@ namespace {
 // Converters send about once a second; this many rounds of the wait show what the stick hears.
 constexpr int defaultHearMs = 10000;
 constexpr int secondConverterMs = 2500;
+// A wait ends a little past the answer's bound, so the session's own "No answer" line is logged.
+constexpr int pastBoundMs = 500;
 
-// Why a port did not open, in quarn-cli's own words; path as the user gave it.
+// Why a port did not open, in the jobs' own words; path as the user gave it.
 std::string openFailureText(const std::string& path, const SerialPort& port) {
   const int error = port.lastError;
   if (port.failedStep != serialStepOpen && port.failedStep != serialStepNone) {
@@ -44,64 +44,77 @@ bool sameIgnoringCase(const char* a, const char* b) {
   return *a == *b;
 }
 
+// The heard converters' labels, comma-separated; chosen: the one matching converterId (or the
+// last heard when it is empty), -1 for none.
+std::string heardLabels(const HeardConverterList& heard, const std::string& converterId, int& chosen) {
+  std::string names;
+  chosen = -1;
+  for (int i = 0; i < heard.count; ++i) {
+    char label[9];
+    partnerLabel(heard.entries[i], label);
+    if (converterId.empty() || sameIgnoringCase(label, converterId.c_str())) chosen = i;
+    names += std::string(i ? ", " : "") + label;
+  }
+  return names;
+}
+
 }  // namespace
 
-CliSession::CliSession(CliView& view, CliLog& log) : view_(view), log_(log), link_(view, log) {}
-
-// The link closes both ports.
-CliSession::~CliSession() = default;
-
-void CliSession::loadHome(const std::string& home) {
-  ConfigFile config;
-  readConfigFile((home + "/" + configFileName).c_str(), config);
-  if (config.configLoaded) view_.keyText = config.configLine2;
-  loadKeyList((home + "/dongleKeys").c_str(), link_.records().converterKeys);
-  loadKeyList((home + "/meterKeys").c_str(), link_.records().meterKeys);
-}
-
-bool CliSession::linkLost() {
-  link_.takeLostNotice();
-  return !link_.lostText().empty();
-}
-
-bool CliSession::wakeOnce(long long untilMs) {
-  const int fd = link_.portDescriptor();
+bool PortWaiter::waitOnce(ConverterLink& link, long long untilMs) {
+  const int fd = link.portDescriptor();
   if (fd < 0) return false;
-  long long due = link_.deadline();
+  long long due = link.deadline();
   if (due < 0 || due > untilMs) due = untilMs;
   long long left = due - answerClockMs();
   if (left < 0) left = 0;
   if (waitForInput(fd, int(left)) < 0) return false;
   // Readable, hung up or a bound due: the link sorts out which.
-  link_.wake();
-  return !linkLost();
+  link.wake();
+  return true;
 }
 
-WaitEnd CliSession::waitFor(const std::function<bool()>& done, long long untilMs) {
+OwnLink::OwnLink(Log& log, JobWaiter& waiter)
+    : view(new RecordView()), converter(new ConverterLink(*view, log)), link(*converter, log, waiter) {}
+
+bool JobLink::linkLost() {
+  link_.takeLostNotice();
+  return !link_.lostText().empty();
+}
+
+WaitEnd JobLink::waitFor(const std::function<bool()>& done, long long untilMs) {
   while (!done()) {
     if (linkLost()) return WaitEnd::lost;
     if (answerClockMs() >= untilMs) return WaitEnd::noAnswer;
-    if (!wakeOnce(untilMs)) return linkLost() ? WaitEnd::lost : WaitEnd::noAnswer;
+    if (!waiter_.waitOnce(link_, untilMs)) return linkLost() ? WaitEnd::lost : WaitEnd::noAnswer;
+    if (linkLost()) return WaitEnd::lost;
   }
   return WaitEnd::answered;
 }
 
-WaitEnd CliSession::waitAnswer(int timeoutMs) {
+WaitEnd JobLink::waitAnswer(int timeoutMs) {
   if (link_.settled()) return link_.outcome().end;
   link_.boundAnswer(timeoutMs);
-  // A little past the bound, so the session's own "No answer" line is logged before the wait ends.
-  const WaitEnd end = waitFor([this] { return link_.settled(); }, link_.answerDeadline() + 500);
+  const WaitEnd end = waitFor([this] { return link_.settled(); }, link_.answerDeadline() + pastBoundMs);
   return end == WaitEnd::answered ? link_.outcome().end : end;
 }
 
-int CliSession::connectWired(const std::string& port, bool secured, int timeoutMs, std::string& error) {
+int JobLink::connectWired(const std::string& port, bool secured, int timeoutMs, std::string& error) {
   link_.chooseWired(secured);
   // A name from the list, as the port dialog offers it; anything with "/" or "\" in it
   // is a device path.
   std::string path = port;
-  if (port.find_first_of("/\\") == std::string::npos) {
-    static ComPortList list;
-    listComPorts(list);
+  static ComPortList list;
+  listComPorts(list);
+  if (port.find_first_of("/\\") != std::string::npos) {
+    // A path that is there but no port the search lists (/dev/tty, /dev/null, a file) would take
+    // the request and be left at 2400 baud; a missing one is said by the open below.
+    std::vector<std::string> paths(list.paths, list.paths + list.count);
+    struct stat info {};
+    if (stat(port.c_str(), &info) == 0 && !leadsToListedPort(port, paths)) {
+      error = printableText(port) + ": not a serial port (quarn-cli ports lists them)";
+      return exitPort;
+    }
+  } else {
     const int index = comPortIndex(list, port.c_str());
     if (index < 0) {
       error = "port " + port + " not found (quarn-cli ports lists them)";
@@ -128,22 +141,8 @@ int CliSession::connectWired(const std::string& port, bool secured, int timeoutM
   return exitDone;
 }
 
-// The heard converters' labels, comma-separated; chosen: the one matching converterId (or the
-// last heard when it is empty), -1 for none.
-static std::string heardLabels(const HeardConverterList& heard, const std::string& converterId, int& chosen) {
-  std::string names;
-  chosen = -1;
-  for (int i = 0; i < heard.count; ++i) {
-    char label[9];
-    partnerLabel(heard.entries[i], label);
-    if (converterId.empty() || sameIgnoringCase(label, converterId.c_str())) chosen = i;
-    names += std::string(i ? ", " : "") + label;
-  }
-  return names;
-}
-
-int CliSession::connectWireless(const std::string& converterId, int timeoutMs, std::string& error) {
-  const int opened = openStick(error);
+int JobLink::connectWireless(const std::string& converterId, int timeoutMs, std::string& error, bool traceVerbose) {
+  const int opened = openStick(error, traceVerbose);
   if (opened != exitDone) return opened;
   const std::string stickName = donglePortName(link_.records().dongleRecord);
   // Converters are heard as they send; wait until the wanted one is heard or time is up.
@@ -187,50 +186,50 @@ int CliSession::connectWireless(const std::string& converterId, int timeoutMs, s
   return exitDone;
 }
 
-void CliSession::prepareCommand() {
-  if (!forcedKey_.empty()) view_.keyText = forcedKey_;
+void JobLink::prepareCommand() {
+  if (!forcedKey_.empty()) link_.view().setConverterKeyText(forcedKey_);
   log_.logTimestamp();
 }
 
-WaitEnd CliSession::getSlot(int s, int timeoutMs) {
+WaitEnd JobLink::getSlot(int s, int timeoutMs) {
   prepareCommand();
   link_.getData(s);
   return waitAnswer(timeoutMs);
 }
 
-WaitEnd CliSession::setSlot(int s, const SlotFields& fields, const WiredSettings& wired, int timeoutMs) {
+WaitEnd JobLink::setSlot(int s, const SlotFields& fields, const WiredSettings& wired, int timeoutMs) {
   prepareCommand();
-  view_.slots[s] = fields;
-  view_.wired = wired;
+  link_.view().writeSlot(s, fields);
+  link_.view().writeWired(wired);
   link_.setData(s);
   return waitAnswer(timeoutMs);
 }
 
-WaitEnd CliSession::readOptions(int timeoutMs) {
+WaitEnd JobLink::readOptions(int timeoutMs) {
   prepareCommand();
   link_.readOptions();
   return waitAnswer(timeoutMs);
 }
 
-WaitEnd CliSession::writeOptions(const bool bits[8], int timeoutMs) {
+WaitEnd JobLink::writeOptions(const bool bits[optionCount], int timeoutMs) {
   prepareCommand();
   link_.writeOptions(bits);
   return waitAnswer(timeoutMs);
 }
 
-WaitEnd CliSession::scan(int timeoutMs) {
+WaitEnd JobLink::scan(int timeoutMs) {
   prepareCommand();
   link_.scan();
   return waitAnswer(timeoutMs);
 }
 
-int CliSession::openStick(std::string& error) {
+int JobLink::openStick(std::string& error, bool traceVerbose) {
   link_.chooseWireless();
-  // The search traces on standard output, which carries the command's result here: its lines
-  // go to standard error with --verbose, else nowhere.
+  // The search traces on standard output, which carries a command's result: its lines go to
+  // standard error when verbose, else nowhere.
   bool found, opened = false;
   {
-    SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
+    SerialTraceRedirect trace(traceVerbose ? stderr : nullptr);
     found = link_.findStick();
     if (found) opened = link_.openStick();
   }
@@ -252,7 +251,7 @@ int CliSession::openStick(std::string& error) {
   return exitDone;
 }
 
-int CliSession::partnerWith(int heardIndex, std::string& error) {
+int JobLink::partnerWith(int heardIndex, std::string& error) {
   if (heardIndex < 0 || heardIndex >= link_.records().heard.count) {
     error = "not heard";
     return exitNoAnswer;
