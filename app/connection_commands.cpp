@@ -40,11 +40,8 @@ void QuarnWindow::connectionChoice() {
 void QuarnWindow::writeDongleStart() { link_.writeStart(); }
 
 void QuarnWindow::showStickOpenError() {
-  std::string text = "Error opening COM port " + printableText(donglePortName(link_.records().dongleRecord).c_str());
-  const char* cause = serialOpenCauseText(link_.records().dongleLink.port.lastError);
-  showStatus(cause ? text + " " + cause : text);
-  if (cause) text += std::string("\n") + cause;
-  FXMessageBox::error(this, MBOX_OK, "Quarn", "Serial Error\n%s", text.c_str());
+  showStatus(link_.stickOpenErrorText());
+  FXMessageBox::error(this, MBOX_OK, "Quarn", "Serial Error\n%s", link_.stickOpenErrorText("\n").c_str());
 }
 
 void QuarnWindow::selectWiredPort() {
@@ -55,11 +52,12 @@ void QuarnWindow::selectWiredPort() {
   connectWired(comPortName(ports, chosen), comPortPath(ports, chosen));
 }
 
-void QuarnWindow::connectWired() { connectWired(link_.wiredPortName(), link_.wiredDevicePath()); }
+bool QuarnWindow::connectWired() { return connectWired(link_.wiredPortName(), link_.wiredDevicePath()); }
 
-void QuarnWindow::connectWired(const std::string& portName, const std::string& devicePath) {
+bool QuarnWindow::connectWired(const std::string& portName, const std::string& devicePath) {
   const WiredConnectResult result = link_.connectWired(portName, devicePath);
   followLinks();  // before the error box runs the event loop again
   if (!result.statusText.empty()) showStatus(result.statusText);
   if (!result.errorText.empty()) FXMessageBox::error(this, MBOX_OK, "Quarn", "%s", result.errorText.c_str());
+  return result.connected;
 }

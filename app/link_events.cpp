@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "link/outcome_text.h"
 #include "serial/link_wait.h"
 #include "text/printable_text.h"
 
@@ -71,9 +72,14 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
     LogBatch batch(communicationLog);
     events = link_.wake();
   }
-  if (events.lost) showStatus(link_.lostText());
+  showWakeOutcome(events);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
+}
+
+void QuarnWindow::showWakeOutcome(const LinkEvents& events) {
+  if (events.ended) showStatus(outcomeText(link_.commandName(), link_.outcome()));
+  else if (events.lost) showStatus(link_.lostText());
 }
 
 long QuarnWindow::onTimeoutWired(FXObject* sender, FXSelector sel, void* ptr) {
@@ -90,7 +96,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
       showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) +
                  "]");
   }
-  if (events.lost) showStatus(link_.lostText());
+  showWakeOutcome(events);
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }

@@ -96,9 +96,9 @@ public:
   // The connection: chosen once at start, then the wired port or the dongle.
   void connectionChoice();
   void selectWiredPort();
-  // Reconnects the port last chosen, or connects the one named.
-  void connectWired();
-  void connectWired(const std::string& portName, const std::string& devicePath);
+  // Reconnects the port last chosen, or connects the one named; false when it did not open.
+  bool connectWired();
+  bool connectWired(const std::string& portName, const std::string& devicePath);
   void partnerDialog();
 
   long onCmdAbout(FXObject*, FXSelector, void*);
@@ -177,6 +177,8 @@ private:
   void buildNearbyGroup(FXComposite* container);
   void buildLogPage(FXComposite* page);
   void showStatus(const std::string& text);
+  // How the command waited for ended, or the link's loss, on the status line.
+  void showWakeOutcome(const LinkEvents& events);
   bool wiredOperation();  // false, after saying so, in a wireless run
   void showStickOpenError();
   void writeDongleStart();

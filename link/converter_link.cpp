@@ -6,6 +6,7 @@
 #include "converter/key_find.h"
 #include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
+#include "text/printable_text.h"
 
 void ConverterLink::CountingView::writeSlot(int s, const SlotFields& fields) {
   view_.writeSlot(s, fields);
@@ -55,7 +56,7 @@ WiredConnectResult ConverterLink::connectWired(const std::string& portName, cons
   wired_.port.portName = portName;
   wired_.port.devicePath = devicePath;
   lost_.clear();
-  prepare();
+  prepare("REQ_UD2 on " + portName);
   const WiredConnectResult result = wired_.connect(log_);
   if (!result.connected) return result;
   sendCommand(Landed::identity, 0, 1);
@@ -66,6 +67,18 @@ WiredConnectResult ConverterLink::connectWired(const std::string& portName, cons
 bool ConverterLink::findStick() {
   lost_.clear();
   return findDongle(records_->dongleRecord, records_->dongleLink) != 0;
+}
+
+bool ConverterLink::openStick() {
+  if (dongle_.open() == 1) return true;
+  logOwnLine(log_, stickOpenErrorText() + "\n", logStylePlain);
+  return false;
+}
+
+std::string ConverterLink::stickOpenErrorText(const char* separator) const {
+  const std::string text = "Error opening COM port " + printableText(donglePortName(records_->dongleRecord).c_str());
+  const char* cause = serialOpenCauseText(records_->dongleLink.port.lastError);
+  return cause != nullptr ? text + separator + cause : text;
 }
 
 bool ConverterLink::choosePartner(int i) {
@@ -114,6 +127,7 @@ LinkEvents ConverterLink::wake() {
   if (waiting && settled()) {
     events.answer = outcome_.end == CommandEnd::answered;
     events.noAnswer = outcome_.end == CommandEnd::noAnswer;
+    events.ended = true;
   }
   return events;
 }
@@ -128,7 +142,8 @@ void ConverterLink::boundAnswer(int ms) {
   wait.deadlineMs = answerClockMs() + ms;
 }
 
-void ConverterLink::prepare() {
+void ConverterLink::prepare(const std::string& command) {
+  command_ = command;
   transport_.notSent.clear();
   outcome_ = CommandOutcome();
   pending_ = false;
@@ -154,6 +169,8 @@ bool ConverterLink::settled() {
   } else {
     // The wait is also cleared when its bound passes: that is no answer.
     outcome_.end = !wait.expired && landed() ? CommandEnd::answered : CommandEnd::noAnswer;
+    if (outcome_.end == CommandEnd::noAnswer)
+      outcome_.reason = wait.expired ? noAnswerCauses(wait.secured) : "the answer did not carry what was asked";
   }
   pending_ = false;
   return true;
@@ -176,14 +193,18 @@ void ConverterLink::sendCommand(Landed landed, int s, int sent) {
   else outcome_ = {CommandEnd::notSent, transport_.notSent.empty() ? "not sent" : "Not sent: " + transport_.notSent};
 }
 
+namespace {
+std::string slotCommand(const char* command, int s) { return std::string(command) + " of slot " + std::to_string(s + 1); }
+}  // namespace
+
 void ConverterLink::getData(int s) {
-  prepare();
+  prepare(slotCommand("Get Data", s));
   if (s < 0 || s >= slotCount) return sendCommand(Landed::any, 0, 0);
   sendCommand(Landed::slot, s, getSlotData(s, view_, channel_));
 }
 
 void ConverterLink::setData(int s) {
-  prepare();
+  prepare(slotCommand("Set Data", s));
   if (s < 0 || s >= slotCount) return sendCommand(Landed::any, 0, 0);
   const int sent = setSlotData(s, view_, channel_);
   sendCommand(Landed::any, s, sent);
@@ -197,17 +218,17 @@ void ConverterLink::setData(int s) {
 }
 
 void ConverterLink::readOptions() {
-  prepare();
+  prepare("Read option bits");
   sendCommand(Landed::options, 0, requestConverterOptions(view_, channel_));
 }
 
 void ConverterLink::writeOptions(const bool bits[optionCount]) {
-  prepare();
+  prepare("Write option bits");
   sendCommand(Landed::any, 0, confirmConverterOptions(bits, records_->options, view_, channel_));
 }
 
 void ConverterLink::scan() {
-  prepare();
+  prepare("Scan");
   sendCommand(Landed::scan, 0, scanNearby(view_, channel_));
 }
 

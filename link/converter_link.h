@@ -39,6 +39,7 @@ struct LinkEvents {
   bool noAnswer = false;   // its bound passed, or the answer did not carry what it should
   bool lost = false;       // the port hung up; lostText() says which
   bool stickBack = false;  // a stick that had gone is open and told its partner again
+  bool ended = false;      // the command waited for ended: answered, no answer or lost
 };
 
 // The records of one run; the key lists are several MB, so they live on the heap.
@@ -77,7 +78,10 @@ public:
   void chooseWired(bool secured);
   // To the stick: finds it, opens it, then writeStart() makes it deliver. Each false on failure.
   bool findStick();
-  bool openStick() { return dongle_.open() == 1; }
+  // A stick that is there but cannot be opened logs stickOpenErrorText().
+  bool openStick();
+  // "Error opening COM port <stick's port>", then the cause the user can mend after separator.
+  std::string stickOpenErrorText(const char* separator = " ") const;
   void chooseWireless();
   int writeStart() { return dongle_.writeStart(); }
   // Makes heard converter i the partner and tells the stick; false when the frame did not go.
@@ -119,6 +123,8 @@ public:
   long long answerDeadline() const { return answerWait().deadlineMs; }
   bool settled();
   const CommandOutcome& outcome() const { return outcome_; }
+  // What the last command was, as its outcome's line names it ("Get Data of slot 1").
+  const std::string& commandName() const { return command_; }
   // Why the last command's message did not leave the port; empty when it left, or when it was
   // refused before reaching the port.
   const std::string& portRefusal() const { return transport_.notSent; }
@@ -168,7 +174,7 @@ private:
   // list or the identity.
   enum class Landed { any, slot, options, scan, identity };
   // Before a command: the transport's reason cleared, the log stamped.
-  void prepare();
+  void prepare(const std::string& command);
   // After a command was handed to the channel (sent: what it returned): settled at once when it
   // did not leave.
   void sendCommand(Landed landed, int s, int sent);
@@ -190,4 +196,5 @@ private:
   int slot_ = 0;
   unsigned mark_ = 0;
   CommandOutcome outcome_;
+  std::string command_;
 };

@@ -403,11 +403,11 @@ void optionBitsExchange(bool secured) {
   const char* kind = secured ? "secured" : "plain";
   ASSERT_TRUE(rig.connectAndIdentify(*sim));
 
-  // The dialog opens with every option on until the converter answers.
+  // The dialog opens with every option clear until the converter answers.
   bool checks[optionCount];
   optionChecksForDialog(rig.options, checks);
   for (int i = 0; i < optionCount; ++i) rig.view.checks[i] = checks[i];
-  for (bool c : rig.view.checks) EXPECT_TRUE(c);
+  for (bool c : rig.view.checks) EXPECT_FALSE(c);
   rig.view.dialogOpen = true;
   ASSERT_EQ(requestConverterOptions(rig.view, rig.channel), 1);
   ASSERT_TRUE(waitTranscript(*sim, {kind, "accepted", "Read option bits"}, rig.ticker()));

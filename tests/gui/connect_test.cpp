@@ -259,17 +259,18 @@ TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterI
   EXPECT_EQ(str(w->aboutConnectionText()), "Wired connection COM port [ttySIM0]\r\n");
 }
 
-TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndThenTheReconnectedBox) {
+TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndSaysSoWithoutClaimingItReconnected) {
   startWired("ttyQB");
   ASSERT_TRUE(w->link().wiredSession().port.portOpen);
   ASSERT_EQ(unlink((names.dir.path() + "/ttyQB").c_str()), 0);  // the port goes away
-  DialogScript reconnect({messageBox("Quarn", "Serial Error\nCOM port ttyQB not found"),
-                          messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
+  DialogScript reconnect({messageBox("Quarn", "Serial Error\nCOM port ttyQB not found")});
   runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
+  EXPECT_EQ(reconnect.titles, std::vector<std::string>{"Quarn"});
   EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   EXPECT_EQ(w->link().wiredSession().port.port.fd, -1);
-  EXPECT_EQ(status(), "Serial not connected.");
+  EXPECT_EQ(status(), "Not connected: COM port ttyQB not found");
   EXPECT_EQ(countOf(logContent(), ">>> REQ_UD2\n"), 1u);
+  EXPECT_EQ(countOf(logContent(), "Not connected: COM port ttyQB not found\n"), 1u);
 }
 
 TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
@@ -315,8 +316,8 @@ TEST_F(WiredRunTest, APortThatCannotBeOpenedShowsTheErrorAndStaysClosed) {
                        messageBox("Quarn", "Serial Error\nCOM port ttyQA not found")});
   runWithDialogs(script, [&] { w->connectionChoice(); });
   EXPECT_FALSE(w->link().wiredSession().port.portOpen);
-  EXPECT_EQ(status(), "Not connected.");
-  EXPECT_EQ(logContent(), "");
+  EXPECT_EQ(status(), "Not connected: COM port ttyQA not found");
+  EXPECT_EQ(logContent(), "Not connected: COM port ttyQA not found\n");
   // Nothing watches the closed port, and no answer is waited for.
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
   EXPECT_FALSE(shell().app->hasTimeout(w, QuarnWindow::ID_TIMER_WIRED));

@@ -213,7 +213,8 @@ TEST(SerialPort, PermissionTextNamesOwnerGroupAndMode) {
 }
 
 TEST(SerialPort, CauseTexts) {
-  EXPECT_STREQ("Permission denied: the user is not in the dialout group.", serialOpenCauseText(EACCES));
+  EXPECT_STREQ("Permission denied: the user is not in the dialout group. Run sudo adduser $USER dialout, then log out and in again.",
+               serialOpenCauseText(EACCES));
   EXPECT_STREQ("The port is in use by another program.", serialOpenCauseText(EBUSY));
   EXPECT_STREQ("The port is in use by another program.", serialOpenCauseText(EWOULDBLOCK));
   EXPECT_EQ(nullptr, serialOpenCauseText(ENOTTY));
