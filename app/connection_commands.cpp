@@ -21,17 +21,18 @@ void QuarnWindow::connectionChoice() {
       link.linkMode = LinkMode::wired;
     }
   }
+  // Ports coming and going: a wireless run's stick lost and back, a stick come to a wired run.
+  // Where the platform has no device events (Windows) the monitor never opens and a lost
+  // stick is looked for periodically.
+  if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
+    watchingDevices = true;
+    getApp()->addInput(asInputHandle(deviceMonitor.fd), INPUT_READ, this, ID_INPUT_DEVICES);
+  }
   // The links wake the window when their port is readable; nothing polls.
   if (link.linkMode == LinkMode::wired) {
     selectWiredPort();
   } else {
     link_.chooseWireless();
-    // Where the platform has no device events (Windows) the monitor never opens and a lost
-    // stick is looked for periodically.
-    if (!watchingDevices && openDeviceMonitor(deviceMonitor)) {
-      watchingDevices = true;
-      getApp()->addInput(asInputHandle(deviceMonitor.fd), INPUT_READ, this, ID_INPUT_DEVICES);
-    }
     writeDongleStart();
   }
   followLinks();

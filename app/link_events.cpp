@@ -108,15 +108,27 @@ long QuarnWindow::onTimeoutDongle(FXObject* sender, FXSelector sel, void* ptr) {
 long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   DeviceEvent events[deviceEventsPerRead];
   const int count = readDeviceEvents(deviceMonitor, events, deviceEventsPerRead);
-  bool added = false;
-  {
-    LogBatch batch(communicationLog);
-    for (int i = 0; i < count; ++i) added = link_.deviceChanged(events[i]) || added;
-  }
-  const std::string lost = link_.takeLostNotice();
-  if (!lost.empty()) showStatus(lost);
-  followLinks();
+  const bool added = deviceEvents(events, count);
   // A stick that is back is looked for at once rather than at the next round.
   if (added && link_.stickGone()) return onInputDongle(sender, sel, ptr);
   return 0;
+}
+
+bool QuarnWindow::deviceEvents(const DeviceEvent* events, int count) {
+  bool added = false;
+  std::string arrived;
+  {
+    LogBatch batch(communicationLog);
+    for (int i = 0; i < count; ++i) {
+      added = link_.deviceChanged(events[i]) || added;
+      const std::string text = link_.stickArrivedText(events[i]);
+      if (!text.empty()) logOwnLine(*this, text + "\n", logStylePlain);
+      if (!text.empty()) arrived = text;
+    }
+  }
+  const std::string lost = link_.takeLostNotice();
+  if (!lost.empty()) showStatus(lost);
+  else if (!arrived.empty()) showStatus(arrived);
+  followLinks();
+  return added;
 }

@@ -62,6 +62,7 @@ public:
     ID_SAVE_SETTINGS,
     ID_LOAD_SETTINGS,
     ID_SAVE_LOG,
+    ID_HELP_VIEWER,  // a help viewer started by Help has ended
     ID_LAST
   };
 
@@ -106,12 +107,16 @@ public:
   long onCmdResetOutput(FXObject*, FXSelector, void*);
   long onCmdSecuredMessages(FXObject*, FXSelector, void*);
   long onCmdHelp(FXObject*, FXSelector, void*);
+  long onHelpViewerEnded(FXObject*, FXSelector, void*);
   long onDblClickNearby(FXObject*, FXSelector, void*);
   long onTimeoutWired(FXObject*, FXSelector, void*);
   long onTimeoutDongle(FXObject*, FXSelector, void*);
   long onInputWired(FXObject*, FXSelector, void*);
   long onInputDongle(FXObject*, FXSelector, void*);
   long onInputDevices(FXObject*, FXSelector, void*);
+  // Ports that came or went, as udev reported them: a lost stick, one back, or one that came
+  // to a wired run. True when a port came that is the recorded stick.
+  bool deviceEvents(const DeviceEvent* events, int count);
   long onTimeoutLogScroll(FXObject*, FXSelector, void*);
 
   // Makes the event loop watch the descriptors the links have now and the bound timers follow

@@ -355,7 +355,7 @@ void warnExposedFiles(const CliOptions& options, CliLog& log) {
     char line[512];
     exposedFileWarning(found[i], line, sizeof line);
     const std::string text = shown(std::string(line, std::strcspn(line, "\n")));
-    std::fprintf(stderr, "quarn-cli: warning: %s\n", text.c_str());
+    std::fprintf(stderr, "quarn-cli: %s\n", text.c_str());  // the text says "Warning: " itself
     log.logText((text + "\n").c_str(), 0);
   }
 }

@@ -111,6 +111,14 @@ bool ConverterLink::deviceChanged(const DeviceEvent& event) {
   return event.kind == ::deviceAdded && isRecordedDongle(records_->dongleRecord, event.port) != 0;
 }
 
+std::string ConverterLink::stickArrivedText(const DeviceEvent& event) const {
+  if (wireless() || event.kind != ::deviceAdded || !isStickPort(event.port)) return std::string();
+  // The link mode holds for the whole run, so a stick that came later serves the next one.
+  return "Stick " + printableText(event.port.instanceId + dongleInstancePrefixLength) + " was plugged in on " +
+         printableText(event.port.name) +
+         ". This run works by wire: restart Quarn and choose \"Wireless connection\" to use the stick.";
+}
+
 std::string ConverterLink::takeLostNotice() {
   const std::string notice = wireless() ? dongle_.takeLostNotice() : wired_.takeLostNotice();
   if (!notice.empty()) lost_ = notice;

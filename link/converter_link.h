@@ -104,6 +104,9 @@ public:
   // is the recorded stick, which a gone stick's link then looks for at once.
   bool deviceChanged(const DeviceEvent& event);
   bool stickGone() const { return dongle_.lost(); }
+  // For a run whose link is the wire: when event is a stick plugged in, what to tell the user
+  // ("Stick ZJ... was plugged in on ..." and how to use it); empty otherwise.
+  std::string stickArrivedText(const DeviceEvent& event) const;
   // The last lost-connection notice, kept until the next connect.
   const std::string& lostText() const { return lost_; }
   // Takes a notice the sessions left since the last call: non-empty once per loss.

@@ -288,3 +288,20 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Outcome>& param) { return std::string(param.param.name); });
 
 }  // namespace
+
+namespace {
+
+// A key file others can read is warned about once, with one "Warning" prefix.
+TEST(CliWarnings, AnExposedKeyFileIsWarnedAboutWithOnePrefix) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  chmod(dir.write("Quarnconfig.txt", std::string("Quarn\n") + simKey + "\n").c_str(), 0644);
+  const CliResult found = runCli(sim, dir, "key-find 1 --field deviceId=12345678");
+  EXPECT_NE(found.err.find("quarn-cli: Warning: " + dir.path() + "/Quarnconfig.txt is readable by other users"),
+            std::string::npos)
+      << found.err;
+  EXPECT_EQ(found.err.find("arning: Warning"), std::string::npos) << found.err;
+}
+
+}  // namespace

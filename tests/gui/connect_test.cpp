@@ -209,7 +209,7 @@ class WiredRunTest : public ConnectTest {
 protected:
   void SetUp() override {
     ConnectTest::SetUp();
-    sim = std::make_unique<SimProcess>("wired", std::vector<std::string>{});
+    sim = std::make_unique<SimProcess>("wired", simArgs);
     ASSERT_TRUE(sim->running()) << sim->failure();
     names.add("ttyQB", sim->linkPath());
     names.add("ttyQA", names.dir.path() + "/absent");  // listed, but nothing behind it
@@ -228,6 +228,7 @@ protected:
   bool answered(size_t answers) const { return countOf(logContent(), "<<< Answer\n") >= answers; }
 
   std::unique_ptr<SimProcess> sim;
+  std::vector<std::string> simArgs;
   PortNames names;
 };
 
@@ -273,6 +274,84 @@ TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndSaysSoWithoutClaimingItReco
   EXPECT_EQ(countOf(logContent(), "Not connected: COM port ttyQB not found\n"), 1u);
 }
 
+// A converter that never answers: every command's end reaches the status line, not only the log.
+class SilentWiredTest : public WiredRunTest {
+protected:
+  void SetUp() override {
+    simArgs = {"--silent"};
+    WiredRunTest::SetUp();
+  }
+};
+
+TEST_F(SilentWiredTest, EveryCommandsOutcomeReachesTheStatusLine) {
+  const std::string causes = ": wrong address, or converter out of reach.";
+  startWired("ttySIM0");
+  ASSERT_TRUE(pumpUntil([&] { return status() == "No answer to REQ_UD2 on ttySIM0" + causes; })) << status();
+  probe(w).wiredAddressCombos()[2]->setText("5");
+  struct Sent {
+    int id;
+    const char* name;
+  };
+  const Sent sent[] = {{QuarnWindow::ID_GET_DATA_1, "Get Data of slot 1"},
+                       {QuarnWindow::ID_SET_DATA_3, "Set Data of slot 3"},
+                       {QuarnWindow::ID_SCAN, "Scan"},
+                       {QuarnWindow::ID_GET_OPTIONS, "Read option bits"}};
+  for (const Sent& c : sent) {
+    SCOPED_TRACE(c.name);
+    probe(w).statusLine()->setNormalText("Settings not saved: an earlier failure");
+    command(c.id);
+    EXPECT_EQ(status(), "Settings not saved: an earlier failure");  // nothing has ended yet
+    w->link().boundAnswer(300);  // the bound shortened: the test waits for its end, not its length
+    w->followLinks();
+    EXPECT_TRUE(pumpUntil([&] { return status() == "No answer to " + std::string(c.name) + causes; })) << status();
+  }
+  // Refused before it left: the slot's wired address is no entry.
+  probe(w).wiredAddressCombos()[3]->setText("251");
+  command(QuarnWindow::ID_SET_DATA_4);
+  EXPECT_EQ(status(), "Set Data of slot 4 not sent: the wired address must be 0 to 250.");
+
+  // Key find, which sends nothing, says when the meter has no keys.
+  linkRecords().meterKeys.count = 0;
+  probe(w).deviceIdFields()[1]->setText("12345678");
+  probe(w).statusLine()->setNormalText("Settings not saved: an earlier failure");
+  command(QuarnWindow::ID_KEY_FIND_2);
+  EXPECT_EQ(status(), "No key for meter 12345678 in meterKeys/");
+
+  // The converter goes while a command waits: it is lost.
+  command(QuarnWindow::ID_GET_DATA_1);
+  sim->stop();
+  ASSERT_TRUE(pumpUntil([&] { return status() == "Get Data of slot 1 lost: Connection lost: ttySIM0."; })) << status();
+  // Until the port is connected again, each command says the connection is lost.
+  command(QuarnWindow::ID_GET_DATA_2);
+  EXPECT_EQ(status(), "Get Data of slot 2 lost: Connection lost: ttySIM0.");
+}
+
+// A stick plugged in after a wired run started is said, with how to use it; another port is not.
+TEST_F(WiredRunTest, AStickPluggedInDuringAWiredRunIsNamedWithHowToUseIt) {
+  startWired("ttySIM0");
+  ASSERT_TRUE(pumpUntil([&] { return answered(1); }));
+  const std::string connected = status();
+  const auto added = [](const char* name, const char* instanceId) {
+    DeviceEvent event{};
+    event.kind = deviceAdded;
+    std::snprintf(event.port.name, sizeof event.port.name, "%s", name);
+    std::snprintf(event.port.devicePath, sizeof event.port.devicePath, "/dev/%s", name);
+    std::snprintf(event.port.instanceId, sizeof event.port.instanceId, "%s", instanceId);
+    return event;
+  };
+  const DeviceEvent adapter = added("ttyUSB3", "USB\\VID_0403&PID_6001\\A10K1234");
+  w->deviceEvents(&adapter, 1);
+  EXPECT_EQ(status(), connected);
+  const DeviceEvent stick = added("ttyACM1", "USB\\VID_10C4&PID_0003\\ZJ000777");
+  w->deviceEvents(&stick, 1);
+  const std::string said =
+      "Stick ZJ000777 was plugged in on ttyACM1. This run works by wire: restart Quarn and choose \"Wireless "
+      "connection\" to use the stick.";
+  EXPECT_EQ(status(), said);
+  EXPECT_EQ(countOf(logContent(), said + "\n"), 1u);
+  EXPECT_TRUE(w->link().wiredSession().port.portOpen);  // the wired link goes on
+}
+
 TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
   startWired("ttyQB");
   ASSERT_TRUE(w->link().wiredSession().port.portOpen);
@@ -287,8 +366,9 @@ TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
   DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
   runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
   EXPECT_TRUE(w->link().wiredSession().port.portOpen);
-  EXPECT_EQ(status(), "Connected to serial [ttyQB]");
   ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2 && answered(2); })) << logContent();
+  // Connected, then the converter's answer to REQ_UD2 (while the box was up, or after).
+  ASSERT_TRUE(pumpUntil([&] { return status() == "REQ_UD2 on ttyQB answered."; })) << status();
 
   // Find converter in a wired run opens the port again and asks once more.
   DialogScript none;
