@@ -71,10 +71,11 @@ ln -s "$(pwd)/help" "$work/help"
 
 if [ "$cli" = 1 ]; then
   export PATH="$build/cli:$PATH"
+  export QUARN_HOME=$work  # quarn-cli's working folder: the keys and Quarnconfig.txt
   cat >&2 <<TEXT
 
 A shell in $work (copies of the examples in $(pwd)),
-with quarn-cli on its PATH and two simulated devices:
+with quarn-cli on its PATH, QUARN_HOME set to it, and two simulated devices:
   ttySIM0  a converter on the M-Bus wire (12345678)
   ttySIM1  a USB wireless M-Bus stick hearing the converters of site-plan.csv
            ($(cut -d' ' -f1 "$demo_dir/converters.txt" | tr '\n' ' '))

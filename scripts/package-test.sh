@@ -94,10 +94,10 @@ done
 missing_libs=$(ldd "$usr/bin/quarn" "$usr/bin/quarn-sim" 2>&1 | grep 'not found')
 check "installed programs find their libraries" test -z "$missing_libs"
 
-# --- udev rule: the dongle's tty goes to dialout, 0660, and ModemManager keeps off it
+# --- udev rule: the dongle's tty goes to dialout, 0660, raw without echo, and ModemManager keeps off it
 rule=$(grep -v '^#' "$usr/lib/udev/rules.d/60-quarn-dongle.rules" | grep 'SUBSYSTEM=="tty"')
 for part in 'ATTRS{idVendor}=="10c4"' 'ATTRS{idProduct}=="0003"' 'GROUP="dialout"' 'MODE="0660"' \
-  'ENV{ID_MM_DEVICE_IGNORE}="1"'; do
+  'ENV{ID_MM_DEVICE_IGNORE}="1"' 'RUN+="/bin/stty -F /dev/%k raw -echo"'; do
   check "udev rule has $part" grep -qF -- "$part" <<<"$rule"
 done
 
