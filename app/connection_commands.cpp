@@ -10,8 +10,13 @@
 void QuarnWindow::connectionChoice() {
   ConverterLinkState& link = link_.records().state;
   link.linkMode = runConnectionDialog(this) == connectionWired ? LinkMode::wired : LinkMode::wireless;
+  std::string stick;
+  if (link.linkMode == LinkMode::wireless && !chooseStick(stick)) {
+    showStatus("No stick chosen: wired operation.");
+    link.linkMode = LinkMode::wired;
+  }
   if (link.linkMode == LinkMode::wireless) {
-    const bool found = link_.findStick();
+    const bool found = link_.findStick(stick);
     if (found && link_.openStick()) {
       showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord).c_str()) + "]");
     } else {
@@ -39,6 +44,23 @@ void QuarnWindow::connectionChoice() {
 }
 
 void QuarnWindow::writeDongleStart() { link_.writeStart(); }
+
+bool QuarnWindow::chooseStick(std::string& stick) {
+  PortInfo sticks[stickChoiceMax];
+  const int count = listSticks(sticks, stickChoiceMax);
+  if (count < 2) return true;  // the only one, or none: the search says which
+  FXString choices;
+  for (int i = 0; i < count && i < stickChoiceMax; ++i) {
+    if (i > 0) choices += "\n";
+    choices += printableText(sticks[i].instanceId + dongleInstancePrefixLength).c_str();
+    choices += " on ";
+    choices += printableText(sticks[i].name).c_str();
+  }
+  const FXint chosen = runStickChoiceDialog(this, choices);
+  if (chosen < 0 || chosen >= count || chosen >= stickChoiceMax) return false;
+  stick = sticks[chosen].devicePath;  // the path: two sticks may carry the same serial
+  return true;
+}
 
 void QuarnWindow::showStickOpenError() {
   showStatus(link_.stickOpenErrorText());

@@ -186,6 +186,8 @@ private:
   void showWakeOutcome(const LinkEvents& events);
   bool wiredOperation();  // false, after saying so, in a wireless run
   void showStickOpenError();
+  // Where several sticks are plugged in, asks which; false when the user chose none.
+  bool chooseStick(std::string& stick);
   void writeDongleStart();
   bool writeOptionChecks();
   // A file command's outcome: a log line, and the error box when it failed.

@@ -526,6 +526,7 @@ int runCliCommand(const CliOptions& options) {
   warnExposedFiles(options, log);
   std::unique_ptr<CliSession> session(new CliSession(*view, log));
   session->loadHome(options.home);
+  session->stick = options.stick;
   const std::string configPath = options.home + "/" + configFileName;
   if (!key.empty()) session->forceKey(key);
   else if (!view->keyText.empty() && !isHex(view->keyText, 32))

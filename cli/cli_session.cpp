@@ -224,18 +224,34 @@ WaitEnd CliSession::scan(int timeoutMs) {
   return waitAnswer(timeoutMs);
 }
 
+// "ZJ000042 on ttyACM0, ZJ000043 on ttyACM1" for the sticks listed.
+static std::string stickLabels(const PortInfo* sticks, int count) {
+  std::string labels;
+  for (int i = 0; i < count && i < stickChoiceMax; ++i)
+    labels += (labels.empty() ? "" : ", ") + printableText(sticks[i].instanceId + dongleInstancePrefixLength) + " on " +
+              printableText(sticks[i].name);
+  return labels;
+}
+
 int CliSession::openStick(std::string& error) {
   link_.chooseWireless();
   // The search traces on standard output, which carries the command's result here: its lines
   // go to standard error with --verbose, else nowhere.
+  PortInfo sticks[stickChoiceMax];
+  const int present = listSticks(sticks, stickChoiceMax);
+  if (stick.empty() && present > 1) {
+    error = "more than one stick (" + stickLabels(sticks, present) + "); choose one with --stick SERIAL";
+    return exitUsage;
+  }
   bool found, opened = false;
   {
     SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);
-    found = link_.findStick();
+    found = link_.findStick(stick);
     if (found) opened = link_.openStick();
   }
   if (!found) {
-    error = "USB wireless MBUS dongle not found";
+    error = stick.empty() ? "USB wireless MBUS dongle not found"
+                          : "stick " + stick + " not found" + (present > 0 ? "; sticks: " + stickLabels(sticks, present) : "");
     return exitPort;
   }
   const std::string stickName = donglePortName(link_.records().dongleRecord);
@@ -249,6 +265,9 @@ int CliSession::openStick(std::string& error) {
     error = "cannot write to the stick on " + stickName;
     return exitPort;
   }
+  // Where several may be plugged in, the output says which one was used.
+  std::fprintf(stderr, "quarn-cli: stick %s on %s\n", printableText(dongleSerial(link_.records().dongleRecord).c_str()).c_str(),
+               printableText(stickName.c_str()).c_str());
   return exitDone;
 }
 

@@ -59,6 +59,8 @@ public:
   // until done() holds or untilMs (answerClockMs) passes, and each converter from the heard list
   // made the partner in turn without reopening anything.
   int openStick(std::string& error);
+  // The stick openStick uses: its serial, port name or device path; empty for the only one.
+  std::string stick;
   WaitEnd listen(const std::function<bool()>& done, long long untilMs) { return waitFor(done, untilMs); }
   int partnerWith(int heardIndex, std::string& error);
 

@@ -287,6 +287,7 @@ void runWireless(SiteRun& run) {
   std::unique_ptr<CliView> view(new CliView());
   std::unique_ptr<CliSession> session(new CliSession(*view, run.log));
   session->loadHome(run.options.home);
+  session->stick = run.options.stick;
   std::string error;
   if (session->openStick(error) != exitDone) {
     run.stickLost = error;

@@ -64,9 +64,9 @@ WiredConnectResult ConverterLink::connectWired(const std::string& portName, cons
   return result;
 }
 
-bool ConverterLink::findStick() {
+bool ConverterLink::findStick(const std::string& wanted) {
   lost_.clear();
-  return findDongle(records_->dongleRecord, records_->dongleLink) != 0;
+  return findDongle(records_->dongleRecord, records_->dongleLink, wanted.c_str()) != 0;
 }
 
 bool ConverterLink::openStick() {

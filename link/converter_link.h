@@ -76,8 +76,9 @@ public:
   const std::string& wiredPortName() const { return wired_.port.portName; }
   const std::string& wiredDevicePath() const { return wired_.port.devicePath; }
   void chooseWired(bool secured);
-  // To the stick: finds it, opens it, then writeStart() makes it deliver. Each false on failure.
-  bool findStick();
+  // To the stick: finds it (the one wanted names, by serial, port name or path; any when
+  // empty), opens it, then writeStart() makes it deliver. Each false on failure.
+  bool findStick(const std::string& wanted = std::string());
   // A stick that is there but cannot be opened logs stickOpenErrorText().
   bool openStick();
   // "Error opening COM port <stick's port>", then the cause the user can mend after separator.

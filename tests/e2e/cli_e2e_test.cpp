@@ -305,3 +305,51 @@ TEST(CliWarnings, AnExposedKeyFileIsWarnedAboutWithOnePrefix) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two sticks with different serials: without a choice quarn-cli names both and asks for one;
+// --stick SERIAL or --wireless --port PATH takes that one, and the output names it.
+TEST(CliSticks, OfTwoSticksTheOneNamedIsUsed) {
+  SimProcess first("dongle", {"--beacon-ms", "100"});
+  SimProcess second("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(first.running()) << first.failure();
+  ASSERT_TRUE(second.running()) << second.failure();
+  TempDir dir;
+  const std::string ports = first.portEntry() + ";" + second.portEntry();
+  const auto run = [&](const std::string& arguments) {
+    const std::string out = dir.path() + "/out.txt", err = dir.path() + "/err.txt";
+    const std::string command = "QUARN_VIRTUAL_PORTS='" + ports + "' " + QUARN_CLI_PATH + " --home " + dir.path() +
+                                " --key " + simKey + " " + arguments + " >" + out + " 2>" + err;
+    const int status = std::system(command.c_str());
+    CliResult result;
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readText(out);
+    result.err = readText(err);
+    return result;
+  };
+  const CliResult both = run("--wireless identify");
+  EXPECT_EQ(both.exitCode, 2) << both.err;
+  EXPECT_NE(both.err.find("more than one stick (ZJ000042 on ttySIM0, ZJ000043 on ttySIM0); choose one with --stick SERIAL"),
+            std::string::npos)
+      << both.err;
+  EXPECT_TRUE(first.transcript().empty());
+  EXPECT_TRUE(second.transcript().empty());
+
+  const CliResult bySerial = run("--stick ZJ000043 identify");
+  EXPECT_EQ(bySerial.exitCode, 0) << bySerial.err;
+  EXPECT_NE(bySerial.err.find("quarn-cli: stick ZJ000043 on ttySIM0\n"), std::string::npos) << bySerial.err;
+  EXPECT_FALSE(second.transcriptMatching({"dongle 0xAB"}).empty());
+  EXPECT_TRUE(first.transcript().empty());
+
+  const CliResult byPort = run("--wireless --port " + first.linkPath() + " identify");
+  EXPECT_EQ(byPort.exitCode, 0) << byPort.err;
+  EXPECT_NE(byPort.err.find("quarn-cli: stick ZJ000042 on ttySIM0\n"), std::string::npos) << byPort.err;
+  EXPECT_FALSE(first.transcriptMatching({"dongle 0xAB"}).empty());
+
+  const CliResult unknown = run("--stick ZJ999999 identify");
+  EXPECT_EQ(unknown.exitCode, 3) << unknown.err;
+  EXPECT_NE(unknown.err.find("stick ZJ999999 not found"), std::string::npos) << unknown.err;
+}
+
+}  // namespace

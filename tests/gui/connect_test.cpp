@@ -514,6 +514,56 @@ TEST_F(QuietAirTest, FindConverterWithNothingHeardStillAsksTheStickAndSelectChan
   EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);
 }
 
+// Two sticks plugged in: the window asks which, and the one chosen is the one used; cancelled,
+// the run works by wire.
+TEST_F(WirelessRunTest, WithTwoSticksTheUserChoosesOne) {
+  SimProcess other("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(other.running()) << other.failure();
+  setenv("QUARN_VIRTUAL_PORTS", (sim->portEntry() + ";" + other.portEntry()).c_str(), 1);
+  std::vector<std::string> listed;
+  DialogScript script({chooseConnection(false, true), [&](FXDialogBox* dialog) {
+                         EXPECT_EQ(str(dialog->getTitle()), "Select the stick.");
+                         std::vector<FXList*> lists = widgetsOf<FXList>(dialog);
+                         ASSERT_EQ(lists.size(), 1u);
+                         for (int i = 0; i < lists[0]->getNumItems(); ++i) listed.push_back(str(lists[0]->getItemText(i)));
+                         const auto it = std::find_if(listed.begin(), listed.end(),
+                                                      [](const std::string& t) { return t.rfind("ZJ000043 on ", 0) == 0; });
+                         ASSERT_NE(it, listed.end());
+                         lists[0]->setCurrentItem(static_cast<FXint>(it - listed.begin()));
+                         press(buttonNamed(dialog, "OK"));
+                       }});
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  EXPECT_EQ(listed.size(), 2u);
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
+  EXPECT_EQ(status(), "Connected via wireless dongle ID: [ZJ000043]");
+  ASSERT_TRUE(pumpUntil([&] { return other.transcriptMatching({"dongle 0xAB", "AB0000"}).size() == 1; }));
+  EXPECT_EQ(framesSeen({"dongle 0xAB"}), 0u);  // the other stick is left alone
+  other.stop();
+}
+
+TEST_F(WirelessRunTest, CancellingTheStickChoiceWorksByWire) {
+  SimProcess other("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(other.running()) << other.failure();
+  TempDir dir;
+  const std::string absent = dir.path() + "/ttyQZ";  // listed, nothing behind it: no port opens
+  setenv("QUARN_VIRTUAL_PORTS", (sim->portEntry() + ";" + other.portEntry() + ";" + absent).c_str(), 1);
+  std::string said;
+  const DialogStep pickAbsent = choosePort("ttyQZ");
+  DialogScript script({chooseConnection(false, true), acceptWith("Select the stick.", "Cancel"),
+                       [&](FXDialogBox* dialog) {
+                         said = status();
+                         pickAbsent(dialog);
+                       }});
+  script.tolerated = {"Quarn"};
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
+  EXPECT_EQ(said, "No stick chosen: wired operation.");
+  pumpFor(300);
+  EXPECT_TRUE(sim->transcript().empty());  // neither stick was spoken to
+  EXPECT_TRUE(other.transcript().empty());
+  other.stop();
+}
+
 TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   startWireless();
   EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
@@ -540,16 +590,21 @@ TEST_F(WirelessRunTest, AStickHeldByAnotherProgramIsInUseNotMissing) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   const std::string port = sim->linkPath().substr(sim->linkPath().rfind('/') + 1);
+  // The wired fallback is refused as well (the same port, still held): both are said.
+  const std::string inUse = "Error opening COM port " + port + " The port is in use by another program.";
   DialogScript script({chooseConnection(false, true),
                        messageBox("Quarn", "Serial Error\nError opening COM port " + port +
                                                "\nThe port is in use by another program."),
-                       choosePort("")});
-  script.tolerated = {"Quarn"};
+                       choosePort(port),
+                       messageBox("Quarn", "Serial Error\nError opening COM port " + port +
+                                               "\nThe port is in use by another program.")});
   runWithDialogs(script, [&] { w->connectionChoice(); });
   close(holder);
   ASSERT_GE(script.titles.size(), 2u);
   EXPECT_EQ(script.titles[1], "Quarn");
   EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
+  EXPECT_EQ(status(), "Not connected: " + inUse);
+  EXPECT_EQ(logContent(), inUse + "\nNot connected: " + inUse + "\n");
 }
 
 TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePartner) {

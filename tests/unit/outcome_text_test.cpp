@@ -1,9 +1,12 @@
 // How each way a command can end reads on the status line, for every command that ends so.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
 #include "link/outcome_text.h"
+#include "link/wired_connection.h"
+#include "serial/serial_port.h"
 
 namespace {
 
@@ -47,6 +50,16 @@ TEST(OutcomeText, ARefusalThatNamesItsCommandIsNotRepeated) {
                                ">>> Set Data of slot 2 not sent: the wired address must be 0 to 250."};
   EXPECT_EQ(outcomeText("Set Data of slot 2", refused),
             "Set Data of slot 2 not sent: the wired address must be 0 to 250.");
+}
+
+// A port refused to an account outside dialout: the status line and the log say the cause and
+// the cure on one line.
+TEST(OutcomeText, AFailedOpenKeepsItsCauseAndCureOnOneLine) {
+  const std::string box = std::string("Serial Error\nError opening COM port ttyUSB0\n") + serialOpenCauseText(EACCES);
+  EXPECT_EQ(notConnectedText(box),
+            "Not connected: Error opening COM port ttyUSB0 Permission denied: the user is not in the dialout group. "
+            "Run sudo adduser $USER dialout, then log out and in again.");
+  EXPECT_EQ(notConnectedText("Serial Error\nCOM port ttyUSB9 not found"), "Not connected: COM port ttyUSB9 not found");
 }
 
 TEST(OutcomeText, KeyFindSaysWhereItLooked) {
