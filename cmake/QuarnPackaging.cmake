@@ -93,8 +93,9 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "x11-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${quarn_pkg_dir}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# Runs before the install rules, which only copy.
+# Runs before the install rules, which only copy. CPack writes the command into its config
+# without escaping, so it carries no quotes (a build folder with a space in its path would
+# need them).
 string(REPLACE ";" " " quarn_packaged_list "${quarn_packaged_programs}")
-set(CPACK_INSTALL_COMMANDS
-  "\"${CMAKE_COMMAND}\" --build \"${PROJECT_BINARY_DIR}\" --target ${quarn_packaged_list}")
+set(CPACK_INSTALL_COMMANDS "${CMAKE_COMMAND} --build ${PROJECT_BINARY_DIR} --target ${quarn_packaged_list}")
 include(CPack)
