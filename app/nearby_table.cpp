@@ -12,7 +12,8 @@ void NearbyTable::layout() {
   if (lastColumn < 0) return;
   FXint others = 0;
   for (FXint c = 0; c < lastColumn; ++c) others += getColumnWidth(c);
-  const FXint fill = FXMAX(lastColumnLeast, getViewportWidth() - others);
+  // viewport_w: what the table shows, without row header and scroll bar, as this layout left it.
+  const FXint fill = FXMAX(lastColumnLeast, viewport_w - others);
   // Setting the width lays the table out again, once: the second pass finds it right.
   if (fill != getColumnWidth(lastColumn)) setColumnWidth(lastColumn, fill);
 }

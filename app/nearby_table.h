@@ -11,6 +11,8 @@ public:
   // Sets a column's width as given; the last one's is also its least.
   void setBaseColumnWidth(FXint column, FXint pixels);
   void layout() override;
+  // The width the cells are shown in: the table's less its row header and vertical scroll bar.
+  FXint visibleWidth() const { return viewport_w; }
 
 private:
   FXint lastColumnLeast = 0;

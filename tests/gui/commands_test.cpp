@@ -937,7 +937,7 @@ TEST_F(CommandsTest, OptionChecksAreUntouchableWithoutTheDialog) {
 TEST_F(CommandsTest, ScreenshotsOfTheDialogsWhenAsked) {
   const char* dir = std::getenv("QUARN_SCREENSHOT_DIR");
   if (dir == nullptr) GTEST_SKIP() << "QUARN_SCREENSHOT_DIR not set";
-  auto shoot = [dir](FXDialogBox* dialog, const char* name) {
+  auto shoot = [dir](FXWindow* dialog, const char* name) {
     pump();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     pump();
@@ -945,12 +945,25 @@ TEST_F(CommandsTest, ScreenshotsOfTheDialogsWhenAsked) {
                                 std::string(dir) + "/" + name;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   };
+  ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr, [&](FXDialogBox* dialog) {
+    shoot(dialog, "screenshot-options-unknown.png");
+    cancel(dialog);
+  }));
   answer(mixedOptionsAnswer);
   ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr, [&](FXDialogBox* dialog) {
     shoot(dialog, "screenshot-options.png");
     cancel(dialog);
   }));
   answer(scanAnswer({{0x43, 0x04, 0x78, 0x56, 0x34, 0x12, 0x01, 0x07, 200}}));
+  // The settings page with the table filled and a wide manufacturer code in slot 1.
+  w->writeSlot(0, SlotFields{});
+  probe(w).manufacturerFields()[0]->setText("@@@");
+  probe(w).manufacturerFields()[1]->setText("DME");
+  // Painted afresh: the dialogs just closed leave nothing behind.
+  w->update();
+  w->getApp()->repaint();
+  w->getApp()->flush(TRUE);
+  shoot(w, "screenshot-window.png");
   FXTablePos position;
   position.row = 0;
   position.col = 0;
