@@ -111,6 +111,15 @@ void ignoreWriteSignals() {
 }
 
 // The command's exit code, unless the log or standard output lost what was written to them.
+// Why a write to standard output failed while the text went out (a text longer than a pipe
+// holds is written before the final flush); 0 when none did.
+int stdoutError = 0;
+
+void putStdout(const char* text) {
+  errno = 0;
+  if (std::fputs(text, stdout) == EOF && errno != 0) stdoutError = errno;
+}
+
 int checkOutputs(int code, LogFile& log) {
   if (!log.finish()) {
     std::fprintf(stderr, "quarn-cli: %s; %s\n", log.failureText().c_str(), outcomeText(code).c_str());
@@ -118,8 +127,9 @@ int checkOutputs(int code, LogFile& log) {
   }
   errno = 0;
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int error = errno != 0 ? errno : stdoutError;
     std::fprintf(stderr, "quarn-cli: standard output: write failed (%s); %s\n",
-                 errno != 0 ? std::strerror(errno) : "error", outcomeText(code).c_str());
+                 error != 0 ? std::strerror(error) : "error", outcomeText(code).c_str());
     if (code == exitDone) code = exitFailed;
   }
   return code;
@@ -170,7 +180,7 @@ int main(int argc, char** argv) {
         break;
       }
       case optVerbose: options.verbose = true; break;
-      case optHelp: std::fputs(helpText, stdout); return checkOutputs(exitDone, log);
+      case optHelp: putStdout(helpText); return checkOutputs(exitDone, log);
       case optVersion: std::printf("quarn-cli %s\n", QUARN_VERSION); return checkOutputs(exitDone, log);
       default:
         return usage(std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : ""));

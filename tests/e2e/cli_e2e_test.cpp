@@ -26,17 +26,23 @@ struct CliResult {
   std::string err;
 };
 
-// Runs quarn-cli with the simulator's port listed; arguments are plain words (no quoting needed).
-CliResult runCli(const SimProcess& sim, const TempDir& dir, const std::string& arguments) {
+// Runs quarn-cli with the ports listed (QUARN_VIRTUAL_PORTS entries); arguments are plain words
+// (no quoting needed).
+CliResult runCliOn(const std::string& ports, const TempDir& dir, const std::string& arguments) {
   const std::string out = dir.path() + "/out.txt", err = dir.path() + "/err.txt";
-  const std::string command = "QUARN_VIRTUAL_PORTS='" + sim.portEntry() + "' " + QUARN_CLI_PATH + " --home " +
-                              dir.path() + " " + arguments + " >" + out + " 2>" + err;
+  const std::string command = "QUARN_VIRTUAL_PORTS='" + ports + "' " + QUARN_CLI_PATH + " --home " + dir.path() +
+                              " " + arguments + " >" + out + " 2>" + err;
   const int status = std::system(command.c_str());
   CliResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = readText(out);
   result.err = readText(err);
   return result;
+}
+
+// Runs quarn-cli with the simulator's port listed.
+CliResult runCli(const SimProcess& sim, const TempDir& dir, const std::string& arguments) {
+  return runCliOn(sim.portEntry(), dir, arguments);
 }
 
 struct LinkCase {
@@ -318,15 +324,7 @@ TEST(CliSticks, OfTwoSticksTheOneNamedIsUsed) {
   TempDir dir;
   const std::string ports = first.portEntry() + ";" + second.portEntry();
   const auto run = [&](const std::string& arguments) {
-    const std::string out = dir.path() + "/out.txt", err = dir.path() + "/err.txt";
-    const std::string command = "QUARN_VIRTUAL_PORTS='" + ports + "' " + QUARN_CLI_PATH + " --home " + dir.path() +
-                                " --key " + simKey + " " + arguments + " >" + out + " 2>" + err;
-    const int status = std::system(command.c_str());
-    CliResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readText(out);
-    result.err = readText(err);
-    return result;
+    return runCliOn(ports, dir, std::string("--key ") + simKey + " " + arguments);
   };
   const CliResult both = run("--wireless identify");
   EXPECT_EQ(both.exitCode, 2) << both.err;
