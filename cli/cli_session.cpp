@@ -243,6 +243,14 @@ int CliSession::openStick(std::string& error) {
     error = "more than one stick (" + stickLabels(sticks, present) + "); choose one with --stick SERIAL";
     return exitUsage;
   }
+  // Two sticks may carry one serial: then only the port tells them apart.
+  int named = 0;
+  for (int i = 0; i < present && i < stickChoiceMax; ++i) named += isWantedStick(sticks[i], stick.c_str()) ? 1 : 0;
+  if (!stick.empty() && named > 1) {
+    error = "more than one stick is " + stick + " (" + stickLabels(sticks, present) +
+            "); choose one by its port with --wireless --port NAME";
+    return exitUsage;
+  }
   bool found, opened = false;
   {
     SerialTraceRedirect trace(log_.verbose ? stderr : nullptr);

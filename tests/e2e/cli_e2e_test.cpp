@@ -345,6 +345,19 @@ TEST(CliSticks, OfTwoSticksTheOneNamedIsUsed) {
   EXPECT_NE(byPort.err.find("quarn-cli: stick ZJ000042 on ttySIM0\n"), std::string::npos) << byPort.err;
   EXPECT_FALSE(first.transcriptMatching({"dongle 0xAB"}).empty());
 
+  // The same serial twice: the serial names neither, the port does.
+  SimProcess twin("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(twin.running()) << twin.failure();
+  const std::string withTwin = ports + ";" + twin.portEntry();
+  const CliResult ambiguous = runCliOn(withTwin, dir, std::string("--key ") + simKey + " --stick ZJ000043 identify");
+  EXPECT_EQ(ambiguous.exitCode, 2) << ambiguous.err;
+  EXPECT_NE(ambiguous.err.find("more than one stick is ZJ000043"), std::string::npos) << ambiguous.err;
+  const CliResult twinByPort =
+      runCliOn(withTwin, dir, std::string("--key ") + simKey + " --wireless --port " + twin.linkPath() + " identify");
+  EXPECT_EQ(twinByPort.exitCode, 0) << twinByPort.err;
+  EXPECT_FALSE(twin.transcriptMatching({"dongle 0xAB"}).empty());
+  twin.stop();
+
   const CliResult unknown = run("--stick ZJ999999 identify");
   EXPECT_EQ(unknown.exitCode, 3) << unknown.err;
   EXPECT_NE(unknown.err.find("stick ZJ999999 not found"), std::string::npos) << unknown.err;
