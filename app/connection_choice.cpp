@@ -49,3 +49,9 @@ void runDongleNotFoundDialog(FXWindow* owner, FXIcon* icon) {
                buttonSidePadding, buttonSidePadding);
   dialog.execute(PLACEMENT_CURSOR);
 }
+
+FXint runStickChoiceDialog(FXWindow* owner, const FXString& choices) {
+  return FXChoiceBox::ask(owner, DECOR_TITLE | DECOR_BORDER, "Select the stick.",
+                          "More than one USB wireless MBUS dongle is plugged in.\nWhich one should Quarn use?",
+                          nullptr, choices);
+}

@@ -12,3 +12,7 @@ FXint runConnectionDialog(FXWindow* owner);
 
 // Runs "USB wireless MBUS dongle not found!" under the cursor; it has no result.
 void runDongleNotFoundDialog(FXWindow* owner, FXIcon* icon);
+
+// Where several sticks are plugged in: "Select the stick." lists them ("ZJ000042 on ttyACM0")
+// and returns the index chosen, or -1 when the user cancelled.
+FXint runStickChoiceDialog(FXWindow* owner, const FXString& choices);

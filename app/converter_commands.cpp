@@ -5,6 +5,7 @@
 #include "app/option_dialog.h"
 #include "app/quarn_window.h"
 #include "converter/destination_meter.h"
+#include "link/outcome_text.h"
 
 static_assert(optionBitCount == optionCount, "one check button per option bit");
 
@@ -29,7 +30,7 @@ long QuarnWindow::onCmdConverterCommand(FXObject*, FXSelector sel, void*) {
   }
   followLinks();  // a request sent arms its answer's bound
   // The log tab may not be the one shown: a request that did not leave is said where it is seen.
-  if (sent && !link_.portRefusal().empty()) showStatus("Not sent: " + link_.portRefusal());
+  if (sent && link_.settled()) showStatus(outcomeText(link_.commandName(), link_.outcome()));
   return 1;
 }
 
@@ -48,13 +49,15 @@ long QuarnWindow::onCmdOptionBits(FXObject*, FXSelector, void*) {
   handle(this, FXSEL(SEL_COMMAND, ID_GET_OPTIONS), nullptr);
   bool ticks[optionCount];
   optionChecksForDialog(link_.records().options, ticks);
-  OptionDialog dialog(this, optionChecks, ticks);
+  OptionDialog dialog(this, optionChecks, ticks, link_.records().options, this, ID_GET_OPTIONS);
   if (dialog.run()) handle(this, FXSEL(SEL_COMMAND, ID_SET_OPTIONS), nullptr);
   return 1;
 }
 
 long QuarnWindow::onCmdKeyFind(FXObject*, FXSelector sel, void*) {
-  link_.keyFind(FXSELID(sel) - ID_KEY_FIND_1);
+  const int s = FXSELID(sel) - ID_KEY_FIND_1;
+  const bool found = link_.keyFind(s);
+  showStatus(keyFindText(found, readSlot(s).deviceId));
   return 1;
 }
 

@@ -1,7 +1,9 @@
 // Starting xdg-open for the help page and collecting it when it has ended.
 #include "app/help_opener.h"
 
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,13 +27,41 @@ size_t helpPageLocation(char* dest, size_t capacity) {
   return static_cast<size_t>(written) < capacity ? static_cast<size_t>(written) : capacity - 1;
 }
 
+namespace {
+
+// The descriptor that becomes readable when pid ends, or -1 where the kernel has none.
+int processEndDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+  const long fd = syscall(SYS_pidfd_open, pid, 0);
+  if (fd >= 0) return static_cast<int>(fd);
+#endif
+  (void)pid;
+  return -1;
+}
+
+void forgetViewer(HelpViewers& viewers, int slot) {
+  if (viewers.ends[slot] >= 0) close(viewers.ends[slot]);
+  if (viewers.lastEnd == viewers.ends[slot]) viewers.lastEnd = -1;
+  viewers.ends[slot] = -1;
+  viewers.pids[slot] = 0;
+}
+
+int traceFailure(std::string* failure, const std::string& text) {
+  std::printf("%s\n", text.c_str());
+  if (failure != nullptr) *failure = text;
+  return 0;
+}
+
+}  // namespace
+
 int reapHelpViewers(HelpViewers& viewers) {
   int running = 0;
-  for (pid_t& pid : viewers.pids) {
+  for (int slot = 0; slot < helpViewerSlots; ++slot) {
+    const pid_t pid = viewers.pids[slot];
     if (pid <= 0) continue;
     const pid_t done = waitpid(pid, nullptr, WNOHANG);
     if (done == pid || (done < 0 && errno == ECHILD)) {
-      pid = 0;
+      forgetViewer(viewers, slot);
     } else {
       ++running;
     }
@@ -39,23 +69,41 @@ int reapHelpViewers(HelpViewers& viewers) {
   return running;
 }
 
-int openHelpPage(const char* path, HelpViewers& viewers) {
-  reapHelpViewers(viewers);
-  if (access(path, R_OK) != 0) {
-    std::printf("Help page not found: %s\n", path);
-    return 0;
+int collectEndedHelpViewers(HelpViewers& viewers) {
+  int failed = 0;
+  for (int slot = 0; slot < helpViewerSlots; ++slot) {
+    if (viewers.pids[slot] <= 0 || viewers.ends[slot] < 0) continue;
+    pollfd end{viewers.ends[slot], POLLIN, 0};
+    if (poll(&end, 1, 0) != 1) continue;
+    int status = 0;
+    // Readable means ended: this wait returns at once.
+    if (waitpid(viewers.pids[slot], &status, 0) == viewers.pids[slot] &&
+        (!WIFEXITED(status) || WEXITSTATUS(status) != 0))
+      ++failed;
+    forgetViewer(viewers, slot);
   }
+  return failed;
+}
+
+std::string helpNotOpenedText(const char* path) {
+  return std::string("No program could open the help page ") + path;
+}
+
+int openHelpPage(const char* path, HelpViewers& viewers, std::string* failure) {
+  reapHelpViewers(viewers);
+  viewers.lastEnd = -1;
+  if (access(path, R_OK) != 0) return traceFailure(failure, std::string("Help page not found: ") + path);
   char program[] = "xdg-open";
   char* argv[] = {program, const_cast<char*>(path), nullptr};
   pid_t pid = 0;
   const int error = posix_spawnp(&pid, program, nullptr, nullptr, argv, environ);
-  if (error != 0) {
-    std::printf("Cannot start xdg-open for the help page: %s\n", std::strerror(error));
-    return 0;
-  }
-  for (pid_t& slot : viewers.pids) {
-    if (slot == 0) {
-      slot = pid;
+  if (error != 0)
+    return traceFailure(failure, std::string("Cannot start xdg-open for the help page: ") + std::strerror(error));
+  for (int slot = 0; slot < helpViewerSlots; ++slot) {
+    if (viewers.pids[slot] == 0) {
+      viewers.pids[slot] = pid;
+      viewers.ends[slot] = processEndDescriptor(pid);
+      viewers.lastEnd = viewers.ends[slot];
       break;
     }
   }

@@ -39,10 +39,17 @@ int reapHelpViewers(HelpViewers& viewers) {
   return 0;
 }
 
-int openHelpPage(const char* path, HelpViewers& viewers) {
+int collectEndedHelpViewers(HelpViewers&) { return 0; }
+
+std::string helpNotOpenedText(const char* path) {
+  return std::string("No program could open the help page ") + path;
+}
+
+int openHelpPage(const char* path, HelpViewers& viewers, std::string* failure) {
   reapHelpViewers(viewers);
   if (_access(path, 4) != 0) {
     std::printf("Help page not found: %s\n", path);
+    if (failure != nullptr) *failure = std::string("Help page not found: ") + path;
     return 0;
   }
   // Values above 32 mean success.
@@ -50,6 +57,7 @@ int openHelpPage(const char* path, HelpViewers& viewers) {
       reinterpret_cast<INT_PTR>(ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWNORMAL));
   if (result <= 32) {
     std::printf("Cannot open the help page: ShellExecute error %ld\n", static_cast<long>(result));
+    if (failure != nullptr) *failure = helpNotOpenedText(path);
     return 0;
   }
   return 1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "link/outcome_text.h"
 #include "serial/link_wait.h"
 #include "text/printable_text.h"
 
@@ -70,10 +71,15 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
     LogBatch batch(communicationLog);
     events = link_.wake();
   }
-  if (events.lost) showStatus(link_.lostText());
+  showWakeOutcome(events);
   followLinks();
   jobWoken_ = 1;  // a job waiting on the window's link goes on
   return wakeEnds(writesBefore) ? 1 : 0;
+}
+
+void QuarnWindow::showWakeOutcome(const LinkEvents& events) {
+  if (events.ended) showStatus(outcomeText(link_.commandName(), link_.outcome()));
+  else if (events.lost) showStatus(link_.lostText());
 }
 
 long QuarnWindow::onTimeoutWired(FXObject* sender, FXSelector sel, void* ptr) {
@@ -90,7 +96,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
       showStatus("Connected via wireless dongle ID: [" + printableText(dongleSerial(link_.records().dongleRecord)) +
                  "]");
   }
-  if (events.lost) showStatus(link_.lostText());
+  showWakeOutcome(events);
   followLinks();
   jobWoken_ = 1;
   return wakeEnds(writesBefore) ? 1 : 0;
@@ -103,15 +109,27 @@ long QuarnWindow::onTimeoutDongle(FXObject* sender, FXSelector sel, void* ptr) {
 long QuarnWindow::onInputDevices(FXObject* sender, FXSelector sel, void* ptr) {
   DeviceEvent events[deviceEventsPerRead];
   const int count = readDeviceEvents(deviceMonitor, events, deviceEventsPerRead);
-  bool added = false;
-  {
-    LogBatch batch(communicationLog);
-    for (int i = 0; i < count; ++i) added = link_.deviceChanged(events[i]) || added;
-  }
-  const std::string lost = link_.takeLostNotice();
-  if (!lost.empty()) showStatus(lost);
-  followLinks();
+  const bool added = deviceEvents(events, count);
   // A stick that is back is looked for at once rather than at the next round.
   if (added && link_.stickGone()) return onInputDongle(sender, sel, ptr);
   return 0;
+}
+
+bool QuarnWindow::deviceEvents(const DeviceEvent* events, int count) {
+  bool added = false;
+  std::string arrived;
+  {
+    LogBatch batch(communicationLog);
+    for (int i = 0; i < count; ++i) {
+      added = link_.deviceChanged(events[i]) || added;
+      const std::string text = link_.stickArrivedText(events[i]);
+      if (!text.empty()) logOwnLine(*this, text + "\n", logStylePlain);
+      if (!text.empty()) arrived = text;
+    }
+  }
+  const std::string lost = link_.takeLostNotice();
+  if (!lost.empty()) showStatus(lost);
+  else if (!arrived.empty()) showStatus(arrived);
+  followLinks();
+  return added;
 }

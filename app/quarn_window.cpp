@@ -5,7 +5,9 @@
 
 #include "app/about_dialog.h"
 #include "app/log_font.h"
+#include "app/letter_field.h"
 #include "app/log_text.h"
+#include "app/nearby_table.h"
 #include "converter/nearby_devices.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
@@ -25,7 +27,8 @@ constexpr const char* defaultConverterKey = "3C5A0F1E92B47D68A0E1C3F5B7092D4E";
 constexpr FXint nearbyRows = nearbyTableRows;
 constexpr FXint nearbyColumns = 3;
 constexpr FXint nearbyVisibleRows = 8;
-constexpr const char* nearbyHeaders[nearbyColumns] = {"Meter address", "Description", "RSSI"};
+// The RSSI cells hold bare numbers, so the heading names their unit.
+constexpr const char* nearbyHeaders[nearbyColumns] = {"Meter address", "Description", "RSSI (dBm)"};
 constexpr FXint nearbyWidths[nearbyColumns] = {200, 400, 200};
 
 constexpr FXuint limitedField = TEXTFIELD_NORMAL | TEXTFIELD_LIMITED;
@@ -86,6 +89,7 @@ FXDEFMAP(QuarnWindow) QuarnWindowMap[] = {
                QuarnWindow::onCmdConverterCommand),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS, QuarnWindow::onCmdOptionBits),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_HELP, QuarnWindow::onCmdHelp),
+    FXMAPFUNC(SEL_IO_READ, QuarnWindow::ID_HELP_VIEWER, QuarnWindow::onHelpViewerEnded),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_DISCONNECT, QuarnWindow::onCmdDisconnect),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_RECONNECT, QuarnWindow::onCmdReconnect),
     FXMAPFUNC(SEL_COMMAND, QuarnWindow::ID_SELECT_PORT, QuarnWindow::onCmdSelectPort),
@@ -223,7 +227,7 @@ void QuarnWindow::buildSlot(FXComposite* container, int slot) {
   new FXLabel(idMatrix, "Version");
   new FXLabel(idMatrix, "Device ID");
   new FXLabel(idMatrix, "Media");
-  manufacturerFields[slot] = new FXTextField(idMatrix, 3, nullptr, 0, limitedField);
+  manufacturerFields[slot] = new LetterField(idMatrix, 3, limitedField);
   versionFields[slot] = new FXTextField(idMatrix, 2, nullptr, 0, limitedField);
   deviceIdFields[slot] = new FXTextField(idMatrix, 8, nullptr, 0, limitedField);
   mediaFields[slot] = new FXTextField(idMatrix, 2, nullptr, 0, limitedField);
@@ -257,8 +261,9 @@ void QuarnWindow::buildNearbyGroup(FXComposite* container) {
   FXVerticalFrame* scanFrame = new FXVerticalFrame(scanMatrix, LAYOUT_FILL_X | LAYOUT_FILL_Y);
   new FXButton(scanFrame, "Scan", nullptr, this, ID_SCAN, BUTTON_NORMAL | LAYOUT_CENTER_Y);
 
-  nearbyTable = new FXTable(row, this, ID_NEARBY_TABLE,
-                            TABLE_READONLY | TABLE_NO_ROWSELECT | TABLE_NO_COLSELECT | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  NearbyTable* table = new NearbyTable(row, this, ID_NEARBY_TABLE,
+                                       TABLE_READONLY | TABLE_NO_ROWSELECT | TABLE_NO_COLSELECT | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  nearbyTable = table;
   nearbyTable->setVisibleRows(nearbyVisibleRows);
   nearbyTable->setVisibleColumns(nearbyColumns);
   nearbyTable->setTableSize(nearbyRows, nearbyColumns);
@@ -268,9 +273,11 @@ void QuarnWindow::buildNearbyGroup(FXComposite* container) {
   }
   for (int c = 0; c < nearbyColumns; ++c) {
     nearbyTable->setColumnText(c, nearbyHeaders[c]);
-    nearbyTable->setColumnWidth(c, nearbyWidths[c]);
+    table->setBaseColumnWidth(c, nearbyWidths[c]);
   }
-  nearbyTable->setRowHeaderMode(0);
+  // The rows have no headings: a row header would show as an empty sliver.
+  nearbyTable->setRowHeaderMode(LAYOUT_FIX_WIDTH);
+  nearbyTable->setRowHeaderWidth(0);
   nearbyTable->setColumnHeaderMode(0);
 }
 
@@ -353,7 +360,25 @@ long QuarnWindow::onCmdAbout(FXObject*, FXSelector, void*) {
 long QuarnWindow::onCmdHelp(FXObject*, FXSelector, void*) {
   char path[4200];
   helpPageLocation(path, sizeof path);
-  openHelpPage(path, state->helpViewers);
+  std::string failure;
+  HelpViewers& viewers = state->helpViewers;
+  if (openHelpPage(path, viewers, &failure) == 0) showStatus(failure);
+  else if (viewers.lastEnd >= 0) getApp()->addInput(asInputHandle(viewers.lastEnd), INPUT_READ, this, ID_HELP_VIEWER);
+  return 1;
+}
+
+long QuarnWindow::onHelpViewerEnded(FXObject*, FXSelector, void*) {
+  HelpViewers& viewers = state->helpViewers;
+  int watched[helpViewerSlots];
+  for (int i = 0; i < helpViewerSlots; ++i) watched[i] = viewers.ends[i];
+  const int failed = collectEndedHelpViewers(viewers);
+  for (int i = 0; i < helpViewerSlots; ++i)
+    if (watched[i] >= 0 && viewers.ends[i] != watched[i]) getApp()->removeInput(asInputHandle(watched[i]), INPUT_READ);
+  if (failed > 0) {
+    char path[4200];
+    helpPageLocation(path, sizeof path);
+    showStatus(helpNotOpenedText(path));
+  }
   return 1;
 }
 

@@ -67,6 +67,7 @@ public:
     ID_SITE_PLAN,    // "Site plan…"
     ID_JOB_INPUT,    // a job's own link is readable
     ID_JOB_TIMER,    // a job's wait is due
+    ID_HELP_VIEWER,  // a help viewer started by Help has ended
     ID_LAST
   };
 
@@ -101,9 +102,9 @@ public:
   // The connection: chosen once at start, then the wired port or the dongle.
   void connectionChoice();
   void selectWiredPort();
-  // Reconnects the port last chosen, or connects the one named.
-  void connectWired();
-  void connectWired(const std::string& portName, const std::string& devicePath);
+  // Reconnects the port last chosen, or connects the one named; false when it did not open.
+  bool connectWired();
+  bool connectWired(const std::string& portName, const std::string& devicePath);
   void partnerDialog();
 
   long onCmdAbout(FXObject*, FXSelector, void*);
@@ -111,12 +112,16 @@ public:
   long onCmdResetOutput(FXObject*, FXSelector, void*);
   long onCmdSecuredMessages(FXObject*, FXSelector, void*);
   long onCmdHelp(FXObject*, FXSelector, void*);
+  long onHelpViewerEnded(FXObject*, FXSelector, void*);
   long onDblClickNearby(FXObject*, FXSelector, void*);
   long onTimeoutWired(FXObject*, FXSelector, void*);
   long onTimeoutDongle(FXObject*, FXSelector, void*);
   long onInputWired(FXObject*, FXSelector, void*);
   long onInputDongle(FXObject*, FXSelector, void*);
   long onInputDevices(FXObject*, FXSelector, void*);
+  // Ports that came or went, as udev reported them: a lost stick, one back, or one that came
+  // to a wired run. True when a port came that is the recorded stick.
+  bool deviceEvents(const DeviceEvent* events, int count);
   long onTimeoutLogScroll(FXObject*, FXSelector, void*);
 
   // Makes the event loop watch the descriptors the links have now and the bound timers follow
@@ -191,8 +196,12 @@ private:
   void buildNearbyGroup(FXComposite* container);
   void buildLogPage(FXComposite* page);
   void showStatus(const std::string& text);
+  // How the command waited for ended, or the link's loss, on the status line.
+  void showWakeOutcome(const LinkEvents& events);
   bool wiredOperation();  // false, after saying so, in a wireless run
   void showStickOpenError();
+  // Where several sticks are plugged in, asks which; false when the user chose none.
+  bool chooseStick(std::string& stick);
   void writeDongleStart();
   bool writeOptionChecks();
   // A file command's outcome: a log line, and the error box when it failed.

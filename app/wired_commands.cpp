@@ -20,7 +20,8 @@ long QuarnWindow::onCmdDisconnect(FXObject*, FXSelector, void*) {
 
 long QuarnWindow::onCmdReconnect(FXObject*, FXSelector, void*) {
   if (!wiredOperation()) return 1;
-  connectWired();
+  // A port that did not open has said so in its error box and on the status line.
+  if (!connectWired()) return 1;
   FXMessageBox::information(this, MBOX_OK, "Information", "Wired connection to COM port [%s] reconnected.",
                             link_.wiredPortName().c_str());
   return 1;

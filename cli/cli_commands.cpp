@@ -270,7 +270,7 @@ bool isHex(const std::string& text, size_t digits) {
 // Warns, as the window does, where key files and folders are open to other accounts.
 void warnExposedFiles(const CliOptions& options, CliLog& log) {
   for (const std::string& text : exposedKeyFileWarnings(options.home, options.keyFile)) {
-    std::fprintf(stderr, "quarn-cli: warning: %s\n", text.c_str());
+    std::fprintf(stderr, "quarn-cli: %s\n", text.c_str());  // the text says "Warning: " itself
     log.logText((text + "\n").c_str(), 0);
   }
 }
@@ -393,7 +393,10 @@ int connectLink(const CliOptions& options, JobLink& link, std::string& error) {
       error = "--plain: over the air every request is secured";
       return exitUsage;
     }
-    return link.connectWireless(options.converterId, options.timeoutMs, error, options.verbose);
+    const int code = link.connectWireless(options.converterId, options.timeoutMs, error, options.verbose);
+    // Where several may be plugged in, the output says which one was used.
+    if (!link.stickUsed.empty()) std::fprintf(stderr, "quarn-cli: stick %s\n", printableText(link.stickUsed).c_str());
+    return code;
   }
   if (!options.port.empty()) return link.connectWired(options.port, !options.plain, options.timeoutMs, error);
   error = "no link: give --port NAME|PATH or --wireless";
@@ -481,6 +484,7 @@ int runCliCommand(const CliOptions& options) {
   RecordView& view = *own->view;
   JobLink& link = own->link;
   loadHome(link, options.home);
+  link.stick = options.stick;
   const std::string configPath = options.home + "/" + configFileName;
   if (!key.empty()) link.forceKey(key);
   else if (!view.keyText.empty() && !isHex(view.keyText, 32))

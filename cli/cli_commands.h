@@ -10,6 +10,7 @@
 struct CliOptions {
   std::string port;          // --port: name or device path
   bool wirelessLink = false; // --wireless
+  std::string stick;         // --stick SERIAL, or --port with --wireless: the stick to use
   std::string converterId;   // --converter
   bool plain = false;        // --plain
   std::string key;           // --key: 32 hex digits, or "-" for standard input

@@ -57,7 +57,10 @@ const char helpText[] =
     "\n"
     "Link (one of):\n"
     "  --port NAME|PATH       wired: 2400 baud 8E1, REQ_UD2 first\n"
-    "  --wireless             the USB wireless M-Bus stick, found as the window finds it\n"
+    "  --wireless             the USB wireless M-Bus stick, found as the window finds it;\n"
+    "                         with --port NAME|PATH, the stick on that port\n"
+    "  --stick SERIAL         over the air through the stick with this serial (ZJ...),\n"
+    "                         where several are plugged in\n"
     "  --converter ID         over the air: the converter to use (8 hex digits); without it\n"
     "                         the only converter heard\n"
     "\n"
@@ -106,7 +109,7 @@ const char helpText[] =
 enum OptionId {
   optPort = 1000, optWireless, optConverter, optPlain, optKey, optHome, optFile, optField, optJson, optLog,
   optTimeout, optVerbose, optHelp, optVersion, optKeyFile, optTemplate, optReport, optResume, optApplyReport,
-  optSurvey, optHtml, optInto, optSeconds, optScanEvery, optOut
+  optSurvey, optHtml, optInto, optSeconds, optScanEvery, optOut, optStick
 };
 
 const struct option longOptions[] = {
@@ -126,6 +129,7 @@ const struct option longOptions[] = {
     {"seconds", required_argument, nullptr, optSeconds},
     {"scan-every", required_argument, nullptr, optScanEvery},
     {"out", required_argument, nullptr, optOut},
+    {"stick", required_argument, nullptr, optStick},
     {nullptr, 0, nullptr, 0}};
 
 
@@ -176,6 +180,7 @@ int main(int argc, char** argv) {
     switch (c) {
       case optPort: options.port = value; break;
       case optWireless: options.wirelessLink = true; break;
+      case optStick: options.stick = value; break;
       case optConverter: options.converterId = value; break;
       case optPlain: options.plain = true; break;
       case optKey: options.key = value; break;
@@ -226,7 +231,17 @@ int main(int argc, char** argv) {
         return usage(std::string("unknown or incomplete option ") + (optind > 0 ? argv[optind - 1] : ""));
     }
   }
-  if (!options.port.empty() && options.wirelessLink) return usage("--port and --wireless exclude each other");
+  // With --wireless, --port names the stick's port.
+  if (!options.port.empty() && options.wirelessLink) {
+    if (!options.stick.empty()) return usage("--stick and --port name the stick twice");
+    options.stick = options.port;
+    options.port.clear();
+  }
+  // --stick names the link too: over the air (site commands take the stick for their wireless rows).
+  if (!options.stick.empty()) {
+    if (!options.port.empty()) return usage("--stick and --port exclude each other");
+    options.wirelessLink = true;
+  }
   for (int i = optind; i < argc; ++i) options.args.emplace_back(argv[i]);
   options.logSink = &log;
   return checkOutputs(runCliCommand(options), log);

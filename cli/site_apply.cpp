@@ -32,6 +32,10 @@ public:
     terminal_ = isatty(fileno(stderr)) != 0;
   }
 
+  void stickOpened(const std::string& stick) override {
+    std::fprintf(stderr, "quarn-cli: stick %s\n", printableText(stick).c_str());
+  }
+
   void converterStarted(const SiteRunRecord& run, const SiteConverterResult& r) override {
     if (!terminal_) return;
     clearLine();
@@ -132,6 +136,7 @@ int runSitePlan(SiteAction action, const CliOptions& options, const std::string&
   SiteJobSettings settings;
   settings.timeoutMs = options.timeoutMs;
   settings.traceVerbose = options.verbose;
+  settings.stick = options.stick;
   settings.surveySeconds = options.surveySeconds;
   settings.scanEverySeconds = options.scanEverySeconds;
   PortWaiter waiter;

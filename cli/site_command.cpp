@@ -113,7 +113,7 @@ int runSiteCommand(const CliOptions& options) {
   std::string key, error;
   if (!commandLineKey(options.key, options.keyFile, stdin, key, error)) return usageError(options, error);
   for (const std::string& warning : exposedKeyFileWarnings(options.home, options.keyFile))
-    std::fprintf(stderr, "quarn-cli: warning: %s\n", warning.c_str());
+    std::fprintf(stderr, "quarn-cli: %s\n", warning.c_str());
   const std::string& path = args[2];
   std::unique_ptr<SitePlan> plan(new SitePlan());
   SettingsFile settingsTemplate;

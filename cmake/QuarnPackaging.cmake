@@ -4,9 +4,11 @@
 # udev rule for the dongle.
 include(GNUInstallDirs)
 
-# The package holds two programs: installing builds nothing else, so packaging does not wait
-# for every test to build (build quarn and quarn-sim first; scripts/package-test.sh does).
+# Installing builds nothing else, so packaging does not wait for every test to build; cpack
+# builds the three programs the package holds itself (CPACK_INSTALL_COMMANDS below), so it
+# works after a build of only some of them, as scripts/demo.sh makes.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+set(quarn_packaged_programs quarn quarn-sim quarn-cli)
 
 set(quarn_pkg_dir ${PROJECT_SOURCE_DIR}/packaging)
 set(quarn_data_dir ${CMAKE_INSTALL_DATADIR}/quarn)
@@ -91,4 +93,9 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "x11-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${quarn_pkg_dir}/debian/postinst)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Runs before the install rules, which only copy. CPack writes the command into its config
+# without escaping, so it carries no quotes (a build folder with a space in its path would
+# need them).
+string(REPLACE ";" " " quarn_packaged_list "${quarn_packaged_programs}")
+set(CPACK_INSTALL_COMMANDS "${CMAKE_COMMAND} --build ${PROJECT_BINARY_DIR} --target ${quarn_packaged_list}")
 include(CPack)

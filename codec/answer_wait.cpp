@@ -21,6 +21,12 @@ const char* answerRequestName(uint8_t request) {
   }
 }
 
+const char* noAnswerCauses(bool secured) {
+  // Plain requests carry no key, so only a secured one can fail on it.
+  return secured ? "wrong converter key or address, or converter out of reach"
+                 : "wrong address, or converter out of reach";
+}
+
 void armAnswerWait(AnswerWait& wait, uint8_t request, bool secured, uint32_t counter, int boundMs,
                    long long nowMs) {
   wait.armed = true;
@@ -38,9 +44,7 @@ int expireAnswerWait(AnswerWait& wait, long long nowMs, Log& log, int style) {
   if (!wait.armed || nowMs < wait.deadlineMs) return 0;
   wait.armed = false;
   wait.expired = true;
-  // Plain requests carry no key, so only a secured one can fail on it.
-  const char* causes = wait.secured ? "wrong converter key or address, or converter out of reach"
-                                    : "wrong address, or converter out of reach";
+  const char* causes = noAnswerCauses(wait.secured);
   char line[160];
   std::snprintf(line, sizeof line, "No answer to %s within %d.%d s: %s.\n",
                 answerRequestName(wait.request), wait.boundMs / 1000, wait.boundMs % 1000 / 100,

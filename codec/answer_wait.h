@@ -44,6 +44,9 @@ void armAnswerWait(AnswerWait& wait, uint8_t request, bool secured, uint32_t cou
 // The answer (or whatever the converter gave as its reply) arrived.
 void clearAnswerWait(AnswerWait& wait);
 
+// The likely causes of a request left unanswered, as the no-answer line names them.
+const char* noAnswerCauses(bool secured);
+
 // When the bound has passed: logs one line naming the request and its likely causes, disarms
 // and returns 1. Otherwise returns 0 and logs nothing.
 int expireAnswerWait(AnswerWait& wait, long long nowMs, Log& log, int style);

@@ -23,7 +23,7 @@ int requestConverterOptions(SettingsView& view, CommandChannel& channel) {
 }
 
 void optionChecksForDialog(const ConverterOptions& options, bool checks[optionCount]) {
-  for (int i = 0; i < optionCount; ++i) checks[i] = options.bytes[i] != 0;
+  for (int i = 0; i < optionCount; ++i) checks[i] = options.known && options.bytes[i] != 0;
 }
 
 int confirmConverterOptions(const bool checks[optionCount], ConverterOptions& options,

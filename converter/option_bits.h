@@ -29,7 +29,8 @@ extern const char* const optionLabels[optionCount];
 // "Set option bits", first step: asks the converter for its option bits.
 int requestConverterOptions(SettingsView& view, CommandChannel& channel);
 
-// How the dialog's checks start: ticked for every non-zero byte.
+// How the dialog's checks start: ticked for every non-zero byte once the bits are known;
+// all clear while they are not, so nothing the converter never said shows as on.
 void optionChecksForDialog(const ConverterOptions& options, bool checks[optionCount]);
 
 // "OK": stores 1 or 0 per check and writes all eight bytes to the converter.

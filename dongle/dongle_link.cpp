@@ -16,8 +16,22 @@ namespace {
 struct DongleSearch {
   DongleRecord* record;
   DongleLink* link;
-  int openable;  // the recorded stick's port opened (rather than being refused)
+  int openable;        // the recorded stick's port opened (rather than being refused)
+  const char* wanted;  // the stick's serial, port name or device path; empty or null: any stick
 };
+
+struct StickList {
+  PortInfo* sticks;
+  int capacity;
+  int count;
+};
+
+void collectStick(const PortInfo& port, void* context) {
+  StickList& list = *static_cast<StickList*>(context);
+  if (!isStickPort(port)) return;
+  if (list.count < list.capacity) list.sticks[list.count] = port;
+  ++list.count;
+}
 
 enum ProbeResult { probeFailed = 0, probeOpened = 1, probeRefused = 2 };
 
@@ -67,6 +81,7 @@ void examinePort(const PortInfo& port, void* context) {
   serialTrace("Found one instance, serial: [%s]\n", printableText(serial).c_str());
   serialTrace("Found PortName: [%s]\n", printableText(port.name).c_str());
   serialTrace("Found friendly name: [%s]\r\n", printableText(port.description).c_str());
+  if (search.wanted != nullptr && search.wanted[0] != '\0' && !isWantedStick(port, search.wanted)) return;
   const ProbeResult probe = probePort(port, 1);
   if (probe == probeFailed) return;
   if (std::strncmp(serial, dongleSerialPrefix, 2) != 0) return;
@@ -133,8 +148,20 @@ void traceOpenFailure(const char* portName, int error) {
   if (cause != nullptr) serialTrace("%s\n", cause);
 }
 
-int findDongle(DongleRecord& record, DongleLink& link) {
-  DongleSearch search{&record, &link, 0};
+bool isWantedStick(const PortInfo& port, const char* wanted) {
+  if (!isStickPort(port) || wanted == nullptr) return false;
+  return std::strcmp(port.instanceId + dongleInstancePrefixLength, wanted) == 0 ||
+         std::strcmp(port.name, wanted) == 0 || std::strcmp(port.devicePath, wanted) == 0;
+}
+
+int listSticks(PortInfo* sticks, int capacity) {
+  StickList list{sticks, capacity, 0};
+  enumeratePorts(collectStick, &list);
+  return list.count;
+}
+
+int findDongle(DongleRecord& record, DongleLink& link, const char* wanted) {
+  DongleSearch search{&record, &link, 0, wanted};
   // Without udev the system's ports are unknown, but virtual ports are still searched.
   enumeratePorts(examinePort, &search, reportPortSource);
   return record.found == 1 ? 1 : 0;

@@ -40,8 +40,18 @@ bool isStickPort(const PortInfo& port);
 
 // Searches udev and virtual ports for the dongle, tracing every step on standard output.
 // Every match is examined; the last one whose port opens and whose serial begins "ZJ" is
-// recorded. Returns 1 when record.found is 1 afterwards.
-int findDongle(DongleRecord& record, DongleLink& link);
+// recorded. With wanted given (not empty), only the stick it names counts: its serial, its port
+// name or its device path. Returns 1 when record.found is 1 afterwards.
+int findDongle(DongleRecord& record, DongleLink& link, const char* wanted = nullptr);
+
+// Whether port is a stick that wanted names: its serial, its port name or its device path.
+bool isWantedStick(const PortInfo& port, const char* wanted);
+
+// The sticks among the ports (vendor, product and a "ZJ" serial), without opening any and
+// without tracing: up to capacity of them in sticks. Returns how many there are.
+int listSticks(PortInfo* sticks, int capacity);
+// Sticks a choice lists at most; more are counted but not listed.
+constexpr int stickChoiceMax = 8;
 
 // 1 when port is the recorded stick: the stick's vendor and product and the recorded serial
 // (its first dongleSerialSize bytes, as the record holds it). 0 before any stick was found.

@@ -223,18 +223,42 @@ WaitEnd JobLink::scan(int timeoutMs) {
   return waitAnswer(timeoutMs);
 }
 
+// "ZJ000042 on ttyACM0, ZJ000043 on ttyACM1" for the sticks listed.
+static std::string stickLabels(const PortInfo* sticks, int count) {
+  std::string labels;
+  for (int i = 0; i < count && i < stickChoiceMax; ++i)
+    labels += (labels.empty() ? "" : ", ") + printableText(sticks[i].instanceId + dongleInstancePrefixLength) + " on " +
+              printableText(sticks[i].name);
+  return labels;
+}
+
 int JobLink::openStick(std::string& error, bool traceVerbose) {
   link_.chooseWireless();
-  // The search traces on standard output, which carries a command's result: its lines go to
-  // standard error when verbose, else nowhere.
+  // The search traces on standard output, which carries the command's result here: its lines
+  // go to standard error when verbose, else nowhere.
+  PortInfo sticks[stickChoiceMax];
+  const int present = listSticks(sticks, stickChoiceMax);
+  if (stick.empty() && present > 1) {
+    error = "more than one stick (" + stickLabels(sticks, present) + "); choose one with --stick SERIAL";
+    return exitUsage;
+  }
+  // Two sticks may carry one serial: then only the port tells them apart.
+  int named = 0;
+  for (int i = 0; i < present && i < stickChoiceMax; ++i) named += isWantedStick(sticks[i], stick.c_str()) ? 1 : 0;
+  if (!stick.empty() && named > 1) {
+    error = "more than one stick is " + stick + " (" + stickLabels(sticks, present) +
+            "); choose one by its port with --wireless --port NAME";
+    return exitUsage;
+  }
   bool found, opened = false;
   {
     SerialTraceRedirect trace(traceVerbose ? stderr : nullptr);
-    found = link_.findStick();
+    found = link_.findStick(stick);
     if (found) opened = link_.openStick();
   }
   if (!found) {
-    error = "USB wireless MBUS dongle not found";
+    error = stick.empty() ? "USB wireless MBUS dongle not found"
+                          : "stick " + stick + " not found" + (present > 0 ? "; sticks: " + stickLabels(sticks, present) : "");
     return exitPort;
   }
   const std::string stickName = donglePortName(link_.records().dongleRecord);
@@ -248,6 +272,8 @@ int JobLink::openStick(std::string& error, bool traceVerbose) {
     error = "cannot write to the stick on " + stickName;
     return exitPort;
   }
+  // Where several may be plugged in, the faces say which one was used.
+  stickUsed = dongleSerial(link_.records().dongleRecord) + " on " + stickName;
   return exitDone;
 }
 

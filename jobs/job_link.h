@@ -60,6 +60,10 @@ public:
   // The stick found, opened and started once (exit code; why in error); woken until done()
   // holds or untilMs passes; a converter of the heard list made the partner.
   int openStick(std::string& error, bool traceVerbose = false);
+  // The stick openStick uses: its serial, port name or device path; empty for the only one.
+  std::string stick;
+  // Once it is open: "ZJ000042 on ttyACM0", for the faces to name the stick they used.
+  std::string stickUsed;
   WaitEnd listen(const std::function<bool()>& done, long long untilMs) { return waitFor(done, untilMs); }
   int partnerWith(int heardIndex, std::string& error);
 

@@ -144,10 +144,12 @@ struct SiteRunner {
     std::unique_ptr<OwnLink> own(new OwnLink(log, waiter));
     JobLink& link = own->link;
     std::string error;
+    link.stick = settings.stick;
     if (link.openStick(error, settings.traceVerbose) != exitDone) {
       run.stickLost = error;
       return;
     }
+    observer.stickOpened(link.stickUsed);
     const int hearMs = settings.timeoutMs > 0 ? settings.timeoutMs : defaultHearMs;
     long long hearUntil = answerClockMs() + hearMs;
     const HeardConverterList& heard = link.records().heard;

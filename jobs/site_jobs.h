@@ -46,6 +46,8 @@ struct SiteRunRecord {
 class SiteObserver {
 public:
   virtual ~SiteObserver() = default;
+  // The stick opened for the over-the-air part: "ZJ000042 on ttyACM0".
+  virtual void stickOpened(const std::string&) {}
   virtual void converterStarted(const SiteRunRecord&, const SiteConverterResult&) {}
   // A step acknowledged or read back, a converter begun or ended: the journal is due.
   virtual void changed(const SiteRunRecord&) {}
@@ -55,6 +57,7 @@ public:
 struct SiteJobSettings {
   int timeoutMs = 0;        // each answer's bound and how long to listen; 0: the link's own
   bool traceVerbose = false;  // the stick search's trace lines on standard error
+  std::string stick;          // the stick to use (serial, port name or path); empty for the only one
   int surveySeconds = surveyDefaultSeconds;            // survey: how long each converter is listened to
   int scanEverySeconds = surveyDefaultScanEverySeconds;  // survey: between its scans
 };

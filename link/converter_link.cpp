@@ -6,6 +6,7 @@
 #include "converter/key_find.h"
 #include "dongle/dongle_frame.h"
 #include "serial/serial_port.h"
+#include "text/printable_text.h"
 
 ConverterLink::ConverterLink(SettingsView& view, Log& log, MessageTransport* transport)
     : view_(view),
@@ -55,7 +56,7 @@ WiredConnectResult ConverterLink::connectWired(const std::string& portName, cons
   wired_.port.portName = portName;
   wired_.port.devicePath = devicePath;
   lost_.clear();
-  prepare();
+  prepare("REQ_UD2 on " + portName);
   const WiredConnectResult result = wired_.connect(log_);
   if (!result.connected) return result;
   sendCommand(-1, 1);
@@ -63,9 +64,21 @@ WiredConnectResult ConverterLink::connectWired(const std::string& portName, cons
   return result;
 }
 
-bool ConverterLink::findStick() {
+bool ConverterLink::findStick(const std::string& wanted) {
   lost_.clear();
-  return findDongle(records_->dongleRecord, records_->dongleLink) != 0;
+  return findDongle(records_->dongleRecord, records_->dongleLink, wanted.c_str()) != 0;
+}
+
+bool ConverterLink::openStick() {
+  if (dongle_.open() == 1) return true;
+  logOwnLine(log_, stickOpenErrorText() + "\n", logStylePlain);
+  return false;
+}
+
+std::string ConverterLink::stickOpenErrorText(const char* separator) const {
+  const std::string text = "Error opening COM port " + printableText(donglePortName(records_->dongleRecord).c_str());
+  const char* cause = serialOpenCauseText(records_->dongleLink.port.lastError);
+  return cause != nullptr ? text + separator + cause : text;
 }
 
 bool ConverterLink::choosePartner(int i) {
@@ -95,6 +108,14 @@ bool ConverterLink::deviceChanged(const DeviceEvent& event) {
   return event.kind == ::deviceAdded && isRecordedDongle(records_->dongleRecord, event.port) != 0;
 }
 
+std::string ConverterLink::stickArrivedText(const DeviceEvent& event) const {
+  if (wireless() || event.kind != ::deviceAdded || !isStickPort(event.port)) return std::string();
+  // The link mode holds for the whole run, so a stick that came later serves the next one.
+  return "Stick " + printableText(event.port.instanceId + dongleInstancePrefixLength) + " was plugged in on " +
+         printableText(event.port.name) +
+         ". This run works by wire: restart Quarn and choose \"Wireless connection\" to use the stick.";
+}
+
 std::string ConverterLink::takeLostNotice() {
   const std::string notice = session_->takeLostNotice();
   if (!notice.empty()) lost_ = notice;
@@ -109,6 +130,7 @@ LinkEvents ConverterLink::wake() {
   if (waiting && settled()) {
     events.answer = outcome_.end == CommandEnd::answered;
     events.noAnswer = outcome_.end == CommandEnd::noAnswer;
+    events.ended = true;
   }
   return events;
 }
@@ -123,7 +145,8 @@ void ConverterLink::boundAnswer(int ms) {
   wait.deadlineMs = answerClockMs() + ms;
 }
 
-void ConverterLink::prepare() {
+void ConverterLink::prepare(const std::string& command) {
+  command_ = command;
   transport_.notSent.clear();
   outcome_ = CommandOutcome();
   pending_ = false;
@@ -139,7 +162,10 @@ bool ConverterLink::settled() {
   } else {
     // The wait is also cleared when its bound passes: that is no answer.
     outcome_.end = !wait.expired && matcher_.answered ? CommandEnd::answered : CommandEnd::noAnswer;
-    if (outcome_.end == CommandEnd::noAnswer && matcher_.refused) outcome_.reason = "the stick refused a frame (NACK)";
+    if (outcome_.end == CommandEnd::noAnswer)
+      outcome_.reason = matcher_.refused ? "the stick refused a frame (NACK)"
+                        : wait.expired   ? noAnswerCauses(wait.secured)
+                                         : "the answer did not carry what was asked";
   }
   pending_ = false;
   return true;
@@ -156,14 +182,18 @@ void ConverterLink::sendCommand(int s, int sent) {
   else outcome_ = {CommandEnd::notSent, transport_.notSent.empty() ? "not sent" : "Not sent: " + transport_.notSent};
 }
 
+namespace {
+std::string slotCommand(const char* command, int s) { return std::string(command) + " of slot " + std::to_string(s + 1); }
+}  // namespace
+
 void ConverterLink::getData(int s) {
-  prepare();
+  prepare(slotCommand("Get Data", s));
   if (s < 0 || s >= slotCount) return sendCommand(-1, 0);
   sendCommand(s, getSlotData(s, view_, channel_));
 }
 
 void ConverterLink::setData(int s) {
-  prepare();
+  prepare(slotCommand("Set Data", s));
   if (s < 0 || s >= slotCount) return sendCommand(-1, 0);
   const int sent = setSlotData(s, view_, channel_);
   sendCommand(s, sent);
@@ -177,17 +207,17 @@ void ConverterLink::setData(int s) {
 }
 
 void ConverterLink::readOptions() {
-  prepare();
+  prepare("Read option bits");
   sendCommand(-1, requestConverterOptions(view_, channel_));
 }
 
 void ConverterLink::writeOptions(const bool bits[optionCount]) {
-  prepare();
+  prepare("Write option bits");
   sendCommand(-1, confirmConverterOptions(bits, records_->options, view_, channel_));
 }
 
 void ConverterLink::scan() {
-  prepare();
+  prepare("Scan");
   sendCommand(-1, scanNearby(view_, channel_));
 }
 

@@ -40,6 +40,7 @@ struct LinkEvents {
   bool noAnswer = false;   // its bound passed, or the answer did not carry what it should
   bool lost = false;       // the port hung up; lostText() says which
   bool stickBack = false;  // a stick that had gone is open and told its partner again
+  bool ended = false;      // the command waited for ended: answered, no answer or lost
 };
 
 // The records of one run; the key lists are several MB, so they live on the heap.
@@ -81,9 +82,13 @@ public:
   const std::string& wiredPortName() const { return wired_.port.portName; }
   const std::string& wiredDevicePath() const { return wired_.port.devicePath; }
   void chooseWired(bool secured);
-  // To the stick: finds it, opens it, then writeStart() makes it deliver. Each false on failure.
-  bool findStick();
-  bool openStick() { return dongle_.open() == 1; }
+  // To the stick: finds it (the one wanted names, by serial, port name or path; any when
+  // empty), opens it, then writeStart() makes it deliver. Each false on failure.
+  bool findStick(const std::string& wanted = std::string());
+  // A stick that is there but cannot be opened logs stickOpenErrorText().
+  bool openStick();
+  // "Error opening COM port <stick's port>", then the cause the user can mend after separator.
+  std::string stickOpenErrorText(const char* separator = " ") const;
   void chooseWireless();
   int writeStart() { return dongle_.writeStart(); }
   // The stick opened again after close(), started and told its partner again.
@@ -108,6 +113,9 @@ public:
   // is the recorded stick, which a gone stick's link then looks for at once.
   bool deviceChanged(const DeviceEvent& event);
   bool stickGone() const { return dongle_.lost(); }
+  // For a run whose link is the wire: when event is a stick plugged in, what to tell the user
+  // ("Stick ZJ... was plugged in on ..." and how to use it); empty otherwise.
+  std::string stickArrivedText(const DeviceEvent& event) const;
   // The last lost-connection notice, kept until the next connect.
   const std::string& lostText() const { return lost_; }
   // Takes a notice the sessions left since the last call: non-empty once per loss.
@@ -127,6 +135,8 @@ public:
   long long answerDeadline() const { return answerWait().deadlineMs; }
   bool settled();
   const CommandOutcome& outcome() const { return outcome_; }
+  // What the last command was, as its outcome's line names it ("Get Data of slot 1").
+  const std::string& commandName() const { return command_; }
   // Why the last command's message did not leave the port; empty when it left, or when it was
   // refused before reaching the port.
   const std::string& portRefusal() const { return transport_.notSent; }
@@ -151,7 +161,7 @@ public:
 
 private:
   // Before a command: the transport's reason cleared, the log stamped.
-  void prepare();
+  void prepare(const std::string& command);
   // After a command was handed to the channel (sent: what it returned; s: the slot a Get Data
   // asks for): settled at once when it did not leave.
   void sendCommand(int s, int sent);
@@ -172,4 +182,5 @@ private:
   std::string lost_;
   bool pending_ = false;
   CommandOutcome outcome_;
+  std::string command_;
 };

@@ -29,6 +29,12 @@ std::string openErrorText(const WiredPort& wired) {
   return result;
 }
 
+// A failed open said where it stays seen: the status line and the log, in one line.
+void reportOpenFailure(WiredConnectResult& result, Log& log) {
+  result.statusText = notConnectedText(result.errorText);
+  logOwnLine(log, result.statusText + "\n", logStylePlain);
+}
+
 void loseWiredPort(WiredPort& wired, Log& log) {
   const int error = wired.port.lastError != 0 ? wired.port.lastError : EIO;
   closeWiredPort(wired);
@@ -40,6 +46,13 @@ void loseWiredPort(WiredPort& wired, Log& log) {
 
 }  // namespace
 
+std::string notConnectedText(const std::string& errorText) {
+  static const std::string heading = "Serial Error\n";
+  std::string reason = errorText.compare(0, heading.size(), heading) == 0 ? errorText.substr(heading.size()) : errorText;
+  for (char& c : reason)
+    if (c == '\n') c = ' ';
+  return "Not connected: " + reason;
+}
 
 void closeWiredPort(WiredPort& wired) {
   closeSerialPort(wired.port);
@@ -64,11 +77,13 @@ WiredConnectResult connectWired(WiredPort& wired, LinkFrameBuffer& frames, Log& 
   if (!openSerialPort(wired.port, path.c_str())) {
     wired.port.failedStep = serialStepOpen;
     result.errorText = openErrorText(wired);
+    reportOpenFailure(result, log);
     return result;
   }
   if (!applyProfile(wired.port, wiredSerialProfile)) {
     result.errorText = openErrorText(wired);
     closeWiredPort(wired);
+    reportOpenFailure(result, log);
     return result;
   }
   wired.portOpen = true;

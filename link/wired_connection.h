@@ -28,13 +28,17 @@ struct WiredPort {
 };
 
 // How a connect ended, for the window: an error box text (empty when none) and the status
-// line text (empty when the status line keeps what it shows).
+// line text (empty when the status line keeps what it shows; after a failed open, what failed).
 struct WiredConnectResult {
   bool connected = false;
   std::string errorText;
   std::string statusText;
   std::string notSentText;  // the log's line when REQ_UD2 was not written, without its break
 };
+
+// The status line and log text of a failed open: "Not connected: " and the error box's text
+// without its heading, on one line.
+std::string notConnectedText(const std::string& errorText);
 
 // Closes the port if open, opens portName's device with the wired profile and sends REQ_UD2.
 // A REQ_UD2 that could not be written is logged as not sent; one that went out is waited for.

@@ -289,7 +289,7 @@ void releasePortsOnSignals() {
 
 const char* serialOpenCauseText(int error) {
   if (error == EACCES || error == EPERM) {
-    return "Permission denied: the user is not in the dialout group.";
+    return "Permission denied: the user is not in the dialout group. Run sudo adduser $USER dialout, then log out and in again.";
   }
   if (error == EBUSY || error == EWOULDBLOCK) {
     return "The port is in use by another program.";

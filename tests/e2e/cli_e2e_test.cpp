@@ -26,17 +26,23 @@ struct CliResult {
   std::string err;
 };
 
-// Runs quarn-cli with the simulator's port listed; arguments are plain words (no quoting needed).
-CliResult runCli(const SimProcess& sim, const TempDir& dir, const std::string& arguments) {
+// Runs quarn-cli with the ports listed (QUARN_VIRTUAL_PORTS entries); arguments are plain words
+// (no quoting needed).
+CliResult runCliOn(const std::string& ports, const TempDir& dir, const std::string& arguments) {
   const std::string out = dir.path() + "/out.txt", err = dir.path() + "/err.txt";
-  const std::string command = "QUARN_VIRTUAL_PORTS='" + sim.portEntry() + "' " + QUARN_CLI_PATH + " --home " +
-                              dir.path() + " " + arguments + " >" + out + " 2>" + err;
+  const std::string command = "QUARN_VIRTUAL_PORTS='" + ports + "' " + QUARN_CLI_PATH + " --home " + dir.path() +
+                              " " + arguments + " >" + out + " 2>" + err;
   const int status = std::system(command.c_str());
   CliResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = readText(out);
   result.err = readText(err);
   return result;
+}
+
+// Runs quarn-cli with the simulator's port listed.
+CliResult runCli(const SimProcess& sim, const TempDir& dir, const std::string& arguments) {
+  return runCliOn(sim.portEntry(), dir, arguments);
 }
 
 struct LinkCase {
@@ -279,5 +285,75 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"air_lost", "dongle", {"--reply-ms", "2000", "--unplug-after", "1500"},
                 std::string("--wireless --converter 12345678 --key ") + simKey, 3, ""}),
     [](const ::testing::TestParamInfo<Outcome>& param) { return std::string(param.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A key file others can read is warned about once, with one "Warning" prefix.
+TEST(CliWarnings, AnExposedKeyFileIsWarnedAboutWithOnePrefix) {
+  SimProcess sim("wired", {});
+  ASSERT_TRUE(sim.running()) << sim.failure();
+  TempDir dir;
+  chmod(dir.write("Quarnconfig.txt", std::string("Quarn\n") + simKey + "\n").c_str(), 0644);
+  const CliResult found = runCli(sim, dir, "key-find 1 --field deviceId=12345678");
+  EXPECT_NE(found.err.find("quarn-cli: Warning: " + dir.path() + "/Quarnconfig.txt is readable by other users"),
+            std::string::npos)
+      << found.err;
+  EXPECT_EQ(found.err.find("arning: Warning"), std::string::npos) << found.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Two sticks with different serials: without a choice quarn-cli names both and asks for one;
+// --stick SERIAL or --wireless --port PATH takes that one, and the output names it.
+TEST(CliSticks, OfTwoSticksTheOneNamedIsUsed) {
+  SimProcess first("dongle", {"--beacon-ms", "100"});
+  SimProcess second("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(first.running()) << first.failure();
+  ASSERT_TRUE(second.running()) << second.failure();
+  TempDir dir;
+  const std::string ports = first.portEntry() + ";" + second.portEntry();
+  const auto run = [&](const std::string& arguments) {
+    return runCliOn(ports, dir, std::string("--key ") + simKey + " " + arguments);
+  };
+  const CliResult both = run("--wireless identify");
+  EXPECT_EQ(both.exitCode, 2) << both.err;
+  EXPECT_NE(both.err.find("more than one stick (ZJ000042 on ttySIM0, ZJ000043 on ttySIM0); choose one with --stick SERIAL"),
+            std::string::npos)
+      << both.err;
+  EXPECT_TRUE(first.transcript().empty());
+  EXPECT_TRUE(second.transcript().empty());
+
+  const CliResult bySerial = run("--stick ZJ000043 identify");
+  EXPECT_EQ(bySerial.exitCode, 0) << bySerial.err;
+  EXPECT_NE(bySerial.err.find("quarn-cli: stick ZJ000043 on ttySIM0\n"), std::string::npos) << bySerial.err;
+  EXPECT_FALSE(second.transcriptMatching({"dongle 0xAB"}).empty());
+  EXPECT_TRUE(first.transcript().empty());
+
+  const CliResult byPort = run("--wireless --port " + first.linkPath() + " identify");
+  EXPECT_EQ(byPort.exitCode, 0) << byPort.err;
+  EXPECT_NE(byPort.err.find("quarn-cli: stick ZJ000042 on ttySIM0\n"), std::string::npos) << byPort.err;
+  EXPECT_FALSE(first.transcriptMatching({"dongle 0xAB"}).empty());
+
+  // The same serial twice: the serial names neither, the port does.
+  SimProcess twin("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(twin.running()) << twin.failure();
+  const std::string withTwin = ports + ";" + twin.portEntry();
+  const CliResult ambiguous = runCliOn(withTwin, dir, std::string("--key ") + simKey + " --stick ZJ000043 identify");
+  EXPECT_EQ(ambiguous.exitCode, 2) << ambiguous.err;
+  EXPECT_NE(ambiguous.err.find("more than one stick is ZJ000043"), std::string::npos) << ambiguous.err;
+  const CliResult twinByPort =
+      runCliOn(withTwin, dir, std::string("--key ") + simKey + " --wireless --port " + twin.linkPath() + " identify");
+  EXPECT_EQ(twinByPort.exitCode, 0) << twinByPort.err;
+  EXPECT_FALSE(twin.transcriptMatching({"dongle 0xAB"}).empty());
+  twin.stop();
+
+  const CliResult unknown = run("--stick ZJ999999 identify");
+  EXPECT_EQ(unknown.exitCode, 3) << unknown.err;
+  EXPECT_NE(unknown.err.find("stick ZJ999999 not found"), std::string::npos) << unknown.err;
+}
 
 }  // namespace

@@ -149,9 +149,11 @@ TEST(WiredE2e, MissingPortGivesNotFound) {
   EXPECT_FALSE(r.connected);
   EXPECT_EQ(r.errorText, "Serial Error\nCOM port ttyGONE not found");
   EXPECT_FALSE(rig.wired.portOpen);
-  EXPECT_EQ(rig.log.text, "");
+  // The failure stays where the user looks later: the status line's text and the log.
+  EXPECT_EQ(r.statusText, "Not connected: COM port ttyGONE not found");
+  EXPECT_EQ(rig.log.text, "Not connected: COM port ttyGONE not found\n");
   rig.tick();  // an idle tick on a closed port
-  EXPECT_EQ(rig.log.text, "");
+  EXPECT_EQ(rig.log.text, "Not connected: COM port ttyGONE not found\n");
 }
 
 // What the wake-up logs for each kind of answer the converter gives to REQ_UD2.
@@ -302,7 +304,7 @@ TEST(WiredE2e, PortVanishingWhileOpenIsReportedLostAndClosed) {
   // The link went with the simulator: reconnecting finds nothing.
   WiredConnectResult r = rig.connect(*sim);
   EXPECT_FALSE(r.connected);
-  EXPECT_EQ(r.statusText, "");  // already closed when the hang-up was seen
+  EXPECT_EQ(r.statusText, "Not connected: COM port ttySIM0 not found");
   EXPECT_EQ(r.errorText, "Serial Error\nCOM port ttySIM0 not found");
   EXPECT_FALSE(rig.wired.portOpen);
 }
@@ -403,11 +405,11 @@ void optionBitsExchange(bool secured) {
   const char* kind = secured ? "secured" : "plain";
   ASSERT_TRUE(rig.connectAndIdentify(*sim));
 
-  // The dialog opens with every option on until the converter answers.
+  // The dialog opens with every option clear until the converter answers.
   bool checks[optionCount];
   optionChecksForDialog(rig.options, checks);
   for (int i = 0; i < optionCount; ++i) rig.view.checks[i] = checks[i];
-  for (bool c : rig.view.checks) EXPECT_TRUE(c);
+  for (bool c : rig.view.checks) EXPECT_FALSE(c);
   rig.view.dialogOpen = true;
   ASSERT_EQ(requestConverterOptions(rig.view, rig.channel), 1);
   ASSERT_TRUE(waitTranscript(*sim, {kind, "accepted", "Read option bits"}, rig.ticker()));

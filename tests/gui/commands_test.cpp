@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 
 #include <fxkeys.h>
 
+#include "app/option_dialog.h"
 #include "app/quarn_window.h"
 #include "gui_support.h"
 
@@ -484,35 +486,98 @@ std::vector<bool> ticksOf(QuarnWindow* w) {
 const Bytes readOptions = {0x0F, 0x35, 0x97};
 const Bytes mixedOptionsAnswer = {0x0F, 0x35, 0x97, 0x01, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0xFF};
 
-TEST_F(CommandsTest, OptionDialogAtFirstUseShowsAllTickedAndOkWritesAllOnes) {
+// OK's state as the next refresh of the dialog leaves it.
+bool okEnabled(FXDialogBox* dialog) {
+  FXButton* ok = buttonNamed(dialog, "OK");
+  if (ok == nullptr) return false;
+  ok->handle(ok, FXSEL(SEL_UPDATE, 0), nullptr);
+  return ok->isEnabled() == TRUE;
+}
+
+const Bytes allOnesAnswer = {0x0F, 0x35, 0x97, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01};
+
+TEST_F(CommandsTest, OptionDialogBeforeAnyReadSaysTheBitsAreUnknownAndOkWritesNothing) {
   OptionView seen;
   std::vector<Bytes> sentWhileOpen;
+  std::vector<std::string> labels;
+  bool okOn = true;
+  bool haveRead = false;
   const bool acted = commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr,
                                        [&](FXDialogBox* dialog) {
                                          seen = lookAtOptionDialog(w, dialog);
                                          sentWhileOpen = sentPayloads();
-                                         accept(dialog);
+                                         labels = labelTexts(dialog);
+                                         okOn = okEnabled(dialog);
+                                         haveRead = buttonNamed(dialog, "Read") != nullptr;
+                                         accept(dialog);  // as Enter would, past the disabled button
                                        });
   ASSERT_TRUE(acted);
   EXPECT_EQ(seen.title, "Set converter options.");
   EXPECT_GE(seen.width, 240);  // the least; wider where the title needs it
   EXPECT_GE(seen.width, w->getApp()->getNormalFont()->getTextWidth(FXString(seen.title.c_str())) + 120);
-  EXPECT_EQ(seen.height, 280);
-  const std::vector<std::string> labels = {"Unencrypted wired config.", "Converter secondary address", "option 3",
-                                           "option 4", "option 5", "option 6", "option 7", "option 8"};
-  EXPECT_EQ(seen.labels, labels);
-  EXPECT_EQ(seen.ticks, std::vector<bool>(8, true));
+  EXPECT_GE(seen.height, 280);  // taller by the note
+  const std::vector<std::string> optionLabels = {"Unencrypted wired config.", "Converter secondary address", "option 3",
+                                                 "option 4", "option 5", "option 6", "option 7", "option 8"};
+  EXPECT_EQ(seen.labels, optionLabels);
+  EXPECT_EQ(seen.ticks, std::vector<bool>(8, false));
+  EXPECT_NE(std::find(labels.begin(), labels.end(), optionsUnknownText), labels.end());
+  EXPECT_TRUE(haveRead);
+  EXPECT_FALSE(okOn);
   EXPECT_TRUE(seen.checksPublished);
   EXPECT_TRUE(seen.okHasFocus);
   EXPECT_TRUE(seen.haveCancel);
   EXPECT_EQ(sentWhileOpen, std::vector<Bytes>{readOptions});
 
   for (FXCheckButton* check : probe(w).optionChecks()) EXPECT_EQ(check, nullptr);
+  EXPECT_EQ(sentPayloads(), std::vector<Bytes>{readOptions});
+  for (uint8_t b : linkRecords().options.bytes) EXPECT_EQ(b, 0xFF);
+}
+
+TEST_F(CommandsTest, UnknownOptionBitsAreWrittenOnceTheUserSetEachOne) {
+  std::vector<bool> okAfter;
+  ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr, [&](FXDialogBox* dialog) {
+    // "option 3" clicked twice is set (to off) all the same.
+    click(probe(w).optionChecks()[2]);
+    for (int i = 0; i < optionBitCount; ++i) {
+      okAfter.push_back(okEnabled(dialog));
+      click(probe(w).optionChecks()[i]);
+    }
+    okAfter.push_back(okEnabled(dialog));
+    press(buttonNamed(dialog, "OK"));
+  }));
+  std::vector<bool> expected(8, false);
+  expected.push_back(true);
+  EXPECT_EQ(okAfter, expected);
   const std::vector<Bytes> sent = sentPayloads();
   ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[1], (Bytes{0x0F, 0x35, 0x98, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01}));
-  EXPECT_EQ(loggedDumps()[1], expectedPlainFrame(1, sent[1]));
-  for (uint8_t b : linkRecords().options.bytes) EXPECT_EQ(b, 1);
+  EXPECT_EQ(sent[1], (Bytes{0x0F, 0x35, 0x98, 0x01, 0x01, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01}));
+}
+
+TEST_F(CommandsTest, ReadOnTheOptionDialogAsksAgainAndItsAnswerEnablesOk) {
+  std::vector<Bytes> afterRead;
+  bool okBefore = true;
+  bool okAfter = false;
+  std::vector<std::string> labelsAfter;
+  ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr, [&](FXDialogBox* dialog) {
+    press(buttonNamed(dialog, "Read"));
+    afterRead = sentPayloads();
+    okBefore = okEnabled(dialog);
+    answer(mixedOptionsAnswer);
+    okAfter = okEnabled(dialog);
+    FXLabel* note = nullptr;
+    for (FXLabel* label : widgetsOf<FXLabel>(dialog))
+      if (!label->isMemberOf(FXMETACLASS(FXButton))) note = label;
+    if (note != nullptr) note->handle(note, FXSEL(SEL_UPDATE, 0), nullptr);
+    labelsAfter = labelTexts(dialog);
+    press(buttonNamed(dialog, "OK"));
+  }));
+  EXPECT_EQ(afterRead, (std::vector<Bytes>{readOptions, readOptions}));
+  EXPECT_FALSE(okBefore);
+  EXPECT_TRUE(okAfter);
+  EXPECT_EQ(std::find(labelsAfter.begin(), labelsAfter.end(), optionsUnknownText), labelsAfter.end());
+  const std::vector<Bytes> sent = sentPayloads();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[2], (Bytes{0x0F, 0x35, 0x98, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00}));
 }
 
 TEST_F(CommandsTest, OptionAnswerDuringTheDialogTicksByItsRulesAndIsStoredAsReceived) {
@@ -550,6 +615,7 @@ TEST_F(CommandsTest, OptionAnswerBeforeTheDialogTicksEveryNonZeroByte) {
 }
 
 TEST_F(CommandsTest, SpaceOnTheOptionDialogPressesOk) {
+  answer(allOnesAnswer);
   ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr,
                                 [](FXDialogBox* dialog) { pressKey(dialog, KEY_space, " "); }));
   const std::vector<Bytes> sent = sentPayloads();
@@ -569,6 +635,7 @@ TEST_F(CommandsTest, SpaceOnTheDestinationDialogPressesOk) {
 }
 
 TEST_F(CommandsTest, OptionDialogSendsWhatTheUserTicked) {
+  answer(allOnesAnswer);
   ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr,
                                 [&](FXDialogBox* dialog) {
                                   // A mouse click on "option 5" clears it; "option 8" is cleared directly.
@@ -870,7 +937,7 @@ TEST_F(CommandsTest, OptionChecksAreUntouchableWithoutTheDialog) {
 TEST_F(CommandsTest, ScreenshotsOfTheDialogsWhenAsked) {
   const char* dir = std::getenv("QUARN_SCREENSHOT_DIR");
   if (dir == nullptr) GTEST_SKIP() << "QUARN_SCREENSHOT_DIR not set";
-  auto shoot = [dir](FXDialogBox* dialog, const char* name) {
+  auto shoot = [dir](FXWindow* dialog, const char* name) {
     pump();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     pump();
@@ -878,12 +945,25 @@ TEST_F(CommandsTest, ScreenshotsOfTheDialogsWhenAsked) {
                                 std::string(dir) + "/" + name;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   };
+  ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr, [&](FXDialogBox* dialog) {
+    shoot(dialog, "screenshot-options-unknown.png");
+    cancel(dialog);
+  }));
   answer(mixedOptionsAnswer);
   ASSERT_TRUE(commandWithDialog(FXSEL(SEL_COMMAND, QuarnWindow::ID_OPTION_BITS), nullptr, [&](FXDialogBox* dialog) {
     shoot(dialog, "screenshot-options.png");
     cancel(dialog);
   }));
   answer(scanAnswer({{0x43, 0x04, 0x78, 0x56, 0x34, 0x12, 0x01, 0x07, 200}}));
+  // The settings page with the table filled and a wide manufacturer code in slot 1.
+  w->writeSlot(0, SlotFields{});
+  probe(w).manufacturerFields()[0]->setText("@@@");
+  probe(w).manufacturerFields()[1]->setText("DME");
+  // Painted afresh: the dialogs just closed leave nothing behind.
+  w->update();
+  w->getApp()->repaint();
+  w->getApp()->flush(TRUE);
+  shoot(w, "screenshot-window.png");
   FXTablePos position;
   position.row = 0;
   position.col = 0;

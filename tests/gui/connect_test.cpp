@@ -198,7 +198,7 @@ class WiredRunTest : public ConnectTest {
 protected:
   void SetUp() override {
     ConnectTest::SetUp();
-    sim = std::make_unique<SimProcess>("wired", std::vector<std::string>{});
+    sim = std::make_unique<SimProcess>("wired", simArgs);
     ASSERT_TRUE(sim->running()) << sim->failure();
     names.add("ttyQB", sim->linkPath());
     names.add("ttyQA", names.dir.path() + "/absent");  // listed, but nothing behind it
@@ -217,6 +217,7 @@ protected:
   bool answered(size_t answers) const { return countOf(logContent(), "<<< Answer\n") >= answers; }
 
   std::unique_ptr<SimProcess> sim;
+  std::vector<std::string> simArgs;
   PortNames names;
 };
 
@@ -248,17 +249,96 @@ TEST_F(WiredRunTest, PortDialogListsThePortsSortedAndTheAnswerFillsTheConverterI
   EXPECT_EQ(str(w->aboutConnectionText()), "Wired connection COM port [ttySIM0]\r\n");
 }
 
-TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndThenTheReconnectedBox) {
+TEST_F(WiredRunTest, AFailedReconnectShowsTheErrorAndSaysSoWithoutClaimingItReconnected) {
   startWired("ttyQB");
   ASSERT_TRUE(w->link().wiredSession().port.portOpen);
   ASSERT_EQ(unlink((names.dir.path() + "/ttyQB").c_str()), 0);  // the port goes away
-  DialogScript reconnect({messageBox("Quarn", "Serial Error\nCOM port ttyQB not found"),
-                          messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
+  DialogScript reconnect({messageBox("Quarn", "Serial Error\nCOM port ttyQB not found")});
   runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
+  EXPECT_EQ(reconnect.titles, std::vector<std::string>{"Quarn"});
   EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   EXPECT_EQ(w->link().wiredSession().port.port.fd, -1);
-  EXPECT_EQ(status(), "Serial not connected.");
+  EXPECT_EQ(status(), "Not connected: COM port ttyQB not found");
   EXPECT_EQ(countOf(logContent(), ">>> REQ_UD2\n"), 1u);
+  EXPECT_EQ(countOf(logContent(), "Not connected: COM port ttyQB not found\n"), 1u);
+}
+
+// A converter that never answers: every command's end reaches the status line, not only the log.
+class SilentWiredTest : public WiredRunTest {
+protected:
+  void SetUp() override {
+    simArgs = {"--silent"};
+    WiredRunTest::SetUp();
+  }
+};
+
+TEST_F(SilentWiredTest, EveryCommandsOutcomeReachesTheStatusLine) {
+  const std::string causes = ": wrong address, or converter out of reach.";
+  startWired("ttySIM0");
+  ASSERT_TRUE(pumpUntil([&] { return status() == "No answer to REQ_UD2 on ttySIM0" + causes; })) << status();
+  probe(w).wiredAddressCombos()[2]->setText("5");
+  struct Sent {
+    int id;
+    const char* name;
+  };
+  const Sent sent[] = {{QuarnWindow::ID_GET_DATA_1, "Get Data of slot 1"},
+                       {QuarnWindow::ID_SET_DATA_3, "Set Data of slot 3"},
+                       {QuarnWindow::ID_SCAN, "Scan"},
+                       {QuarnWindow::ID_GET_OPTIONS, "Read option bits"}};
+  for (const Sent& c : sent) {
+    SCOPED_TRACE(c.name);
+    probe(w).statusLine()->setNormalText("Settings not saved: an earlier failure");
+    command(c.id);
+    EXPECT_EQ(status(), "Settings not saved: an earlier failure");  // nothing has ended yet
+    w->link().boundAnswer(300);  // the bound shortened: the test waits for its end, not its length
+    w->followLinks();
+    EXPECT_TRUE(pumpUntil([&] { return status() == "No answer to " + std::string(c.name) + causes; })) << status();
+  }
+  // Refused before it left: the slot's wired address is no entry.
+  probe(w).wiredAddressCombos()[3]->setText("251");
+  command(QuarnWindow::ID_SET_DATA_4);
+  EXPECT_EQ(status(), "Set Data of slot 4 not sent: the wired address must be 0 to 250.");
+
+  // Key find, which sends nothing, says when the meter has no keys.
+  linkRecords().meterKeys.count = 0;
+  probe(w).deviceIdFields()[1]->setText("12345678");
+  probe(w).statusLine()->setNormalText("Settings not saved: an earlier failure");
+  command(QuarnWindow::ID_KEY_FIND_2);
+  EXPECT_EQ(status(), "No key for meter 12345678 in meterKeys/");
+
+  // The converter goes while a command waits: it is lost.
+  command(QuarnWindow::ID_GET_DATA_1);
+  sim->stop();
+  ASSERT_TRUE(pumpUntil([&] { return status() == "Get Data of slot 1 lost: Connection lost: ttySIM0."; })) << status();
+  // Until the port is connected again, each command says the connection is lost.
+  command(QuarnWindow::ID_GET_DATA_2);
+  EXPECT_EQ(status(), "Get Data of slot 2 lost: Connection lost: ttySIM0.");
+}
+
+// A stick plugged in after a wired run started is said, with how to use it; another port is not.
+TEST_F(WiredRunTest, AStickPluggedInDuringAWiredRunIsNamedWithHowToUseIt) {
+  startWired("ttySIM0");
+  ASSERT_TRUE(pumpUntil([&] { return answered(1); }));
+  const std::string connected = status();
+  const auto added = [](const char* name, const char* instanceId) {
+    DeviceEvent event{};
+    event.kind = deviceAdded;
+    std::snprintf(event.port.name, sizeof event.port.name, "%s", name);
+    std::snprintf(event.port.devicePath, sizeof event.port.devicePath, "/dev/%s", name);
+    std::snprintf(event.port.instanceId, sizeof event.port.instanceId, "%s", instanceId);
+    return event;
+  };
+  const DeviceEvent adapter = added("ttyUSB3", "USB\\VID_0403&PID_6001\\A10K1234");
+  w->deviceEvents(&adapter, 1);
+  EXPECT_EQ(status(), connected);
+  const DeviceEvent stick = added("ttyACM1", "USB\\VID_10C4&PID_0003\\ZJ000777");
+  w->deviceEvents(&stick, 1);
+  const std::string said =
+      "Stick ZJ000777 was plugged in on ttyACM1. This run works by wire: restart Quarn and choose \"Wireless "
+      "connection\" to use the stick.";
+  EXPECT_EQ(status(), said);
+  EXPECT_EQ(countOf(logContent(), said + "\n"), 1u);
+  EXPECT_TRUE(w->link().wiredSession().port.portOpen);  // the wired link goes on
 }
 
 TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
@@ -275,8 +355,9 @@ TEST_F(WiredRunTest, DisconnectReconnectAndFindConverter) {
   DialogScript reconnect({messageBox("Information", "Wired connection to COM port [ttyQB] reconnected.")});
   runWithDialogs(reconnect, [&] { command(QuarnWindow::ID_RECONNECT); });
   EXPECT_TRUE(w->link().wiredSession().port.portOpen);
-  EXPECT_EQ(status(), "Connected to serial [ttyQB]");
   ASSERT_TRUE(pumpUntil([&] { return requestsSeen() == 2 && answered(2); })) << logContent();
+  // Connected, then the converter's answer to REQ_UD2 (while the box was up, or after).
+  ASSERT_TRUE(pumpUntil([&] { return status() == "REQ_UD2 on ttyQB answered."; })) << status();
 
   // Find converter in a wired run opens the port again and asks once more.
   DialogScript none;
@@ -304,8 +385,8 @@ TEST_F(WiredRunTest, APortThatCannotBeOpenedShowsTheErrorAndStaysClosed) {
                        messageBox("Quarn", "Serial Error\nCOM port ttyQA not found")});
   runWithDialogs(script, [&] { w->connectionChoice(); });
   EXPECT_FALSE(w->link().wiredSession().port.portOpen);
-  EXPECT_EQ(status(), "Not connected.");
-  EXPECT_EQ(logContent(), "");
+  EXPECT_EQ(status(), "Not connected: COM port ttyQA not found");
+  EXPECT_EQ(logContent(), "Not connected: COM port ttyQA not found\n");
   // Nothing watches the closed port, and no answer is waited for.
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
   EXPECT_FALSE(shell().app->hasTimeout(w, QuarnWindow::ID_TIMER_WIRED));
@@ -422,6 +503,56 @@ TEST_F(QuietAirTest, FindConverterWithNothingHeardStillAsksTheStickAndSelectChan
   EXPECT_EQ(framesSeen({"dongle 0x01"}), 0u);
 }
 
+// Two sticks plugged in: the window asks which, and the one chosen is the one used; cancelled,
+// the run works by wire.
+TEST_F(WirelessRunTest, WithTwoSticksTheUserChoosesOne) {
+  SimProcess other("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(other.running()) << other.failure();
+  setenv("QUARN_VIRTUAL_PORTS", (sim->portEntry() + ";" + other.portEntry()).c_str(), 1);
+  std::vector<std::string> listed;
+  DialogScript script({chooseConnection(false, true), [&](FXDialogBox* dialog) {
+                         EXPECT_EQ(str(dialog->getTitle()), "Select the stick.");
+                         std::vector<FXList*> lists = widgetsOf<FXList>(dialog);
+                         ASSERT_EQ(lists.size(), 1u);
+                         for (int i = 0; i < lists[0]->getNumItems(); ++i) listed.push_back(str(lists[0]->getItemText(i)));
+                         const auto it = std::find_if(listed.begin(), listed.end(),
+                                                      [](const std::string& t) { return t.rfind("ZJ000043 on ", 0) == 0; });
+                         ASSERT_NE(it, listed.end());
+                         lists[0]->setCurrentItem(static_cast<FXint>(it - listed.begin()));
+                         press(buttonNamed(dialog, "OK"));
+                       }});
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  EXPECT_EQ(listed.size(), 2u);
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
+  EXPECT_EQ(status(), "Connected via wireless dongle ID: [ZJ000043]");
+  ASSERT_TRUE(pumpUntil([&] { return other.transcriptMatching({"dongle 0xAB", "AB0000"}).size() == 1; }));
+  EXPECT_EQ(framesSeen({"dongle 0xAB"}), 0u);  // the other stick is left alone
+  other.stop();
+}
+
+TEST_F(WirelessRunTest, CancellingTheStickChoiceWorksByWire) {
+  SimProcess other("dongle", {"--beacon-ms", "100", "--serial", "000043"});
+  ASSERT_TRUE(other.running()) << other.failure();
+  TempDir dir;
+  const std::string absent = dir.path() + "/ttyQZ";  // listed, nothing behind it: no port opens
+  setenv("QUARN_VIRTUAL_PORTS", (sim->portEntry() + ";" + other.portEntry() + ";" + absent).c_str(), 1);
+  std::string said;
+  const DialogStep pickAbsent = choosePort("ttyQZ");
+  DialogScript script({chooseConnection(false, true), acceptWith("Select the stick.", "Cancel"),
+                       [&](FXDialogBox* dialog) {
+                         said = status();
+                         pickAbsent(dialog);
+                       }});
+  script.tolerated = {"Quarn"};
+  runWithDialogs(script, [&] { w->connectionChoice(); });
+  EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
+  EXPECT_EQ(said, "No stick chosen: wired operation.");
+  pumpFor(300);
+  EXPECT_TRUE(sim->transcript().empty());  // neither stick was spoken to
+  EXPECT_TRUE(other.transcript().empty());
+  other.stop();
+}
+
 TEST_F(WirelessRunTest, TheDongleIsFoundAndAskedFirstWithAB) {
   startWireless();
   EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wireless);
@@ -448,16 +579,21 @@ TEST_F(WirelessRunTest, AStickHeldByAnotherProgramIsInUseNotMissing) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   const std::string port = sim->linkPath().substr(sim->linkPath().rfind('/') + 1);
+  // The wired fallback is refused as well (the same port, still held): both are said.
+  const std::string inUse = "Error opening COM port " + port + " The port is in use by another program.";
   DialogScript script({chooseConnection(false, true),
                        messageBox("Quarn", "Serial Error\nError opening COM port " + port +
                                                "\nThe port is in use by another program."),
-                       choosePort("")});
-  script.tolerated = {"Quarn"};
+                       choosePort(port),
+                       messageBox("Quarn", "Serial Error\nError opening COM port " + port +
+                                               "\nThe port is in use by another program.")});
   runWithDialogs(script, [&] { w->connectionChoice(); });
   close(holder);
   ASSERT_GE(script.titles.size(), 2u);
   EXPECT_EQ(script.titles[1], "Quarn");
   EXPECT_EQ(linkRecords().state.linkMode, LinkMode::wired);
+  EXPECT_EQ(status(), "Not connected: " + inUse);
+  EXPECT_EQ(logContent(), inUse + "\nNot connected: " + inUse + "\n");
 }
 
 TEST_F(WirelessRunTest, FindConverterListsTheHeardConverterAndSelectMakesItThePartner) {

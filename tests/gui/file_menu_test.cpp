@@ -258,7 +258,7 @@ TEST_F(FileMenuTest, ChoosersStartInTheWorkingFolderSuggestANameAndRememberTheFo
 
   // A command with no port open says so where the user looks, not only in the log tab.
   command(QuarnWindow::ID_GET_DATA_1);
-  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Not sent: no COM port open");
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Get Data of slot 1 not sent: no COM port open.");
   rmdir(other.c_str());
   ASSERT_EQ(chdir(previous), 0);
 }

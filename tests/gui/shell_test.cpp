@@ -18,6 +18,7 @@
 
 #include <fxkeys.h>
 
+#include "app/nearby_table.h"
 #include "app/quarn_window.h"
 #include "app/startup_files.h"
 #include "gui_support.h"
@@ -414,21 +415,60 @@ TEST_F(ShellTest, NearbyTableLayoutAndColours) {
   EXPECT_FALSE(table->isEditable());
   EXPECT_EQ(table->getTarget(), w);
   EXPECT_EQ(table->getSelector(), static_cast<FXSelector>(QuarnWindow::ID_NEARBY_TABLE));
-  const char* headers[] = {"Meter address", "Description", "RSSI"};
+  const char* headers[] = {"Meter address", "Description", "RSSI (dBm)"};
   const int widths[] = {200, 400, 200};
   for (int c = 0; c < 3; ++c) {
     EXPECT_EQ(str(table->getColumnText(c)), headers[c]);
-    EXPECT_EQ(table->getColumnWidth(c), widths[c]);
+    if (c < 2) {
+      EXPECT_EQ(table->getColumnWidth(c), widths[c]);
+    }
   }
+  // The last column fills what the others leave: no empty room looks like a fourth column.
+  pump();
+  EXPECT_GE(table->getColumnWidth(2), widths[2]);
+  const FXint shown = static_cast<NearbyTable*>(table)->visibleWidth();
+  EXPECT_EQ(table->getColumnWidth(0) + table->getColumnWidth(1) + table->getColumnWidth(2), shown);
+  // None of it under the scroll bar, where the right-aligned RSSI numbers would be cut.
+  EXPECT_LE(shown, table->getWidth() - table->verticalScrollBar()->getWidth());
+  // No row header: the rows have no headings, so it would only be an empty sliver.
+  EXPECT_EQ(table->getRowHeader()->getWidth(), 0);
   EXPECT_EQ(table->getBackColor(), FXRGB(255, 255, 255));
   EXPECT_EQ(table->getCellColor(0, 0), FXRGB(255, 255, 255));
   EXPECT_EQ(table->getCellColor(0, 1), FXRGB(255, 240, 240));
   EXPECT_EQ(table->getCellColor(1, 0), FXRGB(240, 255, 240));
   EXPECT_EQ(table->getCellColor(1, 1), FXRGB(240, 240, 255));
-  EXPECT_EQ(table->getRowHeaderMode() & LAYOUT_FIX_WIDTH, 0u);
   EXPECT_EQ(table->getColumnHeaderMode() & LAYOUT_FIX_HEIGHT, 0u);
   EXPECT_NE(table->getTableStyle() & TABLE_NO_ROWSELECT, 0u);
   EXPECT_NE(table->getTableStyle() & TABLE_NO_COLSELECT, 0u);
+}
+
+// Three letters fit the Manuf. ID field in whatever font it has: the window's own and each the
+// Fonts menu offers (cut, a DME meter showed as "OME" and an empty slot as "@@").
+TEST_F(ShellTest, ManufacturerFieldHoldsThreeWideLettersInEveryFont) {
+  pump();
+  FXTextField* field = probe(w).manufacturerFields()[0];
+  FXFont* own = field->getFont();
+  const FXint frame = field->getPadLeft() + field->getPadRight() + 2 * field->getBorderWidth();
+  const auto fits = [&](FXFont* font) {
+    field->setFont(font);
+    for (const char* text : {"@@@", "DME", "WWW", "MMM", "KAM"})
+      EXPECT_GT(field->getDefaultWidth() - frame, font->getTextWidth(text)) << text;
+    field->setFont(own);  // before the menu replaces (and deletes) the font
+  };
+  {
+    SCOPED_TRACE("window font");
+    fits(own);
+  }
+  for (int i = 0; i < fontChoiceCount; ++i) {
+    SCOPED_TRACE("Use font " + std::to_string(i + 1));
+    command(QuarnWindow::ID_FONT_1 + i);
+    fits(probe(w).logFont());
+  }
+  command(QuarnWindow::ID_FONT_2);
+  probe(w).fontRadios()[1]->setCheck(TRUE);  // as the item checks itself when chosen
+  // As laid out in the window, with its own font.
+  pump();
+  for (FXTextField* f : probe(w).manufacturerFields()) EXPECT_GT(f->getWidth() - frame, own->getTextWidth("@@@"));
 }
 
 // ---------------------------------------------------------------- menus and accelerators

@@ -450,11 +450,13 @@ TEST(AnswerParser, OtherAnswersChangeNothingSilently) {
 
 Bytes optionsAnswer() { return {0x0F, 0x35, 0x97, 0x01, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0xFF}; }
 
-TEST(OptionBits, StartAllOnAndOkWritesOnes) {
+// Bits never read start unticked: a box ticked only because nothing was known would be written.
+TEST(OptionBits, UnknownBitsStartClearAndOkWritesWhatWasSet) {
   Fixture f;
   bool checks[8];
   optionChecksForDialog(f.options, checks);
-  for (bool c : checks) EXPECT_TRUE(c);
+  for (bool c : checks) EXPECT_FALSE(c);
+  for (bool& c : checks) c = true;
   ASSERT_EQ(confirmConverterOptions(checks, f.options, f.view, f.channel), 1);
   EXPECT_EQ(f.payloads().at(0), (Bytes{0x0F, 0x35, 0x98, 1, 1, 1, 1, 1, 1, 1, 1}));
   for (uint8_t b : f.options.bytes) EXPECT_EQ(b, 1);

@@ -2,6 +2,7 @@
 // the viewer or the page is missing.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,11 +38,12 @@ protected:
     ASSERT_EQ(chdir(savedCwd.c_str()), 0);
   }
 
-  // A stand-in viewer that records its arguments and then lingers for `seconds`.
-  void installViewer(double seconds) {
+  // A stand-in viewer that records its arguments, lingers for `seconds` and exits with code
+  // (xdg-open gives 3 when it finds no program for the page).
+  void installViewer(double seconds, int code = 0) {
     const std::string script = dir + "/bin/xdg-open";
     std::ofstream(script) << "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" > '" << dir << "/args.tmp'\nmv '" << dir
-                          << "/args.tmp' '" << dir << "/args'\nsleep " << seconds << "\n";
+                          << "/args.tmp' '" << dir << "/args'\nsleep " << seconds << "\nexit " << code << "\n";
     ASSERT_EQ(chmod(script.c_str(), 0755), 0);
     setenv("PATH", (dir + "/bin:/usr/bin:/bin").c_str(), 1);
   }
@@ -106,14 +108,53 @@ TEST_F(HelpOpenerTest, DoesNotWaitAndReapsTheViewerLater) {
   EXPECT_EQ(errno, ECHILD);
 }
 
+// The viewer's end is seen on its descriptor: collected at once, no zombie, and its exit
+// code tells whether a program opened the page.
+TEST_F(HelpOpenerTest, AnEndedViewerIsCollectedAndItsFailureCounted) {
+  const std::string page = dir + "/help/index.html";
+  for (const int code : {3, 0}) {
+    SCOPED_TRACE(code);
+    installViewer(0, code);
+    HelpViewers viewers;
+    ASSERT_EQ(openHelpPage(page.c_str(), viewers), 1);
+    const pid_t pid = viewers.pids[0];
+    ASSERT_GT(pid, 0);
+    if (viewers.lastEnd < 0) GTEST_SKIP() << "this kernel gives no process descriptors";
+    EXPECT_EQ(viewers.ends[0], viewers.lastEnd);
+    pollfd end{viewers.lastEnd, POLLIN, 0};
+    ASSERT_EQ(poll(&end, 1, 10000), 1);
+    EXPECT_EQ(collectEndedHelpViewers(viewers), code != 0 ? 1 : 0);
+    EXPECT_EQ(viewers.pids[0], 0);
+    EXPECT_EQ(viewers.ends[0], -1);
+    EXPECT_EQ(viewers.lastEnd, -1);
+    errno = 0;
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);  // reaped: no <defunct> left
+    EXPECT_EQ(errno, ECHILD);
+    std::remove((dir + "/args").c_str());
+  }
+  EXPECT_EQ(helpNotOpenedText(page.c_str()), "No program could open the help page " + page);
+}
+
+TEST_F(HelpOpenerTest, AViewerStillRunningIsNotCollected) {
+  installViewer(1);
+  HelpViewers viewers;
+  const std::string page = dir + "/help/index.html";
+  ASSERT_EQ(openHelpPage(page.c_str(), viewers), 1);
+  EXPECT_EQ(collectEndedHelpViewers(viewers), 0);
+  EXPECT_GT(viewers.pids[0], 0);
+  waitpid(viewers.pids[0], nullptr, 0);
+}
+
 TEST_F(HelpOpenerTest, MissingViewerGivesATraceLine) {
   setenv("PATH", (dir + "/bin").c_str(), 1);  // no xdg-open there
   HelpViewers viewers;
   const std::string page = dir + "/help/index.html";
   testing::internal::CaptureStdout();
-  EXPECT_EQ(openHelpPage(page.c_str(), viewers), 0);
+  std::string failure;
+  EXPECT_EQ(openHelpPage(page.c_str(), viewers, &failure), 0);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_NE(out.find("Cannot start xdg-open"), std::string::npos) << out;
+  EXPECT_EQ(out, failure + "\n");  // the status line says what the trace says
   for (pid_t pid : viewers.pids) EXPECT_EQ(pid, 0);
 }
 

@@ -158,6 +158,37 @@ TEST(SerialPort, WritesReachTheFarSideWithEveryByteValue) {
   EXPECT_EQ(all, got);  // raw: no CR/LF mapping, no echo
 }
 
+// A stick that talks before it is opened (as after a replug) finds a fresh tty, cooked and
+// echoing. What it queued then is dropped at the open, never read as a frame, and nothing it
+// sends afterwards comes back to it.
+TEST(SerialPort, BytesQueuedBeforeTheOpenAreDroppedAndNothingIsEchoedAfter) {
+  PtyPair pty;
+  {
+    const int slave = open(pty.slavePath.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    termios cooked{};
+    ASSERT_EQ(0, tcgetattr(slave, &cooked));
+    cooked.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(0, tcsetattr(slave, TCSANOW, &cooked));
+    close(slave);
+  }
+  pty.send({0x1A, 0x68, 0x03, 0x03, 0x68});  // no line end: held in the cooked line
+  pty.received();  // what the cooked tty echoed before the open is the udev rule's to prevent
+  SerialPort port;
+  ASSERT_EQ(1, openSerialPort(port, pty.slavePath.c_str())) << std::strerror(port.lastError);
+  ASSERT_EQ(1, applyProfile(port, dongleSerialProfile));
+  usleep(20000);
+  EXPECT_EQ(0, bytesQueued(port));
+  uint8_t buffer[16] = {};
+  EXPECT_EQ(0, readAvailable(port, buffer, sizeof buffer));
+  pty.send({0x10, 0x20, 0x0A});
+  waitQueued(port, 3);
+  ASSERT_EQ(3, readAvailable(port, buffer, sizeof buffer));
+  EXPECT_EQ(0, std::memcmp(buffer, "\x10\x20\x0A", 3));
+  EXPECT_TRUE(pty.received().empty());
+  closeSerialPort(port);
+}
+
 TEST(SerialPort, SecondOpenerIsRefusedUntilTheFirstCloses) {
   PtyPair pty;
   SerialPort first;
@@ -214,7 +245,8 @@ TEST(SerialPort, PermissionTextNamesOwnerGroupAndMode) {
 }
 
 TEST(SerialPort, CauseTexts) {
-  EXPECT_STREQ("Permission denied: the user is not in the dialout group.", serialOpenCauseText(EACCES));
+  EXPECT_STREQ("Permission denied: the user is not in the dialout group. Run sudo adduser $USER dialout, then log out and in again.",
+               serialOpenCauseText(EACCES));
   EXPECT_STREQ("The port is in use by another program.", serialOpenCauseText(EBUSY));
   EXPECT_STREQ("The port is in use by another program.", serialOpenCauseText(EWOULDBLOCK));
   EXPECT_EQ(nullptr, serialOpenCauseText(ENOTTY));
