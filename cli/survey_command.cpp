@@ -11,7 +11,8 @@
 int runSurvey(JobLink& link, const CliOptions& options, std::string& error) {
   std::unique_ptr<SurveyRows> rows(new SurveyRows());
   const SurveyListening listened =
-      surveyJob(link, options.surveySeconds, options.scanEverySeconds, options.timeoutMs, *rows, [](unsigned scan) {
+      surveyJob(link, options.surveySeconds, options.scanEverySeconds, options.timeoutMs, link.records().meterKeys, *rows,
+                [](unsigned scan) {
         std::fprintf(stderr, "quarn-cli: scan %u of the survey was not answered\n", scan);
       });
   if (listened.code != exitDone) {

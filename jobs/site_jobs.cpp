@@ -101,7 +101,9 @@ struct SiteRunner {
       return false;
     }
     r.meters = std::make_shared<SurveyRows>();
-    r.listened = surveyJob(link, settings.surveySeconds, settings.scanEverySeconds, settings.timeoutMs, *r.meters);
+    // The plan was checked against these keys; the run's own links load none.
+    r.listened = surveyJob(link, settings.surveySeconds, settings.scanEverySeconds, settings.timeoutMs,
+                           *inputs.meterKeys, *r.meters);
     if (r.listened.code != exitDone) {
       r.progress.code = r.listened.code;
       r.progress.reason = r.listened.error;

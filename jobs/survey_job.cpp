@@ -5,8 +5,8 @@
 #include "codec/answer_wait.h"
 #include "link/survey_rows.h"
 
-SurveyListening surveyJob(JobLink& link, int seconds, int scanEverySeconds, int timeoutMs, SurveyRows& rows,
-                          const std::function<void(unsigned scan)>& unanswered) {
+SurveyListening surveyJob(JobLink& link, int seconds, int scanEverySeconds, int timeoutMs, const MeterKeyList& meterKeys,
+                          SurveyRows& rows, const std::function<void(unsigned scan)>& unanswered) {
   SurveyListening out;
   out.seconds = seconds;
   LinkRecords& records = link.records();
@@ -39,6 +39,6 @@ SurveyListening surveyJob(JobLink& link, int seconds, int scanEverySeconds, int 
     out.error = "no scan of the survey was answered (" + std::to_string(out.scansSent) + " sent)";
     return out;
   }
-  buildSurveyRows(records.meters, &records.nearby, records.meterKeys, rows);
+  buildSurveyRows(records.meters, &records.nearby, meterKeys, rows);
   return out;
 }

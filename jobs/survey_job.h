@@ -23,6 +23,7 @@ struct SurveyListening {
 // On a connected wireless link with its partner chosen: empties the heard-meter table and the
 // nearby list, listens for seconds and scans every scanEverySeconds, then builds the rows. code
 // is exitDone when at least one scan was answered (rows filled), else exitNoAnswer (none
-// answered) or exitPort (the stick was lost). unanswered is told of each scan that got no answer.
-SurveyListening surveyJob(JobLink& link, int seconds, int scanEverySeconds, int timeoutMs, SurveyRows& rows,
-                          const std::function<void(unsigned scan)>& unanswered = {});
+// answered) or exitPort (the stick was lost). Keys are checked against meterKeys; unanswered is
+// told of each scan that got no answer.
+SurveyListening surveyJob(JobLink& link, int seconds, int scanEverySeconds, int timeoutMs, const MeterKeyList& meterKeys,
+                          SurveyRows& rows, const std::function<void(unsigned scan)>& unanswered = {});
