@@ -2,6 +2,7 @@
 // readable, when a link's bound is due or when udev reports a serial port coming or going.
 // Each wake-up's log lines go in as one batch.
 #include "app/quarn_window.h"
+#include "app/survey_tab.h"
 
 #include <cstdint>
 #include <type_traits>
@@ -72,6 +73,7 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
     events = link_.wake();
   }
   if (events.lost) showStatus(link_.lostText());
+  surveyTab->linkWoke();
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }
@@ -91,6 +93,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
                  "]");
   }
   if (events.lost) showStatus(link_.lostText());
+  surveyTab->linkWoke();
   followLinks();
   return wakeEnds(writesBefore) ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 #include "app/about_dialog.h"
 #include "app/log_font.h"
 #include "app/log_text.h"
+#include "app/survey_tab.h"
 #include "converter/nearby_devices.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
@@ -125,6 +126,7 @@ QuarnWindow::QuarnWindow(FXApp* application, QuarnState& quarnState)
   new FXTabItem(tabs, "Communication log");
   buildLogPage(new FXHorizontalFrame(tabs, LAYOUT_FILL_X | LAYOUT_FILL_Y | PACK_UNIFORM_WIDTH | FRAME_RAISED,
                                      0, 0, 0, 0, framePadding, framePadding, framePadding, framePadding));
+  surveyTab.reset(new SurveyTab(tabs, link_, *this));
 
   buildMenus();
   FXMenuPane* const* panes = menuPanes;
