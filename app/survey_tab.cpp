@@ -17,7 +17,7 @@ constexpr const char* surveyHeaders[surveyColumns] = {
     "ID",    "Manuf.",  "Version", "Type",      "RSSI min/mean/max (dBm)", "Frames",
     "Scans", "Security", "Verdict", "Key entry", "Key check value",        "Planned slot"};
 constexpr FXint surveyWidths[surveyColumns] = {90, 60, 60, 50, 180, 70, 60, 100, 100, 90, 120, 260};
-enum SurveyColumn { idColumn, frameColumn = 5, scanColumn = 6, slotColumn = 11 };
+enum SurveyColumn { frameColumn = 5, scanColumn = 6 };
 
 constexpr const char* useSlotHint =
     "Fills the slot's Manuf. ID, Device ID, Version, Media and, when a listed key decrypts the meter, "

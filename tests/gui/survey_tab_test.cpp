@@ -86,6 +86,8 @@ protected:
     loadKeyList(keyDir.path().c_str(), linkRecords().meterKeys);
     tabs = widgetsOf<FXTabBook>(w).front();
     table = probe(w).surveyTab()->table();
+    probe(w).surveyTab()->refresh();
+    ASSERT_EQ(table->getNumRows(), 0);
   }
   void TearDown() override {
     tabs->setCurrent(0, TRUE);
@@ -153,6 +155,18 @@ TEST_F(SurveyTabTest, EveryMeterHeardShowsItsVerdictEntryAndCheckValueNeverAKey)
   const std::string shown = tableText();
   for (const std::string& key : {keyA, keyB, keyC, keyD, keyE, keyF, reversedHex(keyD)})
     EXPECT_EQ(shown.find(key), std::string::npos) << key;
+}
+
+// A hidden tab costs nothing per frame; it catches up when it is shown.
+TEST_F(SurveyTabTest, AHiddenTabIsWrittenWhenItIsShown) {
+  DialogScript start({chooseConnection(false, true)});
+  runWithDialogs(start, [&] { w->connectionChoice(); });
+  ASSERT_TRUE(pumpUntil([&] { return linkRecords().meters.count == expectedRows.size(); })) << logContent();
+  EXPECT_EQ(table->getNumRows(), 0);
+  tabs->setCurrent(2, TRUE);
+  EXPECT_EQ(table->getNumRows(), int(expectedRows.size())) << tableText();
+  EXPECT_EQ(cell(rowOf("00000005"), verdictColumn), "wrong");
+  EXPECT_EQ(cell(rowOf("00000005"), 4), "-");  // no Scan yet
 }
 
 TEST_F(SurveyTabTest, UseInSlot2FillsSlot2AndAChangedVersionIsMarked) {
