@@ -2,6 +2,7 @@
 // readable, when a link's bound is due or when the system reports a serial port coming or going.
 // Each wake-up's log lines go in as one batch.
 #include "app/quarn_window.h"
+#include "app/survey_tab.h"
 
 #include <cstdint>
 #include <type_traits>
@@ -72,6 +73,7 @@ long QuarnWindow::onInputWired(FXObject*, FXSelector, void*) {
     events = link_.wake();
   }
   showWakeOutcome(events);
+  surveyTab->linkWoke();
   followLinks();
   jobWoken_ = 1;  // a job waiting on the window's link goes on
   return wakeEnds(writesBefore) ? 1 : 0;
@@ -97,6 +99,7 @@ long QuarnWindow::onInputDongle(FXObject*, FXSelector, void*) {
                  "]");
   }
   showWakeOutcome(events);
+  surveyTab->linkWoke();
   followLinks();
   jobWoken_ = 1;
   return wakeEnds(writesBefore) ? 1 : 0;

@@ -8,6 +8,7 @@
 #include "app/letter_field.h"
 #include "app/log_text.h"
 #include "app/nearby_table.h"
+#include "app/survey_tab.h"
 #include "converter/nearby_devices.h"
 #include "quarn_icons.h"
 #include "text/printable_text.h"
@@ -134,6 +135,7 @@ QuarnWindow::QuarnWindow(FXApp* application, QuarnState& quarnState)
   new FXTabItem(tabs, "Communication log");
   buildLogPage(new FXHorizontalFrame(tabs, LAYOUT_FILL_X | LAYOUT_FILL_Y | PACK_UNIFORM_WIDTH | FRAME_RAISED,
                                      0, 0, 0, 0, framePadding, framePadding, framePadding, framePadding));
+  surveyTab.reset(new SurveyTab(tabs, link_, *this));
 
   buildMenus();
   FXMenuPane* const* panes = menuPanes;

@@ -2,6 +2,8 @@
 #pragma once
 #include <fx.h>
 
+#include <memory>
+
 #include "app/log_view.h"
 #include "app/quarn_state.h"
 #include "link/converter_link.h"
@@ -11,6 +13,8 @@
 #include "converter/slot_data.h"
 #include "serial/device_monitor.h"
 #include "text/log.h"
+
+class SurveyTab;
 
 constexpr int optionBitCount = 8;
 constexpr int fontChoiceCount = 4;
@@ -221,6 +225,7 @@ private:
   // of every widget has anything to show.
   unsigned long widgetWrites = 0;
   ConverterLink link_{*this, *this};
+  std::unique_ptr<SurveyTab> surveyTab;  // after link_: it reads the link's records
   // A job under way: its own link when it is not link_, and whether the loop has woken it.
   bool jobRunning_ = false;
   ConverterLink* jobLink_ = nullptr;

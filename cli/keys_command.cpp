@@ -2,7 +2,6 @@
 // themselves live in codec/ and link/.
 #include "cli/keys_command.h"
 
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -17,6 +16,7 @@
 #include "cli/json_output.h"
 #include "codec/telegram_lines.h"
 #include "link/survey_rows.h"
+#include "link/survey_slot.h"
 #include "settings/key_import.h"
 #include "settings/settings_file.h"
 #include "text/hex_text.h"

@@ -224,7 +224,7 @@ TEST_F(ShellTest, GroupBoxesTabsAndLabelsInOrder) {
       "General converter settings", "Converter wired interface settings", "Device settings", "1", "2", "3", "4",
       "Devices Nearby", "Communication log"};
   EXPECT_EQ(textsOf<FXGroupBox>(w), groups);
-  const std::vector<std::string> tabs = {"Settings", "Communication log"};
+  const std::vector<std::string> tabs = {"Settings", "Communication log", "Survey"};
   EXPECT_EQ(textsOf<FXTabItem>(w), tabs);
 
   // The window's own buttons, in creation order, with the command each sends.

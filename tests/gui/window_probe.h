@@ -30,6 +30,7 @@ struct QuarnWindowProbe {
   auto& communicationLog() const { return w->communicationLog; }
   auto& logFont() const { return w->logFont; }
   auto& fileFolder() const { return w->fileFolder; }
+  auto& surveyTab() const { return w->surveyTab; }
 };
 
 inline QuarnWindowProbe probe(QuarnWindow* w) { return {w}; }
