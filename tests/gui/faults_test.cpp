@@ -243,8 +243,9 @@ TEST_F(WiredFaults, HangUpMidFrame) {
   EXPECT_EQ(log.find("<<<"), std::string::npos) << log;
   EXPECT_EQ(str(probe(w).converterIdField()->getText()), "None selected.");
   EXPECT_FALSE(watches(QuarnWindow::ID_INPUT_WIRED));
-  // The hang-up is said in the status line, and the dead port let go.
-  EXPECT_EQ(str(probe(w).statusLine()->getText()), "Connection lost: ttyQF");
+  // The hang-up is said in the status line, as the outcome of the REQ_UD2 it cut short, and the
+  // dead port let go.
+  EXPECT_EQ(str(probe(w).statusLine()->getText()), "REQ_UD2 on ttyQF lost: Connection lost: ttyQF.");
   EXPECT_FALSE(w->link().wiredSession().port.portOpen);
   recoverByReconnect();
 }

@@ -155,8 +155,10 @@ TEST(Texts, EveryQuotedValueHoldsOnTheLiveWindow) {
       {"options label 5", "option 6"},
       {"options label 6", "option 7"},
       {"options label 7", "option 8"},
-      {"options button 0", "OK"},
-      {"options button 1", "Cancel"},
+      {"options label 8", "The option bits are not known yet.\nRead them, or set each one\nbefore OK."},
+      {"options button 0", "Read"},
+      {"options button 1", "OK"},
+      {"options button 2", "Cancel"},
   };
   for (const auto& row : expected) {
     auto at = seen.find(row.first);
