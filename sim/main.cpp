@@ -78,6 +78,7 @@ const char usageText[] =
     "  --unknown-status         dongle: 7E 00 00 after each beacon\n"
     "  --unplug-after MS        pull the device out MS after the start: the PTY closes (the\n"
     "                           far side sees a hang-up) and the link is removed\n"
+    "  --unplug-after-writes N  pull it out once N writes (Set Data, option bits) were accepted\n"
     "  --replug-after MS        put it back MS after the unplug: a new PTY at the same link,\n"
     "                           the converter's state kept; nothing new is printed\n";
 
@@ -86,7 +87,7 @@ enum OptionId {
   optCounter, optKey, optOptions, optSerial, optBeaconMs, optReplyMs, optQuietAir, optSplit,
   optSplitDelay, optDouble, optBadChecksum, optStray, optE5, optZero, optSilent, optNack,
   optHangup, optFlood, optStall, optStallMs, optAnnounce, optUnknownStatus, optNoRecords, optUnplugAfter,
-  optReplugAfter, optConverters, optMeters, optHelp
+  optUnplugAfterWrites, optReplugAfter, optConverters, optMeters, optHelp
 };
 
 const struct option longOptions[] = {
@@ -123,6 +124,7 @@ const struct option longOptions[] = {
     {"announce", required_argument, nullptr, optAnnounce},
     {"unknown-status", no_argument, nullptr, optUnknownStatus},
     {"unplug-after", required_argument, nullptr, optUnplugAfter},
+    {"unplug-after-writes", required_argument, nullptr, optUnplugAfterWrites},
     {"replug-after", required_argument, nullptr, optReplugAfter},
     {"converters", required_argument, nullptr, optConverters},
     {"meters", required_argument, nullptr, optMeters},
@@ -239,6 +241,7 @@ bool applyOption(int id, const char* arg, Settings& set, SimSession& s) {
     case optAnnounce: return parseNumber(arg, 0, 65535, s.faults.announce);
     case optUnknownStatus: s.faults.unknownStatus = true; return true;
     case optUnplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.unplugAfterMs);
+    case optUnplugAfterWrites: return parseNumber(arg, 1, 1000000L, s.faults.unplugAfterAcks);
     case optReplugAfter: return parseNumber(arg, 0, 86400000L, s.faults.replugAfterMs);
     case optConverters: set.converters = arg; return !set.converters.empty();
     case optMeters: set.meters = arg; return !set.meters.empty();
@@ -254,7 +257,9 @@ struct PlugPlan {
 
 // Pulls the device out or puts it back when due. False when the new PTY cannot be linked.
 bool playPlug(SimPort& port, SimSession& s, PlugPlan& plan, int64_t now) {
-  if (plan.unplugAtMs >= 0 && now >= plan.unplugAtMs) {
+  const bool written = s.faults.unplugAfterAcks > 0 && s.writesAccepted >= unsigned(s.faults.unplugAfterAcks);
+  if (written) s.faults.unplugAfterAcks = 0;  // once
+  if ((plan.unplugAtMs >= 0 && now >= plan.unplugAtMs) || written) {
     simPortClose(port);
     simSessionUnplug(s);
     plan.unplugAtMs = -1;
@@ -339,8 +344,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quarn-sim: unexpected argument %s\n", argv[optind]);
     return 2;
   }
-  if (s.faults.replugAfterMs >= 0 && s.faults.unplugAfterMs < 0) {
-    std::fputs("quarn-sim: --replug-after needs --unplug-after\n", stderr);
+  if (s.faults.replugAfterMs >= 0 && s.faults.unplugAfterMs < 0 && s.faults.unplugAfterAcks <= 0) {
+    std::fputs("quarn-sim: --replug-after needs --unplug-after or --unplug-after-writes\n", stderr);
     return 2;
   }
   s.role = set.role;
@@ -380,7 +385,7 @@ int main(int argc, char** argv) {
 
   SimPort port;
   std::string err;
-  if (!set.device.empty() && (!set.link.empty() || s.faults.unplugAfterMs >= 0)) {
+  if (!set.device.empty() && (!set.link.empty() || s.faults.unplugAfterMs >= 0 || s.faults.unplugAfterAcks > 0)) {
     std::fputs("quarn-sim: --device excludes --link and --unplug-after\n", stderr);
     return 2;
   }

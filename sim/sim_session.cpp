@@ -157,6 +157,7 @@ void wiredLongFrame(SimSession& s, const uint8_t* f, size_t len, int64_t now) {
   simHandleMessage(s.conv, SimLink::wired, msg, n, r);
   writeTranscript(s, f, len, r.kind, simVerdictText(r.verdict), r.decoded);
   if (r.verdict != SimVerdict::accepted) return;  // refused requests get no answer
+  if (r.ackOnly) ++s.writesAccepted;
   int64_t due = now + s.timing.replyMs;
   if (r.ackOnly) {
     const uint8_t e5 = simSingleAck;
@@ -301,6 +302,7 @@ void dongleFrame(SimSession& s, uint8_t code, const uint8_t* payload, size_t n, 
     simHandleMessage(c, SimLink::wireless, payload, n, r);
     writeTranscript(s, raw, rawLen, r.kind, simVerdictText(r.verdict), (partnerTag(s, c) + r.decoded).c_str());
     if (r.verdict != SimVerdict::accepted) return;
+    if (r.ackOnly) ++s.writesAccepted;
     // Acknowledgement-only commands are followed by a status frame with the new counter.
     converterRadio(s, c, r.answer, r.answerLength, due + s.timing.sentMs + s.timing.replyMs, true);
     return;

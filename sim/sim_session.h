@@ -28,6 +28,7 @@ struct SimFaults {
   bool unknownStatus;    // the dongle reports 7E 00 00 after each beacon
   bool quietAir;         // no other meters' frames and no 0x0D frames
   long unplugAfterMs;    // >= 0: the device is pulled out this long after the start
+  long unplugAfterAcks;  // > 0: or once it has accepted this many writes (Set Data, option bits)
   long replugAfterMs;    // >= 0: and put back at the same path this long after that
 };
 
@@ -79,6 +80,7 @@ struct SimSession {
   FILE* transcript;  // may be null
   char lastLine[1400];
   unsigned requestCount;
+  unsigned writesAccepted;  // Set Data and option bits accepted, by wire and over the air
   uint8_t partner[8];
   bool partnerSet;
   int64_t nextBeaconMs;

@@ -129,8 +129,9 @@ TEST(SiteApply, StickPulledMidSiteThenResumeSkipsWhatWasDone) {
       "site.txt", std::string("D0000001 ") + key + "\nD0000002 " + key + "\nD0000003 " + key + "\n");
   const std::string plan =
       site.dir.write("plan.csv", "converter,slot1\nD0000001,11110001\nD0000002,11110002\nD0000003,11110003\n");
-  // A converter takes about 0.7 s: the stick goes while the second or third is worked on.
-  SimProcess sim("dongle", {"--converters", converters, "--unplug-after", "1300", "--replug-after", "300"});
+  // Each converter takes four or five writes: the stick goes while the second is worked on,
+  // however long each one takes.
+  SimProcess sim("dongle", {"--converters", converters, "--unplug-after-writes", "7", "--replug-after", "300"});
   ASSERT_TRUE(sim.running()) << sim.failure();
   std::string err;
   EXPECT_EQ(site.run(sim, "--report " + site.dir.path() + "/first.json site apply " + plan, &err), 3) << err;
