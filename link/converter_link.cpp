@@ -178,6 +178,9 @@ void ConverterLink::sendCommand(int s, int sent) {
   if (sent == 1 && answerWait().armed) return;
   // Not armed right after sending: the message did not leave.
   pending_ = false;
+  // A write refused because the device went (pulled mid-run) comes before its hang-up is read:
+  // the session reads it now, so that the command ends as lost rather than as not sent.
+  if (sent != 1 && session_->descriptor() >= 0) session_->wakeUp(log_);
   if (!takeLostNotice().empty() || !lost_.empty()) outcome_ = {CommandEnd::lost, lost_};
   else outcome_ = {CommandEnd::notSent, transport_.notSent.empty() ? "not sent" : "Not sent: " + transport_.notSent};
 }
