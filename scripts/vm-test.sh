@@ -561,9 +561,10 @@ check_two_sticks_same_serial() {
 }
 
 # After a replug the stick's tty is new: the kernel starts it cooked with echo on. This stick
-# talks first: a ^Z and two stale status frames, held by the gadget until the host reads. Those
-# reach the host during Quarn's open; echoed, they would come back before the start frame ("^Z"
-# is 5E 5A), and left unread, they would run into the stick's answers.
+# talks first: a ^Z and two stale status frames, held by the gadget until the host reads. cdc_acm
+# starts reading within open(), so they arrive before Quarn can make the tty raw: only the
+# package's rule (raw without echo as the tty appears) keeps them from coming back ahead of the
+# start frame ("^Z" as 5E 5A), and then running into the stick's answers.
 check_stick_talks_first() {
   local talk=/vmout/talkfirst-transcript.txt status=1
   kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
