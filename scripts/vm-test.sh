@@ -564,7 +564,7 @@ check_two_sticks_same_serial() {
 # talks first: a ^Z and two stale status frames, held by the gadget until the host reads. cdc_acm
 # starts reading within open(), so they arrive before Quarn can make the tty raw: only the
 # package's rule (raw without echo as the tty appears) keeps them from coming back ahead of the
-# start frame ("^Z" as 5E 5A), and then running into the stick's answers.
+# start frame ("^Z" as 5E 5A), where the stick would take them for the head of a frame.
 check_stick_talks_first() {
   local talk=/vmout/talkfirst-transcript.txt status=1
   kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
