@@ -5,6 +5,7 @@
 # converter is quarn-sim on the host behind QEMU's FTDI adapter (ftdi_sio, /dev/ttyUSB0); udev runs
 # with the package's rule. Each check prints one line; the last line is "N passed, M failed".
 #   scripts/vm-test.sh [BUILD_DIR]   (default build/release; root, to install what is missing)
+# QUARN_VM_CHECKS="name ..." runs only those checks (while working on one; names as in guest_main).
 # The kernel package is fetched with apt and kept in ${QUARN_VM_CACHE:-~/.cache/quarn-vm}.
 set -euo pipefail
 
@@ -103,6 +104,11 @@ host_main() {
   rm -rf "$run"
   mkdir -p "$run/out"
   chmod 0777 "$run/out"
+  local checks c
+  checks=$(echo "${QUARN_VM_CHECKS:-}" | tr -s ' ,' ',' | sed 's/^,//; s/,$//')
+  for c in ${checks//,/ }; do
+    declare -F "check_$c" >/dev/null || rig_fail "QUARN_VM_CHECKS names no check $c"
+  done
   local started=$SECONDS
   install_vm_packages
   fetch_kernel
@@ -120,7 +126,7 @@ host_main() {
   local status=0
   timeout "${QUARN_VM_TIMEOUT:-420}" qemu-system-x86_64 -machine pc,accel=tcg -cpu max -smp 2 -m 1536 \
     -nographic -no-reboot -kernel "$kdir/boot/vmlinuz-$kver" -initrd "$run/initramfs.gz" \
-    -append "console=ttyS0 quiet loglevel=3 panic=-1 quarn_repo=$repo quarn_build=$build quarn_kdir=$kdir" \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 quarn_repo=$repo quarn_build=$build quarn_kdir=$kdir${checks:+ quarn_checks=$checks}" \
     -fsdev local,id=hostroot,path=/,security_model=none,readonly=on,multidevs=remap \
     -device virtio-9p-pci,fsdev=hostroot,mount_tag=hostroot \
     -fsdev local,id=results,path="$run/out",security_model=none,multidevs=remap \
@@ -554,6 +560,34 @@ check_two_sticks_same_serial() {
   return $status
 }
 
+# After a replug the stick's tty is new: the kernel starts it cooked with echo on. This stick
+# talks first: a ^Z and two stale status frames, held by the gadget until the host reads. cdc_acm
+# starts reading within open(), so they arrive before Quarn can make the tty raw: only the
+# package's rule (raw without echo as the tty appears) keeps them from coming back ahead of the
+# start frame ("^Z" as 5E 5A), where the stick would take them for the head of a frame.
+check_stick_talks_first() {
+  local talk=/vmout/talkfirst-transcript.txt status=1
+  kill "$dongle_sim_pid" && wait "$dongle_sim_pid"
+  gadget_unplug
+  wait_gone /dev/ttyACM0 10 && udevadm settle -t 10
+  gadget_plug && udevadm settle -t 10 && rm -f $talk
+  # What the package's rule left (opening it here sends nothing: nothing is queued yet).
+  stty -F /dev/ttyACM0 -a | grep -ow -- '-\?\(echo\|icanon\|isig\)'
+  stick_sim /dev/ttyGS0 $talk
+  # quarn-sim prints the tty once it holds it raw: the bytes below go out as written.
+  if wait_until 10 grep -qx /dev/ttyGS0 "$talk.out"; then
+    printf '\x1a\x50\x00\x00\x20\x00\x00' | dd of=/dev/ttyGS0 oflag=noctty conv=notrunc status=none
+    cli_as "" --wireless --key $key get 1 && grep -q 'wiredAddress ' "$out" && status=0
+  fi
+  kill "$sim_pid" && wait "$sim_pid"
+  stick_sim /dev/ttyGS0 /vmout/dongle-transcript.txt
+  dongle_sim_pid=$sim_pid
+  echo "the stick received:"
+  cat $talk
+  [ $status -eq 0 ] && head -n 1 $talk | grep -q $'\tdongle\tAB0000\tdongle 0xAB\taccepted\tstart$' &&
+    ! grep -q refused $talk
+}
+
 run_check() {
   local name=$1 log=/tmp/check-$1.log
   local t0=$SECONDS
@@ -565,6 +599,10 @@ run_check() {
   fi
 }
 
+# Whether check NAME is to run: all of them unless QUARN_VM_CHECKS chose some.
+# shellcheck disable=SC2154
+chosen() { [ -z "${quarn_checks:-}" ] || [[ ,$quarn_checks, == *,$1,* ]]; }
+
 guest_main() {
   # As the first process, a failing command must not end the guest: each check reports its own.
   # Without pipefail, "... | grep -q" stays true when grep's early exit ends the writer.
@@ -575,8 +613,9 @@ guest_main() {
   for c in ports_lists_both udev_rule wired_identify wired_get_set_secured wired_get_set_plain \
     wired_line_2400_8E1 wireless_get_set dialout_user_both_devices other_user_told_dialout second_cli_in_use \
     unplug_mid_apply traffic_after_replug window_finds_stick window_unplug_replug window_answers_and_quits \
-    dangling_by_id_link nothing_unsent_reached_devices unplug_mid_frame two_sticks_same_serial; do
-    run_check $c
+    dangling_by_id_link nothing_unsent_reached_devices unplug_mid_frame two_sticks_same_serial \
+    stick_talks_first; do
+    chosen "$c" && run_check $c
   done
   say "guest done after $(cut -d' ' -f1 /proc/uptime) s"
   sync
