@@ -1,10 +1,9 @@
 // The site report as JSON: written after each step as a journal, read back to resume a run.
 #include "jobs/site_journal.h"
 
-#include "jobs/survey_text.h"
-
 #include <cctype>
 
+#include "jobs/survey_text.h"
 #include "settings/json_text.h"
 #include "settings/settings_file.h"
 #include "settings/site_report.h"
