@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/log_file.h"
+#include "jobs/survey_job.h"
 #include "text/output_file.h"
 
 struct CliOptions {
@@ -30,8 +31,8 @@ struct CliOptions {
   std::string htmlFile;         // --html for site report
   std::string into;          // --into for keys import
   std::string outFile;       // --out for site survey
-  int surveySeconds = 30;    // --seconds for survey
-  int scanEverySeconds = 10; // --scan-every for survey
+  int surveySeconds = surveyDefaultSeconds;            // --seconds for survey
+  int scanEverySeconds = surveyDefaultScanEverySeconds;  // --scan-every for survey
   std::vector<std::pair<std::string, std::string>> fields;  // --field name=value
   std::vector<std::string> args;  // the command and its arguments
 };
